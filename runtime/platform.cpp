@@ -1,0 +1,318 @@
+// The platform layer for Linux.
+#include "runtime/platform.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <sys/mman.h>
+#include <time.h>
+#include <unistd.h>
+
+#include "runtime/catch_codes.h"
+#include "runtime/print_hooks.h"
+#include "runtime/runtime_error.h"
+#include "runtime/unicode.h"
+
+namespace vyr::platform {
+
+// ---- Start-up ------------------------------------------------------------
+
+namespace {
+bool is_console = false;
+int out_fd = STDOUT_FILENO;
+int saved_argc = 0;
+char** saved_argv = nullptr;
+}  // namespace
+
+void io_init() {
+    is_console = isatty(STDOUT_FILENO) == 1;
+}
+bool console_p() { return is_console; }
+
+void set_command_line(int argc, char** argv) {
+    saved_argc = argc;
+    saved_argv = argv;
+}
+int arg_count() { return saved_argc; }
+const char* const* arg_vector() { return saved_argv; }
+
+void set_output_fd(int fd) { out_fd = fd; }
+int output_fd() { return out_fd; }
+
+// ---- Raw allocation list ------------------------------------------------
+
+namespace {
+// The header in front of every raw block.
+struct RawBlock {
+    RawBlock* prev;
+    RawBlock* next;
+    size_t size;
+    size_t pad;  // keeps the payload 16-byte aligned
+};
+static_assert(sizeof(RawBlock) % 16 == 0);
+
+RawBlock* first_block = nullptr;
+RawBlock* last_block = nullptr;
+size_t block_count = 0;
+
+void link_block(RawBlock* b) {
+    b->prev = last_block;
+    b->next = nullptr;
+    if (last_block) last_block->next = b; else first_block = b;
+    last_block = b;
+    ++block_count;
+}
+
+void unlink_block(RawBlock* b) {
+    if (b->prev) b->prev->next = b->next; else first_block = b->next;
+    if (b->next) b->next->prev = b->prev; else last_block = b->prev;
+    --block_count;
+}
+
+RawBlock* find_block(void* payload) {
+    for (RawBlock* b = first_block; b; b = b->next)
+        if (b + 1 == payload) return b;
+    return nullptr;
+}
+
+[[noreturn]] void out_of_memory(uint32_t where) {
+    runtime_error_quit(runtime_error_no::out_of_memory, where);
+}
+}  // namespace
+
+void* allocate(size_t n) {
+    auto* b = static_cast<RawBlock*>(std::malloc(sizeof(RawBlock) + n));
+    if (!b) out_of_memory(VYR_CODE_POSITION());
+    b->size = n;
+    link_block(b);
+    return b + 1;
+}
+
+void* allocate_zeroed(size_t n) {
+    void* p = allocate(n);
+    std::memset(p, 0, n);
+    return p;
+}
+
+void* reallocate(void* block, size_t n) {
+    if (!block) return allocate(n);
+    if (n == 0) {
+        release(block);
+        return nullptr;
+    }
+    RawBlock* b = find_block(block);
+    if (!b) return allocate(n);
+    RawBlock* prev = b->prev;
+    RawBlock* next = b->next;
+    auto* moved = static_cast<RawBlock*>(std::realloc(b, sizeof(RawBlock) + n));
+    if (!moved) out_of_memory(VYR_CODE_POSITION());
+    if (prev) prev->next = moved; else first_block = moved;
+    if (next) next->prev = moved; else last_block = moved;
+    moved->size = n;
+    return moved + 1;
+}
+
+void release(void* block) {
+    if (!block) return;
+    RawBlock* b = find_block(block);
+    if (!b) return;
+    unlink_block(b);
+    std::free(b);
+}
+
+void release_all_allocations() {
+    RawBlock* b = first_block;
+    while (b) {
+        RawBlock* next = b->next;
+        std::free(b);
+        b = next;
+    }
+    first_block = last_block = nullptr;
+    block_count = 0;
+}
+
+size_t allocation_count() { return block_count; }
+
+// ---- Console writers ----------------------------------------------------
+
+namespace {
+constexpr size_t out_buffer_size = 1024;
+constexpr size_t out_flush_at = 1020;
+
+void write_all(const unsigned char* p, size_t n) {
+    while (n > 0) {
+        ssize_t w = ::write(out_fd, p, n);
+        if (w < 0) {
+            if (errno == EINTR) continue;
+            return;  // a closed pipe or full disk: output is lost, the run goes on
+        }
+        p += w;
+        n -= size_t(w);
+    }
+}
+
+// Accumulates UTF-8 bytes and writes them in batches.
+struct OutBuffer {
+    unsigned char bytes[out_buffer_size];
+    size_t used = 0;
+    void put(uint32_t cp) {
+        used += unicode::utf8_encode(cp, bytes + used);
+        if (used > out_flush_at) flush();
+    }
+    void flush() {
+        write_all(bytes, used);
+        used = 0;
+    }
+};
+}  // namespace
+
+void write_text(const void* data, size_t length, unsigned unit, bool line_end) {
+    OutBuffer out;
+    const auto* p = static_cast<const unsigned char*>(data);
+    switch (unit) {
+        case 1:
+            for (size_t i = 0; i < length; ++i) out.put(p[i]);
+            break;
+        case 2:
+            for (size_t i = 0; i + 1 < length; i += 2) {
+                uint16_t u;
+                std::memcpy(&u, p + i, 2);
+                out.put(u);
+            }
+            break;
+        case 4:
+            for (size_t i = 0; i + 3 < length; i += 4) {
+                uint32_t u;
+                std::memcpy(&u, p + i, 4);
+                out.put(u);
+            }
+            break;
+        default:
+            runtime_error_quit(runtime_error_no::no_switch_match, VYR_CODE_POSITION());
+    }
+    if (line_end) out.put('\n');
+    out.flush();
+}
+
+// ---- Runtime print ------------------------------------------------------
+
+std::string format_item(const PrintItem& item) {
+    char buf[64];
+    switch (item.kind) {
+        case PrintItem::logic: return item.i ? "true" : "false";
+        case PrintItem::integer: snprintf(buf, sizeof buf, "%lld", (long long)item.i); break;
+        case PrintItem::byte_char: buf[0] = char(item.i); buf[1] = 0; break;
+        case PrintItem::float32: snprintf(buf, sizeof buf, "%.7g", item.d); break;
+        case PrintItem::float64: snprintf(buf, sizeof buf, "%.16g", item.d); break;
+        case PrintItem::text: return item.s ? item.s : "";
+        default: snprintf(buf, sizeof buf, "%08X", unsigned(uint32_t(item.i))); break;
+    }
+    return buf;
+}
+
+void runtime_print_c_text(const char* text, size_t length) {
+    write_all(reinterpret_cast<const unsigned char*>(text), length);
+    hooks::run_write_hooks(text, uint32_t(length), 0);
+}
+
+void runtime_prin(std::initializer_list<PrintItem> items) {
+    for (const PrintItem& item : items) {
+        std::string s = format_item(item);
+        runtime_print_c_text(s.data(), s.size());
+    }
+}
+
+void runtime_print_line(std::initializer_list<PrintItem> items) {
+    runtime_prin(items);
+    runtime_print_c_text("\n", 1);
+}
+
+// ---- Memory frames ------------------------------------------------------
+
+void* os_virtual_alloc(size_t size, bool executable) {
+    int prot = PROT_READ | PROT_WRITE | (executable ? PROT_EXEC : 0);
+    void* p = mmap(nullptr, size, prot, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (p == MAP_FAILED) throw_code(catch_code::frame_reserve_failed);
+    return p;
+}
+
+void os_virtual_free(void* address, size_t size) {
+    if (munmap(address, size) != 0) throw_code(catch_code::frame_release_failed);
+}
+
+// ---- Operating-system wrappers -----------------------------------------
+
+std::string get_current_dir() {
+    std::string buf(256, '\0');
+    while (!getcwd(buf.data(), buf.size())) {
+        if (errno != ERANGE) return std::string();
+        buf.resize(buf.size() * 2);
+    }
+    buf.resize(std::strlen(buf.c_str()));
+    return buf;
+}
+
+bool set_current_dir(const std::string& path) { return chdir(path.c_str()) == 0; }
+
+void sleep_seconds(double seconds) {
+    double ms = seconds * 1000.0;
+    long long whole = ms >= 1.0 && std::isfinite(ms) ? (long long)ms : 1;
+    struct timespec ts{time_t(whole / 1000), long((whole % 1000) * 1000000)};
+    while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {}
+}
+
+bool set_env_var(const std::string& name, const std::string* value) {
+    if (!value) return unsetenv(name.c_str()) == 0;
+    return setenv(name.c_str(), value->c_str(), 1) == 0;
+}
+
+bool get_env_var(const std::string& name, std::string& out) {
+    const char* v = getenv(name.c_str());
+    if (!v) return false;
+    out = v;
+    return true;
+}
+
+double get_time_of_day(bool precise) {
+    struct timespec ts;
+    clock_gettime(CLOCK_REALTIME, &ts);
+    double secs = double(ts.tv_sec % 86400);
+    if (precise) secs += double(ts.tv_nsec) / 1e9;
+    return secs;
+}
+
+uint32_t pack_zone(int offset_minutes) {
+    if (offset_minutes == 0) return 0;
+    int hours = offset_minutes / 60;  // toward zero
+    int minutes = ((offset_minutes % 60) + 60) % 60;  // floored modulo
+    uint32_t h = hours < 0 ? (0x10u | uint32_t(-hours)) : uint32_t(hours);
+    return (h << 2) | uint32_t(minutes / 15);
+}
+
+uint32_t get_date_now(bool utc) {
+    time_t now = time(nullptr);
+    struct tm t{};
+    uint32_t zone = 0;
+    if (utc) {
+        gmtime_r(&now, &t);
+    } else {
+        localtime_r(&now, &t);
+        zone = pack_zone(int(t.tm_gmtoff / 60));
+    }
+    return (uint32_t(t.tm_year + 1900) << 17) | (uint32_t(t.tm_mon + 1) << 12) | (uint32_t(t.tm_mday) << 7) | zone;
+}
+
+double angle_to_radians(double angle, int mode) {
+    double a = std::fmod(angle, 360.0);
+    if (a > 180.0 || a < -180.0) a += a >= 0 ? -360.0 : 360.0;
+    if (a > 90.0 || a < -90.0) {
+        if (mode == 0) a += a >= 0 ? -180.0 : 180.0;
+        else if (mode == 2) a = a >= 0 ? 180.0 - a : -180.0 - a;
+    }
+    return a * M_PI / 180.0;
+}
+
+}  // namespace vyr::platform

@@ -1,0 +1,161 @@
+// Start-up: the entry function and the runtime's start-up sequence. The steps
+// of `runtime_init` keep their order; a subsystem that is not built yet keeps
+// its named step with nothing in it, so later work fills steps in place.
+#include "runtime/runtime.h"
+
+#include <pthread.h>
+
+#include <cfenv>
+#include <cstdio>
+#include <cstdlib>
+
+#include "runtime/catch_codes.h"
+#include "runtime/platform.h"
+#include "runtime/print_hooks.h"
+#include "runtime/runtime_error.h"
+
+namespace vyr {
+
+RuntimeRecord runtime;
+bool root_keep = false;
+
+namespace startup {
+// Each step is one subsystem's initialiser; empty ones are not built yet.
+void random_init() {}
+void memory_init() {}
+void resource_tables_init() {}
+void type_tables_init() {}
+void register_datatypes() {}
+void image_codec_init() {}
+void register_image() {}
+void actions_init() {}
+void first_frames() {}
+void root_block() {}
+void argument_stack() {}
+void call_stack() {}
+void symbol_block() {}
+void global_context() {}
+void init_case_tables() {}
+void symbol_table() {}
+void make_type_name_words() {}
+void fixed_words() {}
+void natives_init() {}
+void parse_init() {}
+void owners_table_init() {}
+void checksum_init() {}
+void compression_words_init() {}
+void call_init() {}
+void stack_init() {}
+void lexer_init() {}
+void decode_boot() {}
+void interp_init() {}
+void extref_init() {}
+void collector_reset() {}
+
+// After runtime_init.
+void intern_names() {}
+void enable_collection() {}
+void run_boot_script() {}
+void launch() {}
+}  // namespace startup
+
+void runtime_init() {
+    using namespace startup;
+    root_keep = true;
+    hooks::print_hooks_init();
+    platform::io_init();
+    random_init();
+    memory_init();
+    resource_tables_init();
+    type_tables_init();
+    register_datatypes();
+    image_codec_init();
+    register_image();
+    actions_init();
+    first_frames();
+    root_block();
+    argument_stack();
+    call_stack();
+    symbol_block();
+    global_context();
+    init_case_tables();
+    symbol_table();
+    make_type_name_words();
+    fixed_words();
+    natives_init();
+    parse_init();
+    owners_table_init();
+    checksum_init();
+    compression_words_init();
+    call_init();
+    stack_init();
+    lexer_init();
+    decode_boot();
+    interp_init();
+    extref_init();
+    collector_reset();
+}
+
+void top_level_catch(uint32_t code) {
+    if (code == catch_code::halt) runtime_error_quit(0, 0);
+    runtime_error_quit(runtime_error_no::no_catch, VYR_CODE_POSITION());
+}
+
+void entry(int argc, char** argv) {
+    runtime.arg_count = argc;
+    runtime.arg_vector = argv;
+    platform::set_command_line(argc, argv);
+    std::fesetround(FE_TONEAREST);  // round to nearest; exceptions stay masked
+    try {
+        runtime_init();
+        startup::intern_names();
+        startup::enable_collection();
+        root_keep = false;
+        startup::run_boot_script();
+        startup::launch();
+    } catch (const Unwind& u) {
+        top_level_catch(u.code);
+    }
+    runtime_error_quit(0, 0);
+}
+
+namespace {
+constexpr size_t interpreter_stack_size = size_t(256) << 20;
+
+struct ThreadStart {
+    void (*body)(void*);
+    void* arg;
+};
+
+void* interpreter_thread(void* p) {
+    auto* start = static_cast<ThreadStart*>(p);
+    pthread_attr_t attr;
+    void* stack_addr = nullptr;
+    size_t stack_size = 0;
+    if (pthread_getattr_np(pthread_self(), &attr) == 0) {
+        pthread_attr_getstack(&attr, &stack_addr, &stack_size);
+        pthread_attr_destroy(&attr);
+    }
+    install_fault_handlers(stack_addr, static_cast<char*>(stack_addr) + stack_size);
+    start->body(start->arg);
+    return nullptr;
+}
+}  // namespace
+
+void run_on_interpreter_thread(void (*body)(void*), void* arg) {
+    ThreadStart start{body, arg};
+    pthread_attr_t attr;
+    pthread_attr_init(&attr);
+    pthread_attr_setstacksize(&attr, interpreter_stack_size);
+    pthread_t thread;
+    if (pthread_create(&thread, &attr, interpreter_thread, &start) != 0) {
+        // No room for the big stack: run here rather than not at all.
+        install_fault_handlers(nullptr, nullptr);
+        body(arg);
+    } else {
+        pthread_join(thread, nullptr);
+    }
+    pthread_attr_destroy(&attr);
+}
+
+}  // namespace vyr
