@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "datatypes/registry.h"
 #include "runtime/catch_codes.h"
 #include "runtime/platform.h"
 #include "runtime/print_hooks.h"
@@ -24,7 +25,7 @@ namespace startup {
 void random_init() {}
 void memory_init() {}
 void resource_tables_init() {}
-void type_tables_init() {}
+void type_tables_init() { registry::type_tables_init(); }
 void register_datatypes() {}
 void image_codec_init() {}
 void register_image() {}

@@ -1,0 +1,131 @@
+// The datatype registry: the type-name table and the action table.
+//
+// Every datatype module hands one registration row to `register_datatype` at
+// start-up: its type id, its parent and one entry per action slot (62 in all).
+// An entry is an implementation, `unsupported` (the type has no such action)
+// or `inherit` (take the parent's entry). Inheritance is resolved once, when
+// the child registers, so parents register before their children.
+//
+// Implementations are plain functions whose signature depends on the slot
+// (namespace `action_sig`). The table stores them type-erased; the generic
+// entry of a slot casts back with `action<Sig>(type, slot)`. The first
+// argument cell doubles as the result cell.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <initializer_list>
+
+#include "runtime/cell.h"
+
+namespace vyr::registry {
+
+// Action slots, numbered from 1 as the language numbers them.
+enum Slot : uint32_t {
+    slot_make = 1, slot_random, slot_reflect, slot_to, slot_form, slot_mold, slot_path_access,
+    slot_path_assign, slot_compare, slot_absolute, slot_add, slot_divide, slot_multiply, slot_negate,
+    slot_power, slot_remainder, slot_round, slot_subtract, slot_even_q, slot_odd_q, slot_and_t,
+    slot_complement, slot_or_t, slot_xor_t, slot_append, slot_at, slot_back, slot_change, slot_clear,
+    slot_copy, slot_find, slot_head, slot_head_q, slot_index_q, slot_insert, slot_length_q, slot_move,
+    slot_next, slot_pick, slot_poke, slot_put, slot_remove, slot_reverse, slot_select, slot_sort,
+    slot_skip, slot_swap, slot_tail, slot_tail_q, slot_take, slot_trim, slot_create, slot_close,
+    slot_delete, slot_modify, slot_open, slot_open_q, slot_query, slot_read, slot_rename, slot_update,
+    slot_write,
+};
+inline constexpr uint32_t action_count = 62;
+
+// Comparison operator codes handed to the compare slot.
+enum CompareOp : int32_t {
+    op_equal = 0, op_not_equal = 1, op_strict_equal = 2, op_lesser = 3, op_lesser_or_equal = 4,
+    op_greater = 5, op_greater_or_equal = 6, op_sort = 7, op_case_sort = 8, op_same = 9,
+    op_strict_word_equal = 10, op_word_equal = 11, op_find = 12,
+};
+// What a compare slot answers when the two values cannot be compared.
+inline constexpr int32_t not_comparable = -2;
+
+// A type-erased implementation.
+using ActionFn = void (*)();
+inline const ActionFn unsupported = nullptr;
+inline const ActionFn inherit = reinterpret_cast<ActionFn>(~uintptr_t(0));
+
+template <typename F>
+inline ActionFn act(F f) { return reinterpret_cast<ActionFn>(f); }
+
+// The signature of each slot. An optional refinement argument cell is null
+// when the refinement was not used; flags arrive as bool.
+namespace action_sig {
+using make = Cell* (*)(Cell* proto, Cell* spec, uint32_t type);  // also `to`
+using random = Cell* (*)(Cell* value, bool seed, bool secure, bool only);
+using reflect = Cell* (*)(Cell* value, Cell* field);
+using form = int32_t (*)(Cell* value, Cell* buffer, Cell* part, int32_t budget);
+using mold = int32_t (*)(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* part, int32_t budget,
+                         int32_t indent);
+using path_access = Cell* (*)(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* grand_parent,
+                              Cell* previous, int32_t index, bool case_, bool get, bool tail, bool event);
+using compare = int32_t (*)(Cell* a, Cell* b, int32_t op);
+// absolute, add, divide, multiply, power, remainder, subtract, and~, or~, xor~,
+// at, back, head, head?, index?, next, skip, tail, tail?: operands are read
+// from the argument base (and the next cell); the result is left there.
+using direct = Cell* (*)();
+using unary = Cell* (*)(Cell* value);              // negate, complement, clear
+using predicate = bool (*)(Cell* value);            // even?, odd?
+using round = Cell* (*)(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool floor,
+                        bool ceiling, bool half_ceiling);
+using insert = Cell* (*)(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append);
+using change = Cell* (*)(Cell* series, Cell* value, int32_t part, bool only, int32_t dup);
+using copy = Cell* (*)(Cell* value, Cell* result, Cell* part, bool deep, Cell* types);
+using find = Cell* (*)(Cell* series, Cell* value, Cell* part, bool only, bool case_, bool same, bool any,
+                       Cell* with, Cell* skip, bool last, bool reverse, bool tail, bool match);
+using select = Cell* (*)(Cell* series, Cell* value, Cell* part, bool only, bool case_, bool same, bool any,
+                         Cell* with, Cell* skip, bool last, bool reverse);
+using length = int32_t (*)(Cell* value);  // -1 means none
+using move = Cell* (*)(Cell* origin, Cell* target, Cell* part);
+using pick = Cell* (*)(Cell* series, int32_t index, Cell* index_cell);
+using poke = Cell* (*)(Cell* series, int32_t index, Cell* value, Cell* index_cell);
+using put = Cell* (*)(Cell* series, Cell* key, Cell* value, bool case_);
+using remove = Cell* (*)(Cell* series, Cell* part, Cell* key);
+using reverse = Cell* (*)(Cell* series, Cell* part, Cell* skip);
+using sort = Cell* (*)(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, bool all,
+                       bool reverse, bool stable);
+using swap = Cell* (*)(Cell* a, Cell* b);
+using take = Cell* (*)(Cell* series, Cell* part, bool deep, bool last);
+using trim = Cell* (*)(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, Cell* with);
+using modify = Cell* (*)(Cell* target, Cell* field, Cell* value, bool case_);
+// Port actions take the target and the refinements of the action's spec.
+using port_unary = Cell* (*)(Cell* target);                       // create close delete open? query update
+using rename = Cell* (*)(Cell* from, Cell* to);
+using open = Cell* (*)(Cell* port, bool new_, bool read, bool write, bool seek, Cell* allow);
+using read = Cell* (*)(Cell* source, Cell* part, Cell* seek, bool binary, bool lines, bool info, Cell* as);
+using write = Cell* (*)(Cell* target, Cell* data, bool binary, bool lines, bool info, bool append, Cell* part,
+                        Cell* seek, Cell* allow, Cell* as);
+}  // namespace action_sig
+
+// One row of the type-name table.
+struct TypeName {
+    const char* name = nullptr;  // with its final "!"
+    uint32_t length = 0;         // without the "!"
+    Cell word{};                 // the word of the full name, once words exist
+};
+
+// Allocates (clears) both tables. Called once at start-up.
+void type_tables_init();
+
+// Registers a datatype. `slots` must hold exactly 62 entries; any other count
+// prints the "*** Datatype Error" report and ends the process with status 0.
+void register_datatype(uint32_t type, uint32_t parent, const char* name, const ActionFn* slots, size_t count);
+inline void register_datatype(uint32_t type, uint32_t parent, const char* name, std::initializer_list<ActionFn> slots) {
+    register_datatype(type, parent, name, slots.begin(), slots.size());
+}
+
+// The implementation of `slot` for `type` (null when unsupported).
+ActionFn get_action(uint32_t type, uint32_t slot);
+
+// The implementation cast to its slot's signature.
+template <typename Sig>
+inline Sig action(uint32_t type, uint32_t slot) { return reinterpret_cast<Sig>(get_action(type, slot)); }
+
+const TypeName& type_name(uint32_t type);
+void set_type_word(uint32_t type, const Cell& word);
+uint32_t highest_type();
+
+}  // namespace vyr::registry
