@@ -10,6 +10,7 @@
 #include <cstdlib>
 
 #include "datatypes/registry.h"
+#include "engine/random.h"
 #include "runtime/catch_codes.h"
 #include "runtime/platform.h"
 #include "runtime/print_hooks.h"
@@ -22,7 +23,7 @@ bool root_keep = false;
 
 namespace startup {
 // Each step is one subsystem's initialiser; empty ones are not built yet.
-void random_init() {}
+void random_init() { random::random_init(); }
 void memory_init() {}
 void resource_tables_init() {}
 void type_tables_init() { registry::type_tables_init(); }
