@@ -10,6 +10,7 @@
 #include <cstdlib>
 
 #include "datatypes/registry.h"
+#include "runtime/case_tables.h"
 #include "runtime/catch_codes.h"
 #include "runtime/platform.h"
 #include "runtime/print_hooks.h"
@@ -36,7 +37,7 @@ void argument_stack() {}
 void call_stack() {}
 void symbol_block() {}
 void global_context() {}
-void init_case_tables() {}
+void init_case_tables() { case_tables::init_case_tables(); }
 void symbol_table() {}
 void make_type_name_words() {}
 void fixed_words() {}
