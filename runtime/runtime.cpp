@@ -11,6 +11,7 @@
 
 #include "datatypes/registry.h"
 #include "engine/random.h"
+#include "runtime/case_tables.h"
 #include "runtime/catch_codes.h"
 #include "runtime/platform.h"
 #include "runtime/print_hooks.h"
@@ -37,7 +38,7 @@ void argument_stack() {}
 void call_stack() {}
 void symbol_block() {}
 void global_context() {}
-void init_case_tables() {}
+void init_case_tables() { case_tables::init_case_tables(); }
 void symbol_table() {}
 void make_type_name_words() {}
 void fixed_words() {}
