@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "datatypes/datatypes.h"
 #include "datatypes/registry.h"
 #include "engine/random.h"
 #include "runtime/case_tables.h"
@@ -28,9 +29,9 @@ void random_init() { random::random_init(); }
 void memory_init() {}
 void resource_tables_init() {}
 void type_tables_init() { registry::type_tables_init(); }
-void register_datatypes() {}
+void register_datatypes() { datatypes::register_datatypes(); }
 void image_codec_init() {}
-void register_image() {}
+void register_image() { datatypes::register_image(); }
 void actions_init() {}
 void first_frames() {}
 void root_block() {}
