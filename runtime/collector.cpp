@@ -532,7 +532,7 @@ void compact_node_frames() {
             if (has_room(f)) free += f->slot_count - f->used;
         for (NodeFrame* f = mem.node_last; f; f = f->prev) {
             bool stable = (f->history & mask) == mask;
-            if (!stable || f->used >= f->slot_count / 2 || free <= int64_t(f->slot_count) || f == mem.node_current ||
+            if (!stable || f->used == 0 || f->used >= f->slot_count / 2 || free <= int64_t(f->slot_count) || f == mem.node_current ||
                 f->received || f->do_not_use)
                 continue;
             free -= f->slot_count;
@@ -567,14 +567,19 @@ void sweep_big_blocks() {
     }
 }
 
-// Frees empty and emptied node frames; ages the history of the others.
+// Frees emptied node frames and empty ones but one, kept in reserve so that
+// a heap hovering at a frame boundary does not map and unmap a frame at
+// every cycle; ages the history of the others.
 void sweep_node_frames() {
     NodeFrame* with_room = nullptr;
+    bool spare_kept = false;
     for (NodeFrame* f = mem.node_first; f;) {
         NodeFrame* next = f->next;
-        if (f->used == 0 || f->do_not_use) {
+        bool spare = f->used == 0 && !f->do_not_use && !spare_kept;
+        if (f->do_not_use || (f->used == 0 && !spare)) {
             memory::free_node_frame(f);
         } else {
+            spare_kept |= spare;
             if (!with_room && f->free_head) with_room = f;
             f->history = (f->history << 1) | (f->used == f->last_used ? 1u : 0u);
             f->last_used = f->used;
