@@ -7,7 +7,6 @@
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
 
 #include "runtime/compaction.h"
 #include "runtime/memory_frames.h"
@@ -46,121 +45,16 @@ State st;
 
 void update_gate() { detail::gate = st.pending || st.stress; }
 
-// ---- The node relocation map ------------------------------------------------
-// Old node id -> new node id, for one cycle. Open addressing over a power of
-// two of buckets, probing with steps 1, 2, 3 ... added cumulatively; two flag
-// bits per bucket (bit 1 empty, bit 0 deleted).
+// ---- Node renumbering ------------------------------------------------------
+// A node moved by node-frame compaction leaves its new id in its old slot,
+// tagged in bit 0 (buffer addresses and free-chain links have it clear).
+// The emptied frame stays mapped until the end of the cycle, so marking
+// forwards every reference it meets with one load, the one that reaches the
+// buffer anyway.
 
-uint32_t fmix32(uint32_t h) {
-    h ^= h >> 16;
-    h *= 0x85EBCA6Bu;
-    h ^= h >> 13;
-    h *= 0xC2B2AE35u;
-    h ^= h >> 16;
-    return h;
-}
-
-class PtrMap {
-public:
-    explicit PtrMap(uint32_t expected) { reset(bucket_count_for(expected)); }
-
-    void put(uint32_t key, uint32_t value) {
-        if (occupied_ >= bound_) rebuild(buckets_ > 2 * count_ ? buckets_ : buckets_ * 2);
-        uint32_t mask = buckets_ - 1;
-        uint32_t i = fmix32(key) & mask;
-        int64_t reuse = -1;
-        for (uint32_t step = 1;; ++step) {
-            uint8_t f = flags(i);
-            if (f & empty_bit) break;
-            if (f & deleted_bit) {
-                if (reuse < 0) reuse = i;
-            } else if (keys_[i] == key) {
-                values_[i] = value;
-                return;
-            }
-            i = (i + step) & mask;
-        }
-        if (reuse >= 0) i = uint32_t(reuse);
-        else ++occupied_;
-        set_flags(i, 0);
-        keys_[i] = key;
-        values_[i] = value;
-        ++count_;
-    }
-
-    // The value of the key, or 0 when absent.
-    uint32_t get(uint32_t key) const {
-        int64_t i = find(key);
-        return i < 0 ? 0 : values_[i];
-    }
-
-    void remove(uint32_t key) {
-        int64_t i = find(key);
-        if (i < 0) return;
-        set_flags(uint32_t(i), deleted_bit);
-        --count_;
-    }
-
-    uint32_t count() const { return count_; }
-
-private:
-    static constexpr uint8_t empty_bit = 2;
-    static constexpr uint8_t deleted_bit = 1;
-
-    static uint32_t bucket_count_for(uint32_t expected) {
-        uint32_t want = uint32_t(double(std::max(expected, 4u)) / 0.77);
-        uint32_t b = 4;
-        while (b < want) b <<= 1;
-        return b;
-    }
-
-    uint8_t flags(uint32_t i) const { return (flag_bytes_[i >> 2] >> ((i & 3) * 2)) & 3; }
-    void set_flags(uint32_t i, uint8_t f) {
-        uint8_t& byte = flag_bytes_[i >> 2];
-        byte = uint8_t((byte & ~(3 << ((i & 3) * 2))) | (f << ((i & 3) * 2)));
-    }
-
-    int64_t find(uint32_t key) const {
-        uint32_t mask = buckets_ - 1;
-        uint32_t i = fmix32(key) & mask;
-        for (uint32_t step = 1; step <= buckets_; ++step) {
-            uint8_t f = flags(i);
-            if (f & empty_bit) return -1;
-            if (!(f & deleted_bit) && keys_[i] == key) return i;
-            i = (i + step) & mask;
-        }
-        return -1;
-    }
-
-    void reset(uint32_t buckets) {
-        buckets_ = buckets;
-        bound_ = uint32_t(double(buckets) * 0.77);
-        count_ = occupied_ = 0;
-        flag_bytes_.assign((buckets + 3) / 4, 0xAA);
-        keys_.assign(buckets, 0);
-        values_.assign(buckets, 0);
-    }
-
-    void rebuild(uint32_t buckets) {
-        std::vector<uint32_t> keys, values;
-        for (uint32_t i = 0; i < buckets_; ++i) {
-            if (flags(i) == 0) {
-                keys.push_back(keys_[i]);
-                values.push_back(values_[i]);
-            }
-        }
-        reset(buckets);
-        bound_ = uint32_t(double(buckets) * 0.77 + 0.5);
-        for (size_t i = 0; i < keys.size(); ++i) put(keys[i], values[i]);
-    }
-
-    uint32_t count_ = 0, occupied_ = 0, buckets_ = 0, bound_ = 0;
-    std::vector<uint8_t> flag_bytes_;
-    std::vector<uint32_t> keys_, values_;
-};
-
-constexpr uint32_t node_map_expected = 20000;
-std::unique_ptr<PtrMap> node_map;  // present only during a cycle that renumbered nodes
+constexpr uintptr_t forwarded_tag = 1;
+inline uintptr_t forwarding(NodeId to) { return (uintptr_t(to) << 1) | forwarded_tag; }
+bool nodes_moved = false;  // this cycle renumbered nodes
 
 // ---- Roots and hooks ----------------------------------------------------------
 
@@ -288,18 +182,20 @@ void forget_roots() {
 // ---- Marking -----------------------------------------------------------------
 
 NodeId forward_node(NodeId node) {
-    if (!node_map || !node) return node;
-    NodeId to = node_map->get(node);
-    return to ? to : node;
+    if (!nodes_moved || !node) return node;
+    uintptr_t content = *memory::slot_of(node);
+    return (content & forwarded_tag) ? NodeId(content >> 1) : node;
 }
 
 bool mark_node(NodeId* ref) {
     NodeId id = *ref;
     if (!id) return false;
-    if (node_map) {
-        if (NodeId to = node_map->get(id)) *ref = id = to;
+    uintptr_t content = *memory::slot_of(id);
+    if (content & forwarded_tag) {
+        *ref = id = NodeId(content >> 1);
+        content = *memory::slot_of(id);
     }
-    SeriesBuffer* b = buffer_of(id);
+    auto* b = reinterpret_cast<SeriesBuffer*>(content);
     if (b->flags & flag::mark) return false;
     b->flags |= flag::mark;
     return true;
@@ -315,8 +211,8 @@ void mark_hash_table(NodeId* table) {
     else mark_block(table);
 }
 
-void unmark_node(NodeId node) { buffer_of(node)->flags &= ~flag::mark; }
-bool is_marked(NodeId node) { return node && (buffer_of(node)->flags & flag::mark); }
+void unmark_node(NodeId node) { buffer_of(forward_node(node))->flags &= ~flag::mark; }
+bool is_marked(NodeId node) { return node && (buffer_of(forward_node(node))->flags & flag::mark); }
 
 namespace {
 
@@ -333,6 +229,7 @@ void mark_cell(Cell& c) {
         case type_lit_word:
         case type_get_word:
         case type_refinement:
+        case type_issue:      // shares the word layout (bound to the global context)
             mark_word(c.w1);  // the context (a plain block for `self`)
             break;
         case type_block:
@@ -483,7 +380,7 @@ NodeFrame* target_frame(NodeFrame* from, bool fresh_only) {
 // Moves every node of the frame to other frames, recording old -> new in the
 // map and in each buffer's node word; the frame is then left to the sweep.
 void empty_node_frame(NodeFrame* f, bool fresh_only) {
-    if (!node_map) node_map = std::make_unique<PtrMap>(node_map_expected);
+    nodes_moved = true;
     uintptr_t* slots = f->slots();
     for (uint32_t i = 0; i < f->slot_count && f->used > 0; ++i) {
         uintptr_t content = slots[i];
@@ -495,7 +392,7 @@ void empty_node_frame(NodeFrame* f, bool fresh_only) {
         ++t->used;
         t->received = 1;
         NodeId fresh = memory::node_id(t, to);
-        node_map->put(memory::node_id(f, slots + i), fresh);
+        slots[i] = forwarding(fresh);
         reinterpret_cast<SeriesBuffer*>(content)->node = fresh;
         --f->used;
     }
@@ -577,7 +474,7 @@ void sweep_node_frames() {
         NodeFrame* next = f->next;
         bool spare = f->used == 0 && !f->do_not_use && !spare_kept;
         if (f->do_not_use || (f->used == 0 && !spare)) {
-            memory::free_node_frame(f);
+            memory::free_node_frame(f, st.stress);
         } else {
             spare_kept |= spare;
             if (!with_room && f->free_head) with_room = f;
@@ -600,14 +497,30 @@ void queue_free_node(NodeId node) {
     freed_batch.push_back(node);
 }
 
+namespace {
+// Leaves the collector usable when an error (a failed OS call) ends a cycle.
+struct CycleScope {
+    CycleScope() {
+        st.collecting = true;
+        std::atomic_thread_fence(std::memory_order_seq_cst);
+    }
+    ~CycleScope() {
+        nodes_moved = false;
+        work.clear();
+        relocations.clear();
+        st.collecting = false;
+        std::atomic_thread_fence(std::memory_order_seq_cst);
+    }
+};
+}  // namespace
+
 void collector_run() {
     if (st.collecting) return;
-    st.collecting = true;
-    std::atomic_thread_fence(std::memory_order_seq_cst);
+    CycleScope scope;
     if (st.node_compaction) compact_node_frames();
     mark_roots();
     collect_relocations();
-    if (node_map) series::cycle_forward(forward_node);
+    if (nodes_moved) series::cycle_forward(forward_node);
     resources::sweep_external_resources();
     if (owners_purge) owners_purge();
     if (st.stress) compaction::evacuate_series_frames(relocations);
@@ -615,14 +528,10 @@ void collector_run() {
     sweep_big_blocks();
     flush_freed_batch();
     sweep_node_frames();
-    node_map.reset();
     clear_fixed_marks();
-    relocations.clear();
     ++st.cycles;
     st.pending = false;
     update_gate();
-    st.collecting = false;
-    std::atomic_thread_fence(std::memory_order_seq_cst);
 }
 
 // ---- Statistics ------------------------------------------------------------------

@@ -109,6 +109,7 @@ void compact_frame(SeriesFrame* f, Cursor& cur) {
 }  // namespace
 
 void compact_series_frames(const std::vector<Relocation>& records) {
+    release_spares();
     Cursor cur{records};
     for (SeriesFrame* f = mem.series_first; f;) {
         SeriesFrame* next = f->next;  // compaction may free f
@@ -117,12 +118,45 @@ void compact_series_frames(const std::vector<Relocation>& records) {
     }
 }
 
+namespace {
+// Frames left behind by the last evacuation, all of the largest size.
+std::vector<SeriesFrame*> spares;
+
+SeriesFrame* take_frame() {
+    if (spares.empty()) return memory::new_series_frame();
+    SeriesFrame* f = spares.back();
+    spares.pop_back();
+    f->bump = f->data();
+    memory::link_series_frame(f);
+    return f;
+}
+
+// Keeps a frame left behind for the next evacuation, poisoned, or returns it.
+void leave_frame(SeriesFrame* f, size_t keep_at_most) {
+    bool full_size = size_t(f->end - f->data()) == memory::max_frame_size;
+    if (!full_size || spares.size() >= keep_at_most) {
+        memory::os_free_frame(f);
+        return;
+    }
+    VYR_POISON_RANGE(f->data(), size_t(f->end - f->data()));
+    f->next = f->prev = nullptr;
+    spares.push_back(f);
+}
+}  // namespace
+
+void release_spares() {
+    for (SeriesFrame* f : spares) memory::os_free_frame(f);
+    spares.clear();
+}
+
 void evacuate_series_frames(const std::vector<Relocation>& records) {
     SeriesFrame* old = mem.series_first;
     mem.series_first = mem.series_last = mem.series_current = nullptr;
     mem.next_frame_size = memory::max_frame_size;
-    SeriesFrame* to = memory::new_series_frame();
+    SeriesFrame* to = take_frame();
+    size_t frames_used = 1;
     Cursor cur{records};
+    std::vector<SeriesFrame*> left;
     while (old) {
         SeriesFrame* next_old = old->next;
         uint8_t* p = old->data();
@@ -145,14 +179,18 @@ void evacuate_series_frames(const std::vector<Relocation>& records) {
                 length += size;
                 p += size;
             }
-            if (length >= to->room()) to = memory::new_series_frame();  // every buffer fits a fresh frame
+            if (length >= to->room()) {  // every buffer fits an empty frame
+                to = take_frame();
+                ++frames_used;
+            }
             uint8_t* dest = to->bump;
             to->bump += length;
             move_run(start, dest, length, cur);
         }
-        memory::os_free_frame(old);
+        left.push_back(old);
         old = next_old;
     }
+    for (SeriesFrame* f : left) leave_frame(f, frames_used + 1);
     mem.series_current = to;
 }
 

@@ -29,9 +29,13 @@ inline constexpr uint32_t min_useful_room = 0xCCCC;
 
 // Compacts every series frame from the first. `records` are sorted by address.
 void compact_series_frames(const std::vector<Relocation>& records);
-// Stress mode: copies every live buffer of the frames into new frames and
-// returns the old ones, so that every movable buffer moves.
+// Stress mode: copies every live buffer of the frames into other frames, so
+// that every movable buffer moves. The frames left behind are poisoned (in
+// the sanitizer build) and kept as the next evacuation's destination, which
+// spares the OS a map and unmap of the whole heap at every safe point.
 void evacuate_series_frames(const std::vector<Relocation>& records);
+// Returns the frames kept for the next evacuation.
+void release_spares();
 
 // Snapshots the sorted series-frame table for in_series_frames.
 void build_frame_table();

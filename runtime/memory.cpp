@@ -9,6 +9,7 @@
 
 #include "runtime/catch_codes.h"
 #include "runtime/collector.h"
+#include "runtime/compaction.h"
 #include "runtime/errors.h"
 #include "runtime/memory_frames.h"
 #include "runtime/platform.h"
@@ -135,9 +136,33 @@ uint32_t take_frame_number() {
 }
 }  // namespace
 
+namespace {
+// Node frames kept for reuse instead of being unmapped (stress mode frees
+// and makes every frame at each safe point).
+constexpr size_t node_frame_pool_limit = 64;
+std::vector<NodeFrame*> node_frame_pool;
+
+size_t node_frame_bytes(uint32_t slot_count) { return sizeof(NodeFrame) + size_t(slot_count) * sizeof(uintptr_t); }
+
+void release_node_frame_pool() {
+    for (NodeFrame* f : node_frame_pool) {
+        VYR_UNPOISON_RANGE(f, node_frame_bytes(node_frame_slots));  // the pool holds standard frames only
+        os_free_frame(f);
+    }
+    node_frame_pool.clear();
+}
+}  // namespace
+
 NodeFrame* new_node_frame(uint32_t slot_count) {
     uint32_t number = take_frame_number();
-    auto* f = static_cast<NodeFrame*>(os_alloc_frame(sizeof(NodeFrame) + size_t(slot_count) * sizeof(uintptr_t)));
+    NodeFrame* f;
+    if (slot_count == node_frame_slots && !node_frame_pool.empty()) {
+        f = node_frame_pool.back();
+        node_frame_pool.pop_back();
+        VYR_UNPOISON_RANGE(f, node_frame_bytes(slot_count));
+    } else {
+        f = static_cast<NodeFrame*>(os_alloc_frame(node_frame_bytes(slot_count)));
+    }
     *f = NodeFrame{};
     f->slot_count = slot_count;
     f->number = number;
@@ -185,19 +210,23 @@ NodeFrame* node_frame_of(NodeId n) {
     return slots ? reinterpret_cast<NodeFrame*>(slots) - 1 : nullptr;
 }
 
-void free_node_frame(NodeFrame* f) {
+void free_node_frame(NodeFrame* f, bool keep_for_reuse) {
     if (f->prev) f->prev->next = f->next;
     else mem.node_first = f->next;
     if (f->next) f->next->prev = f->prev;
     else mem.node_last = f->prev;
     if (mem.node_current == f) mem.node_current = mem.node_first;
     detail::node_directory[f->number] = nullptr;
+    if (keep_for_reuse && f->slot_count == node_frame_slots && node_frame_pool.size() < node_frame_pool_limit) {
+        VYR_POISON_RANGE(f, node_frame_bytes(f->slot_count));
+        node_frame_pool.push_back(f);
+        return;
+    }
     os_free_frame(f);
 }
 
 // ---- Series frames -----------------------------------------------------------
 
-namespace {
 void link_series_frame(SeriesFrame* f) {
     SeriesFrame* after = nullptr;  // the last frame below f
     for (SeriesFrame* g = mem.series_first; g && g < f; g = g->next) after = g;
@@ -209,7 +238,6 @@ void link_series_frame(SeriesFrame* f) {
     else mem.series_first = f;
     if (!mem.series_current) mem.series_current = f;
 }
-}  // namespace
 
 SeriesFrame* new_series_frame() {
     uint32_t size = mem.next_frame_size;
@@ -359,6 +387,8 @@ void first_frames() {
 
 void free_all_frames() {
     collector::forget_roots();
+    compaction::release_spares();
+    release_node_frame_pool();
     while (mem.node_first) free_node_frame(mem.node_first);
     while (mem.series_first) free_series_frame(mem.series_first);
     while (mem.big_first) free_big_block(mem.big_first, nullptr);

@@ -108,7 +108,9 @@ void os_free_frame(void* block);
 NodeFrame* new_node_frame(uint32_t slot_count);
 NodeId alloc_node();
 void free_node(NodeFrame* frame, uintptr_t* slot);
-void free_node_frame(NodeFrame* frame);
+// Unlinks and returns a frame; with keep_for_reuse (stress mode) a frame of
+// the standard size is kept, poisoned, for the next new_node_frame.
+void free_node_frame(NodeFrame* frame, bool keep_for_reuse = false);
 inline NodeId node_id(const NodeFrame* f, const uintptr_t* slot) {
     return (f->number << node_slot_bits) | uint32_t(slot - const_cast<NodeFrame*>(f)->slots());
 }
@@ -116,6 +118,8 @@ NodeFrame* node_frame_of(NodeId n);
 
 // ---- Series frames and big blocks -----------------------------------------
 SeriesFrame* new_series_frame();
+// Links a frame into the address-sorted list (a new one, or a spare reused).
+void link_series_frame(SeriesFrame* frame);
 SeriesFrame* find_series_frame(size_t need);
 void free_series_frame(SeriesFrame* frame);
 // A buffer without a node yet (the node word is 0).

@@ -130,7 +130,7 @@ TEST_F(CollectorTest, CellMarkerKnowsTheNodeWordsOfEveryType) {
         {type_image, 0, w2},          {type_event, header::event_in_block, w2}, {type_event, 0, 0},
         {type_integer, 0, 0},         {type_float, 0, 0},          {type_pair, 0, 0},
         {type_date, 0, 0},            {type_money, 0, 0},          {type_typeset, 0, 0},
-        {type_datatype, 0, 0},        {type_none, 0, 0},           {type_issue, 0, 0},
+        {type_datatype, 0, 0},        {type_none, 0, 0},           {type_issue, 0, w1},
         {type_char, 0, 0},            {type_time, 0, 0},           {type_tuple, 0, 0},
         {type_point2d, 0, 0},         {type_point3d, 0, 0},        {type_percent, 0, 0},
         {type_triple, 0, 0},          {type_series, 0, 0},
