@@ -336,7 +336,10 @@ void mark_roots() {
         if (fn) fn();
     for (detail::RootLink* l = registry; l; l = l->next) {
         if (l->kind == detail::SlotKind::node) mark_block(static_cast<NodeId*>(l->slot));
-        else if (l->kind == detail::SlotKind::cells) mark_cells(static_cast<Cell*>(l->slot), static_cast<Cell*>(l->slot) + l->count);
+        else if (l->kind == detail::SlotKind::cells) {
+            auto* cells = static_cast<Cell*>(l->slot);
+            mark_cells(cells, cells + l->count);
+        }
     }
     drain();
 }
@@ -429,9 +432,10 @@ void compact_node_frames() {
             if (has_room(f)) free += f->slot_count - f->used;
         for (NodeFrame* f = mem.node_last; f; f = f->prev) {
             bool stable = (f->history & mask) == mask;
-            if (!stable || f->used == 0 || f->used >= f->slot_count / 2 || free <= int64_t(f->slot_count) || f == mem.node_current ||
-                f->received || f->do_not_use)
-                continue;
+            bool sparse = f->used > 0 && f->used < f->slot_count / 2;
+            bool room_elsewhere = free > int64_t(f->slot_count);
+            bool movable = f != mem.node_current && !f->received && !f->do_not_use;
+            if (!stable || !sparse || !room_elsewhere || !movable) continue;
             free -= f->slot_count;
             empty_node_frame(f, false);
             moved = true;

@@ -122,7 +122,9 @@ void unlink_root(RootLink* link);
 // that renumbers the node rewrites the slot. The slot may be 0.
 class NodeRoot {
 public:
-    explicit NodeRoot(NodeId& slot) : link_{nullptr, nullptr, detail::SlotKind::node, &slot, 1} { detail::link_root(&link_); }
+    explicit NodeRoot(NodeId& slot) : link_{nullptr, nullptr, detail::SlotKind::node, &slot, 1} {
+        detail::link_root(&link_);
+    }
     ~NodeRoot() { detail::unlink_root(&link_); }
     NodeRoot(const NodeRoot&) = delete;
     NodeRoot& operator=(const NodeRoot&) = delete;

@@ -74,7 +74,9 @@ struct BigBlock {
     uint32_t reserved;
     uint32_t size;  // bytes of the buffer (header, data and spare bytes)
 
-    SeriesBuffer* buffer() { return reinterpret_cast<SeriesBuffer*>(reinterpret_cast<uint8_t*>(this) + big_block_header); }
+    SeriesBuffer* buffer() {
+        return reinterpret_cast<SeriesBuffer*>(reinterpret_cast<uint8_t*>(this) + big_block_header);
+    }
 };
 
 // The memory record: one per process.

@@ -155,7 +155,10 @@ int32_t extref_free = -1;
 void chain_extref(uint32_t from, uint32_t to, int32_t then) {
     memory::SeriesBuffer* b = memory::buffer_of(extref_block);
     auto* cells = reinterpret_cast<Cell*>(b->data());
-    for (uint32_t i = from; i < to; ++i) cells[i] = Cell{type_integer, 0, uint32_t(i + 1 < to ? int32_t(i + 1) : then), 0};
+    for (uint32_t i = from; i < to; ++i) {
+        int32_t next = i + 1 < to ? int32_t(i + 1) : then;
+        cells[i] = Cell{type_integer, 0, uint32_t(next), 0};
+    }
     b->head = 0;
     b->tail = b->capacity;
 }

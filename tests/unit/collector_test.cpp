@@ -151,7 +151,8 @@ TEST_F(CollectorTest, CellMarkerKnowsTheNodeWordsOfEveryType) {
     for (const Made& m : made) {
         for (int w = 0; w < 3; ++w) {
             bool expected = m.c->nodes & (1 << w);
-            EXPECT_EQ(alive(m.n[w]), expected) << "type " << m.c->type << " bits " << m.c->header_bits << " word " << w + 1;
+            EXPECT_EQ(alive(m.n[w]), expected)
+                << "type " << m.c->type << " bits " << m.c->header_bits << " word " << w + 1;
         }
     }
 }
