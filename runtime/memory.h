@@ -135,7 +135,7 @@ NodeId alloc_bytes(uint32_t n);
 NodeId alloc_units(uint32_t n, uint32_t width);
 // alloc_bytes(n) with the whole capacity filled with `byte`.
 NodeId alloc_filled_bytes(uint32_t n, uint8_t byte);
-// A new series with the same flags (but owned), capacity, head, tail and data.
+// A new series with the same flags, capacity, head, tail and data.
 NodeId copy_series_buffer(NodeId node);
 
 // ---- Flags -----------------------------------------------------------------
