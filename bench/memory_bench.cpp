@@ -9,22 +9,12 @@
 #include "runtime/memory.h"
 #include "runtime/resources.h"
 #include "runtime/series.h"
+#include "tests/fresh_heap.h"
 
 using namespace vyr;
+using test::fresh_heap;
 
 namespace {
-
-void fresh_heap() {
-    memory::free_all_frames();
-    memory::memory_init();
-    resources::resource_tables_init();
-    memory::first_frames();
-    series::make_root_block();
-    resources::extref_init();
-    collector::collector_reset();
-    collector::set_stress(false);
-    collector::set_enabled(true);
-}
 
 constexpr int batch = 10000;
 

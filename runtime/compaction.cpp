@@ -57,6 +57,23 @@ void bury(const SeriesBuffer* b) {
     if (b->node) collector::queue_free_node(b->node);
 }
 
+// Takes the run of marked buffers that starts at p, clearing their marks and
+// advancing p past it. With `cut`, the run stops before a buffer that would
+// make its length reach `limit` (its first buffer is always taken).
+size_t take_live_run(uint8_t*& p, uint8_t* top, bool cut, size_t limit) {
+    size_t length = 0;
+    while (p < top) {
+        auto* b = reinterpret_cast<SeriesBuffer*>(p);
+        if (!marked(b)) break;
+        size_t size = extent_of(b);
+        if (cut && length > 0 && length + size >= limit) break;
+        b->flags &= ~flag::mark;
+        length += size;
+        p += size;
+    }
+    return length;
+}
+
 // Compacts one frame into the room of the previous frame and then in place.
 void compact_frame(SeriesFrame* f, Cursor& cur) {
     SeriesFrame* prev = f->prev;
@@ -75,16 +92,7 @@ void compact_frame(SeriesFrame* f, Cursor& cur) {
             continue;
         }
         uint8_t* start = p;
-        size_t length = 0;
-        while (p < top) {
-            b = reinterpret_cast<SeriesBuffer*>(p);
-            if (!marked(b)) break;
-            size_t size = extent_of(b);
-            if (cutting && length > 0 && length + size >= room) break;
-            b->flags &= ~flag::mark;
-            length += size;
-            p += size;
-        }
+        size_t length = take_live_run(p, top, cutting, room);
         if (room > 0 && length < room) {  // the previous frame's bump must stay below its end
             uint8_t* to = prev->bump;
             prev->bump += length;
@@ -169,16 +177,7 @@ void evacuate_series_frames(const std::vector<Relocation>& records) {
                 continue;
             }
             uint8_t* start = p;
-            size_t length = 0;
-            while (p < top) {
-                b = reinterpret_cast<SeriesBuffer*>(p);
-                if (!marked(b)) break;
-                size_t size = extent_of(b);
-                if (length > 0 && length + size >= to->room()) break;
-                b->flags &= ~flag::mark;
-                length += size;
-                p += size;
-            }
+            size_t length = take_live_run(p, top, true, to->room());
             if (length >= to->room()) {  // every buffer fits an empty frame
                 to = take_frame();
                 ++frames_used;
