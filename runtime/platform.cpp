@@ -136,6 +136,12 @@ void release_all_allocations() {
 
 size_t allocation_count() { return block_count; }
 
+size_t allocation_bytes() {
+    size_t total = 0;
+    for (RawBlock* b = first_block; b; b = b->next) total += sizeof(RawBlock) + b->size;
+    return total;
+}
+
 // ---- Console writers ----------------------------------------------------
 
 namespace {

@@ -34,6 +34,8 @@ void* reallocate(void* block, size_t n);
 void release(void* block);  // a block not on the list is ignored
 void release_all_allocations();
 size_t allocation_count();
+// Bytes held by the list's blocks, their headers included.
+size_t allocation_bytes();
 
 // ---- Runtime print ------------------------------------------------------
 

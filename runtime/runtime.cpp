@@ -14,9 +14,13 @@
 #include "engine/random.h"
 #include "runtime/case_tables.h"
 #include "runtime/catch_codes.h"
+#include "runtime/collector.h"
+#include "runtime/memory.h"
 #include "runtime/platform.h"
 #include "runtime/print_hooks.h"
+#include "runtime/resources.h"
 #include "runtime/runtime_error.h"
+#include "runtime/series.h"
 
 namespace vyr {
 
@@ -26,15 +30,15 @@ bool root_keep = false;
 namespace startup {
 // Each step is one subsystem's initialiser; empty ones are not built yet.
 void random_init() { random::random_init(); }
-void memory_init() {}
-void resource_tables_init() {}
+void memory_init() { memory::memory_init(); }
+void resource_tables_init() { resources::resource_tables_init(); }
 void type_tables_init() { registry::type_tables_init(); }
 void register_datatypes() { datatypes::register_datatypes(); }
 void image_codec_init() {}
 void register_image() { datatypes::register_image(); }
 void actions_init() {}
-void first_frames() {}
-void root_block() {}
+void first_frames() { memory::first_frames(); }
+void root_block() { series::make_root_block(); }
 void argument_stack() {}
 void call_stack() {}
 void symbol_block() {}
@@ -53,12 +57,12 @@ void stack_init() {}
 void lexer_init() {}
 void decode_boot() {}
 void interp_init() {}
-void extref_init() {}
-void collector_reset() {}
+void extref_init() { resources::extref_init(); }
+void collector_reset() { collector::collector_reset(); }
 
 // After runtime_init.
 void intern_names() {}
-void enable_collection() {}
+void enable_collection() { collector::set_enabled(true); }
 void run_boot_script() {}
 void launch() {}
 }  // namespace startup
