@@ -12,6 +12,7 @@
 #include "datatypes/datatypes.h"
 #include "datatypes/registry.h"
 #include "engine/random.h"
+#include "engine/stack.h"
 #include "runtime/case_tables.h"
 #include "runtime/catch_codes.h"
 #include "runtime/collector.h"
@@ -39,7 +40,7 @@ void register_image() { datatypes::register_image(); }
 void actions_init() {}
 void first_frames() { memory::first_frames(); }
 void root_block() { series::make_root_block(); }
-void argument_stack() {}
+void argument_stack() { stack::make_stack_block(); }
 void call_stack() {}
 void symbol_block() {}
 void global_context() {}
@@ -53,7 +54,7 @@ void owners_table_init() {}
 void checksum_init() {}
 void compression_words_init() {}
 void call_init() {}
-void stack_init() {}
+void stack_init() { stack::stack_init(); }
 void lexer_init() {}
 void decode_boot() {}
 void interp_init() {}

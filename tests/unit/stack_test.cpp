@@ -1,0 +1,42 @@
+// The argument stack: pushes, resets and the overflow margin.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include "engine/stack.h"
+#include "runtime/platform.h"
+#include "tests/fresh_heap.h"
+
+using namespace vyr;
+
+TEST(StackTest, PushResetKeep) {
+    test::fresh_heap();
+    stack::make_stack_block();
+    stack::stack_init();
+    Cell v{type_integer, 7, 0, 0};
+    stack::push_copy(v);
+    stack::set_arg_base(stack::top());
+    stack::push_copy(Cell{type_integer, 8, 0, 0});
+    stack::push_copy(Cell{type_integer, 9, 0, 0});
+    EXPECT_EQ(stack::top_cell()->w1, 9u);
+    stack::stack_keep();
+    EXPECT_EQ(stack::top(), stack::arg_base() + 1);
+    stack::reset_with_result(v);
+    EXPECT_EQ(stack::arg_base()->w1, 7u);
+    stack::stack_reset();
+    EXPECT_EQ(stack::top(), stack::arg_base());
+    stack::pop_cells(1000);
+    EXPECT_EQ(stack::top(), stack::bottom());
+    EXPECT_EQ(stack::top_cell(), stack::bottom());
+}
+
+TEST(StackDeathTest, OverflowRaisesAndLeavesRoom) {
+    EXPECT_EXIT(
+        {
+            platform::set_output_fd(STDERR_FILENO);
+            test::fresh_heap();
+            stack::make_stack_block();
+            stack::stack_init();
+            for (;;) stack::push_cell();
+        },
+        testing::ExitedWithCode(254), "category 9 id 6");
+}
