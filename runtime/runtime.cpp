@@ -11,8 +11,10 @@
 
 #include "datatypes/datatypes.h"
 #include "datatypes/registry.h"
+#include "engine/frames.h"
 #include "engine/random.h"
 #include "engine/stack.h"
+#include "engine/unwind.h"
 #include "runtime/case_tables.h"
 #include "runtime/catch_codes.h"
 #include "runtime/collector.h"
@@ -41,7 +43,10 @@ void actions_init() {}
 void first_frames() { memory::first_frames(); }
 void root_block() { series::make_root_block(); }
 void argument_stack() { stack::make_stack_block(); }
-void call_stack() {}
+void call_stack() {
+    frames::make_frame_block();
+    unwind::unwind_init();
+}
 void symbol_block() {}
 void global_context() {}
 void init_case_tables() { case_tables::init_case_tables(); }
@@ -54,7 +59,10 @@ void owners_table_init() {}
 void checksum_init() {}
 void compression_words_init() {}
 void call_init() {}
-void stack_init() { stack::stack_init(); }
+void stack_init() {
+    stack::stack_init();
+    frames::frames_init();
+}
 void lexer_init() {}
 void decode_boot() {}
 void interp_init() {}

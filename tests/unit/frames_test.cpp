@@ -1,0 +1,226 @@
+// The call-frame stack: openers and closers, kind-1 context restoring,
+// unrolling, the report walks and the collector hook.
+#include "engine/frames.h"
+
+#include "runtime/collector.h"
+#include "tests/unit/engine_fixture.h"
+
+using namespace vyr;
+using namespace vyr::test;
+using frames::Frame;
+
+namespace {
+class FramesTest : public EngineTest {};
+
+Cell* push_int(int32_t n) { return stack::push_copy(integer(n)); }
+}  // namespace
+
+TEST_F(FramesTest, CloseReturnAndDiscardPlaceTheResult) {
+    push_int(1);  // the caller's result slot
+    Cell* caller_base = stack::arg_base();
+    push_int(2);
+
+    // A call that pushed nothing: close keeps whatever the base cell held.
+    Cell* base = frames::frame_open(word(sym_f));
+    EXPECT_EQ(base, stack::top());
+    frames::frame_close();
+    EXPECT_EQ(stack::arg_base(), caller_base);
+    EXPECT_EQ(stack::top(), base + 1);
+
+    // frame_return copies the result into the caller's slot; the arguments go.
+    stack::set_top(base);
+    frames::frame_open(word(sym_f));
+    push_int(42);
+    push_int(43);
+    frames::frame_return();
+    EXPECT_EQ(int_of(*caller_base), 42);
+    EXPECT_EQ(stack::top(), base + 1);
+
+    // frame_discard drops everything of the call.
+    stack::set_top(base);
+    frames::frame_open(word(sym_f));
+    push_int(7);
+    frames::frame_discard();
+    EXPECT_EQ(stack::top(), caller_base);
+    EXPECT_EQ(frames::depth(), 0u);
+}
+
+// A recursive compiled function: each level's frame-open-compiled points the
+// context at its own arguments; each close gives the caller its own back.
+TEST_F(FramesTest, FunctionFramesRestoreContextValuesAcrossRecursion) {
+    NodeId ctx = make_context(1, true);
+    Cell f = word(sym_f);
+    stack::push_cell();  // result slot of the top level
+
+    frames::frame_open_function(f, ctx);
+    Cell* outer_args = push_int(1);
+    frames::frame_open_compiled(f, ctx);
+    EXPECT_EQ(stack::values_at(context_cell(ctx).w2), outer_args);
+
+    frames::frame_open_function(f, ctx);
+    Cell* inner_args = push_int(2);
+    frames::frame_open_compiled(f, ctx);
+    EXPECT_EQ(stack::values_at(context_cell(ctx).w2), inner_args);
+    push_int(20);
+    frames::frame_return();           // the inner body's result lands on its first argument
+    frames::frame_close_function();  // the outer level sees its own arguments again
+    EXPECT_EQ(stack::values_at(context_cell(ctx).w2), outer_args);
+    EXPECT_EQ(int_of(*stack::top_cell()), 20);
+
+    frames::frame_return();
+    frames::frame_close_function();
+    EXPECT_EQ(context_cell(ctx).w2, 0u);  // not running any more
+    EXPECT_EQ(frames::depth(), 0u);
+}
+
+TEST_F(FramesTest, UnrollToKindKeepsTheFoundFrameLive) {
+    NodeId ctx = make_context(1, true);
+    Cell* outer = stack::push_cell();
+    frames::frame_open_loop(word(sym_f));
+    Cell* loop_base = stack::arg_base();
+    push_int(1);
+    frames::frame_open_function(word(sym_g), ctx);
+    context_cell(ctx).w2 = 99;  // the callee moved its values
+    push_int(2);
+    frames::frame_open(word(sym_h));
+    push_int(3);
+    Cell* inner_base = stack::arg_base();
+
+    // keep clear: the base becomes the loop's opener's, the top the old base + 1.
+    Frame* loop = frames::unroll_to_kind(frames::kind::loop, false);
+    EXPECT_EQ(frames::kind_of(*loop), frames::kind::loop);
+    EXPECT_EQ(frames::top_frame(), loop);
+    EXPECT_EQ(context_cell(ctx).w2, 0u);
+    EXPECT_EQ(stack::arg_base(), outer);
+    EXPECT_EQ(stack::top(), inner_base + 1);
+
+    // keep set on the innermost: only the top moves.
+    stack::set_arg_base(loop_base);
+    push_int(5);
+    frames::unroll_to_loop(true);
+    EXPECT_EQ(stack::top(), loop_base + 1);
+
+    // No frame of the kind: the walk stops at the bottom frame.
+    frames::frame_open(word(sym_g));
+    Frame* found = frames::unroll_to_kind(frames::kind::catch_, false);
+    EXPECT_EQ(found, frames::bottom());
+    EXPECT_EQ(stack::top(), stack::bottom());
+    EXPECT_EQ(stack::arg_base(), stack::bottom());
+}
+
+TEST_F(FramesTest, UnrollStopsAtTryAllAndWithResultCarriesTheValue) {
+    stack::push_cell();
+    frames::frame_open_loop(word(sym_f));
+    Cell* loop_slot = stack::arg_base();
+    push_int(0);
+    frames::frame_open(word(sym_g));
+    push_int(77);  // the innermost frame's result
+    Frame* found = frames::unroll_with_result(frames::kind::loop);
+    EXPECT_EQ(frames::kind_of(*found), frames::kind::loop);
+    EXPECT_EQ(int_of(*loop_slot), 77);
+    EXPECT_EQ(stack::arg_base(), loop_slot);
+
+    frames::frame_open_try_all(word(sym_g));
+    frames::frame_open(word(sym_h));
+    EXPECT_EQ(frames::kind_of(*frames::unroll_to_kind(frames::kind::loop, false)), frames::kind::try_all);
+}
+
+TEST_F(FramesTest, CallingWordSkipsMarkerFrames) {
+    EXPECT_EQ(frames::calling_word().w2, sym_not_found);
+    NodeId ctx = make_context(3, false);
+    frames::frame_open(word(sym_f, ctx, 2));
+    frames::frame_open(word(sym_body));
+    frames::frame_open(word(sym_anon));
+    Cell w = frames::calling_word();
+    EXPECT_EQ(type_of(w), uint32_t(type_word));
+    EXPECT_EQ(w.w1, ctx);
+    EXPECT_EQ(w.w2, sym_f);
+    EXPECT_EQ(w.w3, 2u);
+
+    // A noted error frame is the start of the next walk, once.
+    frames::frame_open(word(sym_g));
+    frames::frame_open(word(sym_h));
+    frames::note_error_frame(frames::top() - 1);
+    EXPECT_EQ(frames::calling_word().w2, sym_g);
+    EXPECT_EQ(frames::calling_word().w2, sym_h);
+    // A noted position above the live frames is stale and ignored.
+    frames::note_error_frame(frames::top());
+    frames::frame_discard();
+    frames::frame_discard();
+    EXPECT_EQ(frames::calling_word().w2, sym_f);
+
+    frames::unwind_to_depth(0);
+    frames::frame_open(word(sym_body));
+    frames::frame_open(word(sym_anon));
+    EXPECT_EQ(frames::calling_word().w2, sym_not_found);
+}
+
+TEST_F(FramesTest, ReturnTargetsAndInterpretedBits) {
+    frames::frame_open_interp_function(word(sym_f));
+    frames::frame_open(word(sym_g));
+    frames::frame_open(word(sym_h));
+    EXPECT_TRUE(frames::frame_interpreted_q(nullptr, false));
+    EXPECT_FALSE(frames::frame_interpreted_q(nullptr, true));
+    frames::mark_interpreted();
+    EXPECT_TRUE(frames::frame_interpreted_q(nullptr, true));
+
+    Frame* caller = frames::mark_caller_return_target();
+    ASSERT_EQ(caller, frames::top() - 2);
+    EXPECT_EQ(frames::mark_caller_return_target(), nullptr);  // already set: not ours to clear
+    frames::clear_return_target(caller);
+    EXPECT_EQ(caller->header & frames::bits::return_target, 0u);
+    frames::set_return_target(true);
+    EXPECT_NE(frames::top_frame()->header & frames::bits::return_target, 0u);
+}
+
+TEST_F(FramesTest, CollectErrorStackListsFunctionsOrEveryFrame) {
+    NodeId ctx = make_context(2, false);
+    *memory::cell_at(context_cell(ctx).w2, 0) = Cell{type_function, 0, 0, 0};
+    *memory::cell_at(context_cell(ctx).w2, 1) = Cell{type_native, 0, 0, 0};
+    frames::frame_open_interp_function(word(sym_f, ctx, 0));
+    frames::frame_open(word(sym_body));
+    frames::frame_open_interp_native(word(sym_g, ctx, 1));
+    Frame* end = frames::top();
+    frames::frame_open(word(sym_h, ctx, 0));
+
+    Cell functions = block_of({});
+    frames::collect_error_stack(1, functions, end);
+    ASSERT_EQ(memory::series_length(functions.w2), 1u);
+    EXPECT_EQ(memory::cell_head(functions.w2)->w2, sym_f);
+
+    Cell all = block_of({});
+    frames::collect_error_stack(2, all, end);
+    ASSERT_EQ(memory::series_length(all.w2), 2u);
+    EXPECT_EQ(memory::cell_at(all.w2, 1)->w2, sym_g);
+}
+
+// Contexts reached only from frames survive a collection and follow their
+// nodes when the collector renumbers them.
+TEST_F(FramesTest, MarkFramesKeepsFrameContextsAlive) {
+    collector::set_stress(true);
+    NodeId word_ctx = make_context(1, false, integer(5));
+    NodeId fn_ctx = make_context(1, false, integer(6));
+    frames::frame_open(word(sym_f, word_ctx, 0));
+    frames::frame_open_function(word(sym_g), fn_ctx);
+    // The function's values moved: the saved ones are reachable only from the frame.
+    context_cell(fn_ctx).w2 = context_cell(make_context(1, false, integer(7))).w2;
+    for (int i = 0; i < 3; ++i) collector::collector_run();
+
+    Frame* call = frames::top() - 2;
+    EXPECT_EQ(int_of(*frames::frame_word_value(*call)), 5);
+    Frame* fn = frames::top_frame();
+    EXPECT_EQ(int_of(*memory::cell_head(context_cell(fn->saved_context).w2)), 7);
+    EXPECT_EQ(int_of(*memory::cell_head(fn->saved_values)), 6);
+    NodeId ctx = fn->saved_context;  // the local fn_ctx may name a renumbered node
+    frames::frame_close_function();
+    EXPECT_EQ(int_of(*memory::cell_head(context_cell(ctx).w2)), 6);
+}
+
+TEST_F(FramesTest, FrameOverflowRaisesStackOverflow) {
+    EXPECT_RAISES(
+        {
+            for (int i = 0; i < 10; ++i) stack::push_cell();
+            for (;;) frames::frame_open(word(sym_f));
+        },
+        9, 6);
+}
