@@ -242,18 +242,44 @@ Cell calling_word() {
     return marker_words.not_found;
 }
 
-const Cell* frame_word_value(const Frame& f) {
-    if (!f.word_context) return nullptr;
-    const Cell* ctx = context_cell(f.word_context);
+// Reads value `index` of a context by its layout: the context cell's values
+// word names the values block, or (with the on-stack flag) the argument-stack
+// cells of a running function.
+const Cell* context_value(NodeId context, uint32_t index) {
+    if (!context) return nullptr;
+    const Cell* ctx = context_cell(context);
     if (type_of(*ctx) != type_context) return nullptr;
     if (ctx->header & header::context_on_stack) {
         Cell* values = stack::values_at(ctx->w2);
-        if (!values || values + f.word_index >= stack::top()) return nullptr;
-        return values + f.word_index;
+        if (!values || index >= uint32_t(stack::top() - values)) return nullptr;
+        return values + index;
     }
     NodeId values = ctx->w2;
-    if (!values || f.word_index >= memory::series_length(values)) return nullptr;
-    return memory::cell_at(values, f.word_index);
+    if (!values || index >= memory::series_length(values)) return nullptr;
+    return memory::cell_at(values, index);
+}
+
+const Cell* frame_word_value(const Frame& f) { return context_value(f.word_context, f.word_index); }
+const Cell* word_value(const Cell& word) { return context_value(word.w1, word.w3); }
+
+Cell spec_word_at(uint32_t n) {
+    const Cell none{type_none, 0, 0, 0};
+    const Cell* callable = word_value(calling_word());
+    if (!callable) return none;
+    switch (type_of(*callable)) {
+        case type_native: case type_action: case type_op: case type_function: case type_routine: break;
+        default: return none;
+    }
+    NodeId spec = callable->w2;
+    for (const Cell* c = memory::cell_head(spec); c < memory::cell_tail(spec); ++c) {
+        switch (type_of(*c)) {
+            case type_word: case type_lit_word: case type_get_word: case type_refinement:
+                if (n-- == 0) return *c;
+                break;
+            default: break;
+        }
+    }
+    return none;
 }
 
 void collect_error_stack(int32_t level, const Cell& block, const Frame* end) {

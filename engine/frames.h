@@ -191,8 +191,15 @@ Cell calling_word();
 void note_error_frame(Frame* position);
 void clear_error_frame();
 // The value cell of a frame's word in the frame's word context, or null
-// when the word has no readable value there.
+// when the word has no readable value there; word_value does the same for a
+// bound word cell.
 const Cell* frame_word_value(const Frame& f);
+const Cell* word_value(const Cell& word);
+// The n-th (from 0) word!, lit-word!, get-word! or refinement! of the spec of
+// the callable now being called (the calling word's value); none when that
+// value is not callable or its spec is shorter. Names the argument in
+// `expect-arg` errors.
+Cell spec_word_at(uint32_t n);
 // Appends to the block, for each non-marker frame from the bottom up to
 // (not including) `end`, a word of its symbol when `level` is above 1 or the
 // word's value is a function!.

@@ -11,6 +11,7 @@
 
 #include "datatypes/datatypes.h"
 #include "datatypes/registry.h"
+#include "engine/actions.h"
 #include "engine/frames.h"
 #include "engine/random.h"
 #include "engine/stack.h"
@@ -39,7 +40,7 @@ void type_tables_init() { registry::type_tables_init(); }
 void register_datatypes() { datatypes::register_datatypes(); }
 void image_codec_init() {}
 void register_image() { datatypes::register_image(); }
-void actions_init() {}
+void actions_init() { actions::actions_init(); }
 void first_frames() { memory::first_frames(); }
 void root_block() { series::make_root_block(); }
 void argument_stack() { stack::make_stack_block(); }
