@@ -13,6 +13,7 @@
 #include "datatypes/registry.h"
 #include "engine/actions.h"
 #include "engine/frames.h"
+#include "engine/natives.h"
 #include "engine/random.h"
 #include "engine/stack.h"
 #include "engine/unwind.h"
@@ -54,7 +55,7 @@ void init_case_tables() { case_tables::init_case_tables(); }
 void symbol_table() {}
 void make_type_name_words() {}
 void fixed_words() {}
-void natives_init() {}
+void natives_init() { natives::natives_init(); }
 void parse_init() {}
 void owners_table_init() {}
 void checksum_init() {}
