@@ -2,8 +2,13 @@
 
 #include <cstdint>
 
+#include "datatypes/datatype.h"
+#include "datatypes/logic.h"
+#include "datatypes/none.h"
+#include "datatypes/string_buffer.h"
 #include "engine/frames.h"
 #include "engine/stack.h"
+#include "runtime/checks.h"
 #include "runtime/errors.h"
 #include "runtime/memory.h"
 #include "runtime/runtime_error.h"
@@ -15,18 +20,6 @@ using namespace registry;
 namespace sig = registry::action_sig;
 
 namespace {
-
-// Errors raised here: (category, id).
-namespace script {
-constexpr int invalid_arg = 11;
-constexpr int expect_arg = 7;
-constexpr int invalid_part = 19;
-constexpr int bad_path_type = 36;
-constexpr int bad_path_type2 = 37;
-constexpr int invalid_compare = 45;
-constexpr int invalid_refine_arg = 47;
-}  // namespace script
-constexpr int access_no_port_action = 12;
 
 constexpr uint8_t refinements[action_count] = {
     0, 3, 0, 0, 1, 4, 1, 0, 0,      // make .. compare
@@ -44,7 +37,7 @@ Words words;
 constexpr int32_t no_part_limit = INT32_MAX;  // part budget of form and mold without /part
 constexpr uint32_t mold_buffer_units = 16;
 
-Cell datatype_of(const Cell& v) { return Cell{type_datatype, type_of(v), 0, 0}; }
+Cell datatype_of(const Cell& v) { return datatype_t::value_of(type_of(v)); }
 Cell integer_cell(int32_t n) { return Cell{type_integer, 0, uint32_t(n), 0}; }
 int32_t int_of(const Cell& c) { return int32_t(c.w2); }
 
@@ -56,7 +49,7 @@ bool flag(const int32_t* refs, int i) { return refs[i] >= 0; }
 // The result of a dispatcher that answers a cell: copied into the result
 // cell unless it is that cell already (a null answer gives none).
 void answer(const Cell* c) {
-    if (!c) *base() = Cell{type_none, 0, 0, 0};
+    if (!c) *base() = none_t::value;
     else if (c != base()) *base() = *c;
 }
 
@@ -66,7 +59,7 @@ Sig impl(const Cell& v, uint32_t slot) {
 }
 
 // port! actor tables do not exist yet; a redirected action has none.
-[[noreturn]] void port_actor_missing() { raise_error(err_cat::access, access_no_port_action); }
+[[noreturn]] void port_actor_missing() { raise_error(err_cat::access, err_id::access::no_port_action); }
 
 // Types whose values a /part count may be taken against: they have a
 // buffer of elements.
@@ -91,7 +84,7 @@ void clamp_index(Cell& v) {
 // negative count moves `limited` back (not before its head) and counts the
 // elements skipped. Answers false when nothing is to be done.
 bool part_count(Cell& limited, Cell* part, int32_t& count) {
-    if (!part_series_q(limited)) raise_error(err_cat::script, script::invalid_part, part);
+    if (!part_series_q(limited)) raise_error(err_cat::script, err_id::script::invalid_part, part);
     clamp_index(limited);
     if (type_of(*part) == type_integer) {
         count = int_of(*part);
@@ -99,7 +92,7 @@ bool part_count(Cell& limited, Cell* part, int32_t& count) {
         clamp_index(*part);
         count = int32_t(part->w1) - int32_t(limited.w1);
     } else {
-        raise_error(err_cat::script, script::invalid_refine_arg, &words.part, part);
+        raise_error(err_cat::script, err_id::script::invalid_refine_arg, &words.part, part);
     }
     int32_t index = int32_t(limited.w1);
     if (count == 0 || (count < 0 && index == 0)) return false;
@@ -112,7 +105,7 @@ bool part_count(Cell& limited, Cell* part, int32_t& count) {
 }
 
 int32_t integer_arg(const Cell& c) {
-    if (type_of(c) != type_integer) raise_error(err_cat::script, script::invalid_arg, &c);
+    if (type_of(c) != type_integer) raise_error(err_cat::script, err_id::script::invalid_arg, &c);
     return int_of(c);
 }
 
@@ -136,8 +129,12 @@ void insert_like_entry(const int32_t* refs, uint32_t slot) {
     else answer(insert(series, value, part, only, dup));
 }
 
-// A new empty string! (1 byte per unit) with room for n units.
-Cell new_string(uint32_t units) { return Cell{type_string, 0, memory::alloc_units(units, 1), 0}; }
+// A new empty string! with room for n units.
+Cell new_string(uint32_t units) {
+    Cell s;
+    string_t::make_at(s, units);
+    return s;
+}
 
 // form* and mold*: /part must be an integer; a limit below 1 answers an
 // empty string at once. The text is cut to the limit afterwards, since an
@@ -157,10 +154,7 @@ void text_entry(const int32_t* refs) {
     Cell* buffer = stack::push_copy(new_string(mold_buffer_units));
     if (Mold) mold(base(), buffer, flag(refs, 0), flag(refs, 1), flag(refs, 2), part, limit, 0);
     else form(base(), buffer, part, limit);
-    if (part) {
-        memory::SeriesBuffer* b = memory::buffer_of(buffer->w2);
-        if (b->length() > uint32_t(limit)) b->tail = b->head + uint32_t(limit) * b->unit();
-    }
+    if (part) string_t::truncate(buffer->w2, uint32_t(limit));
     stack::reset_with_result(*buffer);
 }
 
@@ -185,8 +179,8 @@ void negate_entry(const int32_t*) { answer(negate(base())); }
 void round_entry(const int32_t* r) {
     answer(round(base(), opt(r, 0), flag(r, 1), flag(r, 2), flag(r, 3), flag(r, 4), flag(r, 5), flag(r, 6)));
 }
-void even_entry(const int32_t*) { *base() = Cell{type_logic, even_q(base()), 0, 0}; }
-void odd_entry(const int32_t*) { *base() = Cell{type_logic, odd_q(base()), 0, 0}; }
+void even_entry(const int32_t*) { logic_t::box(even_q(base())); }
+void odd_entry(const int32_t*) { logic_t::box(odd_q(base())); }
 void complement_entry(const int32_t*) { answer(complement(base())); }
 void append_entry(const int32_t* r) { insert_like_entry(r, slot_append); }
 void change_entry(const int32_t* r) { insert_like_entry(r, slot_change); }
@@ -196,14 +190,10 @@ void clear_entry(const int32_t*) { answer(clear(base())); }
 void copy_entry(const int32_t* r) {
     constexpr uint32_t kind_word = 5;
     Cell* types = opt(r, 2);
-    if (types && type_of(*types) != type_datatype && type_of(*types) != type_typeset) {
-        Cell calling = frames::calling_word();
-        Cell type = datatype_of(*types);
-        Cell name = frames::spec_word_at(kind_word);
-        raise_error(err_cat::script, script::expect_arg, &calling, &type, &name);
-    }
+    if (types && type_of(*types) != type_datatype && type_of(*types) != type_typeset)
+        checks::raise_expect_arg(kind_word, *types);
     Cell* scratch = stack::push_cell();
-    *scratch = Cell{type_none, 0, 0, 0};
+    *scratch = none_t::value;
     answer(copy(base(), scratch, opt(r, 0), flag(r, 1), types));
 }
 void find_entry(const int32_t* r) {
@@ -213,7 +203,7 @@ void find_entry(const int32_t* r) {
 void insert_entry(const int32_t* r) { insert_like_entry(r, slot_insert); }
 void length_entry(const int32_t*) {
     int32_t n = length_q(base());
-    *base() = n == -1 ? Cell{type_none, 0, 0, 0} : integer_cell(n);
+    *base() = n == -1 ? none_t::value : integer_cell(n);
 }
 void move_entry(const int32_t* r) { answer(move(base(), base() + 1, opt(r, 0))); }
 void pick_entry(const int32_t*) { answer(pick(base(), pick_index(base()[1]), base() + 1)); }
@@ -302,10 +292,7 @@ ActionFn get_action_ptr_from(uint32_t type, const Cell& value, uint32_t slot) {
     if (port_redirect_q(value, slot)) port_actor_missing();
     ActionFn fn = get_action(type, slot);
     if (fn) return fn;
-    Cell calling = frames::calling_word();
-    Cell datatype{type_datatype, type & header::type_mask, 0, 0};
-    Cell name = frames::spec_word_at(0);
-    raise_error(err_cat::script, script::expect_arg, &calling, &datatype, &name);
+    checks::raise_expect_arg(0, value);
 }
 
 ActionFn get_action_ptr(uint32_t slot) { return get_action_ptr(*stack::arg_base(), slot); }
@@ -313,10 +300,10 @@ ActionFn get_action_ptr(uint32_t slot) { return get_action_ptr(*stack::arg_base(
 sig::path_access get_path_access_ptr(const Cell& value, const Cell& element, const Cell* path, int32_t index) {
     if (ActionFn fn = get_action(type_of(value), slot_path_access)) return reinterpret_cast<sig::path_access>(fn);
     Cell datatype = datatype_of(value);
-    if (!path) raise_error(err_cat::script, script::bad_path_type2, &element, &datatype);
+    if (!path) raise_error(err_cat::script, err_id::script::bad_path_type2, &element, &datatype);
     uint32_t keep = index < 0 ? 0 : uint32_t(index) + 1;
     Cell cut{type_of(*path), 0, series::copy_series_part(path->w2, path->w1, keep), 0};
-    raise_error(err_cat::script, script::bad_path_type, path, &datatype, &cut);
+    raise_error(err_cat::script, err_id::script::bad_path_type, path, &datatype, &cut);
 }
 
 // ---- Typed dispatchers ---------------------------------------------------------
@@ -438,7 +425,7 @@ int32_t pick_index(const Cell& index) {
 bool compare(Cell* a, Cell* b, int32_t op) {
     auto fn = action<sig::compare>(type_of(*a), slot_compare);
     int32_t r = fn ? fn(a, b, op) : not_comparable;
-    if (r == not_comparable && ordering_q(op)) raise_error(err_cat::script, script::invalid_compare, a, b);
+    if (r == not_comparable && ordering_q(op)) raise_error(err_cat::script, err_id::script::invalid_compare, a, b);
     switch (op) {
         case op_equal: case op_strict_equal: case op_same: case op_strict_word_equal: case op_word_equal:
         case op_find:
@@ -454,8 +441,7 @@ bool compare(Cell* a, Cell* b, int32_t op) {
 
 void compare_op(int32_t op) {
     Cell* b = base();
-    bool truth = compare(b, b + 1, op);
-    *b = Cell{type_logic, truth, 0, 0};
+    logic_t::make_at(b, compare(b, b + 1, op));
 }
 
 int32_t compare_cells(Cell* a, Cell* b, int32_t op) {

@@ -81,7 +81,7 @@ inline uint32_t kind_of(const Frame& f) { return (f.header & bits::kind_mask) >>
 struct Markers {
     Cell body{};
     Cell anon{};
-    Cell not_found{};
+    Cell not_found{type_none, 0, 0, 0};  // none! until the words exist
 };
 // Sets the marker words (start-up, once words exist).
 void set_markers(const Markers& m);

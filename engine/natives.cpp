@@ -1,8 +1,6 @@
 #include "engine/natives.h"
 
-#include "engine/frames.h"
 #include "engine/stack.h"
-#include "runtime/errors.h"
 #include "runtime/memory.h"
 #include "runtime/series.h"
 
@@ -15,8 +13,6 @@ VYR_NATIVES(VYR_WEAK_NATIVE)
 #undef VYR_WEAK_NATIVE
 
 namespace {
-constexpr int script_expect_arg = 7;
-
 NativeFn table[table_slots];
 uint32_t fill_index = 1;     // the native index the next append fills
 Cell* print_cell = nullptr;  // in the root block, which never moves
@@ -44,27 +40,6 @@ void natives_append(uint32_t count, const NativeFn* entries) {
 NativeFn entry(uint32_t index) { return index >= 1 && index <= table_slots ? table[index - 1] : nullptr; }
 
 Cell* print_block() { return print_cell; }
-
-// ---- Argument checks --------------------------------------------------------
-
-bool typeset_has_q(const Cell& typeset, uint32_t type) {
-    constexpr uint32_t bitmap_bytes = 12;
-    if (type >> 3 >= bitmap_bytes) return false;
-    const auto* bytes = reinterpret_cast<const uint8_t*>(&typeset.w1);
-    return bytes[type >> 3] & (0x80u >> (type & 7));
-}
-
-Cell* check_arg_type(const Cell& typeset, uint32_t spec_index, Cell* arg) {
-    if (typeset_has_q(typeset, type_of(*arg))) return arg;
-    Cell calling = frames::calling_word();
-    Cell datatype{type_datatype, type_of(*arg), 0, 0};
-    Cell name = frames::spec_word_at(spec_index);
-    raise_error(err_cat::script, script_expect_arg, &calling, &datatype, &name);
-}
-
-void check_native_arg(int32_t position, const Cell& typeset, uint32_t spec_index) {
-    if (position >= 0) check_arg_type(typeset, spec_index, stack::arg_base() + position);
-}
 
 Cell* refinement_arg(int32_t position) { return position < 0 ? nullptr : stack::arg_base() + position; }
 

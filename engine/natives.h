@@ -17,7 +17,8 @@
 // The check flag: the evaluator checks every argument against the spec while
 // fetching it and passes false; callers that lay out the arguments
 // themselves pass true, and the native then checks each argument against
-// its typeset with check_arg_type / check_native_arg.
+// its typeset with checks::check_arg_type / checks::check_native_arg
+// (runtime/checks.h), which name the calling word and the spec word.
 #pragma once
 
 #include <cstdint>
@@ -89,19 +90,6 @@ inline uint32_t slot_of(uint32_t index) { return index - 1; }
 // The block (32 cells, in the root block) that `print` and `prin` reduce
 // into instead of allocating a block per call.
 Cell* print_block();
-
-// ---- Argument checks --------------------------------------------------------
-
-// Whether the typeset holds the type id: bit 0x80 >> (t & 7) of payload byte
-// t >> 3, counting the payload bytes in cell order.
-bool typeset_has_q(const Cell& typeset, uint32_t type);
-// Answers the argument when its type is in the typeset; else raises script
-// `expect-arg` (the calling word, the argument's datatype, the spec word at
-// `spec_index`, refinements counted).
-Cell* check_arg_type(const Cell& typeset, uint32_t spec_index, Cell* arg);
-// check_arg_type on the cell at the base + position; nothing when the
-// refinement was not used (negative position).
-void check_native_arg(int32_t position, const Cell& typeset, uint32_t spec_index);
 
 // The argument cell at a refinement position from the base, or null when the
 // refinement was not used.

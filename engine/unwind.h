@@ -11,13 +11,14 @@
 //    Where the status must cross C++ code that is not status-aware (a sort
 //    comparator, a change handler), `throw_status` turns it into an Unwind
 //    exception and `catch_status` turns it back;
-//  - errors: `error_unwind` fills the error's where and stack fields, keeps
-//    the error in a rooted cell and throws Unwind{error}. Catch sites save
+//  - errors: raise_error (runtime/errors.h) records the error, then
+//    `error_unwind` adds what the call frames know (the word of the calling
+//    function, the frame depth) and throws Unwind{error}. Catch sites save
 //    the argument top and base and the frame depth at entry in a `Site`,
 //    which puts them back (popping frames and restoring the function contexts
-//    of kind-1 frames) when an exception leaves its scope. An error with no
-//    try or try/all frame to land in is printed and ends the process with
-//    status -2, whatever C++ handlers lie on the way.
+//    of kind-1 frames) when an exception leaves its scope, and read the error
+//    from the error record. An error no site catches reaches the entry frame,
+//    which prints it and ends the process with status -2.
 #pragma once
 
 #include <cstdint>
@@ -28,29 +29,18 @@
 
 namespace vyr::unwind {
 
-// Registers the caught-error cell with the collector (start-up).
-void unwind_init();
-
 // ---- Errors -------------------------------------------------------------------
 
-// Raises an error! value: sets its `where` (when still none) to the calling
-// word and its `stack` to the frame depth, then throws Unwind{error} to the
-// nearest catch site; with no try frame at all it prints the error and ends
-// the process with status -2. Called by raise_error once the value is made.
-[[noreturn]] void error_unwind(const Cell& error);
-
-// The error carried by the Unwind{error} in flight (or last caught).
-const Cell& caught_error();
-// Pushes the caught error onto the argument stack, where a catch site that
-// restored its state finds it (then settle_after_catch moves it into place).
-Cell* push_caught_error();
-// After a caught error: when the top cell is an error! it becomes the result
-// (argument base); then top = base + 1.
+// The last step of raise_error: sets the recorded error's `where` to the
+// calling word (when there are frames), notes the frame depth, and throws
+// Unwind{error} to the nearest catch site.
+[[noreturn]] void error_unwind();
+// The frame depth when the last error was raised: the call level from which
+// an error's list of called words is collected (frames::collect_error_stack).
+uint32_t error_depth();
+// After a caught error whose value the catch site pushed: when the top cell
+// is an error! it becomes the result (argument base); then top = base + 1.
 void settle_after_catch();
-// When the error's stack field does not hold a block!, it becomes an
-// integer! of the current frame depth (turned into the list of called words
-// later, when the error is kept).
-void error_mark_stack(const Cell& error);
 
 // ---- Break, continue, return, exit, throw ---------------------------------------
 // Each answers the status to hand back, or raises the matching throw error

@@ -16,7 +16,6 @@
 #include "engine/natives.h"
 #include "engine/random.h"
 #include "engine/stack.h"
-#include "engine/unwind.h"
 #include "runtime/case_tables.h"
 #include "runtime/catch_codes.h"
 #include "runtime/collector.h"
@@ -46,10 +45,7 @@ void actions_init() { actions::actions_init(); }
 void first_frames() { memory::first_frames(); }
 void root_block() { series::make_root_block(); }
 void argument_stack() { stack::make_stack_block(); }
-void call_stack() {
-    frames::make_frame_block();
-    unwind::unwind_init();
-}
+void call_stack() { frames::make_frame_block(); }
 void symbol_block() {}
 void global_context() {}
 void init_case_tables() { case_tables::init_case_tables(); }

@@ -1,20 +1,15 @@
-// A fixture for the engine's tests: a fresh heap, the argument stack and the
-// call-frame stack, marker words, and small builders for the values the
-// engine reads by layout (words, contexts, error! values, blocks).
-//
-// Until the error catalog raises real error! values, raise_error ends the
-// process; EXPECT_RAISES checks the category and id it reports.
+// A fixture for the engine's tests: the runtime fixture (tests/unit/fixture.h)
+// plus the call-frame stack and marker words, and small builders for the
+// values the engine reads by layout (words, contexts, blocks).
 #pragma once
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include "engine/frames.h"
 #include "engine/stack.h"
 #include "engine/unwind.h"
-#include "runtime/platform.h"
 #include "runtime/series.h"
-#include "tests/fresh_heap.h"
+#include "tests/unit/fixture.h"
 
 namespace vyr::test {
 
@@ -51,40 +46,23 @@ inline NodeId make_context(uint32_t count, bool on_stack, Cell fill = Cell{type_
 }
 inline Cell& context_cell(NodeId ctx) { return *memory::cell_head(ctx); }
 
-// An error! value with the ten fields of an error (code, type, id, arg1-3,
-// near, where, stack, files), all none but the code.
-inline Cell make_error(int32_t code) {
-    NodeId ctx = make_context(10, false, Cell{type_none, 0, 0, 0});
-    *memory::cell_at(context_cell(ctx).w2, 0) = integer(code);
-    return Cell{type_error, ctx, 1, 0};
-}
-inline Cell& error_field(const Cell& error, uint32_t n) { return *memory::cell_at(context_cell(error.w1).w2, n); }
-
-class EngineTest : public ::testing::Test {
+class EngineTest : public RuntimeTest {
 protected:
     void SetUp() override {
-        fresh_heap();
-        stack::make_stack_block();
-        stack::stack_init();
+        RuntimeTest::SetUp();
         frames::make_frame_block();
         frames::frames_init();
-        unwind::unwind_init();
         frames::set_markers({word(sym_body), word(sym_anon), word(sym_not_found)});
     }
+    // The frame block goes with the heap: no later test may see its frames.
     void TearDown() override {
         collector::set_stress(false);
-        memory::free_all_frames();
+        frames::set_frame_top(frames::bottom());
+        frames::clear_error_frame();
+        frames::set_markers({});
+        RuntimeTest::TearDown();
     }
 };
 
 }  // namespace vyr::test
 
-// Runs the statement in a child process and expects it to raise the error
-// (category, id) with no catch site: the run ends with status -2 (254).
-#define EXPECT_RAISES(statement, category, id)                                        \
-    EXPECT_EXIT(                                                                      \
-        {                                                                             \
-            ::vyr::platform::set_output_fd(STDERR_FILENO);                            \
-            statement;                                                                \
-        },                                                                            \
-        ::testing::ExitedWithCode(254), "category " #category " id " #id "\n")

@@ -217,10 +217,11 @@ TEST_F(FramesTest, MarkFramesKeepsFrameContextsAlive) {
 }
 
 TEST_F(FramesTest, FrameOverflowRaisesStackOverflow) {
+    for (int i = 0; i < 10; ++i) stack::push_cell();
+    Cell* top = stack::top();
     EXPECT_RAISES(
-        {
-            for (int i = 0; i < 10; ++i) stack::push_cell();
-            for (;;) frames::frame_open(word(sym_f));
-        },
-        9, 6);
+        for (;;) frames::frame_open(word(sym_f)), err_cat::internal, err_id::internal::stack_overflow);
+    EXPECT_EQ(frames::depth(), frames::frame_capacity);
+    EXPECT_EQ(stack::top(), top - 5);
+    EXPECT_EQ(errors::last_error().where.w2, sym_f);
 }

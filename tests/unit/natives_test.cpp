@@ -1,6 +1,8 @@
 // The natives table, its order by native index, and the argument check.
 #include "engine/natives.h"
 
+#include "runtime/checks.h"
+
 #include <cstring>
 
 #include "tests/unit/engine_fixture.h"
@@ -66,20 +68,27 @@ TEST_F(NativesTest, PrintBlockLivesInTheRootBlock) {
     EXPECT_TRUE(p >= root && p < memory::cell_tail(series::root_block));
 }
 
-TEST_F(NativesTest, ArgumentChecks) {
-    Cell numbers = typeset_of({type_integer, type_float});
-    EXPECT_TRUE(natives::typeset_has_q(numbers, type_integer));
-    EXPECT_TRUE(natives::typeset_has_q(numbers, type_float));
-    EXPECT_FALSE(natives::typeset_has_q(numbers, type_string));
-    EXPECT_TRUE(natives::typeset_has_q(typeset_of({type_event}), type_event));
-    EXPECT_FALSE(natives::typeset_has_q(numbers, 200));
+// An argument refused by the check names the calling native's word, the
+// argument's datatype and the argument's word in the native's spec.
+TEST_F(NativesTest, ArgumentChecksNameTheCallAndTheSpecWord) {
+    constexpr uint32_t sym_value = 20, sym_size = 21, sym_length = 22;
+    Cell spec = block_of({word(sym_value), block_of({}), Cell{type_refinement, 0, sym_size, 0}, word(sym_length)});
+    NodeId ctx = make_context(1, false);
+    *memory::cell_at(context_cell(ctx).w2, 0) = Cell{type_native, natives::slot_of(54), spec.w2, 0};
 
-    frames::frame_open(word(sym_f));
+    frames::frame_open(word(sym_f, ctx, 0));
     Cell* n = stack::push_copy(integer(1));
     stack::push_copy(Cell{type_string, 0, 0, 0});
-    EXPECT_EQ(natives::check_arg_type(numbers, 0, n), n);
-    natives::check_native_arg(-1, numbers, 2);  // refinement not used: nothing checked
+    Cell numbers = typeset_of({type_integer, type_float});
+    EXPECT_EQ(checks::check_arg_type(numbers, 0, n), n);
+    EXPECT_EQ(checks::check_native_arg(-1, numbers, 2), nullptr);  // refinement not used: not checked
     EXPECT_EQ(natives::refinement_arg(-1), nullptr);
     EXPECT_EQ(natives::refinement_arg(1), n + 1);
-    EXPECT_RAISES(natives::check_native_arg(1, numbers, 2), 3, 7);
+
+    EXPECT_RAISES(checks::check_native_arg(1, numbers, 2), err_cat::script, err_id::script::expect_arg);
+    const errors::ErrorRecord& e = errors::last_error();
+    EXPECT_EQ(e.args[0].w2, sym_f);
+    EXPECT_EQ(type_of(e.args[1]), uint32_t(type_datatype));
+    EXPECT_EQ(e.args[1].w1, uint32_t(type_string));
+    EXPECT_EQ(e.args[2].w2, sym_length);
 }

@@ -79,41 +79,49 @@ TEST_F(UnwindTest, ThrowPushesValueAndNameAtTheCatchFrame) {
     EXPECT_EQ(int_of(n.loop_slot[1]), 7);
 }
 
+// Each case runs under a catch site, which puts the stacks back.
 TEST_F(UnwindTest, ExitsWithoutATargetRaiseThrowErrors) {
     EXPECT_RAISES(
         {
+            unwind::Site site;
             Nest n(open_eval, false);
             (void)unwind::throw_break(false, false);
         },
-        0, 2);
+        err_cat::throw_, err_id::throw_::break_);
     EXPECT_RAISES(
         {
+            unwind::Site site;
             Nest n(open_loop, false);
             (void)unwind::throw_return(true, false);
         },
-        0, 3);
+        err_cat::throw_, err_id::throw_::return_);
     EXPECT_RAISES(
         {
+            unwind::Site site;
             Nest n(open_loop, false);
             (void)unwind::throw_value(catch_code::throw_);
         },
-        0, 4);
+        err_cat::throw_, err_id::throw_::throw_);
+    EXPECT_EQ(int_of(errors::last_error().args[0]), 42);  // the thrown value
+    EXPECT_EQ(errors::last_error().where.w2, sym_g);      // the frame the throw happened in
     EXPECT_RAISES(
         {
+            unwind::Site site;
             stack::push_cell();
             frames::frame_open_loop(word(sym_f));
             frames::frame_open_try_all(word(sym_g));  // exits cannot cross it
             frames::frame_open(word(sym_h));
             (void)unwind::throw_break(false, true);
         },
-        0, 5);
+        err_cat::throw_, err_id::throw_::continue_);
+    EXPECT_EQ(frames::depth(), 0u);
+    EXPECT_EQ(stack::top(), stack::bottom());
 }
 
-TEST_F(UnwindTest, ErrorReachesTheCatchSiteWithWhereAndStack) {
+TEST_F(UnwindTest, ErrorsReachTheCatchSiteWithWhereAndDepth) {
     NodeId ctx = make_context(1, true);
     stack::push_cell();
     Cell* try_slot = stack::arg_base();
-    Cell error = make_error(300);
     bool caught = false;
     try {
         unwind::Site site;
@@ -124,7 +132,7 @@ TEST_F(UnwindTest, ErrorReachesTheCatchSiteWithWhereAndStack) {
         frames::frame_open(word(sym_h));
         frames::frame_open(word(sym_body));
         push_int(2);
-        unwind::error_unwind(error);
+        raise_error(err_cat::math, err_id::math::zero_divide);
     } catch (const Unwind& u) {
         caught = true;
         EXPECT_EQ(u.code, catch_code::error);
@@ -133,30 +141,29 @@ TEST_F(UnwindTest, ErrorReachesTheCatchSiteWithWhereAndStack) {
     EXPECT_EQ(frames::depth(), 0u);
     EXPECT_EQ(context_cell(ctx).w2, 0u);
     EXPECT_EQ(stack::top(), try_slot + 1);
+    EXPECT_EQ(stack::arg_base(), try_slot);
+    const errors::ErrorRecord& e = errors::last_error();
+    EXPECT_EQ(e.code, 400);
+    EXPECT_EQ(type_of(e.where), uint32_t(type_word));
+    EXPECT_EQ(e.where.w2, sym_h);  // the marker frame is skipped
+    EXPECT_EQ(unwind::error_depth(), 4u);
 
-    unwind::push_caught_error();
-    unwind::settle_after_catch();
-    EXPECT_EQ(type_of(*try_slot), uint32_t(type_error));
-    EXPECT_EQ(stack::top(), try_slot + 1);
-    Cell& where = error_field(*try_slot, 7);
-    EXPECT_EQ(where.w2, sym_h);  // the marker frame is skipped
-    EXPECT_EQ(type_of(error_field(*try_slot, 8)), uint32_t(type_integer));
-    EXPECT_EQ(int_of(error_field(*try_slot, 8)), 4);  // frame depth when raised
+    // With no frames at all, where stays none.
+    EXPECT_RAISES(raise_error(err_cat::math, err_id::math::overflow), err_cat::math, err_id::math::overflow);
+    EXPECT_EQ(type_of(errors::last_error().where), uint32_t(type_none));
 }
 
-TEST_F(UnwindTest, AnErrorWithNoTryFrameEndsTheRun) {
-    EXPECT_EXIT(
-        {
-            platform::set_output_fd(STDERR_FILENO);
-            stack::push_cell();
-            frames::frame_open_catch(word(sym_f));
-            try {
-                unwind::Site site;
-                unwind::error_unwind(make_error(400));
-            } catch (...) {
-            }
-        },
-        ::testing::ExitedWithCode(254), "\\*\\*\\* Error: code 400\n");
+TEST_F(UnwindTest, SettleAfterCatchMovesTheErrorIntoTheResult) {
+    Cell* base = stack::arg_base();
+    push_int(1);
+    push_int(2);
+    stack::push_copy(Cell{type_error, 0, 0, 0});
+    unwind::settle_after_catch();
+    EXPECT_EQ(type_of(*base), uint32_t(type_error));
+    EXPECT_EQ(stack::top(), base + 1);
+    push_int(3);
+    unwind::settle_after_catch();
+    EXPECT_EQ(type_of(*base), uint32_t(type_error));
 }
 
 // A break carried across C++ code as an exception has already unrolled below
