@@ -1,5 +1,7 @@
 #include "engine/frames.h"
 
+#include "datatypes/string_buffer.h"
+#include "engine/actions.h"
 #include "engine/stack.h"
 #include "runtime/collector.h"
 #include "runtime/errors.h"
@@ -22,6 +24,7 @@ using detail::frames_top;
 namespace {
 NodeId frame_node = no_node;
 Markers marker_words;
+uint32_t held = 0;  // frames kept for an error report
 
 constexpr int internal_stack_overflow = 6;  // internal error `stack-overflow`
 constexpr uint32_t overflow_margin = 5;     // cells given back to the error machinery
@@ -62,6 +65,7 @@ void frames_init() {
     frames_end = frames_bottom + frame_capacity;
     frames_top = frames_bottom;
     detail::error_frame = nullptr;
+    held = 0;
 }
 
 // ---- Opening ------------------------------------------------------------------
@@ -282,21 +286,49 @@ Cell spec_word_at(uint32_t n) {
     return none;
 }
 
-void collect_error_stack(int32_t level, const Cell& block, const Frame* end) {
-    for (const Frame* f = frames_bottom; f < end && f < frames_top; ++f) {
+void hold_for_report(uint32_t depth) { held = depth < frame_capacity ? depth : frame_capacity; }
+uint32_t held_depth() { return held; }
+
+namespace {
+// The non-marker frames from the bottom up to `end` (which may lie above the
+// live frames: see hold_for_report) that an error stack lists: with level 1
+// only the calls of function! values.
+template <typename Each>
+void error_stack_walk(int32_t level, const Frame* end, Each each) {
+    if (end > frames_end) end = frames_end;
+    for (const Frame* f = frames_bottom; f < end; ++f) {
         if (marker_q(*f)) continue;
         if (level <= 1) {
             const Cell* v = frame_word_value(*f);
             if (!v || type_of(*v) != type_function) continue;
         }
-        *series::append_cell(block) = Cell{type_word, f->word_context, f->symbol, f->word_index};
+        each(Cell{type_word, f->word_context, f->symbol, f->word_index});
     }
+}
+}  // namespace
+
+void collect_error_stack(int32_t level, const Cell& block, const Frame* end) {
+    error_stack_walk(level, end, [&](const Cell& word) { *series::append_cell(block) = word; });
+}
+
+int32_t form_error_stack(int32_t level, const Cell& stack, Cell* buffer, int32_t budget) {
+    if (type_of(stack) != type_integer) return budget;
+    uint32_t depth = stack.w2 < frame_capacity ? stack.w2 : frame_capacity;
+    error_stack_walk(level, frames_bottom + depth, [&](const Cell& word) {
+        Cell w = word;
+        budget = actions::form(&w, buffer, nullptr, budget);
+        string_t::append_code_point(*buffer, ' ');
+        --budget;
+    });
+    return budget;
 }
 
 // ---- Collector ------------------------------------------------------------------
 
+// Marks the live frames and those held for an error report.
 void mark_frames() {
-    for (Frame* f = frames_bottom; f < frames_top; ++f) {
+    Frame* end = frames_bottom + held > frames_top ? frames_bottom + held : frames_top;
+    for (Frame* f = frames_bottom; f < end; ++f) {
         if (f->word_context) collector::mark_context(&f->word_context);
         if (!f->saved_context) continue;
         collector::mark_context(&f->saved_context);

@@ -200,10 +200,21 @@ const Cell* word_value(const Cell& word);
 // value is not callable or its spec is shorter. Names the argument in
 // `expect-arg` errors.
 Cell spec_word_at(uint32_t n);
+// An error's report names the frames that were live when it was raised,
+// after the unwinding popped them: their contents stay in the buffer until
+// new frames overwrite them. hold_for_report keeps the frames up to `depth`
+// marked by the collector, popped or not, until the next hold, so that the
+// report can still read them.
+void hold_for_report(uint32_t depth);
+uint32_t held_depth();
 // Appends to the block, for each non-marker frame from the bottom up to
 // (not including) `end`, a word of its symbol when `level` is above 1 or the
 // word's value is a function!.
 void collect_error_stack(int32_t level, const Cell& block, const Frame* end);
+// The same walk up to the depth held in `stack` (an integer!), forming each
+// kept word into the mold buffer followed by one blank; answers the budget
+// left. Anything but an integer! writes nothing.
+int32_t form_error_stack(int32_t level, const Cell& stack, Cell* buffer, int32_t budget);
 
 // Collector hook: marks the contexts the live frames name.
 void mark_frames();

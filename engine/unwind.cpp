@@ -11,8 +11,6 @@
 namespace vyr::unwind {
 
 namespace {
-uint32_t raised_depth = 0;
-
 // The frame a break, return or throw lands in: walking down from the frame
 // below the innermost (from the innermost with from_here), the first that
 // `lands` accepts. A try/all frame on the way, or none found, raises throw
@@ -45,12 +43,13 @@ Cell* land_at(frames::Frame* target) {
 // ---- Errors ---------------------------------------------------------------------
 
 void error_unwind() {
-    raised_depth = frames::depth();
-    if (raised_depth > 0) errors::set_where(frames::calling_word());
+    uint32_t depth = frames::depth();
+    frames::hold_for_report(depth);
+    if (depth > 0) errors::set_where(frames::calling_word());
     throw_code(catch_code::error);
 }
 
-uint32_t error_depth() { return raised_depth; }
+uint32_t error_depth() { return frames::held_depth(); }
 
 void settle_after_catch() {
     if (stack::top() > stack::arg_base() && type_of(*stack::top_cell()) == type_error)

@@ -35,8 +35,9 @@ namespace vyr::unwind {
 // calling word (when there are frames), notes the frame depth, and throws
 // Unwind{error} to the nearest catch site.
 [[noreturn]] void error_unwind();
-// The frame depth when the last error was raised: the call level from which
-// an error's list of called words is collected (frames::collect_error_stack).
+// The frame depth when the last error was raised: the call level up to which
+// its list of called words is collected (frames::collect_error_stack and
+// form_error_stack), those frames being held for the report.
 uint32_t error_depth();
 // After a caught error whose value the catch site pushed: when the top cell
 // is an error! it becomes the result (argument base); then top = base + 1.

@@ -2,7 +2,13 @@
 // unrolling, the report walks and the collector hook.
 #include "engine/frames.h"
 
+#include <string>
+#include <vector>
+
+#include "datatypes/registry.h"
+#include "datatypes/string_buffer.h"
 #include "runtime/collector.h"
+#include "tests/unit/text_util.h"
 #include "tests/unit/engine_fixture.h"
 
 using namespace vyr;
@@ -173,16 +179,41 @@ TEST_F(FramesTest, ReturnTargetsAndInterpretedBits) {
     EXPECT_NE(frames::top_frame()->header & frames::bits::return_target, 0u);
 }
 
-TEST_F(FramesTest, CollectErrorStackListsFunctionsOrEveryFrame) {
+namespace {
+// word! form for the report test: the symbol id as digits.
+int32_t form_symbol(Cell* word, Cell* buffer, Cell*, int32_t budget) {
+    std::string digits = std::to_string(word->w2);
+    string_t::append_text(*buffer, digits.c_str());
+    return budget - int32_t(digits.size());
+}
+}  // namespace
+
+// The called words of an error are read after the unwinding popped their
+// frames, also across a collection.
+TEST_F(FramesTest, ErrorStackListsTheFramesOfTheRaise) {
+    std::vector<registry::ActionFn> row(registry::action_count, registry::unsupported);
+    row[registry::slot_form - 1] = registry::act(form_symbol);
+    registry::register_datatype(type_word, 0, "word!", row.data(), row.size());
+
     NodeId ctx = make_context(2, false);
     *memory::cell_at(context_cell(ctx).w2, 0) = Cell{type_function, 0, 0, 0};
     *memory::cell_at(context_cell(ctx).w2, 1) = Cell{type_native, 0, 0, 0};
-    frames::frame_open_interp_function(word(sym_f, ctx, 0));
-    frames::frame_open(word(sym_body));
-    frames::frame_open_interp_native(word(sym_g, ctx, 1));
-    Frame* end = frames::top();
-    frames::frame_open(word(sym_h, ctx, 0));
+    EXPECT_RAISES(
+        {
+            unwind::Site site;
+            frames::frame_open_try(word(sym_h, ctx, 1));
+            frames::frame_open_interp_function(word(sym_f, ctx, 0));
+            frames::frame_open(word(sym_body));
+            frames::frame_open_interp_native(word(sym_g, ctx, 1));
+            raise_error(err_cat::math, err_id::math::zero_divide);
+        },
+        err_cat::math, err_id::math::zero_divide);
+    EXPECT_EQ(frames::depth(), 0u);
+    EXPECT_EQ(unwind::error_depth(), 4u);
+    collector::set_stress(true);
+    collector::collector_run();
 
+    const Frame* end = frames::bottom() + unwind::error_depth();
     Cell functions = block_of({});
     frames::collect_error_stack(1, functions, end);
     ASSERT_EQ(memory::series_length(functions.w2), 1u);
@@ -190,8 +221,16 @@ TEST_F(FramesTest, CollectErrorStackListsFunctionsOrEveryFrame) {
 
     Cell all = block_of({});
     frames::collect_error_stack(2, all, end);
-    ASSERT_EQ(memory::series_length(all.w2), 2u);
-    EXPECT_EQ(memory::cell_at(all.w2, 1)->w2, sym_g);
+    ASSERT_EQ(memory::series_length(all.w2), 3u);
+    EXPECT_EQ(memory::cell_at(all.w2, 2)->w2, sym_g);
+
+    Cell buffer;
+    string_t::make_at(buffer, 16);
+    int32_t left = frames::form_error_stack(2, integer(int32_t(unwind::error_depth())), &buffer, 100);
+    std::string expected = std::to_string(sym_h) + " " + std::to_string(sym_f) + " " + std::to_string(sym_g) + " ";
+    EXPECT_EQ(utf8_of(buffer), expected);
+    EXPECT_EQ(left, 100 - int32_t(expected.size()));
+    EXPECT_EQ(frames::form_error_stack(2, none(), &buffer, 7), 7);
 }
 
 // Contexts reached only from frames survive a collection and follow their
