@@ -8,10 +8,14 @@
 // bit-reversed value. Entries of codes that the lengths leave unused are
 // invalid, so an incomplete (or empty) code answers bad data when its gaps
 // are hit instead of being searched.
+#include <sys/mman.h>
+
 #include <algorithm>
 #include <bit>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <new>
 
 #include "io/deflate.h"
 #include "io/deflate_internal.h"
@@ -225,35 +229,36 @@ private:
 
 // ---- Output ------------------------------------------------------------------
 
-// The output grows as bytes are produced. The buffer keeps `slack` bytes
-// beyond any byte about to be written, so a match copy may move 8-byte
-// words; it never grows past limit + slack.
+// The output grows as bytes are produced, in a buffer from the C allocator:
+// growing it with realloc needs no copy of large blocks, and pages that are
+// never written are never touched. The buffer keeps `slack` bytes beyond any
+// byte about to be written, so a match copy may move 8-byte words; it never
+// grows past limit + slack.
 class Output {
 public:
     static constexpr size_t slack = 258 + 8;
 
-    Output(size_t expected, size_t limit) : limit_(limit) { buf_.resize(std::min(expected, limit) + slack); }
+    Output(size_t expected, size_t limit) : limit_(limit) { grow_to(std::min(expected, limit) + slack); }
 
     size_t size() const { return pos_; }
     // Room for n more bytes plus the slack; false when that would pass the limit.
     bool reserve(size_t n) {
-        if (buf_.size() - pos_ >= n + slack) return true;
+        if (cap_ - pos_ >= n + slack) return true;
         if (pos_ > limit_ || n > limit_ - pos_) return false;
-        size_t want = std::max(pos_ + n, std::min(2 * buf_.size(), limit_)) + slack;
-        buf_.resize(want);
+        grow_to(std::max(pos_ + n, std::min(2 * cap_, limit_)) + slack);
         return true;
     }
     // Bytes written past the limit are allowed into the slack and caught here.
     bool within_limit() const { return pos_ <= limit_; }
-    void put(uint8_t b) { buf_[pos_++] = b; }
+    void put(uint8_t b) { buf_.get()[pos_++] = b; }
     void append(const uint8_t* p, size_t n) {
-        if (n) std::memcpy(buf_.data() + pos_, p, n);
+        if (n) std::memcpy(buf_.get() + pos_, p, n);
         pos_ += n;
     }
     // Copies `len` bytes from `dist` back (dist <= size()); an overlapping
     // copy repeats the bytes as they are produced.
     void copy(size_t dist, size_t len) {
-        uint8_t* d = buf_.data() + pos_;
+        uint8_t* d = buf_.get() + pos_;
         const uint8_t* s = d - dist;
         pos_ += len;
         if (dist >= 8) {
@@ -269,13 +274,32 @@ public:
             for (size_t i = 0; i < len; i++) d[i] = s[i];
         }
     }
-    std::vector<uint8_t> take() {
-        buf_.resize(pos_);
-        return std::move(buf_);
-    }
+    std::vector<uint8_t> take() const { return std::vector<uint8_t>(buf_.get(), buf_.get() + pos_); }
 
 private:
-    std::vector<uint8_t> buf_;
+    struct Free {
+        void operator()(uint8_t* p) const { std::free(p); }
+    };
+    void grow_to(size_t n) {
+        auto* p = static_cast<uint8_t*>(std::realloc(buf_.get(), n));
+        if (!p) throw std::bad_alloc();
+        (void)buf_.release();
+        buf_.reset(p);
+        cap_ = n;
+        if (n >= huge_buffer) advise_huge_pages(p, n);
+    }
+    // A large output is written once from start to end: huge pages spare a
+    // page fault per 4 KB, which costs more than the decoding on some hosts.
+    static void advise_huge_pages(uint8_t* p, size_t n) {
+        uintptr_t first = (uintptr_t(p) + huge_page - 1) & ~(huge_page - 1);
+        uintptr_t last = (uintptr_t(p) + n) & ~(huge_page - 1);
+        if (last > first) madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+    }
+    static constexpr uintptr_t huge_page = uintptr_t(2) << 20;
+    static constexpr size_t huge_buffer = 4 * huge_page;
+
+    std::unique_ptr<uint8_t, Free> buf_;
+    size_t cap_ = 0;
     size_t pos_ = 0;
     size_t limit_;
 };
