@@ -70,13 +70,13 @@ Bytes binary_records(size_t n, uint32_t seed) {
     return b;
 }
 
-// 50 MB of 64 KB pieces: text, binary records and now and then random bytes.
+// 50 MB of 64 KB chunks: text, binary records and now and then random bytes.
 Bytes mixed(size_t n) {
-    constexpr size_t piece = 65536;
+    constexpr size_t chunk = 65536;
     Bytes b;
     b.reserve(n);
     for (uint32_t i = 0; b.size() < n; i++) {
-        Bytes p = i % 8 == 7 ? random_data(piece, i) : i % 2 ? binary_records(piece, i) : text_like(piece, i);
+        Bytes p = i % 8 == 7 ? random_data(chunk, i) : i % 2 ? binary_records(chunk, i) : text_like(chunk, i);
         b.insert(b.end(), p.begin(), p.end());
     }
     b.resize(n);

@@ -1,5 +1,5 @@
-// Pieces shared by the compressor (deflate.cpp) and the decompressor
-// (inflate.cpp): the framings' checksums and the buffer-form copy.
+// What the compressor (deflate.cpp) and the decompressor (inflate.cpp)
+// share: the framings' checksums and the buffer-form copy.
 #pragma once
 
 #include <cstddef>
