@@ -203,67 +203,10 @@ void put_le32(std::vector<uint8_t>& out, uint32_t v) {
 constexpr uint8_t zlib_header[2] = {0x78, 0x01};
 constexpr uint8_t gzip_header[10] = {0x1F, 0x8B, 0x08, 0, 0, 0, 0, 0, 4, 4};
 
-// ---- Checksums -------------------------------------------------------------------
-
-// CRC-32 (reflected polynomial 0xEDB88320) eight bytes at a time: table k
-// gives the CRC of a byte followed by k zero bytes.
-using CrcTables = std::array<std::array<uint32_t, 256>, 8>;
-
-constexpr CrcTables make_crc_tables() {
-    CrcTables t{};
-    for (uint32_t b = 0; b < 256; b++) {
-        uint32_t c = b;
-        for (int i = 0; i < 8; i++) c = c & 1 ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-        t[0][b] = c;
-    }
-    for (size_t k = 1; k < 8; k++)
-        for (uint32_t b = 0; b < 256; b++) t[k][b] = (t[k - 1][b] >> 8) ^ t[0][t[k - 1][b] & 0xFF];
-    return t;
-}
-
-constexpr CrcTables crc_tables = make_crc_tables();
 
 }  // namespace
 
 namespace detail {
-
-uint32_t crc32(std::span<const uint8_t> data) {
-    const uint8_t* p = data.data();
-    size_t n = data.size();
-    uint32_t c = 0xFFFFFFFFu;
-    const auto& t = crc_tables;
-    for (; n >= 8; n -= 8, p += 8) {
-        uint32_t lo = c ^ (uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24);
-        c = t[7][lo & 0xFF] ^ t[6][(lo >> 8) & 0xFF] ^ t[5][(lo >> 16) & 0xFF] ^ t[4][lo >> 24] ^ t[3][p[4]] ^
-            t[2][p[5]] ^ t[1][p[6]] ^ t[0][p[7]];
-    }
-    for (; n > 0; n--, p++) c = t[0][(c ^ *p) & 0xFF] ^ (c >> 8);
-    return c ^ 0xFFFFFFFFu;
-}
-
-// Adler-32: the two sums are reduced mod 65521 once per 5552 bytes, the
-// longest run for which the second sum cannot overflow 32 bits.
-uint32_t adler32(std::span<const uint8_t> data) {
-    constexpr uint32_t mod = 65521;
-    constexpr size_t run = 5552;
-    const uint8_t* p = data.data();
-    size_t n = data.size();
-    uint32_t a = 1, b = 0;
-    while (n > 0) {
-        size_t k = n < run ? n : run;
-        n -= k;
-        for (; k >= 4; k -= 4, p += 4) {
-            a += p[0]; b += a;
-            a += p[1]; b += a;
-            a += p[2]; b += a;
-            a += p[3]; b += a;
-        }
-        for (; k > 0; k--) { a += *p++; b += a; }
-        a %= mod;
-        b %= mod;
-    }
-    return b << 16 | a;
-}
 
 Status copy_out(Status status, std::span<const uint8_t> bytes, std::span<uint8_t> out, size_t& size) {
     if (status != Status::ok) {
@@ -290,7 +233,7 @@ std::vector<uint8_t> deflate_compress(std::span<const uint8_t> in) {
 std::vector<uint8_t> zlib_compress(std::span<const uint8_t> in) {
     std::vector<uint8_t> out(std::begin(zlib_header), std::end(zlib_header));
     compress_into(out, in);
-    put_be32(out, detail::adler32(in));
+    put_be32(out, checksum::adler32(in));
     return out;
 }
 
@@ -299,7 +242,7 @@ std::vector<uint8_t> zlib_compress(std::span<const uint8_t> in) {
 std::vector<uint8_t> gzip_compress(std::span<const uint8_t> in) {
     std::vector<uint8_t> out(std::begin(gzip_header), std::end(gzip_header));
     compress_into(out, in);
-    put_le32(out, detail::crc32(in));
+    put_le32(out, checksum::crc32(in));
     put_le32(out, uint32_t(in.size()));
     return out;
 }

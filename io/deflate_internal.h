@@ -1,17 +1,15 @@
 // What the compressor (deflate.cpp) and the decompressor (inflate.cpp)
-// share: the framings' checksums and the buffer-form copy.
+// share: the buffer-form copy.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <span>
 
+#include "engine/checksum.h"
 #include "io/deflate.h"
 
 namespace vyr::deflate::detail {
-
-uint32_t crc32(std::span<const uint8_t> data);
-uint32_t adler32(std::span<const uint8_t> data);
 
 // The buffer form of a finished result: copies `bytes` into `out` when they
 // fit, else reports the size needed; failures report 0.

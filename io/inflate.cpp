@@ -509,7 +509,7 @@ size_t gzip_data_offset(std::span<const uint8_t> in) {
     }
     if (flags & gzip_fhcrc) {
         if (end - at < 2) return 0;
-        if ((detail::crc32(in.first(at)) & 0xFFFF) != le16(p + at)) return 0;
+        if ((checksum::crc32(in.first(at)) & 0xFFFF) != le16(p + at)) return 0;
         at += 2;
     }
     return at;
@@ -526,7 +526,7 @@ Decoded zlib_decompress(std::span<const uint8_t> in, size_t limit) {
         return {Status::bad_data, {}};
     auto body = in.subspan(zlib_header_size, in.size() - zlib_header_size - zlib_trailer_size);
     Decoded r = inflate_raw(body, limit, first_guess(body.size()));
-    if (r.status == Status::ok && detail::adler32(r.bytes) != be32(in.data() + in.size() - zlib_trailer_size))
+    if (r.status == Status::ok && checksum::adler32(r.bytes) != be32(in.data() + in.size() - zlib_trailer_size))
         return {Status::bad_data, {}};
     return r;
 }
@@ -542,7 +542,7 @@ Decoded gzip_decompress(std::span<const uint8_t> in, size_t limit) {
     auto body = in.subspan(start, in.size() - gzip_trailer_size - start);
     Decoded r = inflate_raw(body, limit, gzip_guess(isize, body.size()));
     if (r.status != Status::ok) return r;
-    if (uint32_t(r.bytes.size()) != isize || detail::crc32(r.bytes) != crc) return {Status::bad_data, {}};
+    if (uint32_t(r.bytes.size()) != isize || checksum::crc32(r.bytes) != crc) return {Status::bad_data, {}};
     return r;
 }
 
