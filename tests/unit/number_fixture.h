@@ -1,16 +1,10 @@
 // Helpers of the number tests: value cells, calls of the arithmetic actions
-// through an argument frame, and the errors they raise.
+// through an argument frame, and the errors they raise by name.
 #pragma once
 
 #include <gtest/gtest.h>
-#include <unistd.h>
-
-#include <cstdio>
-#include <cstdlib>
 
 #include "engine/stack.h"
-#include "runtime/catch_codes.h"
-#include "runtime/platform.h"
 #include "tests/unit/fixture.h"
 
 namespace vyr::test {
@@ -44,38 +38,28 @@ inline Cell call_unary(Cell* (*fn)(), const Cell& a) {
     return result;
 }
 
-// Runs `body` in a death-test child that reports through stderr. A raised
-// error ends the run with status -2 (254) and its report names category and
-// id (or, once errors are made, the catalog message).
-template <typename F>
-void raise_in_child(F body) {
-    platform::set_output_fd(STDERR_FILENO);
-    try {
-        body();
-    } catch (const Unwind&) {
-        std::fputs("unwound without a catch site", stderr);
-        std::_Exit(1);
-    }
-    std::fputs("returned without an error", stderr);
-    std::_Exit(0);
-}
-
-#define EXPECT_RAISES(statement, report) \
-    EXPECT_EXIT(::vyr::test::raise_in_child([&] { statement; }), testing::ExitedWithCode(254), report)
+// An error of the catalog by category and id.
+struct ErrorId {
+    int category;
+    int id;
+};
 
 namespace report {
-inline constexpr const char* zero_divide = "category 4 id 2|attempt to divide by zero";
-inline constexpr const char* overflow = "category 4 id 3|math or number overflow";
-inline constexpr const char* expect_arg = "category 3 id 7|does not allow";
-inline constexpr const char* cannot_use = "category 3 id 10|cannot use";
-inline constexpr const char* invalid_arg = "category 3 id 11|invalid argument";
-inline constexpr const char* invalid_type = "category 3 id 12|type is not allowed here";
-inline constexpr const char* not_related = "category 3 id 22|incompatible argument";
-inline constexpr const char* invalid_path = "category 3 id 33|cannot access";
-inline constexpr const char* out_of_range = "category 3 id 43|value out of range";
-inline constexpr const char* type_limit = "category 3 id 48|overflow/underflow";
-inline constexpr const char* bad_to_arg = "category 3 id 56|cannot MAKE/TO";
-inline constexpr const char* not_done = "category 9 id 11|not yet implemented";
+inline constexpr ErrorId zero_divide{4, 2};
+inline constexpr ErrorId overflow{4, 3};
+inline constexpr ErrorId expect_arg{3, 7};
+inline constexpr ErrorId cannot_use{3, 10};
+inline constexpr ErrorId invalid_arg{3, 11};
+inline constexpr ErrorId invalid_type{3, 12};
+inline constexpr ErrorId not_related{3, 22};
+inline constexpr ErrorId invalid_path{3, 33};
+inline constexpr ErrorId out_of_range{3, 43};
+inline constexpr ErrorId type_limit{3, 48};
+inline constexpr ErrorId bad_to_arg{3, 56};
+inline constexpr ErrorId not_done{9, 11};
 }  // namespace report
 
 }  // namespace vyr::test
+
+// Expects `statement` to raise the error named by an ErrorId.
+#define EXPECT_ERROR(statement, error) EXPECT_RAISES(statement, (error).category, (error).id)

@@ -106,13 +106,13 @@ TEST_F(TimeTest, MakeAndTo) {
 }
 
 TEST_F(TimeDeathTest, MakeRefuses) {
-    EXPECT_RAISES(make_time(block_of({int_cell(1), int_cell(-2)})), report::bad_to_arg);
-    EXPECT_RAISES(make_time(block_of({int_cell(1), int_cell(2), int_cell(-3)})), report::bad_to_arg);
-    EXPECT_RAISES(make_time(block_of({int_cell(1), int_cell(2), int_cell(3), int_cell(4)})), report::bad_to_arg);
-    EXPECT_RAISES(make_time(block_of({float_cell(1.5)})), report::bad_to_arg);
-    EXPECT_RAISES(make_time(block_of({int_cell(1), typed_cell(type_none)})), report::bad_to_arg);
-    EXPECT_RAISES(make_time(typed_cell(type_none)), report::bad_to_arg);
-    EXPECT_RAISES(make_time(char_cell('a')), report::bad_to_arg);
+    EXPECT_ERROR(make_time(block_of({int_cell(1), int_cell(-2)})), report::bad_to_arg);
+    EXPECT_ERROR(make_time(block_of({int_cell(1), int_cell(2), int_cell(-3)})), report::bad_to_arg);
+    EXPECT_ERROR(make_time(block_of({int_cell(1), int_cell(2), int_cell(3), int_cell(4)})), report::bad_to_arg);
+    EXPECT_ERROR(make_time(block_of({float_cell(1.5)})), report::bad_to_arg);
+    EXPECT_ERROR(make_time(block_of({int_cell(1), typed_cell(type_none)})), report::bad_to_arg);
+    EXPECT_ERROR(make_time(typed_cell(type_none)), report::bad_to_arg);
+    EXPECT_ERROR(make_time(char_cell('a')), report::bad_to_arg);
 }
 
 TEST_F(TimeTest, FieldsPathAndPick) {
@@ -145,19 +145,19 @@ TEST_F(TimeTest, FieldsPathAndPick) {
 
 TEST_F(TimeDeathTest, PathAndPickRefuse) {
     const Cell t = time_cell(h);
-    EXPECT_RAISES(path_get(t, int_cell(4)), report::invalid_path);
-    EXPECT_RAISES(path_get(t, int_cell(0)), report::invalid_path);
-    EXPECT_RAISES(path_get(t, float_cell(1)), report::invalid_path);
-    EXPECT_RAISES(path_set(t, int_cell(1), float_cell(1.5)), report::invalid_arg);
-    EXPECT_RAISES(path_set(t, int_cell(2), typed_cell(type_none)), report::invalid_arg);
-    EXPECT_RAISES(
+    EXPECT_ERROR(path_get(t, int_cell(4)), report::invalid_path);
+    EXPECT_ERROR(path_get(t, int_cell(0)), report::invalid_path);
+    EXPECT_ERROR(path_get(t, float_cell(1)), report::invalid_path);
+    EXPECT_ERROR(path_set(t, int_cell(1), float_cell(1.5)), report::invalid_arg);
+    EXPECT_ERROR(path_set(t, int_cell(2), typed_cell(type_none)), report::invalid_arg);
+    EXPECT_ERROR(
         {
             Cell p = t;
             Cell index = int_cell(4);
             tt::pick(&p, 4, &index);
         },
         report::out_of_range);
-    EXPECT_RAISES(
+    EXPECT_ERROR(
         {
             Cell p = t;
             Cell index = typed_cell(type_none);
@@ -193,10 +193,10 @@ TEST_F(TimeTest, Arithmetic) {
 }
 
 TEST_F(TimeDeathTest, ArithmeticRefuses) {
-    EXPECT_RAISES(call_direct(tt::multiply, time_cell(h), time_cell(h)), report::not_related);
-    EXPECT_RAISES(call_direct(tt::subtract, time_cell(h), typed_cell(type_date)), report::not_related);
-    EXPECT_RAISES(call_direct(tt::add, time_cell(h), char_cell('a')), report::invalid_type);
-    EXPECT_RAISES(call_direct(tt::add, time_cell(h), typed_cell(type_date)), report::not_done);
+    EXPECT_ERROR(call_direct(tt::multiply, time_cell(h), time_cell(h)), report::not_related);
+    EXPECT_ERROR(call_direct(tt::subtract, time_cell(h), typed_cell(type_date)), report::not_related);
+    EXPECT_ERROR(call_direct(tt::add, time_cell(h), char_cell('a')), report::invalid_type);
+    EXPECT_ERROR(call_direct(tt::add, time_cell(h), typed_cell(type_date)), report::not_done);
 }
 
 TEST_F(TimeTest, EvenOdd) {
@@ -234,7 +234,7 @@ TEST_F(TimeTest, RoundStaysTime) {
 
 TEST_F(TimeDeathTest, RoundRefusesMoney) {
     Cell t = time_cell(h), money = typed_cell(type_money);
-    EXPECT_RAISES(tt::round(&t, &money, false, false, false, false, false, false), report::not_related);
+    EXPECT_ERROR(tt::round(&t, &money, false, false, false, false, false, false), report::not_related);
 }
 
 TEST_F(TimeTest, HelpersAndRegistration) {

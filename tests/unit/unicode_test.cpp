@@ -11,6 +11,7 @@
 #include "runtime/catch_codes.h"
 #include "runtime/platform.h"
 #include "runtime/unicode.h"
+#include "tests/fresh_heap.h"
 
 using namespace vyr;
 using namespace vyr::unicode;
@@ -62,6 +63,7 @@ Decoded decode_utf8(const Bytes& in, unsigned min_width = 1, bool fold_cr = fals
 template <typename F>
 void raise_in_child(F body) {
     platform::set_output_fd(STDERR_FILENO);
+    test::fresh_heap();  // the error's argument is a new binary!
     try {
         body();
     } catch (const Unwind&) {
