@@ -112,6 +112,8 @@ bool float32_almost_equal_q(float a, float b) {
     return same_sign && distance < float32_far_ulps;
 }
 
+double random_int(double v, bool secure) { return random::random_float(v, secure); }
+
 float_text::FloatText format_float(double x, float_text::FloatKind kind) {
     return float_text::format_float(x, kind, pretty_print);
 }
@@ -359,7 +361,7 @@ Cell* random(Cell* value, bool seed, bool secure, bool) {
         *value = Cell{type_unset, 0, 0, 0};
         return value;
     }
-    set_cell_float(*value, random::random_float(get(*value), secure));
+    set_cell_float(*value, random_int(get(*value), secure));
     return value;
 }
 
@@ -401,12 +403,15 @@ Cell* round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool
 bool even_q(Cell* value) { return (numeric::truncate_to_int32(get(*value)) & 1) == 0; }
 bool odd_q(Cell* value) { return (numeric::truncate_to_int32(get(*value)) & 1) != 0; }
 
-int32_t form(Cell* value, Cell* buffer, Cell* part, int32_t budget) {
-    raise_not_done();  // the mold buffer's string layer comes with string!
+// form writes the displayed text (16 significant digits, under the pretty
+// option); mold writes the shortest text that loads back as the same double
+// (form 0.1 + 0.2 gives 0.3, mold gives 0.30000000000000004).
+int32_t form(Cell* value, Cell* buffer, Cell*, int32_t budget) {
+    return append_ascii(*buffer, format_float(get(*value), float_text::FloatKind::float64).view(), budget);
 }
 
-int32_t mold(Cell* value, Cell* buffer, bool, bool, bool, Cell* part, int32_t budget, int32_t) {
-    raise_not_done();  // the mold buffer's string layer comes with string!
+int32_t mold(Cell* value, Cell* buffer, bool, bool, bool, Cell*, int32_t budget, int32_t) {
+    return append_ascii(*buffer, float_text::format_float_digits(get(*value), 0, true).view(), budget);
 }
 
 void init() {

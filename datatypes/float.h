@@ -45,6 +45,9 @@ bool float32_almost_equal_q(float a, float b);
 extern bool pretty_print;
 extern bool full_support;
 
+// float! random: v scaled by a draw of the generator (or the secure source).
+double random_int(double v, bool secure);
+
 // The text of a double by kind, under the pretty-print option.
 float_text::FloatText format_float(double x, float_text::FloatKind kind);
 

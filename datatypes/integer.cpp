@@ -201,7 +201,9 @@ int32_t to_value(Cell* spec) {
         case type_char: return get(*spec);
         case type_float:
         case type_percent: return from_float(float_t::get(*spec));
-        case type_time: return numeric::truncate_to_int32(float_t::get(*spec) + 0.5);
+        // Whole seconds, rounded half up; a time beyond the 32-bit range is
+        // refused like a float rather than answered as -2147483648.
+        case type_time: return from_float(float_t::get(*spec) + 0.5);
         case type_binary: return from_binary(*spec);
         // The spelling (symbols), the date's epoch seconds (date!),
         // money!'s integer part and the text of a string through the lexer's
@@ -380,10 +382,11 @@ Cell* round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool
     return value;
 }
 
-int32_t form(Cell* value, Cell* buffer, Cell* part, int32_t budget) {
-    raise_not_done();  // the mold buffer's string layer comes with string!
+int32_t form(Cell* value, Cell* buffer, Cell*, int32_t budget) {
+    return append_ascii(*buffer, to_text(get(*value)).view(), budget);
 }
 
+// mold is form: an integer has one text.
 int32_t mold(Cell* value, Cell* buffer, bool, bool, bool, Cell* part, int32_t budget, int32_t) {
     return form(value, buffer, part, budget);
 }

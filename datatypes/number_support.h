@@ -9,9 +9,11 @@
 #pragma once
 
 #include <cstdint>
+#include <string_view>
 
 #include "runtime/cell.h"
 #include "runtime/errors.h"
+#include "datatypes/string_buffer.h"
 #include "runtime/memory.h"
 
 namespace vyr::number_support {
@@ -71,6 +73,15 @@ inline Cell spec_word_at(int /*index*/) { return Cell{type_none, 0, 0, 0}; }
 // date!, vector!, the point types) or to a service that does not exist yet
 // (the lexer's number scanners, symbols): "reserved for future use".
 [[noreturn]] inline void raise_not_done() { raise_error(err_cat::internal, not_done); }
+
+// ---- Text ---------------------------------------------------------------------
+
+// Appends ASCII text to the mold buffer (a string! value) and answers the
+// part budget less its length.
+inline int32_t append_ascii(const Cell& buffer, std::string_view text, int32_t budget) {
+    string_t::append_text_part(buffer, text.data(), uint32_t(text.size()));
+    return budget - int32_t(text.size());
+}
 
 // ---- Series views -------------------------------------------------------------
 

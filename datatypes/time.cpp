@@ -182,7 +182,7 @@ int32_t mold(Cell* value, Cell* buffer, bool, bool, bool, Cell* part, int32_t bu
 }
 
 int32_t form_text(double seconds, Cell* buffer, int32_t budget) {
-    raise_not_done();  // the mold buffer's string layer comes with string!
+    return append_ascii(*buffer, to_text(seconds).view(), budget);
 }
 
 namespace {

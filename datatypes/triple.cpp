@@ -4,14 +4,22 @@
 // only actions.
 #include <cstdint>
 
+#include "datatypes/integer.h"
 #include "datatypes/number_support.h"
 #include "datatypes/registry.h"
 #include "runtime/cell.h"
 
 namespace vyr::triple_t {
 
-int32_t form(Cell* value, Cell* buffer, Cell* part, int32_t budget) {
-    number_support::raise_not_done();  // the mold buffer's string layer comes with string!
+int32_t form(Cell* value, Cell* buffer, Cell*, int32_t budget) {
+    using number_support::append_ascii;
+    budget = append_ascii(*buffer, "make triple! [", budget);
+    budget = append_ascii(*buffer, integer_t::to_text(int32_t(value->w1)).view(), budget);
+    budget = append_ascii(*buffer, " ", budget);
+    budget = append_ascii(*buffer, integer_t::to_text(int32_t(value->w2)).view(), budget);
+    budget = append_ascii(*buffer, " ", budget);
+    budget = append_ascii(*buffer, integer_t::to_text(int32_t(value->w3)).view(), budget);
+    return append_ascii(*buffer, "]", budget);
 }
 
 int32_t mold(Cell* value, Cell* buffer, bool, bool, bool, Cell* part, int32_t budget, int32_t) {

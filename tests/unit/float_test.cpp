@@ -5,6 +5,7 @@
 #include <bit>
 #include <cfloat>
 #include <cmath>
+#include <cstring>
 #include <vector>
 
 #include "datatypes/float.h"
@@ -352,6 +353,44 @@ TEST_F(FloatTest, PrettyOptionSwitchesTheFormedText) {
     ft::pretty_print = false;
     EXPECT_EQ(ft::format_float(0.1 + 0.7, FloatKind::float64).view(), "0.7999999999999999");
     EXPECT_EQ(ft::format_float(1e-20, FloatKind::float64).view(), "1.0e-20");
+}
+
+TEST_F(FloatTest, FormAndMold) {
+    struct Case {
+        double x;
+        const char* form;
+        const char* mold;
+    } cases[] = {
+        {0.1 + 0.2, "0.3", "0.30000000000000004"},
+        {0.1, "0.1", "0.1"},
+        {1.0, "1.0", "1.0"},
+        {100.0, "100.0", "100.0"},
+        {1e20, "1.0e20", "1.0e20"},
+        {1.5e-7, "1.5e-7", "0.00000015"},
+        {1e-7, "1.0e-7", "0.0000001"},
+        {1.5e-8, "1.5e-8", "1.5e-8"},
+        {1.0 / 3, "0.3333333333333333", "0.3333333333333333"},
+        {-2.5, "-2.5", "-2.5"},
+        {0.0, "0.0", "0.0"},
+        {INFINITY, "1.#INF", "1.#INF"},
+        {-INFINITY, "-1.#INF", "-1.#INF"},
+        {NAN, "1.#NaN", "1.#NaN"},
+    };
+    for (const Case& c : cases) {
+        int32_t left;
+        EXPECT_EQ(formed(float_cell(c.x), false, &left), c.form);
+        EXPECT_EQ(left, 1000 - int32_t(strlen(c.form)));
+        EXPECT_EQ(formed(float_cell(c.x), true, &left), c.mold);
+        EXPECT_EQ(left, 1000 - int32_t(strlen(c.mold)));
+    }
+    // Division by zero shows in the text, never as an error.
+    EXPECT_EQ(molded(call_direct(ft::divide, float_cell(-1.0), int_cell(0))), "-1.#INF");
+    EXPECT_EQ(formed(call_direct(ft::remainder, float_cell(5.0), int_cell(0))), "1.#NaN");
+    // The pretty option rules form only.
+    EXPECT_EQ(formed(float_cell(1e-20)), "0.0");
+    EXPECT_EQ(molded(float_cell(1e-20)), "1.0e-20");
+    ft::pretty_print = false;
+    EXPECT_EQ(formed(float_cell(1e-20)), "1.0e-20");
 }
 
 TEST_F(FloatTest, HelpersAndRegistration) {

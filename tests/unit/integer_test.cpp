@@ -292,6 +292,8 @@ TEST_F(IntegerDeathTest, ToRefusesWhatDoesNotFit) {
         Cell spec = float_cell(x);
         EXPECT_ERROR(it::to(&result, &spec, type_integer), report::type_limit) << x;
     }
+    Cell long_time = time_cell(2147483647.5);
+    EXPECT_ERROR(it::to(&result, &long_time, type_integer), report::type_limit);
     Cell none = typed_cell(type_none);
     EXPECT_ERROR(it::to(&result, &none, type_integer), report::bad_to_arg);
     Cell block = block_of({int_cell(1)});
@@ -304,6 +306,16 @@ TEST_F(IntegerTest, DecimalText) {
         const char* text;
     } cases[] = {{0, "0"}, {7, "7"}, {-7, "-7"}, {1000, "1000"}, {INT32_MAX, "2147483647"}, {INT32_MIN, "-2147483648"}};
     for (const Case& c : cases) EXPECT_EQ(it::to_text(c.v).view(), c.text);
+}
+
+TEST_F(IntegerTest, FormAndMold) {
+    for (int32_t v : {0, -1, 42, INT32_MAX, INT32_MIN}) {
+        int32_t left;
+        std::string text = formed(int_cell(v), false, &left);
+        EXPECT_EQ(text, std::to_string(v));
+        EXPECT_EQ(left, 1000 - int32_t(text.size()));
+        EXPECT_EQ(molded(int_cell(v)), text);
+    }
 }
 
 TEST_F(IntegerTest, Compare) {

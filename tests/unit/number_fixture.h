@@ -4,6 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
+#include "datatypes/registry.h"
+#include "datatypes/string_buffer.h"
 #include "engine/stack.h"
 #include "tests/unit/fixture.h"
 
@@ -37,6 +41,25 @@ inline Cell call_unary(Cell* (*fn)(), const Cell& a) {
     stack::stack_reset();
     return result;
 }
+
+// Forms (or molds) the value through its type's action into a new mold
+// buffer and answers the text; `budget_left` receives the budget the action
+// answered when it started from 1000.
+inline std::string formed(const Cell& value, bool mold = false, int32_t* budget_left = nullptr) {
+    Cell v = value, buffer{};
+    string_t::make_at(buffer, 16);
+    int32_t left;
+    if (mold)
+        left = registry::action<registry::action_sig::mold>(type_of(v), registry::slot_mold)(&v, &buffer, false, false,
+                                                                                          false, nullptr, 1000, 0);
+    else
+        left = registry::action<registry::action_sig::form>(type_of(v), registry::slot_form)(&v, &buffer, nullptr, 1000);
+    if (budget_left) *budget_left = left;
+    std::string text;
+    for (uint32_t i = 0; i < string_t::buffer_length(buffer); ++i) text += char(string_t::char_at(buffer, i));
+    return text;
+}
+inline std::string molded(const Cell& value) { return formed(value, true); }
 
 // An error of the catalog by category and id.
 struct ErrorId {

@@ -82,6 +82,26 @@ TEST_F(TimeTest, Text) {
     for (const Case& c : cases) EXPECT_EQ(tt::to_text(c.seconds).view(), c.text) << c.seconds;
 }
 
+TEST_F(TimeTest, FormAndMold) {
+    int32_t left;
+    EXPECT_EQ(formed(time_cell(h + 30 * m), false, &left), "1:30:00");
+    EXPECT_EQ(left, 1000 - 7);
+    EXPECT_EQ(molded(time_cell(-(h + 30 * m))), "-1:30:00");
+    EXPECT_EQ(molded(time_cell(5.25)), "0:00:05.25");
+    // A time divided by zero is infinite.
+    EXPECT_EQ(molded(call_direct(tt::divide, time_cell(h), int_cell(0))), "1.#INF");
+}
+
+// Time arithmetic as it reaches the text.
+TEST_F(TimeTest, ArithmeticText) {
+    Cell t = call_direct(tt::add, time_cell(h), time_cell(30 * m));
+    EXPECT_EQ(molded(t), "1:30:00");
+    t = call_direct(tt::subtract, time_cell(h), time_cell(90 * m));
+    EXPECT_EQ(molded(t), "-0:30:00");
+    t = call_direct(integer_t::multiply, int_cell(3), time_cell(20 * m + 0.5));
+    EXPECT_EQ(molded(t), "1:00:01.5");
+}
+
 TEST_F(TimeTest, MakeAndTo) {
     struct Case {
         Cell spec;
@@ -250,4 +270,15 @@ TEST_F(TimeTest, HelpersAndRegistration) {
     EXPECT_EQ(registry::get_action(type_time, registry::slot_compare), registry::act(ft::compare));
     EXPECT_EQ(registry::get_action(type_time, registry::slot_power), registry::unsupported);
     EXPECT_STREQ(registry::type_name(type_time).name, "time!");
+}
+
+// triple! has form and mold only.
+TEST_F(TimeTest, TripleFormAndMold) {
+    Cell t{type_triple, 1, uint32_t(-2), 2147483647};
+    int32_t left;
+    EXPECT_EQ(formed(t, false, &left), "make triple! [1 -2 2147483647]");
+    EXPECT_EQ(left, 1000 - 30);
+    EXPECT_EQ(molded(t), "make triple! [1 -2 2147483647]");
+    for (uint32_t slot : {registry::slot_make, registry::slot_to, registry::slot_compare, registry::slot_add})
+        EXPECT_EQ(registry::get_action(type_triple, slot), registry::unsupported) << slot;
 }
