@@ -141,12 +141,12 @@ const char* op_word_spelling(int32_t op) {
 }
 
 // The integer with a pair! or point second operand: the pair/point arithmetic
-// runs with the operands swapped (integer - point becomes -point + integer).
-[[noreturn]] void math_with_point(const Cell* other, int32_t op) {
+// runs with the operands swapped (integer - point becomes -point + integer),
+// and an integer cannot be divided by one.
+[[noreturn]] void math_with_point(int32_t op) {
     if (op == op_divide) raise_not_related(word_arg("divide"), type_integer);
     // pair!/negate and pair/do-math, point2D/do-math, point3D/do-math: those
     // types are not built yet.
-    (void)other;
     raise_not_done();
 }
 
@@ -163,7 +163,7 @@ Cell* do_math(int32_t op) {
         case type_time: return float_t::do_math(op);
         case type_pair:
         case type_point2d:
-        case type_point3d: math_with_point(right, op);
+        case type_point3d: math_with_point(op);
         case type_tuple:
             if (op == op_subtract || op == op_divide) raise_not_related(word_arg(op_word_spelling(op)), type_integer);
             raise_not_done();  // tuple/do-math: tuple! is not built yet

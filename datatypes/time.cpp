@@ -76,7 +76,7 @@ struct TextWriter {
 // that a huge time does not print as a wrong count of hours.
 void put_hours(TextWriter& w, double h) {
     if (h < 2147483648.0) {
-        w.put(integer_t::to_text(int32_t(h)).view());
+        w.put(integer_t::to_text(numeric::truncate_to_int32(h)).view());
         return;
     }
     w.put(float_text::format_float_digits(h, 0, false).view());
