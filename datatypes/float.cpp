@@ -128,7 +128,7 @@ double do_math_op(double x, double y, int32_t op) {
             if (y * 0.0 == 0.0) return std::fmod(x, y);  // y finite; fmod by 0 is NaN
             if (y != y || float_nan_or_inf_q(x)) return std::numeric_limits<double>::quiet_NaN();
             return x;  // a finite x by an infinite divisor
-        default: raise_script(cannot_use, calling_word(), datatype_cell(type_float));
+        default: raise_script(script::cannot_use, calling_word(), datatype_t::value_of(type_float));
     }
 }
 
@@ -231,6 +231,9 @@ double round_whole(double e, RoundFlags f) {
 // overflow, so the value is rescaled around the scale's mantissa.
 constexpr int subnormal_scale_exponent = -1021;
 
+// The position of `scale` among round's spec words (n, /to, scale, ...).
+constexpr int32_t round_scale_position = 2;
+
 // The double of a number! /to scale.
 double scale_number(const Cell& scale) {
     switch (type_of(scale)) {
@@ -238,7 +241,7 @@ double scale_number(const Cell& scale) {
         case type_float:
         case type_percent:
         case type_time: return get(scale);
-        default: raise_script(expect_arg, calling_word(), datatype_of(scale), word_arg("scale"));
+        default: raise_expect_arg(round_scale_position, scale);
     }
 }
 
@@ -262,7 +265,7 @@ double round_to_scale(double x, double s, RoundFlags f) {
     double c = round_whole(e, f);
     double r = s >= 1.0 ? c * s : c / (1.0 / s);
     if (rescale != 0) r = std::ldexp(r, rescale);
-    if (!float_nan_or_inf_q(x) && (std::isinf(r) || std::fabs(r) == DBL_MAX)) raise_math(overflow);
+    if (!float_nan_or_inf_q(x) && (std::isinf(r) || std::fabs(r) == DBL_MAX)) raise_math(math::overflow);
     return r;
 }
 
@@ -284,7 +287,7 @@ Cell* round_value(Cell* n, const Cell* scale, RoundFlags flags, bool integer_sca
         if (!integer_scale_gives_integer) {
             set_cell_float(*n, r);
         } else {
-            if (!(r > -2147483649.0 && r < 2147483648.0)) raise_math(overflow);
+            if (!(r > -2147483649.0 && r < 2147483648.0)) raise_math(math::overflow);
             integer_t::make_at(n, numeric::truncate_to_int32(r));
         }
     } else {
@@ -390,7 +393,7 @@ Cell* power() {
     Cell* exponent = base + 1;
     uint32_t t = type_of(*exponent);
     if (t != type_integer && t != type_float)
-        raise_script(expect_arg, calling_word(), datatype_of(*exponent), spec_word_at(1));
+        raise_expect_arg(1, *exponent);
     set_cell_float(*base, std::pow(get(*base), number_of(*exponent)));
     return base;
 }

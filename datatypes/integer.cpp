@@ -47,7 +47,7 @@ Cell* push(int32_t value) { return stack::push_copy(Cell{type_integer, 0, uint32
 int32_t sign(int32_t value) { return (value > 0) - (value < 0); }
 
 int32_t abs_checked(int32_t value) {
-    if (value == INT32_MIN) raise_math(overflow);
+    if (value == INT32_MIN) raise_math(math::overflow);
     return value < 0 ? -value : value;
 }
 
@@ -86,8 +86,8 @@ int32_t overflowed(int32_t left, int32_t right, int32_t op, Cell* result, int32_
 }
 
 void check_divisor(int32_t left, int32_t right) {
-    if (right == 0) raise_math(zero_divide);
-    if (left == INT32_MIN && right == -1) raise_math(overflow);
+    if (right == 0) raise_math(math::zero_divide);
+    if (left == INT32_MIN && right == -1) raise_math(math::overflow);
 }
 
 }  // namespace
@@ -191,7 +191,7 @@ namespace {
 
 // A float! or percent! in range for `to integer!`, truncated toward zero.
 int32_t from_float(double x) {
-    if (x != x || x > 2147483647.0 || x < -2147483648.0) raise_script(type_limit, datatype_cell(type_integer));
+    if (x != x || x > 2147483647.0 || x < -2147483648.0) raise_script(script::type_limit, datatype_t::value_of(type_integer));
     return numeric::truncate_to_int32(x);
 }
 
@@ -283,7 +283,7 @@ Cell* xor_t() { return do_math(op_xor); }
 
 Cell* negate(Cell* value) {
     int32_t v = get(*value);
-    if (v == INT32_MIN) raise_math(overflow);
+    if (v == INT32_MIN) raise_math(math::overflow);
     value->w2 = uint32_t(-v);
     return value;
 }
@@ -320,7 +320,7 @@ Cell* power() {
     Cell* exponent = base + 1;
     uint32_t t = type_of(*exponent);
     if (t != type_integer && t != type_float)
-        raise_script(expect_arg, calling_word(), datatype_of(*exponent), spec_word_at(1));
+        raise_expect_arg(1, *exponent);
     int32_t result;
     if (t == type_integer && get(*exponent) >= 0 && power_on_32_bits(get(*base), get(*exponent), result)) {
         base->w2 = uint32_t(result);
@@ -336,7 +336,7 @@ namespace {
 // v + d, refusing a sum past 2147483647.
 int32_t away_checked(int32_t v, int32_t d) {
     int32_t sum;
-    if (__builtin_add_overflow(v, d, &sum)) raise_math(overflow);
+    if (__builtin_add_overflow(v, d, &sum)) raise_math(math::overflow);
     return sum;
 }
 

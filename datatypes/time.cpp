@@ -196,14 +196,14 @@ int32_t path_field(const Cell& element, const Cell& path) {
         if (n >= field_hour && n <= field_second) return n;
     }
     if (word_q(t)) raise_not_done();
-    raise_script(invalid_path, path, element);
+    raise_script(script::invalid_path, path, element);
 }
 
 // x with one field replaced; the new value's type must suit the field.
 double set_field(double x, int32_t field, const Cell& value) {
     uint32_t t = type_of(value);
     bool whole = t == type_integer;
-    if (!whole && !(field == field_second && t == type_float)) raise_script(invalid_arg, value);
+    if (!whole && !(field == field_second && t == type_float)) raise_script(script::invalid_arg, value);
     double n = whole ? double(integer_t::get(value)) : float_t::get(value);
     switch (field) {
         case field_hour: return x - (std::floor(x / seconds_per_hour) - n) * seconds_per_hour;
@@ -234,7 +234,7 @@ Cell* pick(Cell* value, int32_t index, Cell* index_cell) {
     if (word_q(t)) raise_not_done();
     if (t != type_integer || index < field_hour || index > field_second) {
         Cell i = index_cell != nullptr ? *index_cell : Cell{type_integer, 0, uint32_t(index), 0};
-        raise_script(out_of_range, i);
+        raise_script(script::out_of_range, i);
     }
     return get_field(value, float_t::get(*value), index);
 }

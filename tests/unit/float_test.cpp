@@ -28,7 +28,7 @@ protected:
         RuntimeTest::TearDown();
     }
 };
-using FloatDeathTest = FloatTest;
+using FloatErrorTest = FloatTest;
 
 Cell* (*const op_fn[])() = {ft::add, ft::subtract, ft::multiply, ft::divide, ft::remainder};
 
@@ -104,16 +104,18 @@ TEST_F(FloatTest, ArithmeticAndResultTypes) {
     }
 }
 
-TEST_F(FloatDeathTest, OperandsOfOtherTypes) {
+TEST_F(FloatErrorTest, OperandsOfOtherTypes) {
     EXPECT_ERROR(call_direct(ft::add, time_cell(1), char_cell('a')), report::invalid_type);
     EXPECT_ERROR(call_direct(ft::add, percent_cell(1), char_cell('a')), report::invalid_type);
     EXPECT_ERROR(call_direct(ft::add, float_cell(1), typed_cell(type_none)), report::invalid_type);
     EXPECT_ERROR(call_direct(ft::subtract, float_cell(1), typed_cell(type_pair)), report::not_related);
     EXPECT_ERROR(call_direct(ft::divide, float_cell(1), typed_cell(type_point2d)), report::not_related);
+    EXPECT_TRUE(names_type(error_arg(2), type_point2d));
     // A time! with a pair! is no pair arithmetic at all.
     EXPECT_ERROR(call_direct(ft::subtract, time_cell(1), typed_cell(type_pair)), report::invalid_type);
     EXPECT_ERROR(call_direct(ft::add, float_cell(1), typed_cell(type_tuple)), report::not_done);
     EXPECT_ERROR(ft::do_math_op(1.0, 2.0, it::op_xor), report::cannot_use);
+    EXPECT_TRUE(names_type(error_arg(2), type_float));
 }
 
 TEST_F(FloatTest, NearEquality) {
@@ -247,7 +249,7 @@ TEST_F(FloatTest, Round) {
     EXPECT_EQ(cell_float(round_float(float_cell(5e-324), &zero)), 5e-324);
 }
 
-TEST_F(FloatDeathTest, RoundErrors) {
+TEST_F(FloatErrorTest, RoundErrors) {
     Cell huge = float_cell(1e308), one = int_cell(1), money = typed_cell(type_money);
     EXPECT_ERROR(round_float(float_cell(1.5e308), &huge), report::overflow);
     EXPECT_ERROR(round_float(float_cell(3e9), &one), report::overflow);  // no integer! holds it
@@ -281,8 +283,10 @@ TEST_F(FloatTest, MakeAndTo) {
     }
 }
 
-TEST_F(FloatDeathTest, MakeRefuses) {
-    EXPECT_ERROR(make_float(block_of({int_cell(1), int_cell(2), int_cell(3)})), report::bad_to_arg);
+TEST_F(FloatErrorTest, MakeRefuses) {
+    EXPECT_ERROR(make_float(block_of({int_cell(1), int_cell(2), int_cell(3)}), type_percent), report::bad_to_arg);
+    EXPECT_TRUE(names_type(error_arg(1), type_percent));
+    EXPECT_EQ(type_of(error_arg(2)), uint32_t(type_block));
     EXPECT_ERROR(make_float(block_of({int_cell(1), typed_cell(type_none)})), report::bad_to_arg);
     EXPECT_ERROR(make_float(typed_cell(type_none)), report::bad_to_arg);
     EXPECT_ERROR(make_float(Cell{type_logic, 1, 0, 0}), report::bad_to_arg);
@@ -316,7 +320,7 @@ TEST_F(FloatTest, UnaryActionsAndPower) {
     EXPECT_EQ(cell_float(call_direct(ft::power, float_cell(0.0), int_cell(-1))), INFINITY);
 }
 
-TEST_F(FloatDeathTest, PowerRefusesOtherExponents) {
+TEST_F(FloatErrorTest, PowerRefusesOtherExponents) {
     EXPECT_ERROR(call_direct(ft::power, float_cell(2.0), time_cell(3)), report::expect_arg);
 }
 

@@ -20,7 +20,7 @@ namespace it = vyr::integer_t;
 namespace {
 
 class IntegerTest : public RuntimeTest {};
-using IntegerDeathTest = IntegerTest;
+using IntegerErrorTest = IntegerTest;
 
 // A binary! value holding the bytes.
 Cell binary_of(std::initializer_list<uint8_t> bytes, uint32_t index = 0) {
@@ -125,7 +125,7 @@ TEST_F(IntegerTest, CoreWithoutResultCellTruncatesAndWraps) {
     EXPECT_EQ(it::get(c), 'b');
 }
 
-TEST_F(IntegerDeathTest, DivisionAndOverflowErrors) {
+TEST_F(IntegerErrorTest, DivisionAndOverflowErrors) {
     EXPECT_ERROR(call_direct(it::divide, int_cell(1), int_cell(0)), report::zero_divide);
     EXPECT_ERROR(call_direct(it::remainder, int_cell(1), int_cell(0)), report::zero_divide);
     EXPECT_ERROR(call_direct(it::divide, int_cell(INT32_MIN), int_cell(-1)), report::overflow);
@@ -140,13 +140,15 @@ TEST_F(IntegerDeathTest, DivisionAndOverflowErrors) {
     EXPECT_ERROR(call_unary(it::absolute, int_cell(INT32_MIN)), report::overflow);
 }
 
-TEST_F(IntegerDeathTest, OperandsOfOtherTypes) {
+TEST_F(IntegerErrorTest, OperandsOfOtherTypes) {
     EXPECT_ERROR(call_direct(it::add, int_cell(1), typed_cell(type_none)), report::invalid_type);
+    EXPECT_TRUE(names_type(error_arg(1), type_none));
     EXPECT_ERROR(call_direct(it::add, int_cell(1), typed_cell(type_block)), report::invalid_type);
     EXPECT_ERROR(call_direct(it::divide, int_cell(1), typed_cell(type_pair)), report::not_related);
     EXPECT_ERROR(call_direct(it::subtract, int_cell(1), typed_cell(type_tuple)), report::not_related);
     EXPECT_ERROR(call_direct(it::divide, int_cell(1), typed_cell(type_tuple)), report::not_related);
     EXPECT_ERROR(call_direct(it::multiply, int_cell(1), typed_cell(type_date)), report::not_related);
+    EXPECT_TRUE(names_type(error_arg(2), type_integer));
     // Hand-offs to types that are not built yet.
     EXPECT_ERROR(call_direct(it::add, int_cell(1), typed_cell(type_pair)), report::not_done);
     EXPECT_ERROR(call_direct(it::add, int_cell(1), typed_cell(type_money)), report::not_done);
@@ -193,8 +195,9 @@ TEST_F(IntegerTest, Power) {
     }
 }
 
-TEST_F(IntegerDeathTest, PowerRefusesOtherExponents) {
+TEST_F(IntegerErrorTest, PowerRefusesOtherExponents) {
     EXPECT_ERROR(call_direct(it::power, int_cell(2), percent_cell(0.5)), report::expect_arg);
+    EXPECT_TRUE(names_type(error_arg(2), type_percent));
     EXPECT_ERROR(call_direct(it::power, int_cell(2), typed_cell(type_none)), report::expect_arg);
 }
 
@@ -242,7 +245,7 @@ TEST_F(IntegerTest, Round) {
     EXPECT_EQ(n.value, 7.5);
 }
 
-TEST_F(IntegerDeathTest, RoundPastTheRangeOverflows) {
+TEST_F(IntegerErrorTest, RoundPastTheRangeOverflows) {
     Cell ten = int_cell(10), min = int_cell(INT32_MIN);
     EXPECT_ERROR(round_int(2147483647, &ten), report::overflow);
     EXPECT_ERROR(round_int(5, &min), report::overflow);
@@ -286,16 +289,19 @@ TEST_F(IntegerTest, ToAndMake) {
     EXPECT_EQ(it::get(*it::make(&result, &f, type_integer)), 65);
 }
 
-TEST_F(IntegerDeathTest, ToRefusesWhatDoesNotFit) {
+TEST_F(IntegerErrorTest, ToRefusesWhatDoesNotFit) {
     Cell result{};
     for (double x : {2147483647.5, 2147483648.0, -2147483649.0, double(NAN), double(INFINITY)}) {
         Cell spec = float_cell(x);
-        EXPECT_ERROR(it::to(&result, &spec, type_integer), report::type_limit) << x;
+        EXPECT_ERROR(it::to(&result, &spec, type_integer), report::type_limit);
+        EXPECT_TRUE(names_type(error_arg(1), type_integer));
     }
     Cell long_time = time_cell(2147483647.5);
     EXPECT_ERROR(it::to(&result, &long_time, type_integer), report::type_limit);
     Cell none = typed_cell(type_none);
     EXPECT_ERROR(it::to(&result, &none, type_integer), report::bad_to_arg);
+    EXPECT_TRUE(names_type(error_arg(1), type_integer));
+    EXPECT_EQ(type_of(error_arg(2)), uint32_t(type_none));
     Cell block = block_of({int_cell(1)});
     EXPECT_ERROR(it::make(&result, &block, type_integer), report::bad_to_arg);
 }

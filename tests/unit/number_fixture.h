@@ -9,6 +9,8 @@
 #include "datatypes/registry.h"
 #include "datatypes/string_buffer.h"
 #include "engine/stack.h"
+#include "runtime/error_catalog.h"
+#include "runtime/errors.h"
 #include "tests/unit/fixture.h"
 
 namespace vyr::test {
@@ -68,19 +70,24 @@ struct ErrorId {
 };
 
 namespace report {
-inline constexpr ErrorId zero_divide{4, 2};
-inline constexpr ErrorId overflow{4, 3};
-inline constexpr ErrorId expect_arg{3, 7};
-inline constexpr ErrorId cannot_use{3, 10};
-inline constexpr ErrorId invalid_arg{3, 11};
-inline constexpr ErrorId invalid_type{3, 12};
-inline constexpr ErrorId not_related{3, 22};
-inline constexpr ErrorId invalid_path{3, 33};
-inline constexpr ErrorId out_of_range{3, 43};
-inline constexpr ErrorId type_limit{3, 48};
-inline constexpr ErrorId bad_to_arg{3, 56};
-inline constexpr ErrorId not_done{9, 11};
+inline constexpr ErrorId zero_divide{err_cat::math, err_id::math::zero_divide};
+inline constexpr ErrorId overflow{err_cat::math, err_id::math::overflow};
+inline constexpr ErrorId expect_arg{err_cat::script, err_id::script::expect_arg};
+inline constexpr ErrorId cannot_use{err_cat::script, err_id::script::cannot_use};
+inline constexpr ErrorId invalid_arg{err_cat::script, err_id::script::invalid_arg};
+inline constexpr ErrorId invalid_type{err_cat::script, err_id::script::invalid_type};
+inline constexpr ErrorId not_related{err_cat::script, err_id::script::not_related};
+inline constexpr ErrorId invalid_path{err_cat::script, err_id::script::invalid_path};
+inline constexpr ErrorId out_of_range{err_cat::script, err_id::script::out_of_range};
+inline constexpr ErrorId type_limit{err_cat::script, err_id::script::type_limit};
+inline constexpr ErrorId bad_to_arg{err_cat::script, err_id::script::bad_to_arg};
+inline constexpr ErrorId not_done{err_cat::internal, err_id::internal::not_done};
 }  // namespace report
+
+// Argument n (1..3) of the last error raised.
+inline const Cell& error_arg(int n) { return errors::last_error().args[n - 1]; }
+// Whether the cell is the datatype! naming `type`.
+inline bool names_type(const Cell& c, uint32_t type) { return type_of(c) == type_datatype && c.w1 == type; }
 
 }  // namespace vyr::test
 

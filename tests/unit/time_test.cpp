@@ -25,7 +25,7 @@ protected:
         RuntimeTest::TearDown();
     }
 };
-using TimeDeathTest = TimeTest;
+using TimeErrorTest = TimeTest;
 
 Cell block_of(std::initializer_list<Cell> cells) {
     NodeId node = memory::alloc_cells(uint32_t(cells.size()) + 1);
@@ -125,7 +125,7 @@ TEST_F(TimeTest, MakeAndTo) {
     }
 }
 
-TEST_F(TimeDeathTest, MakeRefuses) {
+TEST_F(TimeErrorTest, MakeRefuses) {
     EXPECT_ERROR(make_time(block_of({int_cell(1), int_cell(-2)})), report::bad_to_arg);
     EXPECT_ERROR(make_time(block_of({int_cell(1), int_cell(2), int_cell(-3)})), report::bad_to_arg);
     EXPECT_ERROR(make_time(block_of({int_cell(1), int_cell(2), int_cell(3), int_cell(4)})), report::bad_to_arg);
@@ -133,6 +133,8 @@ TEST_F(TimeDeathTest, MakeRefuses) {
     EXPECT_ERROR(make_time(block_of({int_cell(1), typed_cell(type_none)})), report::bad_to_arg);
     EXPECT_ERROR(make_time(typed_cell(type_none)), report::bad_to_arg);
     EXPECT_ERROR(make_time(char_cell('a')), report::bad_to_arg);
+    EXPECT_TRUE(names_type(error_arg(1), type_time));
+    EXPECT_EQ(type_of(error_arg(2)), uint32_t(type_char));
 }
 
 TEST_F(TimeTest, FieldsPathAndPick) {
@@ -163,9 +165,11 @@ TEST_F(TimeTest, FieldsPathAndPick) {
     EXPECT_EQ(integer_t::get(*tt::pick(&p, 2, &index)), 2);
 }
 
-TEST_F(TimeDeathTest, PathAndPickRefuse) {
+TEST_F(TimeErrorTest, PathAndPickRefuse) {
     const Cell t = time_cell(h);
     EXPECT_ERROR(path_get(t, int_cell(4)), report::invalid_path);
+    EXPECT_EQ(type_of(error_arg(1)), uint32_t(type_path));
+    EXPECT_EQ(integer_t::get(error_arg(2)), 4);
     EXPECT_ERROR(path_get(t, int_cell(0)), report::invalid_path);
     EXPECT_ERROR(path_get(t, float_cell(1)), report::invalid_path);
     EXPECT_ERROR(path_set(t, int_cell(1), float_cell(1.5)), report::invalid_arg);
@@ -212,8 +216,9 @@ TEST_F(TimeTest, Arithmetic) {
     EXPECT_EQ(ft::get(*registry::action<registry::action_sig::unary>(type_time, registry::slot_negate)(&n)), -h);
 }
 
-TEST_F(TimeDeathTest, ArithmeticRefuses) {
+TEST_F(TimeErrorTest, ArithmeticRefuses) {
     EXPECT_ERROR(call_direct(tt::multiply, time_cell(h), time_cell(h)), report::not_related);
+    EXPECT_TRUE(names_type(error_arg(2), type_time));
     EXPECT_ERROR(call_direct(tt::subtract, time_cell(h), typed_cell(type_date)), report::not_related);
     EXPECT_ERROR(call_direct(tt::add, time_cell(h), char_cell('a')), report::invalid_type);
     EXPECT_ERROR(call_direct(tt::add, time_cell(h), typed_cell(type_date)), report::not_done);
@@ -252,7 +257,7 @@ TEST_F(TimeTest, RoundStaysTime) {
     }
 }
 
-TEST_F(TimeDeathTest, RoundRefusesMoney) {
+TEST_F(TimeErrorTest, RoundRefusesMoney) {
     Cell t = time_cell(h), money = typed_cell(type_money);
     EXPECT_ERROR(tt::round(&t, &money, false, false, false, false, false, false), report::not_related);
 }
