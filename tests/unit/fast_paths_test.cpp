@@ -216,3 +216,25 @@ TEST_F(FastPathsTest, UnknownCodesAreRuntimeError101) {
     EXPECT_EXIT(fp::fast_series_step(op_word, fake_value(0), 9), ::testing::ExitedWithCode(101), "");
     platform::set_output_fd(STDOUT_FILENO);
 }
+
+// Mixed numbers take the generic path to integer!'s own actions and agree
+// with them.
+class FastPathsNumbersTest : public EngineTest {
+protected:
+    void SetUp() override {
+        EngineTest::SetUp();
+        actions::actions_init();
+        stack::push_cell();
+        frames::frame_open(word(sym_f));
+    }
+};
+
+TEST_F(FastPathsNumbersTest, MixedOperandsUseTheDatatypes) {
+    Cell g = word(sym_g);
+    expect_float(*fp::fast_math(g, fp::math_op::add, integer(1), f(2.5)), 3.5);
+    expect_float(*fp::fast_math_imm(g, fp::math_op::multiply, f(1.5), 4), 6);
+    EXPECT_EQ(fp::fast_compare(g, op_lesser, integer(1), f(1.5))->w1, 1u);
+    EXPECT_EQ(fp::fast_compare_imm(g, op_equal, f(2), 2)->w1, 1u);
+    EXPECT_FALSE(fp::fast_compare_test_imm(g, op_greater, f(2.5), 2, true));
+    EXPECT_EQ(frames::depth(), 1u);
+}
