@@ -26,8 +26,7 @@ NodeId frame_node = no_node;
 Markers marker_words;
 uint32_t held = 0;  // frames kept for an error report
 
-constexpr int internal_stack_overflow = 6;  // internal error `stack-overflow`
-constexpr uint32_t overflow_margin = 5;     // cells given back to the error machinery
+constexpr uint32_t overflow_margin = 5;  // cells given back to the error machinery
 
 // The context cell of a context: the first cell of its series.
 Cell* context_cell(NodeId context) { return memory::cell_head(context); }
@@ -42,7 +41,7 @@ void restore(const Frame& f) {
     stack::set_top(uint32_t(top - stack::bottom()) > overflow_margin ? top - overflow_margin : stack::bottom());
     if (stack::arg_base() > stack::top()) stack::set_arg_base(stack::top());
     series::cycle_reset();
-    raise_error(err_cat::internal, internal_stack_overflow);
+    raise_error(err_cat::internal, err_id::internal::stack_overflow);
 }
 
 Frame* pop() { return --frames_top; }
