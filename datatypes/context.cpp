@@ -21,8 +21,6 @@ NodeId global_context = no_node;
 
 namespace {
 
-constexpr int err_not_defined = 4;  // script `not-defined`
-
 FireOnChange fire_on_change = nullptr;
 
 NodeId table_of(NodeId ctx) { return context_cell(ctx)->w1; }
@@ -228,7 +226,7 @@ void mark_changed(NodeId ctx, int32_t i) {
 void push_value_at(NodeId ctx, int32_t i) {
     if (!context_cell(ctx)->w2) {
         Cell w = *word_at(ctx, i);
-        raise_error(err_cat::script, err_not_defined, &w);
+        raise_error(err_cat::script, err_id::script::not_defined, &w);
     }
     stack::push_copy(*context_value_at(ctx, i));
 }

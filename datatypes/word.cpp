@@ -20,14 +20,7 @@
 namespace vyr {
 
 namespace {
-// Catalog positions of the errors raised here.
-constexpr int err_no_value = 2;         // script `no-value`
-constexpr int err_need_value = 3;       // script `need-value`
-constexpr int err_not_defined = 4;      // script `not-defined`
-constexpr int err_not_in_context = 5;   // script `not-in-context`
-constexpr int err_invalid_chars = 44;   // script `invalid-chars`
-constexpr int err_bad_to_arg = 56;      // script `bad-to-arg`
-constexpr int err_not_done = 11;        // internal `not-done`
+namespace script = err_id::script;
 
 constexpr Cell unset_cell{type_unset, 0, 0, 0};
 
@@ -118,9 +111,9 @@ Cell* get_in_context(const Cell& word, NodeId ctx) {
     auto index = int32_t(word.w3);
     if (index < 0) {
         if (int32_t(word.w2) == fixed::sym_self && word.w1) return context_t::self_slot(word.w1);
-        raise_error(err_cat::script, err_no_value, &word);
+        raise_error(err_cat::script, script::no_value, &word);
     }
-    if (!ctx || !context_t::values_base(ctx)) raise_error(err_cat::script, err_not_in_context, &word);
+    if (!ctx || !context_t::values_base(ctx)) raise_error(err_cat::script, script::not_in_context, &word);
     return context_t::context_value_at(ctx, index);
 }
 
@@ -161,11 +154,11 @@ Cell* store_and_fire(NodeId ctx, int32_t i, const Cell& word, const Cell& value)
 
 Cell* set_in_context(Cell& word, const Cell& value, NodeId ctx, bool fire) {
     Cell v = value;
-    if (!ctx) raise_error(err_cat::script, err_not_defined, &word);
+    if (!ctx) raise_error(err_cat::script, script::not_defined, &word);
     resolve_index(word, ctx);
     auto i = int32_t(word.w3);
     const Cell& c = *context_t::context_cell(ctx);
-    if (!c.w2) raise_error(err_cat::script, err_not_defined, &word);
+    if (!c.w2) raise_error(err_cat::script, script::not_defined, &word);
     if (context_t::values_on_stack(c)) {
         Cell* slot = context_t::context_value_at(ctx, i);
         *slot = v;
@@ -184,7 +177,7 @@ Cell* set(Cell& word, const Cell& value) { return set_in_context(word, value, wo
 
 int32_t set_integer(Cell& word, int32_t value) {
     NodeId ctx = word.w1;
-    if (!ctx || !context_t::context_cell(ctx)->w2) raise_error(err_cat::script, err_not_defined, &word);
+    if (!ctx || !context_t::context_cell(ctx)->w2) raise_error(err_cat::script, script::not_defined, &word);
     resolve_index(word, ctx);
     *context_t::context_value_at(ctx, int32_t(word.w3)) = Cell{type_integer, 0, uint32_t(value), 0};
     return value;
@@ -197,7 +190,7 @@ Cell* push_local(NodeId ctx, int32_t i) { return stack::push_copy(*context_t::wo
 
 Cell* push_value(const Cell& word) {
     Cell v = *get(word);
-    if (type_of(v) == type_unset) raise_error(err_cat::script, err_no_value, &word);
+    if (type_of(v) == type_unset) raise_error(err_cat::script, script::no_value, &word);
     return stack::push_copy(v);
 }
 
@@ -210,14 +203,14 @@ void set_from_args() {
     Cell* base = stack::arg_base();
     Cell word = base[0];
     Cell value = base[1];
-    if (type_of(value) == type_unset) raise_error(err_cat::script, err_need_value, &word);
+    if (type_of(value) == type_unset) raise_error(err_cat::script, script::need_value, &word);
     set(word, value);
     stack::set_result(value);
 }
 
 void store_result_checked(Cell* destination) {
     const Cell& result = *stack::arg_base();
-    if (type_of(result) == type_unset) raise_error(err_cat::script, err_need_value, destination);
+    if (type_of(result) == type_unset) raise_error(err_cat::script, script::need_value, destination);
     *destination = result;
 }
 
@@ -233,7 +226,7 @@ Cell* push_name_string(const Cell& word) {
 namespace {
 [[noreturn]] void bad_to_arg(uint32_t type, const Cell& spec) {
     Cell target{type_datatype, type, 0, 0};
-    raise_error(err_cat::script, err_bad_to_arg, &target, &spec);
+    raise_error(err_cat::script, script::bad_to_arg, &target, &spec);
 }
 }  // namespace
 
@@ -249,12 +242,11 @@ Cell* make(Cell* result, Cell* spec, uint32_t type) {
         case type_issue:
         case type_refinement:
         case type_string:
-        case type_char: raise_error(err_cat::internal, err_not_done);
+        case type_char: raise_error(err_cat::internal, err_id::internal::not_done);
         case type_datatype: *result = registry::type_name(spec->w1).word; break;
         case type_logic: make_at(spec->w1 == 1 ? fixed::sym_true : fixed::sym_false, result); break;
         default: bad_to_arg(type, *spec);
     }
-    (void)err_invalid_chars;  // raised by the string! path once the lexer exists
     result->header = type;
     return result;
 }
