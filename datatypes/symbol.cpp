@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "datatypes/registry.h"
-#include "runtime/case_tables.h"
+#include "datatypes/string_buffer.h"
 #include "runtime/memory.h"
 #include "runtime/symbols.h"
 #include "runtime/unicode.h"
@@ -90,6 +90,7 @@ const uint8_t* c_text(int32_t id) {
 }
 
 std::string_view name(int32_t id) {
+    if (!valid_id(id)) return {};
     SeriesBuffer* b = buffer_of(cell_of(id)->w3);
     return {reinterpret_cast<const char*>(b->head_ptr()), b->used()};
 }
@@ -98,42 +99,30 @@ std::string_view name(int32_t id) {
 
 namespace {
 
-// Two spellings (UTF-8 name nodes) compared as texts of one unit per byte:
-// for the equality codes unequal lengths differ at once; otherwise unit by
-// unit, folded to upper case unless the operator is case-sensitive, and a
-// shorter text that agrees is the smaller.
-int32_t compare_names(NodeId a, NodeId b, int32_t op) {
-    if (op == registry::op_same) return a == b ? 0 : -1;
-    bool equality = op <= registry::op_strict_equal || op == registry::op_find;
-    if (a == b && equality) return 0;
-    SeriesBuffer* xa = buffer_of(a);
-    SeriesBuffer* xb = buffer_of(b);
-    std::string_view x(reinterpret_cast<const char*>(xa->head_ptr()), xa->used());
-    std::string_view y(reinterpret_cast<const char*>(xb->head_ptr()), xb->used());
-    if (x.size() != y.size() && (equality || y.empty())) return 1;
-    bool fold = op != registry::op_strict_equal && op != registry::op_case_sort;
-    size_t n = std::min(x.size(), y.size());
-    for (size_t i = 0; i < n; ++i) {
-        uint32_t cx = uint8_t(x[i]), cy = uint8_t(y[i]);
-        if (fold) {
-            cx = case_tables::change_char_case(cx, true);
-            cy = case_tables::change_char_case(cy, true);
-        }
-        if (cx != cy) return cx < cy ? -1 : 1;
-    }
-    if (x.size() == y.size()) return 0;
-    return x.size() < y.size() ? -1 : 1;
-}
-
 }  // namespace
 
+// Through the cached spellings, as texts are compared.
 int32_t compare_spellings(int32_t a, int32_t b, int32_t op) {
-    return compare_names(cell_of(a)->w3, cell_of(b)->w3, op);
+    Cell x = *get(a);
+    Cell y = *get(b);
+    return string_t::compare_strings(x, y, op, false);
 }
+
+namespace {
+// A copy of a symbol cell with its cached string made (through the symbol
+// of the same name in the symbol block).
+Cell with_spelling(const Cell& symbol) {
+    if (symbol.w2) return symbol;
+    SeriesBuffer* name = buffer_of(symbol.w3);
+    return *get(intern_text(name->head_ptr(), name->used()));
+}
+}  // namespace
 
 int32_t compare(Cell* a, Cell* b, int32_t op) {
     if (type_of(*b) != type_symbol) return registry::not_comparable;
-    return compare_names(a->w3, b->w3, op);
+    Cell x = with_spelling(*a);
+    Cell y = with_spelling(*b);
+    return string_t::compare_strings(x, y, op, false);
 }
 
 void init() {

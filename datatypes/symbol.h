@@ -40,7 +40,7 @@ std::string_view name(int32_t id);
 // The number of symbols interned.
 uint32_t count();
 
-// The spellings of two symbols compared as texts (one unit per UTF-8 byte)
+// The spellings of two symbols compared as texts (their cached strings)
 // under a compare operator code: -1, 0 or 1.
 int32_t compare_spellings(int32_t a, int32_t b, int32_t op);
 

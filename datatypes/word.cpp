@@ -7,6 +7,7 @@
 
 #include "datatypes/context.h"
 #include "datatypes/registry.h"
+#include "datatypes/string_buffer.h"
 #include "datatypes/symbol.h"
 #include "engine/stack.h"
 #include "runtime/collector.h"
@@ -243,12 +244,58 @@ Cell* make(Cell* result, Cell* spec, uint32_t type) {
         case type_refinement:
         case type_string:
         case type_char: raise_error(err_cat::internal, err_id::internal::not_done);
-        case type_datatype: *result = registry::type_name(spec->w1).word; break;
+        case type_datatype: {
+            const Cell& name = registry::type_name(spec->w1).word;
+            if (type_of(name) != type_word) bad_to_arg(type, *spec);  // a type without a registered name
+            *result = name;
+            break;
+        }
         case type_logic: make_at(spec->w1 == 1 ? fixed::sym_true : fixed::sym_false, result); break;
         default: bad_to_arg(type, *spec);
     }
     result->header = type;
     return result;
+}
+
+// ---- form and mold ---------------------------------------------------------------
+
+namespace {
+// Appends the word's spelling (its symbol's cached string) to the buffer;
+// answers the budget less the spelling's length in characters.
+int32_t append_spelling(const Cell& word, Cell* buffer, int32_t budget) {
+    Cell spelling = *symbol_t::get(int32_t(word.w2));
+    string_t::append_string(*buffer, spelling, -1, true);
+    return budget - int32_t(memory::buffer_of(spelling.w2)->length());
+}
+
+int32_t mold_with(const Cell& word, Cell* buffer, const char* before, const char* after, int32_t budget) {
+    if (*before) {
+        string_t::append_text(*buffer, before);
+        budget -= 1;
+    }
+    budget = append_spelling(word, buffer, budget);
+    if (*after) {
+        string_t::append_text(*buffer, after);
+        budget -= 1;
+    }
+    return budget;
+}
+}  // namespace
+
+// Form of all six types is the bare spelling.
+int32_t form(Cell* value, Cell* buffer, Cell*, int32_t budget) { return append_spelling(*value, buffer, budget); }
+
+// Mold ignores /only, /all, /flat and the indent: the spelling with the
+// type's mark.
+int32_t mold(Cell* value, Cell* buffer, bool, bool, bool, Cell*, int32_t budget, int32_t) {
+    switch (type_of(*value)) {
+        case type_lit_word: return mold_with(*value, buffer, "'", "", budget);
+        case type_set_word: return mold_with(*value, buffer, "", ":", budget);
+        case type_get_word: return mold_with(*value, buffer, ":", "", budget);
+        case type_refinement: return mold_with(*value, buffer, "/", "", budget);
+        case type_issue: return mold_with(*value, buffer, "#", "", budget);
+        default: return mold_with(*value, buffer, "", "", budget);
+    }
 }
 
 // "Same name" compares canonical ids (any ASCII case), "same symbol" the
@@ -307,13 +354,16 @@ struct Row {
 void init() {
     Row row;
     row.set(registry::slot_make, registry::act(make)).set(registry::slot_to, registry::act(make));
+    row.set(registry::slot_form, registry::act(form)).set(registry::slot_mold, registry::act(mold));
     row.set(registry::slot_compare, registry::act(compare)).set(registry::slot_index_q, registry::act(index_q));
     registry::register_datatype(type_word, type_symbol, "word!", row.slots, registry::action_count);
 }
 
-// A child's row: make, to, form, compare and index? inherited from word!.
+// A child's row: make, to, form, compare and index? inherited from word!,
+// its own mold.
 void register_child(uint32_t type, const char* name, bool index) {
     Row row;
+    row.set(registry::slot_mold, registry::act(mold));
     for (registry::Slot s : {registry::slot_make, registry::slot_to, registry::slot_form, registry::slot_compare})
         row.set(s, inherit);
     if (index) row.set(registry::slot_index_q, inherit);
@@ -414,8 +464,8 @@ int32_t compare(Cell* a, Cell* b, int32_t op) {
 void init() {
     word_t::Row row;
     row.set(registry::slot_make, registry::act(make)).set(registry::slot_to, registry::act(make));
-    row.set(registry::slot_form, registry::inherit).set(registry::slot_compare, registry::act(compare));
-    row.set(registry::slot_index_q, registry::inherit);
+    row.set(registry::slot_form, registry::inherit).set(registry::slot_mold, registry::act(word_t::mold));
+    row.set(registry::slot_compare, registry::act(compare)).set(registry::slot_index_q, registry::inherit);
     registry::register_datatype(type_issue, type_word, "issue!", row.slots, registry::action_count);
 }
 

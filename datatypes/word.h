@@ -76,6 +76,9 @@ Cell* push_name_string(const Cell& word);
 // ---- Actions -------------------------------------------------------------------
 
 Cell* make(Cell* result, Cell* spec, uint32_t type);
+int32_t form(Cell* value, Cell* buffer, Cell* part, int32_t budget);
+// The mold of all six types (each with its mark: 'a a: :a /a #a).
+int32_t mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* part, int32_t budget, int32_t indent);
 int32_t compare(Cell* a, Cell* b, int32_t op);
 Cell* index_q();
 void init();
