@@ -437,6 +437,52 @@ void hash_table_index_all(NodeId table, uint32_t start, uint32_t step) {
     }
 }
 
+namespace {
+
+// Where an insertion lands: the live bucket of an equal key (kind 0: whose
+// chain took the cell), else the last deleted bucket met, else the empty
+// bucket that ended the probe.
+struct PutTarget {
+    uint32_t bucket = 0;
+    bool live = false;   // an equal key's bucket
+    bool fresh = false;  // an empty bucket (occupied grows)
+    bool found = true;   // false when the probe met neither (cannot happen below the bound)
+};
+
+PutTarget probe_for_put(NodeId table, const Cell& key, int32_t idx) {
+    View v(table);
+    uint32_t kind = v.r[field::kind];
+    Cell* cells = cells_of(v.r[field::backing]);
+    uint32_t b = hash_value(key) & v.mask, first = b, step = 0;
+    int64_t deleted = -1;
+    for (;;) {
+        uint32_t f = flag_at(v.flags, b);
+        if (f == bucket::empty) break;
+        if (f == bucket::deleted) {
+            deleted = b;
+        } else if (kind == kind_block) {
+            const Cell& rep = cells[representative(v.r, v.keys[b])];
+            if (type_of(rep) == type_of(key) && compare_true(rep, key, registry::op_equal)) {
+                chain_append(table, v.keys, b, idx);
+                return {b, true, false, true};
+            }
+        } else {
+            const Cell& stored = cells[v.keys[b]];
+            if (type_of(stored) == type_of(key) && compare_true(stored, key, registry::op_strict_equal))
+                return {b, true, false, true};
+        }
+        b = next_bucket(b, step, v.mask);
+        if (b == first) {
+            if (deleted < 0) return {0, false, false, false};
+            break;
+        }
+    }
+    if (deleted >= 0) return {uint32_t(deleted), false, false, true};
+    return {b, false, true, true};
+}
+
+}  // namespace
+
 Cell* hash_table_put(NodeId table, Cell* key, int32_t& out) {
     out = 0;
     uint32_t* r = record_of(table);
@@ -444,7 +490,7 @@ Cell* hash_table_put(NodeId table, Cell* key, int32_t& out) {
     NodeId block = r[field::backing];
     auto idx = int32_t(key - cells_of(block));
     if (r[field::occupied] >= r[field::bound]) {
-        if (kind == kind_block) {
+        if (kind == kind_block) {  // the rebuild indexes the whole block, this cell included
             hash_table_rebuild(table, regrow_size(r));
             out = put_rebuilt;
             return cells_of(block) + idx;
@@ -453,54 +499,20 @@ Cell* hash_table_put(NodeId table, Cell* key, int32_t& out) {
     }
     if (kind == kind_block && r[field::stamp] == 0 && node_based_key_q(*key))
         r[field::stamp] = collector::nodes_cycles() + 1;
-
-    View v(table);
-    Cell* cells = cells_of(block);
-    uint32_t b = hash_value(*key) & v.mask;
-    uint32_t first = b, step = 0;
-    int64_t deleted = -1;
-    bool at_live = false, at_empty = false;
-    for (;;) {
-        uint32_t f = flag_at(v.flags, b);
-        if (f == bucket::empty) {
-            at_empty = true;
-            break;
-        }
-        if (f == bucket::deleted) {
-            deleted = b;
-        } else if (kind == kind_block) {
-            const Cell& rep = cells[representative(v.r, v.keys[b])];
-            if (type_of(rep) == type_of(*key) && compare_true(rep, *key, registry::op_equal)) {
-                chain_append(table, v.keys, b, idx);
-                at_live = true;
-                break;
-            }
-        } else {
-            const Cell& stored = cells[v.keys[b]];
-            if (type_of(stored) == type_of(*key) && compare_true(stored, *key, registry::op_strict_equal)) {
-                at_live = true;
-                break;
-            }
-        }
-        b = next_bucket(b, step, v.mask);
-        if (b == first) break;
+    PutTarget t = probe_for_put(table, *key, idx);
+    if (!t.found) {
+        hash_table_rehash(table, r[field::buckets] * 2);
+        return hash_table_put(table, key, out);
     }
-    if (!at_live) {
-        if (deleted >= 0) {
-            b = uint32_t(deleted);
-        } else if (!at_empty) {  // cannot happen while occupied < buckets
-            hash_table_rehash(table, r[field::buckets] * 2);
-            return hash_table_put(table, key, out);
-        } else {
-            v.r[field::occupied] += 1;
-        }
-        v.keys[b] = idx;
-        set_flag(v.flags, b, bucket::live);
-        v.r[field::count] += 1;
+    if (!t.live) {
+        keys_array(table)[t.bucket] = idx;
+        set_flag(flags_array(table), t.bucket, bucket::live);
+        r[field::count] += 1;
+        if (t.fresh) r[field::occupied] += 1;
     }
     if (kind == kind_block) {
         reverse_reserve(table, uint32_t(idx) + 1);
-        reverse_words(table)[idx] = int32_t(b + 1);
+        reverse_words(table)[idx] = int32_t(t.bucket + 1);
     }
     return cells_of(block) + idx;
 }
