@@ -6,6 +6,7 @@
 #include "datatypes/logic.h"
 #include "datatypes/none.h"
 #include "datatypes/string_buffer.h"
+#include "datatypes/word.h"
 #include "engine/frames.h"
 #include "engine/stack.h"
 #include "runtime/checks.h"
@@ -32,7 +33,6 @@ constexpr uint8_t refinements[action_count] = {
 };
 
 GenericEntry generic_table[action_count];
-Words words;
 
 constexpr int32_t no_part_limit = INT32_MAX;  // part budget of form and mold without /part
 constexpr uint32_t mold_buffer_units = 16;
@@ -92,7 +92,8 @@ bool part_count(Cell& limited, Cell* part, int32_t& count) {
         clamp_index(*part);
         count = int32_t(part->w1) - int32_t(limited.w1);
     } else {
-        raise_error(err_cat::script, err_id::script::invalid_refine_arg, &words.part, part);
+        Cell word = word_t::make_global("part");
+        raise_error(err_cat::script, err_id::script::invalid_refine_arg, &word, part);
     }
     int32_t index = int32_t(limited.w1);
     if (count == 0 || (count < 0 && index == 0)) return false;
@@ -281,8 +282,6 @@ uint32_t refinement_count(uint32_t slot) { return slot >= 1 && slot <= action_co
 void actions_init() { actions_append(action_count, entries); }
 
 GenericEntry entry(uint32_t slot) { return slot >= 1 && slot <= action_count ? generic_table[slot - 1] : nullptr; }
-
-void set_words(const Words& w) { words = w; }
 
 // ---- Looking up implementations --------------------------------------------
 

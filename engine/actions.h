@@ -41,12 +41,6 @@ void actions_init();
 // (compare, which takes machine arguments: see `compare`).
 GenericEntry entry(uint32_t slot);
 
-// Words the entries need in their error messages (made at start-up).
-struct Words {
-    Cell part{};  // `part`, named by `invalid-refine-arg`
-};
-void set_words(const Words& w);
-
 // ---- Looking up implementations --------------------------------------------
 
 // port! values take actions above slot 24 from their actor's table. No port!

@@ -1,10 +1,13 @@
 #include "engine/frames.h"
 
+#include "datatypes/context.h"
 #include "datatypes/string_buffer.h"
+#include "datatypes/word.h"
 #include "engine/actions.h"
 #include "engine/stack.h"
 #include "runtime/collector.h"
 #include "runtime/errors.h"
+#include "runtime/fixed_words.h"
 #include "runtime/memory.h"
 #include "runtime/series.h"
 
@@ -28,12 +31,9 @@ uint32_t held = 0;  // frames kept for an error report
 
 constexpr uint32_t overflow_margin = 5;  // cells given back to the error machinery
 
-// The context cell of a context: the first cell of its series.
-Cell* context_cell(NodeId context) { return memory::cell_head(context); }
-
 // Writes a kind-1 frame's saved values word back into its context.
 void restore(const Frame& f) {
-    if (f.saved_context) context_cell(f.saved_context)->w2 = f.saved_values;
+    if (f.saved_context) context_t::context_cell(f.saved_context)->w2 = f.saved_values;
 }
 
 [[noreturn]] void overflow() {
@@ -65,6 +65,7 @@ void frames_init() {
     frames_top = frames_bottom;
     detail::error_frame = nullptr;
     held = 0;
+    marker_words = {fixed::word_body_marker, fixed::word_anon_marker, fixed::word_not_found_marker};
 }
 
 // ---- Opening ------------------------------------------------------------------
@@ -79,7 +80,7 @@ Cell* push_frame(const Cell& word, uint32_t header_bits) {
 }
 
 Cell* frame_open_compiled(const Cell& word, NodeId context) {
-    context_cell(context)->w2 = stack::values_ref(stack::arg_base());
+    context_t::set_stack_values(context, stack::arg_base());
     return push_frame(word, opener::compiled);
 }
 
@@ -87,7 +88,7 @@ Cell* frame_open_function(const Cell& word, NodeId context) {
     Cell* base = push_frame(word, opener::function);
     Frame* f = top_frame();
     f->saved_context = context;
-    f->saved_values = context ? context_cell(context)->w2 : 0;
+    f->saved_values = context ? context_t::context_cell(context)->w2 : 0;
     return base;
 }
 
@@ -245,21 +246,13 @@ Cell calling_word() {
     return marker_words.not_found;
 }
 
-// Reads value `index` of a context by its layout: the context cell's values
-// word names the values block, or (with the on-stack flag) the argument-stack
-// cells of a running function.
+// Value `index` of a context, or null when the context has no values now
+// (a function that is not running) or no such entry.
 const Cell* context_value(NodeId context, uint32_t index) {
-    if (!context) return nullptr;
-    const Cell* ctx = context_cell(context);
-    if (type_of(*ctx) != type_context) return nullptr;
-    if (ctx->header & header::context_on_stack) {
-        Cell* values = stack::values_at(ctx->w2);
-        if (!values || index >= uint32_t(stack::top() - values)) return nullptr;
-        return values + index;
-    }
-    NodeId values = ctx->w2;
-    if (!values || index >= memory::series_length(values)) return nullptr;
-    return memory::cell_at(values, index);
+    if (!context || type_of(*context_t::context_cell(context)) != type_context) return nullptr;
+    Cell* values = context_t::values_base(context);
+    if (!values || index >= context_t::word_count(context)) return nullptr;
+    return values + index;
 }
 
 const Cell* frame_word_value(const Frame& f) { return context_value(f.word_context, f.word_index); }
@@ -306,6 +299,17 @@ void error_stack_walk(int32_t level, const Frame* end, Each each) {
 }
 }  // namespace
 
+void collect_frames(const Cell& block) {
+    if (frames_top == frames_bottom) return;
+    for (Frame* f = frames_top - 1; f != frames_bottom; --f) {
+        if (marker_q(*f)) continue;
+        Cell word = word_t::make_global_from_symbol(int32_t(f->symbol));
+        if (f->saved_context) word_t::bind_to(word, f->saved_context);
+        *series::append_cell(block) = word;
+        *series::append_cell(block) = Cell{type_integer, 0, f->saved_base, 0};
+    }
+}
+
 void collect_error_stack(int32_t level, const Cell& block, const Frame* end) {
     error_stack_walk(level, end, [&](const Cell& word) { *series::append_cell(block) = word; });
 }
@@ -331,7 +335,7 @@ void mark_frames() {
         if (f->word_context) collector::mark_context(&f->word_context);
         if (!f->saved_context) continue;
         collector::mark_context(&f->saved_context);
-        bool on_stack = context_cell(f->saved_context)->header & header::context_on_stack;
+        bool on_stack = context_t::values_on_stack(*context_t::context_cell(f->saved_context));
         if (f->saved_values && !on_stack) collector::mark_block(&f->saved_values);
     }
 }

@@ -83,7 +83,8 @@ struct Markers {
     Cell anon{};
     Cell not_found{type_none, 0, 0, 0};  // none! until the words exist
 };
-// Sets the marker words (start-up, once words exist).
+// frames_init takes the marker words from the fixed words; set_markers
+// replaces them.
 void set_markers(const Markers& m);
 const Markers& markers();
 
@@ -91,7 +92,8 @@ const Markers& markers();
 
 // Makes the fixed backing buffer and registers the collector hook.
 void make_frame_block();
-// Empties the stack: top = bottom, no saved error frame.
+// Empties the stack (top = bottom, no saved error frame, nothing held) and
+// takes the marker words (start-up, after the fixed words).
 void frames_init();
 
 namespace detail {
@@ -200,6 +202,11 @@ const Cell* word_value(const Cell& word);
 // value is not callable or its spec is shorter. Names the argument in
 // `expect-arg` errors.
 Cell spec_word_at(uint32_t n);
+// Appends, for each non-marker frame from the innermost down to (not
+// including) the bottom frame, the word of its symbol (bound in the frame's
+// saved context when it has one, else global) and an integer!: the frame's
+// saved argument base as a cell index.
+void collect_frames(const Cell& block);
 // An error's report names the frames that were live when it was raised,
 // after the unwinding popped them: their contents stay in the buffer until
 // new frames overwrite them. hold_for_report keeps the frames up to `depth`

@@ -44,14 +44,6 @@ inline uint32_t depth() { return uint32_t(detail::args_top - detail::args_bottom
 inline uint32_t cell_index(const Cell* c) { return uint32_t(c - detail::args_bottom); }
 inline Cell* cell_at_index(uint32_t i) { return detail::args_bottom + i; }
 
-// Where a function context's values live while the function runs: the
-// context cell's values word (payload word 2, with the on-stack header flag)
-// holds the cell index of the first value; 0 means "the function is not
-// running" (the bottom cell is always a caller's result slot, never a
-// running function's first value).
-inline uint32_t values_ref(const Cell* first) { return cell_index(first); }
-inline Cell* values_at(uint32_t ref) { return ref ? detail::args_bottom + ref : nullptr; }
-
 // Reserves the cell at the top and answers it; its content is whatever lay
 // there. A push that would reach the end raises internal error
 // `stack-overflow`, leaving 5 cells of room.

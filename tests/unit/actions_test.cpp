@@ -99,7 +99,6 @@ protected:
         std::vector<ActionFn> empty(action_count, unsupported);
         register_datatype(other, 0, "other!", empty.data(), empty.size());
         actions::actions_init();
-        actions::set_words({word(sym_h)});
         seen = Seen{};
         stack::push_cell();
         frames::frame_open(word(sym_f));

@@ -8,13 +8,19 @@
 #include "engine/frames.h"
 #include "engine/stack.h"
 #include "engine/unwind.h"
+#include "runtime/fixed_words.h"
 #include "runtime/series.h"
 #include "tests/unit/fixture.h"
 
 namespace vyr::test {
 
-// Symbol ids of the fake words.
-inline constexpr uint32_t sym_body = 1, sym_anon = 2, sym_not_found = 3, sym_f = 10, sym_g = 11, sym_h = 12;
+// Symbol ids of fake words (their frames are named by them; no value is
+// read through them).
+inline constexpr uint32_t sym_f = 10, sym_g = 11, sym_h = 12;
+// The marker words' symbols.
+inline uint32_t sym_body() { return fixed::word_body_marker.w2; }
+inline uint32_t sym_anon() { return fixed::word_anon_marker.w2; }
+inline uint32_t sym_not_found() { return fixed::word_not_found_marker.w2; }
 
 inline Cell word(uint32_t symbol, NodeId context = no_node, uint32_t index = 0) {
     return Cell{type_word, context, symbol, index};
@@ -31,20 +37,18 @@ inline Cell block_of(std::initializer_list<Cell> cells, uint32_t type = type_blo
     return Cell{type, 0, n, 0};
 }
 
-// A context whose values live in a block of `count` cells (filled with
-// `fill`), or on the argument stack (values word 0: not running).
-inline NodeId make_context(uint32_t count, bool on_stack, Cell fill = Cell{type_unset, 0, 0, 0}) {
-    NodeId values = no_node;
-    if (!on_stack) {
-        values = memory::alloc_cells(count + 1);
-        for (uint32_t i = 0; i < count; ++i) *series::alloc_tail_cell(values) = fill;
-    }
-    NodeId ctx = memory::alloc_cells(2);
-    *series::alloc_tail_cell(ctx) = Cell{type_context | (on_stack ? header::context_on_stack : 0), 0, values, 0};
-    *series::alloc_tail_cell(ctx) = Cell{type_unset, 0, 0, 0};
-    return ctx;
+// A context for n words with its values in a block, or on the argument
+// stack (values word 0: not running).
+inline NodeId make_context(uint32_t n, bool on_stack) {
+    return context_t::make(n, on_stack, false, no_node, on_stack ? context_t::kind_function : context_t::kind_object);
 }
-inline Cell& context_cell(NodeId ctx) { return *memory::cell_head(ctx); }
+inline Cell& context_cell(NodeId ctx) { return *context_t::context_cell(ctx); }
+// A global word holding the value.
+inline Cell global_word(const char* name, const Cell& value) {
+    Cell w = word_t::make_global(name);
+    word_t::set(w, value);
+    return w;
+}
 
 class EngineTest : public RuntimeTest {
 protected:
@@ -52,14 +56,12 @@ protected:
         RuntimeTest::SetUp();
         frames::make_frame_block();
         frames::frames_init();
-        frames::set_markers({word(sym_body), word(sym_anon), word(sym_not_found)});
     }
     // The frame block goes with the heap: no later test may see its frames.
     void TearDown() override {
         collector::set_stress(false);
         frames::set_frame_top(frames::bottom());
         frames::clear_error_frame();
-        frames::set_markers({});
         RuntimeTest::TearDown();
     }
 };

@@ -3,9 +3,7 @@
 #include "engine/frames.h"
 
 #include <string>
-#include <vector>
 
-#include "datatypes/registry.h"
 #include "datatypes/string_buffer.h"
 #include "runtime/collector.h"
 #include "tests/unit/text_util.h"
@@ -61,16 +59,16 @@ TEST_F(FramesTest, FunctionFramesRestoreContextValuesAcrossRecursion) {
     frames::frame_open_function(f, ctx);
     Cell* outer_args = push_int(1);
     frames::frame_open_compiled(f, ctx);
-    EXPECT_EQ(stack::values_at(context_cell(ctx).w2), outer_args);
+    EXPECT_EQ(context_t::values_base(ctx), outer_args);
 
     frames::frame_open_function(f, ctx);
     Cell* inner_args = push_int(2);
     frames::frame_open_compiled(f, ctx);
-    EXPECT_EQ(stack::values_at(context_cell(ctx).w2), inner_args);
+    EXPECT_EQ(context_t::values_base(ctx), inner_args);
     push_int(20);
     frames::frame_return();           // the inner body's result lands on its first argument
     frames::frame_close_function();  // the outer level sees its own arguments again
-    EXPECT_EQ(stack::values_at(context_cell(ctx).w2), outer_args);
+    EXPECT_EQ(context_t::values_base(ctx), outer_args);
     EXPECT_EQ(int_of(*stack::top_cell()), 20);
 
     frames::frame_return();
@@ -132,11 +130,11 @@ TEST_F(FramesTest, UnrollStopsAtTryAllAndWithResultCarriesTheValue) {
 }
 
 TEST_F(FramesTest, CallingWordSkipsMarkerFrames) {
-    EXPECT_EQ(frames::calling_word().w2, sym_not_found);
+    EXPECT_EQ(frames::calling_word().w2, sym_not_found());
     NodeId ctx = make_context(3, false);
     frames::frame_open(word(sym_f, ctx, 2));
-    frames::frame_open(word(sym_body));
-    frames::frame_open(word(sym_anon));
+    frames::frame_open(fixed::word_body_marker);
+    frames::frame_open(fixed::word_anon_marker);
     Cell w = frames::calling_word();
     EXPECT_EQ(type_of(w), uint32_t(type_word));
     EXPECT_EQ(w.w1, ctx);
@@ -156,9 +154,9 @@ TEST_F(FramesTest, CallingWordSkipsMarkerFrames) {
     EXPECT_EQ(frames::calling_word().w2, sym_f);
 
     frames::unwind_to_depth(0);
-    frames::frame_open(word(sym_body));
-    frames::frame_open(word(sym_anon));
-    EXPECT_EQ(frames::calling_word().w2, sym_not_found);
+    frames::frame_open(fixed::word_body_marker);
+    frames::frame_open(fixed::word_anon_marker);
+    EXPECT_EQ(frames::calling_word().w2, sym_not_found());
 }
 
 TEST_F(FramesTest, ReturnTargetsAndInterpretedBits) {
@@ -179,80 +177,99 @@ TEST_F(FramesTest, ReturnTargetsAndInterpretedBits) {
     EXPECT_NE(frames::top_frame()->header & frames::bits::return_target, 0u);
 }
 
-namespace {
-// word! form for the report test: the symbol id as digits.
-int32_t form_symbol(Cell* word, Cell* buffer, Cell*, int32_t budget) {
-    std::string digits = std::to_string(word->w2);
-    string_t::append_text(*buffer, digits.c_str());
-    return budget - int32_t(digits.size());
-}
-}  // namespace
-
 // The called words of an error are read after the unwinding popped their
 // frames, also across a collection.
 TEST_F(FramesTest, ErrorStackListsTheFramesOfTheRaise) {
-    std::vector<registry::ActionFn> row(registry::action_count, registry::unsupported);
-    row[registry::slot_form - 1] = registry::act(form_symbol);
-    registry::register_datatype(type_word, 0, "word!", row.data(), row.size());
-
-    NodeId ctx = make_context(2, false);
-    *memory::cell_at(context_cell(ctx).w2, 0) = Cell{type_function, 0, 0, 0};
-    *memory::cell_at(context_cell(ctx).w2, 1) = Cell{type_native, 0, 0, 0};
+    Cell f = global_word("engine-f", Cell{type_function, 0, 0, 0});
+    Cell g = global_word("engine-g", Cell{type_native, 0, 0, 0});
+    Cell h = global_word("engine-h", Cell{type_native, 0, 0, 0});
     EXPECT_RAISES(
         {
             unwind::Site site;
-            frames::frame_open_try(word(sym_h, ctx, 1));
-            frames::frame_open_interp_function(word(sym_f, ctx, 0));
-            frames::frame_open(word(sym_body));
-            frames::frame_open_interp_native(word(sym_g, ctx, 1));
+            frames::frame_open_try(h);
+            frames::frame_open_interp_function(f);
+            frames::frame_open(fixed::word_body_marker);
+            frames::frame_open_interp_native(g);
             raise_error(err_cat::math, err_id::math::zero_divide);
         },
         err_cat::math, err_id::math::zero_divide);
     EXPECT_EQ(frames::depth(), 0u);
     EXPECT_EQ(unwind::error_depth(), 4u);
-    collector::set_stress(true);
-    collector::collector_run();
+    stress_collect();
 
     const Frame* end = frames::bottom() + unwind::error_depth();
     Cell functions = block_of({});
     frames::collect_error_stack(1, functions, end);
     ASSERT_EQ(memory::series_length(functions.w2), 1u);
-    EXPECT_EQ(memory::cell_head(functions.w2)->w2, sym_f);
+    EXPECT_EQ(memory::cell_head(functions.w2)->w2, f.w2);
 
     Cell all = block_of({});
     frames::collect_error_stack(2, all, end);
     ASSERT_EQ(memory::series_length(all.w2), 3u);
-    EXPECT_EQ(memory::cell_at(all.w2, 2)->w2, sym_g);
+    EXPECT_EQ(memory::cell_at(all.w2, 2)->w2, g.w2);
 
     Cell buffer;
     string_t::make_at(buffer, 16);
     int32_t left = frames::form_error_stack(2, integer(int32_t(unwind::error_depth())), &buffer, 100);
-    std::string expected = std::to_string(sym_h) + " " + std::to_string(sym_f) + " " + std::to_string(sym_g) + " ";
+    std::string expected = "engine-h engine-f engine-g ";
     EXPECT_EQ(utf8_of(buffer), expected);
     EXPECT_EQ(left, 100 - int32_t(expected.size()));
+    EXPECT_EQ(frames::form_error_stack(1, integer(int32_t(unwind::error_depth())), &buffer, 7), 7 - 9);
     EXPECT_EQ(frames::form_error_stack(2, none(), &buffer, 7), 7);
+}
+
+// The call list of the running code: each frame's word, bound in the saved
+// function context when there is one, and its caller's base.
+TEST_F(FramesTest, CollectFramesListsWordsAndBases) {
+    Cell x = word_t::make_global("engine-x");
+    Cell spec = block_of({x});
+    NodeId fn = context_t::make_from_spec(spec, true, false, context_t::kind_function);
+    stack::push_cell();
+    frames::frame_open(word_t::make_global("engine-outer"));
+    frames::frame_open(fixed::word_anon_marker);
+    stack::push_cell();
+    frames::frame_open_function(x, fn);
+    frames::frame_open(word(sym_f));
+
+    // Innermost first; the marker frame and the bottom frame are left out.
+    Cell list = block_of({});
+    frames::collect_frames(list);
+    ASSERT_EQ(memory::series_length(list.w2), 4u);
+    Cell* c = memory::cell_head(list.w2);
+    EXPECT_EQ(c[0].w2, sym_f);
+    EXPECT_EQ(c[0].w1, context_t::global_context);
+    EXPECT_EQ(int_of(c[1]), 2);
+    EXPECT_EQ(c[2].w2, x.w2);
+    EXPECT_EQ(c[2].w1, fn);  // bound in the function's context
+    EXPECT_EQ(int_of(c[3]), 1);
 }
 
 // Contexts reached only from frames survive a collection and follow their
 // nodes when the collector renumbers them.
 TEST_F(FramesTest, MarkFramesKeepsFrameContextsAlive) {
-    collector::set_stress(true);
-    NodeId word_ctx = make_context(1, false, integer(5));
-    NodeId fn_ctx = make_context(1, false, integer(6));
-    frames::frame_open(word(sym_f, word_ctx, 0));
-    frames::frame_open_function(word(sym_g), fn_ctx);
-    // The function's values moved: the saved ones are reachable only from the frame.
-    context_cell(fn_ctx).w2 = context_cell(make_context(1, false, integer(7))).w2;
-    for (int i = 0; i < 3; ++i) collector::collector_run();
+    // A word of an object context reached only from its frame.
+    Cell y = word_t::make_global("engine-y");
+    NodeId obj = make_context(1, false);
+    context_t::put_word_value(obj, y, integer(5));
+    word_t::bind_to(y, obj);
+    // A function context whose saved values are reachable only from its frame.
+    NodeId fn = make_context(1, false);
+    context_t::put_word_value(fn, y, integer(6));
+    frames::frame_open(y);
+    frames::frame_open_function(word(sym_g), fn);
+    NodeId moved = make_context(1, false);
+    context_t::put_word_value(moved, y, integer(7));
+    context_cell(fn).w2 = context_cell(moved).w2;
+    for (int i = 0; i < 3; ++i) stress_collect();
 
     Frame* call = frames::top() - 2;
     EXPECT_EQ(int_of(*frames::frame_word_value(*call)), 5);
-    Frame* fn = frames::top_frame();
-    EXPECT_EQ(int_of(*memory::cell_head(context_cell(fn->saved_context).w2)), 7);
-    EXPECT_EQ(int_of(*memory::cell_head(fn->saved_values)), 6);
-    NodeId ctx = fn->saved_context;  // the local fn_ctx may name a renumbered node
+    Frame* f = frames::top_frame();
+    EXPECT_EQ(int_of(*context_t::context_value_at(f->saved_context, 0)), 7);
+    EXPECT_EQ(int_of(*memory::cell_head(f->saved_values)), 6);
+    NodeId ctx = f->saved_context;  // the locals may name renumbered nodes
     frames::frame_close_function();
-    EXPECT_EQ(int_of(*memory::cell_head(context_cell(ctx).w2)), 6);
+    EXPECT_EQ(int_of(*context_t::context_value_at(ctx, 0)), 6);
 }
 
 TEST_F(FramesTest, FrameOverflowRaisesStackOverflow) {

@@ -71,12 +71,11 @@ TEST_F(NativesTest, PrintBlockLivesInTheRootBlock) {
 // An argument refused by the check names the calling native's word, the
 // argument's datatype and the argument's word in the native's spec.
 TEST_F(NativesTest, ArgumentChecksNameTheCallAndTheSpecWord) {
-    constexpr uint32_t sym_value = 20, sym_size = 21, sym_length = 22;
-    Cell spec = block_of({word(sym_value), block_of({}), Cell{type_refinement, 0, sym_size, 0}, word(sym_length)});
-    NodeId ctx = make_context(1, false);
-    *memory::cell_at(context_cell(ctx).w2, 0) = Cell{type_native, natives::slot_of(54), spec.w2, 0};
+    Cell length = word_t::make_global("length");
+    Cell spec = block_of({word_t::make_global("value"), block_of({}), refinement_t::load_text_in("size"), length});
+    Cell to_hex = global_word("engine-to-hex", Cell{type_native, natives::slot_of(54), spec.w2, 0});
 
-    frames::frame_open(word(sym_f, ctx, 0));
+    frames::frame_open(to_hex);
     Cell* n = stack::push_copy(integer(1));
     stack::push_copy(Cell{type_string, 0, 0, 0});
     Cell numbers = typeset_of({type_integer, type_float});
@@ -87,8 +86,8 @@ TEST_F(NativesTest, ArgumentChecksNameTheCallAndTheSpecWord) {
 
     EXPECT_RAISES(checks::check_native_arg(1, numbers, 2), err_cat::script, err_id::script::expect_arg);
     const errors::ErrorRecord& e = errors::last_error();
-    EXPECT_EQ(e.args[0].w2, sym_f);
+    EXPECT_EQ(e.args[0].w2, to_hex.w2);
     EXPECT_EQ(type_of(e.args[1]), uint32_t(type_datatype));
     EXPECT_EQ(e.args[1].w1, uint32_t(type_string));
-    EXPECT_EQ(e.args[2].w2, sym_length);
+    EXPECT_EQ(e.args[2].w2, length.w2);
 }

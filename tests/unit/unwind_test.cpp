@@ -130,7 +130,7 @@ TEST_F(UnwindTest, ErrorsReachTheCatchSiteWithWhereAndDepth) {
         frames::frame_open_function(word(sym_g), ctx);
         context_cell(ctx).w2 = 9;
         frames::frame_open(word(sym_h));
-        frames::frame_open(word(sym_body));
+        frames::frame_open(fixed::word_body_marker);
         push_int(2);
         raise_error(err_cat::math, err_id::math::zero_divide);
     } catch (const Unwind& u) {
