@@ -197,9 +197,9 @@ void clear_error_frame();
 // bound word cell.
 const Cell* frame_word_value(const Frame& f);
 const Cell* word_value(const Cell& word);
-// The n-th (from 0) word!, lit-word!, get-word! or refinement! of the spec of
-// the callable now being called (the calling word's value); none when that
-// value is not callable or its spec is shorter. Names the argument in
+// The n-th (from 0) word!, lit-word!, get-word! or refinement! in the spec
+// block of the callable now being called (the calling word's value); none
+// when that value is not callable or its spec block is shorter. Names the argument in
 // `expect-arg` errors.
 Cell spec_word_at(uint32_t n);
 // Appends, for each non-marker frame from the innermost down to (not
