@@ -4,6 +4,7 @@
 #include <benchmark/benchmark.h>
 
 #include "datatypes/registry.h"
+#include "datatypes/integer.h"
 #include "engine/fast_paths.h"
 #include "engine/frames.h"
 #include "engine/stack.h"
@@ -44,7 +45,7 @@ void BM_FastMathInteger(benchmark::State& state) {
     engine_heap();
     Cell a = integer(20), b = integer(22);
     for (auto _ : state) {
-        benchmark::DoNotOptimize(fast_paths::fast_math(word, fast_paths::math_op::add, a, b));
+        benchmark::DoNotOptimize(fast_paths::fast_math(word, integer_t::op_add, a, b));
         stack::pop_cells(1);
     }
 }

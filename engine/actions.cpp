@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "datatypes/datatype.h"
+#include "datatypes/integer.h"
 #include "datatypes/logic.h"
 #include "datatypes/none.h"
 #include "datatypes/string_buffer.h"
@@ -39,7 +40,6 @@ constexpr uint32_t mold_buffer_units = 16;
 
 Cell datatype_of(const Cell& v) { return datatype_t::value_of(type_of(v)); }
 Cell integer_cell(int32_t n) { return Cell{type_integer, 0, uint32_t(n), 0}; }
-int32_t int_of(const Cell& c) { return int32_t(c.w2); }
 
 Cell* base() { return stack::arg_base(); }
 // The first argument cell of refinement i, or null when it was not used.
@@ -87,7 +87,7 @@ bool part_count(Cell& limited, Cell* part, int32_t& count) {
     if (!part_series_q(limited)) raise_error(err_cat::script, err_id::script::invalid_part, part);
     clamp_index(limited);
     if (type_of(*part) == type_integer) {
-        count = int_of(*part);
+        count = integer_t::get(*part);
     } else if (type_of(*part) == type_of(limited) && part->w2 == limited.w2 && type_of(*part) != type_port) {
         clamp_index(*part);
         count = int32_t(part->w1) - int32_t(limited.w1);
@@ -107,7 +107,7 @@ bool part_count(Cell& limited, Cell* part, int32_t& count) {
 
 int32_t integer_arg(const Cell& c) {
     if (type_of(c) != type_integer) raise_error(err_cat::script, err_id::script::invalid_arg, &c);
-    return int_of(c);
+    return integer_t::get(c);
 }
 
 // append*, insert*, change*: refinements /part, /only, /dup.
@@ -414,7 +414,7 @@ Cell* write(Cell* target, Cell* data, bool binary, bool lines, bool info, bool a
 int32_t pick_index(const Cell& index) {
     switch (type_of(index)) {
         case type_logic: return index.w1 ? 1 : 2;
-        case type_integer: case type_char: return int_of(index);
+        case type_integer: case type_char: return integer_t::get(index);
         default: return 0;
     }
 }

@@ -1,5 +1,9 @@
 #include "engine/fast_paths.h"
 
+#include "datatypes/float.h"
+#include "datatypes/integer.h"
+#include "datatypes/logic.h"
+#include "datatypes/none.h"
 #include "datatypes/registry.h"
 #include "engine/actions.h"
 #include "engine/frames.h"
@@ -14,67 +18,39 @@ using namespace registry;
 namespace {
 
 Cell integer_cell(int32_t n) { return Cell{type_integer, 0, uint32_t(n), 0}; }
-Cell logic_cell(bool b) { return Cell{type_logic, b, 0, 0}; }
 Cell float_cell(double d) {
     Cell c{type_float, 0, 0, 0};
     set_cell_float(c, d);
     return c;
 }
-int32_t int_of(const Cell& c) { return int32_t(c.w2); }
 
 [[noreturn]] void bad_code() { runtime_error_quit(runtime_error_no::no_switch_match, VYR_CODE_POSITION()); }
 
 uint32_t math_slot(int32_t op) {
     switch (op) {
-        case math_op::add: return slot_add;
-        case math_op::subtract: return slot_subtract;
-        case math_op::multiply: return slot_multiply;
-        case math_op::or_: return slot_or_t;
-        case math_op::and_: return slot_and_t;
-        case math_op::xor_: return slot_xor_t;
-        default: bad_code();
-    }
-}
-
-// Integer arithmetic in 32 bits; an overflowing add, subtract or multiply
-// answers the float! of the exact result.
-Cell integer_math(int32_t op, int32_t a, int32_t b) {
-    switch (op) {
-        case math_op::add: {
-            int32_t sum = int32_t(uint32_t(a) + uint32_t(b));
-            return (sum < a) != (b < 0) ? float_cell(double(a) + double(b)) : integer_cell(sum);
-        }
-        case math_op::subtract: {
-            int32_t diff = int32_t(uint32_t(a) - uint32_t(b));
-            return (diff < 0) != (a < b) ? float_cell(double(a) - double(b)) : integer_cell(diff);
-        }
-        case math_op::multiply: {
-            int64_t product = int64_t(a) * b;
-            return product != int32_t(product) ? float_cell(double(product)) : integer_cell(int32_t(product));
-        }
-        case math_op::or_: return integer_cell(a | b);
-        case math_op::and_: return integer_cell(a & b);
-        case math_op::xor_: return integer_cell(a ^ b);
+        case integer_t::op_add: return slot_add;
+        case integer_t::op_subtract: return slot_subtract;
+        case integer_t::op_multiply: return slot_multiply;
+        case integer_t::op_or: return slot_or_t;
+        case integer_t::op_and: return slot_and_t;
+        case integer_t::op_xor: return slot_xor_t;
         default: bad_code();
     }
 }
 
 // The common cases; false when the generic action must run.
 bool math_in_place(int32_t op, const Cell& left, const Cell& right, Cell& out) {
+    uint32_t slot = math_slot(op);  // an unknown code stops here
     if (type_of(left) == type_integer && type_of(right) == type_integer) {
-        out = integer_math(op, int_of(left), int_of(right));
+        out = integer_cell(0);
+        integer_t::do_math_op(integer_t::get(left), integer_t::get(right), op, &out);
         return true;
     }
-    if (type_of(left) == type_float && type_of(right) == type_float) {
-        double a = cell_float(left), b = cell_float(right);
-        switch (op) {
-            case math_op::add: out = float_cell(a + b); return true;
-            case math_op::subtract: out = float_cell(a - b); return true;
-            case math_op::multiply: out = float_cell(a * b); return true;
-            default: break;
-        }
+    bool float_op = slot == slot_add || slot == slot_subtract || slot == slot_multiply;
+    if (float_op && type_of(left) == type_float && type_of(right) == type_float) {
+        out = float_cell(float_t::do_math_op(cell_float(left), cell_float(right), op));
+        return true;
     }
-    math_slot(op);  // an unknown code stops here too
     return false;
 }
 
@@ -117,7 +93,7 @@ bool integer_truth(int32_t op, int32_t a, int32_t b) {
 Cell* compare_pushed(const Cell& word, int32_t op, const Cell& left, const Cell& right) {
     check_compare_code(op);
     if (type_of(left) == type_integer && type_of(right) == type_integer)
-        return stack::push_copy(logic_cell(integer_truth(op, int_of(left), int_of(right))));
+        return stack::push_copy(logic_t::value_of(integer_truth(op, integer_t::get(left), integer_t::get(right))));
     return in_frame(word, left, right, [op] { actions::compare_op(op); });
 }
 
@@ -125,7 +101,7 @@ Cell* compare_pushed(const Cell& word, int32_t op, const Cell& left, const Cell&
 bool truth_of(const Cell& word, int32_t op, const Cell& left, const Cell& right) {
     check_compare_code(op);
     if (type_of(left) == type_integer && type_of(right) == type_integer)
-        return integer_truth(op, int_of(left), int_of(right));
+        return integer_truth(op, integer_t::get(left), integer_t::get(right));
     bool truth = compare_pushed(word, op, left, right)->w1 != 0;
     stack::pop_cells(1);
     return truth;
@@ -172,8 +148,8 @@ Cell block_step(const Cell& block, int32_t code) {
     switch (code) {
         case step::length_q: return integer_cell(r < 0 ? 0 : r);
         case step::index_q: return integer_cell(index + 1);
-        case step::head_q: return logic_cell(index == 0);
-        case step::tail_q: return logic_cell(r < 1);
+        case step::head_q: return logic_t::value_of(index == 0);
+        case step::tail_q: return logic_t::value_of(r < 1);
         case step::next: moved.w1 = uint32_t(r >= 1 ? index + 1 : index); return moved;
         case step::back: moved.w1 = uint32_t(index > 0 ? index - 1 : 0); return moved;
         case step::head: moved.w1 = 0; return moved;
@@ -222,7 +198,7 @@ bool fast_compare_test_imm(const Cell& word, int32_t op, const Cell& left, int32
 }
 bool fast_compare_set(const Cell& word, int32_t op, const Cell& left, const Cell& right) {
     bool truth = truth_of(word, op, left, right);
-    stack::set_result(logic_cell(truth));
+    stack::set_result(logic_t::value_of(truth));
     return truth;
 }
 bool fast_compare_set_imm(const Cell& word, int32_t op, const Cell& left, int32_t n) {
@@ -233,7 +209,7 @@ bool fast_compare_set_imm(const Cell& word, int32_t op, const Cell& left, int32_
 
 Cell* fast_pick(const Cell& word, const Cell& series, int32_t n) {
     if (type_of(series) == type_block) {
-        if (n < 1 || n > remaining(series)) return stack::push_copy(Cell{type_none, 0, 0, 0});
+        if (n < 1 || n > remaining(series)) return none_t::push();
         return stack::push_copy(*memory::cell_at(series.w2, series.w1 + uint32_t(n) - 1));
     }
     return in_frame(word, series, integer_cell(n), [] {

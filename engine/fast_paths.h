@@ -18,16 +18,6 @@
 
 namespace vyr::fast_paths {
 
-// Arithmetic operation codes (shared with the numeric datatypes).
-namespace math_op {
-inline constexpr int32_t add = 0;
-inline constexpr int32_t subtract = 1;
-inline constexpr int32_t multiply = 2;
-inline constexpr int32_t or_ = 5;
-inline constexpr int32_t and_ = 6;
-inline constexpr int32_t xor_ = 7;
-}  // namespace math_op
-
 // Block navigation codes of fast_series_step.
 namespace step {
 inline constexpr int32_t length_q = 1;
@@ -40,10 +30,11 @@ inline constexpr int32_t head = 7;
 inline constexpr int32_t tail = 8;
 }  // namespace step
 
-// Arithmetic (codes above; comparison codes 0-6 of registry::CompareOp below).
-// Any other code is runtime error 101. Two integer!s compute in 32 bits; an
-// add, subtract or multiply that overflows gives the float! of the exact
-// result. Two float!s add, subtract and multiply directly.
+// Arithmetic: the codes of integer_t::MathOp add, subtract, multiply, or,
+// and, xor (comparison: registry::CompareOp 0-6). Any other code is runtime
+// error 101. Two integer!s compute in 32 bits through the integer core, an
+// add, subtract or multiply that overflows giving the float! of the exact
+// result; two float!s add, subtract and multiply directly.
 
 // Pushes the result and answers it.
 Cell* fast_math(const Cell& word, int32_t op, const Cell& left, const Cell& right);

@@ -5,6 +5,7 @@
 
 #include <vector>
 
+#include "datatypes/integer.h"
 #include "engine/actions.h"
 #include "tests/unit/engine_fixture.h"
 
@@ -78,18 +79,18 @@ TEST_F(FastPathsTest, IntegerArithmeticOverflowsToFloat) {
         bool overflows;
         double result;
     } cases[] = {
-        {fp::math_op::add, 2, 3, false, 5},
-        {fp::math_op::add, 2147483647, 1, true, 2147483648.0},
-        {fp::math_op::add, -2147483647 - 1, -1, true, -2147483649.0},
-        {fp::math_op::subtract, -2147483647 - 1, 1, true, -2147483649.0},
-        {fp::math_op::subtract, 0, -2147483647 - 1, true, 2147483648.0},
-        {fp::math_op::subtract, -5, -7, false, 2},
-        {fp::math_op::multiply, -2147483647 - 1, -1, true, 2147483648.0},
-        {fp::math_op::multiply, 65536, 65536, true, 4294967296.0},
-        {fp::math_op::multiply, -46341, 46340, false, -2147441940},
-        {fp::math_op::or_, 12, 10, false, 14},
-        {fp::math_op::and_, 12, 10, false, 8},
-        {fp::math_op::xor_, 12, 10, false, 6},
+        {integer_t::op_add, 2, 3, false, 5},
+        {integer_t::op_add, 2147483647, 1, true, 2147483648.0},
+        {integer_t::op_add, -2147483647 - 1, -1, true, -2147483649.0},
+        {integer_t::op_subtract, -2147483647 - 1, 1, true, -2147483649.0},
+        {integer_t::op_subtract, 0, -2147483647 - 1, true, 2147483648.0},
+        {integer_t::op_subtract, -5, -7, false, 2},
+        {integer_t::op_multiply, -2147483647 - 1, -1, true, 2147483648.0},
+        {integer_t::op_multiply, 65536, 65536, true, 4294967296.0},
+        {integer_t::op_multiply, -46341, 46340, false, -2147441940},
+        {integer_t::op_or, 12, 10, false, 14},
+        {integer_t::op_and, 12, 10, false, 8},
+        {integer_t::op_xor, 12, 10, false, 6},
     };
     for (const Case& c : cases) {
         Cell* top = stack::top();
@@ -99,15 +100,15 @@ TEST_F(FastPathsTest, IntegerArithmeticOverflowsToFloat) {
         if (c.overflows) expect_float(*r, c.result);
         else EXPECT_EQ(int_of(*r), int32_t(c.result)) << c.a << " op " << c.op << " " << c.b;
     }
-    expect_float(*fp::fast_math(op_word, fp::math_op::add, f(1.5), f(2.25)), 3.75);
-    expect_float(*fp::fast_math(op_word, fp::math_op::multiply, f(1.5), f(-2)), -3);
+    expect_float(*fp::fast_math(op_word, integer_t::op_add, f(1.5), f(2.25)), 3.75);
+    expect_float(*fp::fast_math(op_word, integer_t::op_multiply, f(1.5), f(-2)), -3);
     EXPECT_EQ(called_in, 0u);  // no frame, no action
 }
 
 TEST_F(FastPathsTest, OtherTypesFallBackInAFrameNamedByTheWord) {
     uint32_t depth = frames::depth();
     Cell* top = stack::top();
-    Cell* r = fp::fast_math_imm(op_word, fp::math_op::add, fake_value(2), 3);
+    Cell* r = fp::fast_math_imm(op_word, integer_t::op_add, fake_value(2), 3);
     EXPECT_EQ(called_in, sym_g);
     EXPECT_EQ(frames::depth(), depth);
     EXPECT_EQ(r, top);
@@ -115,12 +116,12 @@ TEST_F(FastPathsTest, OtherTypesFallBackInAFrameNamedByTheWord) {
 
     // _top: the left operand is the top cell, and the answer replaces it.
     stack::push_copy(integer(7));
-    r = fp::fast_math_top_imm(op_word, fp::math_op::subtract, 10);
+    r = fp::fast_math_top_imm(op_word, integer_t::op_subtract, 10);
     EXPECT_EQ(r, top + 1);
     EXPECT_EQ(stack::top(), top + 2);
     EXPECT_EQ(int_of(*r), -3);
     stack::push_copy(fake_value(1));
-    r = fp::fast_math_top(op_word, fp::math_op::add, integer(2));
+    r = fp::fast_math_top(op_word, integer_t::op_add, integer(2));
     EXPECT_EQ(r, top + 2);
     EXPECT_EQ(int_of(*r), 30);
 }
@@ -231,8 +232,8 @@ protected:
 
 TEST_F(FastPathsNumbersTest, MixedOperandsUseTheDatatypes) {
     Cell g = word(sym_g);
-    expect_float(*fp::fast_math(g, fp::math_op::add, integer(1), f(2.5)), 3.5);
-    expect_float(*fp::fast_math_imm(g, fp::math_op::multiply, f(1.5), 4), 6);
+    expect_float(*fp::fast_math(g, integer_t::op_add, integer(1), f(2.5)), 3.5);
+    expect_float(*fp::fast_math_imm(g, integer_t::op_multiply, f(1.5), 4), 6);
     EXPECT_EQ(fp::fast_compare(g, op_lesser, integer(1), f(1.5))->w1, 1u);
     EXPECT_EQ(fp::fast_compare_imm(g, op_equal, f(2), 2)->w1, 1u);
     EXPECT_FALSE(fp::fast_compare_test_imm(g, op_greater, f(2.5), 2, true));
