@@ -4,6 +4,8 @@
 #include <cstdlib>
 
 #include "datatypes/registry.h"
+#include "datatypes/string_buffer.h"
+#include "engine/stack.h"
 #include "runtime/catch_codes.h"
 #include "runtime/collector.h"
 #include "runtime/memory.h"
@@ -61,7 +63,8 @@ struct TextOut {
     }
 };
 
-// The characters of a string-like value from its index to its tail.
+// The characters of a text value (or a mold buffer) from its index to its
+// tail.
 void put_string_chars(TextOut& t, const Cell& s) {
     if (s.w2 == no_node) return;
     const memory::SeriesBuffer* b = memory::buffer_of(s.w2);
@@ -72,36 +75,62 @@ void put_string_chars(TextOut& t, const Cell& s) {
         if (!t.put(unicode::load_unit(b->data() + b->head, i, width))) return;
 }
 
-bool string_like(uint32_t type) {
-    return type == type_string || type == type_file || type == type_url || type == type_tag ||
-           type == type_email || type == type_ref;
+// Writes the value with its type's own form or mold action into a new mold
+// buffer. Answers false when the type has none yet, when there is no heap
+// for the buffer (an error raised during start-up, or after the frames were
+// returned), or when the action could not run (its error is dropped, and the
+// error being reported is put back in place).
+bool put_by_action(TextOut& t, const Cell& v, bool form) {
+    if (memory::os_total() == 0) return false;
+    uint32_t type = type_of(v);
+    auto form_fn = registry::action<registry::action_sig::form>(type, registry::slot_form);
+    auto mold_fn = registry::action<registry::action_sig::mold>(type, registry::slot_mold);
+    if (form ? !form_fn : !mold_fn) return false;
+    ErrorRecord saved = record;
+    stack::Mark mark;
+    try {
+        Cell buffer;
+        string_t::make_at(buffer, 16);
+        collector::CellRoot root(&buffer);
+        Cell value = v;
+        Cell part{type_integer, 0, uint32_t(t.left), 0};
+        if (form) form_fn(&value, &buffer, &part, t.left);
+        else mold_fn(&value, &buffer, false, false, true, &part, t.left, 0);
+        put_string_chars(t, buffer);
+        return true;
+    } catch (const Unwind&) {
+        record = saved;
+        mark.restore();
+        return false;
+    }
 }
 
-// The text of a value with what exists so far: the simple types, integers
-// and the characters of strings are written as form and mold write them;
-// a value of a type without its own text yet shows its type's name.
-void put_value(TextOut& t, const Cell& v, bool form) {
-    char digits[16];
+// The text of a value whose type's own form or mold cannot be used: the
+// simple values and integers, and the characters of texts, as form and mold
+// write them; else the type's name. A report must be writable before any
+// type has registered and before the heap exists (or after it is gone).
+void put_fallback(TextOut& t, const Cell& v, bool form) {
     uint32_t type = type_of(v);
     switch (type) {
         case type_unset:
             if (!form) t.put("unset");
             return;
-        case type_none: t.put("none"); return;
-        case type_logic: t.put(v.w1 == 1 ? "true" : "false"); return;
-        case type_datatype: {
-            const char* name = registry::type_name(v.w1).name;
-            if (!name) return t.put("datatype!");
-            std::string n(name);
-            if (form) n.pop_back();
-            return t.put(n.c_str());
-        }
-        case type_integer:
-            std::snprintf(digits, sizeof digits, "%d", int32_t(v.w2));
-            return t.put(digits);
+        case type_none: return t.put("none");
+        case type_logic: return t.put(v.w1 == 1 ? "true" : "false");
         default: break;
     }
-    if (string_like(type)) {
+    if (type == type_datatype) {
+        const registry::TypeName& n = registry::type_name(v.w1);
+        if (!n.name) return t.put("datatype!");
+        std::string name(n.name, form ? n.length : n.length + 1);
+        return t.put(name.c_str());
+    }
+    if (type == type_integer) {
+        char digits[16];
+        std::snprintf(digits, sizeof digits, "%d", int32_t(v.w2));
+        return t.put(digits);
+    }
+    if (string_t::string_like_q(type)) {
         if (form) return put_string_chars(t, v);
         t.put(uint32_t('"'));
         put_string_chars(t, v);
@@ -109,7 +138,11 @@ void put_value(TextOut& t, const Cell& v, bool form) {
         return;
     }
     const char* name = registry::type_name(type).name;
-    t.put(name ? name : "value");
+    t.put(name ? name : "value!");
+}
+
+void put_value(TextOut& t, const Cell& v, bool form) {
+    if (!put_by_action(t, v, form)) put_fallback(t, v, form);
 }
 
 // ---- The message ---------------------------------------------------------------

@@ -360,6 +360,26 @@ TEST_F(ErrorTest, ArgumentTextIsCutAtEightyCharacters) {
     EXPECT_EQ(line, "*** Script Error: invalid argument: \"" + std::string(79, 'x'));
 }
 
+namespace {
+// A mold that cannot finish.
+int32_t failing_mold(Cell*, Cell*, bool, bool, bool, Cell*, int32_t, int32_t) {
+    raise_error(err_cat::internal, err_id::internal::not_done);
+}
+}  // namespace
+
+// An argument whose mold fails shows its type's name; the error being
+// reported stays the last error.
+TEST_F(ErrorTest, ArgumentWhoseMoldFailsShowsItsTypeName) {
+    constexpr uint32_t test_type = type_count - 1;
+    registry::ActionFn row[registry::action_count] = {};
+    row[registry::slot_mold - 1] = registry::act(failing_mold);
+    registry::register_datatype(test_type, 0, "oddity!", row, registry::action_count);
+    Cell odd{test_type, 0, 0, 0};
+    EXPECT_EQ(raise(err_cat::script, err_id::script::invalid_arg, &odd), "*** Script Error: invalid argument: oddity!");
+    EXPECT_EQ(errors::last_error().id, err_id::script::invalid_arg);
+    EXPECT_EQ(type_of(errors::last_error().args[0]), test_type);
+}
+
 TEST_F(ErrorTest, PositionsOutsideTheCatalogReportInvalidError) {
     EXPECT_EQ(raise(err_cat::math, 9), "*** Internal Error: invalid error object field value: 9");
     EXPECT_EQ(raise(12, 2), "*** Internal Error: invalid error object field value: 12");

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <limits>
 
 #include "datatypes/datatype.h"
@@ -16,6 +17,7 @@
 #include "runtime/catch_codes.h"
 #include "runtime/errors.h"
 #include "tests/unit/heap_fixture.h"
+#include "tests/unit/text_util.h"
 
 using namespace vyr;
 using namespace vyr::registry;
@@ -262,4 +264,34 @@ TEST_F(SimpleTypesTest, RandomLogic) {
     EXPECT_LT(trues, 150);
     Cell v = logic_t::false_value;
     EXPECT_EQ(type_of(*rnd(&v, false, true, false)), uint32_t(type_logic));
+}
+
+TEST_F(SimpleTypesTest, FormAndMold) {
+    struct Case {
+        Cell value;
+        const char *form, *mold, *mold_all;
+    } cases[] = {
+        {datatype_t::value_of(type_logic), "logic", "logic!", "#(logic!)"},
+        {datatype_t::value_of(type_datatype), "datatype", "datatype!", "#(datatype!)"},
+        {unset_t::value, "", "unset", "#(unset)"},
+        {none_t::value, "none", "none", "#(none)"},
+        {logic_t::true_value, "true", "true", "#(true)"},
+        {logic_t::false_value, "false", "false", "#(false)"},
+    };
+    for (Case& c : cases) {
+        uint32_t type = type_of(c.value);
+        auto form = action<action_sig::form>(type, slot_form);
+        auto mold = action<action_sig::mold>(type, slot_mold);
+        Cell buffer;
+        string_t::make_at(buffer, 16);
+        // Each answers the budget less what it wrote (negative when it overshot).
+        EXPECT_EQ(form(&c.value, &buffer, nullptr, 100), 100 - int32_t(std::strlen(c.form)));
+        EXPECT_EQ(test::utf8_of(buffer), c.form);
+        string_t::reset(buffer);
+        EXPECT_EQ(mold(&c.value, &buffer, false, false, false, nullptr, 3, 0), 3 - int32_t(std::strlen(c.mold)));
+        EXPECT_EQ(test::utf8_of(buffer), c.mold);
+        string_t::reset(buffer);
+        EXPECT_EQ(mold(&c.value, &buffer, false, true, false, nullptr, 100, 0), 100 - int32_t(std::strlen(c.mold_all)));
+        EXPECT_EQ(test::utf8_of(buffer), c.mold_all);
+    }
 }
