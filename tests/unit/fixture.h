@@ -2,12 +2,16 @@
 // so far, run before each test (a fresh heap, the argument stack, the type
 // tables with every registered datatype, the case tables).
 //
-// Errors: a raised language error unwinds as Unwind{catch_code::error} and
-// leaves its record in errors::last_error(); EXPECT_RAISES catches it and
-// checks the record.
+// Errors: EXPECT_RAISES runs a statement that must raise a given language
+// error, and checks the error record it left.
 #pragma once
 
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
 
 #include "datatypes/datatypes.h"
 #include "datatypes/registry.h"
@@ -37,19 +41,21 @@ protected:
 
 // Runs `body`, which must raise the language error (category, id).
 template <typename F>
-void expect_raises(F body, int category, int id) {
+void expect_raises(F body, int category, int id, const char* what) {
     try {
         body();
-        ADD_FAILURE() << "no error raised";
+        ADD_FAILURE() << what << ": no error raised";
         return;
     } catch (const Unwind& u) {
-        EXPECT_EQ(u.code, catch_code::error);
+        EXPECT_EQ(u.code, catch_code::error) << what;
     }
-    EXPECT_EQ(errors::last_error().category, category);
-    EXPECT_EQ(errors::last_error().id, id);
+    const errors::ErrorRecord& e = errors::last_error();
+    EXPECT_EQ(e.category, category) << what << ": " << errors::message_line(e);
+    EXPECT_EQ(e.id, id) << what << ": " << errors::message_line(e);
 }
 
 }  // namespace vyr::test
 
 // Expects `statement` to raise the language error (category, id).
-#define EXPECT_RAISES(statement, category, id) ::vyr::test::expect_raises([&] { statement; }, category, id)
+#define EXPECT_RAISES(statement, category, id) \
+    ::vyr::test::expect_raises([&] { statement; }, category, id, #statement)
