@@ -6,6 +6,7 @@
 #include "datatypes/logic.h"
 #include "datatypes/none.h"
 #include "datatypes/registry.h"
+#include "datatypes/string_buffer.h"
 #include "engine/stack.h"
 #include "runtime/errors.h"
 #include "runtime/memory.h"
@@ -72,6 +73,11 @@ int32_t cell_to_int(const Cell& value) {
     if (d > 2147483647.0 || d < -2147483648.0 || d != d)
         raise_error(err_cat::script, err_id::script::out_of_range, &value);
     return numeric::truncate_to_int32(d);
+}
+
+int32_t mold_indent(const Cell& buffer, int32_t level, int32_t budget) {
+    for (int32_t i = 0; i < level; ++i) string_t::append_text(buffer, "    ");
+    return budget - 4 * level;
 }
 
 uint8_t* fill_repeat(uint8_t* dest, uint32_t len, uint32_t count) {

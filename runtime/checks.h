@@ -46,6 +46,10 @@ void init_refinement_args(const Cell& flag, int32_t slot, int32_t n);
 // answers its payload word 2 as it is.
 int32_t cell_to_int(const Cell& value);
 
+// Appends `level` indentations of four blanks to the mold buffer (none when
+// level <= 0). Answers budget - 4 x level, for any level.
+int32_t mold_indent(const Cell& buffer, int32_t level, int32_t budget);
+
 // `dest` holds one copy of a `len`-byte pattern; makes `count` copies in all
 // by doubling (about log2(count) copies). Answers dest + len x count.
 uint8_t* fill_repeat(uint8_t* dest, uint32_t len, uint32_t count);

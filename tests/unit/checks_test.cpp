@@ -19,6 +19,7 @@
 #include "runtime/checks.h"
 #include "runtime/errors.h"
 #include "tests/unit/heap_fixture.h"
+#include "tests/unit/text_util.h"
 
 using namespace vyr;
 
@@ -138,6 +139,17 @@ TEST_F(ChecksTest, CellToInt) {
                                err_id::script::out_of_range);
         EXPECT_EQ(type_of(e.args[0]), uint32_t(type_float));
     }
+}
+
+TEST_F(ChecksTest, MoldIndent) {
+    Cell buffer;
+    string_t::make_at(buffer, 4);
+    string_t::append_text(buffer, "[");
+    EXPECT_EQ(checks::mold_indent(buffer, 3, 100), 88);
+    EXPECT_EQ(test::utf8_of(buffer), "[            ");
+    EXPECT_EQ(checks::mold_indent(buffer, 0, 100), 100);
+    EXPECT_EQ(checks::mold_indent(buffer, -2, 100), 108);  // nothing written, budget still moved
+    EXPECT_EQ(test::utf8_of(buffer), "[            ");
 }
 
 TEST(FillRepeatTest, DoublesThePatternToTheCount) {
