@@ -10,6 +10,7 @@
 #include "runtime/collector.h"
 #include "runtime/memory.h"
 #include "runtime/platform.h"
+#include "runtime/print_hooks.h"
 #include "runtime/unicode.h"
 
 namespace vyr {
@@ -182,6 +183,25 @@ void put_message_value(std::string& out, const Cell& m, const ErrorRecord& e) {
     }
 }
 
+// Prints a line as `print` does: as a string! through the output hooks. With
+// no heap to make the string in, or no hook registered, or when making it
+// fails, the runtime writes the text itself.
+void print_line(const std::string& utf8) {
+    if (memory::os_total() != 0 && hooks::print_hooks().count != 0) {
+        ErrorRecord saved = record;
+        try {
+            Cell text;
+            string_t::make_string_from_text(utf8.data(), uint32_t(utf8.size()), &text, string_t::encoding_utf8);
+            hooks::run_print_hooks(&text, true);
+            return;
+        } catch (const Unwind&) {
+            record = saved;
+        }
+    }
+    std::string line = utf8 + "\n";
+    platform::runtime_print_c_text(line.data(), line.size());
+}
+
 }  // namespace
 
 const ErrorRecord& last_error() { return record; }
@@ -229,8 +249,7 @@ std::string report(const ErrorRecord& error) {
 
 void print_error(int category, int id, const Cell* arg1, const Cell* arg2, const Cell* arg3) {
     record_error(category, id, arg1, arg2, arg3);
-    std::string text = report(record) + "\n";
-    platform::runtime_print_c_text(text.data(), text.size());
+    print_line(report(record));
 }
 
 void raise_bad_make_arg(const Cell& type, const Cell& spec) {
@@ -238,8 +257,7 @@ void raise_bad_make_arg(const Cell& type, const Cell& spec) {
 }
 
 void quit_uncaught() {
-    std::string text = report(record) + "\n";
-    platform::runtime_print_c_text(text.data(), text.size());
+    print_line(report(record));
     platform::release_all_allocations();
     std::fflush(nullptr);
     std::exit(-2);

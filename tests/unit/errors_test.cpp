@@ -15,7 +15,9 @@
 #include "runtime/errors.h"
 #include "runtime/platform.h"
 #include "runtime/runtime.h"
+#include "runtime/print_hooks.h"
 #include "tests/unit/heap_fixture.h"
+#include "tests/unit/text_util.h"
 
 using namespace vyr;
 namespace cat = vyr::error_catalog;
@@ -443,6 +445,24 @@ TEST_F(ErrorTest, PrintErrorPrintsWithoutRaising) {
     std::string out = captured_output([&] { errors::print_error(err_cat::script, err_id::script::no_value, &five); });
     EXPECT_EQ(out, "*** Script Error: 5 has no value\n*** Where: ???\n*** Near : none\n");
     EXPECT_EQ(errors::last_error().code, 300);
+}
+
+namespace {
+std::string hooked;
+void capture_hook(const Cell* string, bool line_end) {
+    hooked += test::utf8_of(*string);
+    if (line_end) hooked += "|";
+}
+}  // namespace
+
+// With output hooks registered, the report is printed through them.
+TEST_F(ErrorTest, PrintErrorGoesThroughTheOutputHooks) {
+    hooks::add_print_hook(capture_hook, nullptr);
+    hooked.clear();
+    Cell five = integer(5);
+    errors::print_error(err_cat::script, err_id::script::no_value, &five);
+    hooks::remove_print_hook(capture_hook, nullptr);
+    EXPECT_EQ(hooked, "*** Script Error: 5 has no value\n*** Where: ???\n*** Near : none|");
 }
 
 TEST(ErrorDeathTest, UncaughtErrorPrintsTheReportAndExitsWithMinusTwo) {
