@@ -81,7 +81,7 @@ void put_string_chars(TextOut& t, const Cell& s) {
 // for the buffer (an error raised during start-up, or after the frames were
 // returned), or when the action could not run (its error is dropped, and the
 // error being reported is put back in place).
-bool put_by_action(TextOut& t, const Cell& v, bool form) {
+bool put_by_action(TextOut& t, const Cell& v, bool form, bool only) {
     if (memory::os_total() == 0) return false;
     uint32_t type = type_of(v);
     auto form_fn = registry::action<registry::action_sig::form>(type, registry::slot_form);
@@ -96,7 +96,7 @@ bool put_by_action(TextOut& t, const Cell& v, bool form) {
         Cell value = v;
         Cell part{type_integer, 0, uint32_t(t.left), 0};
         if (form) form_fn(&value, &buffer, &part, t.left);
-        else mold_fn(&value, &buffer, false, false, true, &part, t.left, 0);
+        else mold_fn(&value, &buffer, only, false, true, &part, t.left, 0);
         put_string_chars(t, buffer);
         return true;
     } catch (const Unwind&) {
@@ -142,8 +142,8 @@ void put_fallback(TextOut& t, const Cell& v, bool form) {
     t.put(name ? name : "value!");
 }
 
-void put_value(TextOut& t, const Cell& v, bool form) {
-    if (!put_by_action(t, v, form)) put_fallback(t, v, form);
+void put_value(TextOut& t, const Cell& v, bool form, bool only) {
+    if (!put_by_action(t, v, form, only)) put_fallback(t, v, form);
 }
 
 // ---- The message ---------------------------------------------------------------
@@ -208,10 +208,10 @@ const ErrorRecord& last_error() { return record; }
 
 void clear_last_error() { record_error(record.category, record.id, nullptr, nullptr, nullptr); }
 
-std::string value_text(const Cell& value, bool form, int32_t limit) {
+std::string value_text(const Cell& value, bool form, int32_t limit, bool only) {
     std::string out;
     TextOut t{out, limit};
-    put_value(t, value, form);
+    put_value(t, value, form, only);
     return out;
 }
 
@@ -241,9 +241,9 @@ std::string report(const ErrorRecord& error) {
     std::string out = message_line(error);
     out += "\n*** Where: ";
     uint32_t where = type_of(error.where);
-    out += where == type_string ? value_text(error.where, true, INT32_MAX) : "???";
+    out += where == type_word || where == type_string ? value_text(error.where, true, INT32_MAX) : "???";
     out += "\n*** Near : ";
-    out += value_text(error.near, false, near_text_limit);
+    out += value_text(error.near, false, near_text_limit, true);
     return out;
 }
 

@@ -66,9 +66,10 @@ void print_error(int category, int id, const Cell* arg1 = nullptr, const Cell* a
 // of the last error and ends the process with status -2.
 [[noreturn]] void quit_uncaught();
 
-// The text of one value as an error argument: formed when `form`, else
-// molded flat; at most `limit` characters. UTF-8.
-std::string value_text(const Cell& value, bool form, int32_t limit);
+// The text of one value in a report: formed when `form`, else molded flat
+// (with `only`, a block's outer brackets left out); at most `limit`
+// characters. UTF-8.
+std::string value_text(const Cell& value, bool form, int32_t limit, bool only = false);
 
 }  // namespace errors
 }  // namespace vyr
