@@ -17,6 +17,7 @@
 #include "runtime/runtime.h"
 #include "runtime/print_hooks.h"
 #include "tests/unit/heap_fixture.h"
+#include "tests/unit/output_capture.h"
 #include "tests/unit/text_util.h"
 
 using namespace vyr;
@@ -420,29 +421,11 @@ TEST_F(ErrorTest, RecordedArgumentsSurviveCollection) {
               "*** Script Error: invalid argument: \"kept across a collection\"");
 }
 
-namespace {
-// Reads what `body` writes to the output.
-template <typename F>
-std::string captured_output(F body) {
-    int fds[2];
-    if (pipe(fds) != 0) return "pipe failed";
-    int saved = platform::output_fd();
-    platform::set_output_fd(fds[1]);
-    body();
-    platform::set_output_fd(saved);
-    close(fds[1]);
-    std::string out;
-    char buf[256];
-    ssize_t n;
-    while ((n = read(fds[0], buf, sizeof buf)) > 0) out.append(buf, size_t(n));
-    close(fds[0]);
-    return out;
-}
-}  // namespace
-
 TEST_F(ErrorTest, PrintErrorPrintsWithoutRaising) {
     Cell five = integer(5);
-    std::string out = captured_output([&] { errors::print_error(err_cat::script, err_id::script::no_value, &five); });
+    test::OutputCapture capture;
+    errors::print_error(err_cat::script, err_id::script::no_value, &five);
+    std::string out = capture.take();
     EXPECT_EQ(out, "*** Script Error: 5 has no value\n*** Where: ???\n*** Near : none\n");
     EXPECT_EQ(errors::last_error().code, 300);
 }
