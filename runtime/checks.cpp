@@ -2,11 +2,13 @@
 
 #include <cstring>
 
+#include "datatypes/context.h"
 #include "datatypes/datatype.h"
 #include "datatypes/logic.h"
 #include "datatypes/none.h"
 #include "datatypes/registry.h"
 #include "datatypes/string_buffer.h"
+#include "datatypes/word.h"
 #include "engine/stack.h"
 #include "runtime/errors.h"
 #include "runtime/memory.h"
@@ -56,6 +58,48 @@ Cell* check_refinement_arg(const Cell& refinement, const Cell& typeset, int32_t 
 Cell* check_not_unset(int32_t position, Cell* arg) {
     if (type_of(*arg) == type_unset) raise_expect_arg(position, *arg);
     return arg;
+}
+
+Cell* get_word_checked(const Cell& word) {
+    Cell* value = word_t::get(word);
+    if (type_of(*value) == type_unset) raise_error(err_cat::script, err_id::script::no_value, &word);
+    return value;
+}
+
+void set_word_checked(Cell& word) {
+    Cell value = *stack::top_cell();
+    if (type_of(value) == type_unset) raise_error(err_cat::script, err_id::script::need_value, &word);
+    word_t::set(word, value);
+}
+
+void set_word_pop(Cell& word) {
+    set_word_checked(word);
+    stack::stack_reset();
+}
+
+Cell* context_value_slot(NodeId ctx, int32_t i) {
+    Cell* slot = context_t::context_value_at(ctx, i);
+    if (!slot) raise_error(err_cat::script, err_id::script::not_defined, context_t::word_at(ctx, i));
+    return slot;
+}
+
+void set_context_value_checked(NodeId ctx, int32_t i) {
+    Cell value = *stack::top_cell();
+    if (type_of(value) == type_unset) raise_error(err_cat::script, err_id::script::need_value, context_t::word_at(ctx, i));
+    *context_value_slot(ctx, i) = value;
+}
+
+void set_context_value_pop(NodeId ctx, int32_t i) {
+    set_context_value_checked(ctx, i);
+    stack::stack_reset();
+}
+
+void set_context_value(NodeId ctx, int32_t i) {
+    Cell value = *stack::top_cell();
+    if (context_t::kind_of(*context_t::context_cell(ctx)) == context_t::kind_object)
+        context_t::word_at(ctx, i)->header |= header::word_changed;
+    *context_value_slot(ctx, i) = value;
+    stack::stack_reset();
 }
 
 void init_refinement_args(const Cell& flag, int32_t slot, int32_t n) {

@@ -35,6 +35,29 @@ Cell* check_refinement_arg(const Cell& refinement, const Cell& typeset, int32_t 
 // `expect-arg` naming unset! when the argument is unset!.
 Cell* check_not_unset(int32_t position, Cell* arg);
 
+// ---- Word and context stores --------------------------------------------------------
+// The value stored is the last pushed cell (the top of the argument stack).
+
+// The word's value cell; an unset! value raises script `no-value` with the word.
+Cell* get_word_checked(const Cell& word);
+// Sets the word to the value; an unset! value raises script `need-value`.
+void set_word_checked(Cell& word);
+// set_word_checked, then the stack is cut back to the argument base.
+void set_word_pop(Cell& word);
+// Copies the value into value slot i of the context (on the argument stack
+// or in its values block); an unset! value raises `need-value` with word i.
+void set_context_value_checked(NodeId ctx, int32_t i);
+// set_context_value_checked, then the stack is cut back to the argument base.
+void set_context_value_pop(NodeId ctx, int32_t i);
+// The same store without the unset! check, marking word i changed in an
+// object's context; the stack is cut back to the argument base.
+void set_context_value(NodeId ctx, int32_t i);
+// Value slot i of the context; a context without values (a function that is
+// not running) raises script `not-defined` with word i.
+Cell* context_value_slot(NodeId ctx, int32_t i);
+
+// ---- Helpers --------------------------------------------------------------------------
+
 // Lays out a refinement's arguments in the frame: when the flag value is
 // true the refinement's cell (argument base + slot) gets logic payload 1;
 // otherwise its n argument cells after it become none!.

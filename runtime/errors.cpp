@@ -1,10 +1,16 @@
 #include "runtime/errors.h"
 
 #include <cstdio>
+#include <algorithm>
+#include <cctype>
 #include <cstdlib>
+#include <cstring>
+#include <string_view>
 
 #include "datatypes/registry.h"
 #include "datatypes/string_buffer.h"
+#include "datatypes/symbol.h"
+#include "datatypes/word.h"
 #include "engine/stack.h"
 #include "runtime/catch_codes.h"
 #include "runtime/collector.h"
@@ -163,9 +169,27 @@ void put_template(std::string& out, const error_catalog::Template& tpl, const Er
     }
 }
 
+// The value of the error field a word names (arg1, near, ...), or null.
+const Cell* field_named(const ErrorRecord& e, const Cell& word, Cell& scratch) {
+    std::string_view name = symbol_t::name(symbol_t::resolve_alias(int32_t(word.w2)));
+    auto is = [&](const char* field) {
+        return name.size() == std::strlen(field) &&
+               std::equal(name.begin(), name.end(), field, [](char a, char b) { return std::tolower(a) == b; });
+    };
+    for (int n = 1; n <= 3; ++n)
+        if (is(("arg" + std::to_string(n)).c_str())) return &e.args[n - 1];
+    if (is("near")) return &e.near;
+    if (is("where")) return &e.where;
+    if (is("code")) return &(scratch = Cell{type_integer, 0, uint32_t(e.code), 0});
+    if (is("type")) return &(scratch = category_word(e.category));
+    if (is("id")) return &(scratch = id_word(e.category, e.id));
+    return nullptr;
+}
+
 // A message held in an argument (user `message`): a string is the message;
-// a block is filled as a template is: its strings whole, its other values as
-// argument texts. Anything else gives no message text.
+// a block is filled as a template is: its strings whole, a word or get-word
+// naming a field of the error as that field's text, any other value as its
+// own text. Anything else gives no message text.
 void put_message_value(std::string& out, const Cell& m, const ErrorRecord& e) {
     uint32_t type = type_of(m);
     if (type == type_string) {
@@ -177,9 +201,13 @@ void put_message_value(std::string& out, const Cell& m, const ErrorRecord& e) {
     uint32_t length = memory::series_length(m.w2);
     for (uint32_t i = m.w1; i < length; ++i) {
         if (i > m.w1) out += ' ';
-        const Cell& part = *memory::cell_at(m.w2, i);
-        out += type_of(part) == type_string ? value_text(part, true, INT32_MAX)
-                                            : value_text(part, form, arg_text_limit);
+        Cell part = *memory::cell_at(m.w2, i);
+        Cell scratch;
+        const Cell* field = nullptr;
+        if (type_of(part) == type_word || type_of(part) == type_get_word) field = field_named(e, part, scratch);
+        if (field) out += value_text(*field, form, arg_text_limit);
+        else if (type_of(part) == type_string) out += value_text(part, true, INT32_MAX);
+        else out += value_text(part, form, arg_text_limit);
     }
 }
 
@@ -245,6 +273,16 @@ std::string report(const ErrorRecord& error) {
     out += "\n*** Near : ";
     out += value_text(error.near, false, near_text_limit, true);
     return out;
+}
+
+Cell category_word(int category) {
+    const error_catalog::Category* c = error_catalog::category(category);
+    return c ? word_t::make_global(c->word) : none_cell;
+}
+
+Cell id_word(int category, int id) {
+    const error_catalog::Id* i = error_catalog::id(category, id);
+    return i ? word_t::make_global(i->word) : none_cell;
 }
 
 void print_error(int category, int id, const Cell* arg1, const Cell* arg2, const Cell* arg3) {

@@ -53,6 +53,13 @@ std::string message_line(const ErrorRecord& error);
 // "*** Where: " and "*** Near : " lines. UTF-8, without a final line end.
 std::string report(const ErrorRecord& error);
 
+// The words of an error's `type` and `id` fields: the category word at a
+// catalog position, and the id word at a position of that category. They
+// are global words until the catalog object exists. none! for a position
+// outside the catalog.
+Cell category_word(int category);
+Cell id_word(int category, int id);
+
 // Makes the error as raise_error does and prints its report instead of
 // raising it.
 void print_error(int category, int id, const Cell* arg1 = nullptr, const Cell* arg2 = nullptr,

@@ -14,9 +14,10 @@
 #include "runtime/collector.h"
 #include "runtime/errors.h"
 #include "runtime/platform.h"
-#include "runtime/runtime.h"
 #include "runtime/print_hooks.h"
-#include "tests/unit/heap_fixture.h"
+#include "runtime/runtime.h"
+#include "runtime/series.h"
+#include "tests/unit/fixture.h"
 #include "tests/unit/output_capture.h"
 #include "tests/unit/text_util.h"
 
@@ -261,16 +262,11 @@ TEST(ErrorCatalogTest, LookupsOutsideTheCatalogAnswerNothing) {
 // ---- Raising and the message line ----------------------------------------------------
 
 namespace {
-class ErrorTest : public test::HeapTest {
+class ErrorTest : public test::RuntimeTest {
 protected:
-    void SetUp() override {
-        HeapTest::SetUp();
-        registry::type_tables_init();
-        datatypes::register_datatypes();
-    }
     void TearDown() override {
         errors::clear_last_error();
-        HeapTest::TearDown();
+        RuntimeTest::TearDown();
     }
 
     // A string! of Latin-1 text.
@@ -353,6 +349,39 @@ TEST_F(ErrorTest, MessageLines) {
         {err_cat::user, err_id::user::message, &five, nullptr, nullptr, "*** User Error: "},
     };
     for (const Case& c : cases) EXPECT_EQ(raise(c.category, c.id, c.a1, c.a2, c.a3), c.line);
+}
+
+// Words are molded by word!'s own mold: a get-word keeps its colon.
+TEST_F(ErrorTest, WordArguments) {
+    Cell foo = word_t::make_global("foo");
+    EXPECT_EQ(raise(err_cat::script, err_id::script::no_value, &foo), "*** Script Error: foo has no value");
+    Cell get_foo = foo;
+    set_type(get_foo, type_get_word);
+    EXPECT_EQ(raise(err_cat::script, err_id::script::invalid_arg, &get_foo), "*** Script Error: invalid argument: :foo");
+    // Syntax errors form their arguments.
+    EXPECT_EQ(raise(err_cat::syntax, err_id::syntax::no_header, &get_foo),
+              "*** Syntax Error: script is missing a Vyr header: foo");
+}
+
+TEST_F(ErrorTest, CategoryAndIdWords) {
+    EXPECT_EQ(errors::value_text(errors::category_word(err_cat::script), true, 80), "script");
+    EXPECT_EQ(errors::value_text(errors::id_word(err_cat::script, err_id::script::no_value), true, 80), "no-value");
+    EXPECT_EQ(errors::id_word(err_cat::math, err_id::math::zero_divide).w2,
+              uint32_t(symbol_t::make("zero-divide")));
+    EXPECT_EQ(type_of(errors::category_word(10)), uint32_t(type_none));
+    EXPECT_EQ(type_of(errors::id_word(err_cat::reserved2, 2)), uint32_t(type_none));
+}
+
+// A user message held in a block is filled like a template: words name the
+// error's fields.
+TEST_F(ErrorTest, UserMessageBlock) {
+    auto word = [](const char* name, uint32_t type) { return Cell{type, 0, uint32_t(symbol_t::make(name)), uint32_t(-1)}; };
+    Cell block{type_block, 0, memory::alloc_cells(5), 0};
+    for (Cell c : {string_of("bad"), word("arg2", type_get_word), string_of("in"), word("Code", type_word),
+                   integer(42)})
+        *series::append_cell(block) = c;
+    Cell two = string_of("two");
+    EXPECT_EQ(raise(err_cat::user, err_id::user::message, &block, &two), "*** User Error: bad \"two\" in 800 42");
 }
 
 TEST_F(ErrorTest, ArgumentTextIsCutAtEightyCharacters) {

@@ -16,23 +16,14 @@
 #include "engine/stack.h"
 #include "runtime/catch_codes.h"
 #include "runtime/errors.h"
-#include "tests/unit/heap_fixture.h"
+#include "tests/unit/fixture.h"
 #include "tests/unit/text_util.h"
 
 using namespace vyr;
 using namespace vyr::registry;
 
 namespace {
-class SimpleTypesTest : public test::HeapTest {
-protected:
-    void SetUp() override {
-        HeapTest::SetUp();
-        type_tables_init();
-        datatypes::register_datatypes();
-        stack::make_stack_block();
-        stack::stack_init();
-    }
-};
+class SimpleTypesTest : public test::RuntimeTest {};
 
 Cell integer(int32_t v) { return Cell{type_integer, 0, uint32_t(v), 0}; }
 Cell float_of(double d, uint32_t type = type_float) {
@@ -47,13 +38,7 @@ int32_t compare(Cell a, Cell b, int32_t op) { return action<action_sig::compare>
 // Runs `body`, which must raise (category, id); answers the error record.
 template <typename F>
 const errors::ErrorRecord& raised(F body, int category, int id) {
-    try {
-        body();
-        ADD_FAILURE() << "no error raised";
-    } catch (const Unwind&) {
-    }
-    EXPECT_EQ(errors::last_error().category, category);
-    EXPECT_EQ(errors::last_error().id, id);
+    test::expect_raises(body, category, id, "");
     return errors::last_error();
 }
 }  // namespace
