@@ -43,10 +43,7 @@ void record_error(int category, int id, const Cell* arg1, const Cell* arg2, cons
     record.category = category;
     record.id = id;
     record.code = error_catalog::code(category, id);
-    for (int i = 0; i < 3; ++i) {
-        record.args[i] = args[i];
-        clear_new_line_flag(record.args[i]);
-    }
+    for (int i = 0; i < 3; ++i) record.args[i] = args[i];
     record.where = none_cell;
     record.near = none_cell;
 }
@@ -303,6 +300,8 @@ void quit_uncaught() {
 
 }  // namespace errors
 
+// The evaluator's tracer, once it exists, is shown the error here, before
+// the unwinding starts.
 void raise_error(int category, int id, const Cell* arg1, const Cell* arg2, const Cell* arg3) {
     errors::record_error(category, id, arg1, arg2, arg3);
     throw_code(catch_code::error);
