@@ -37,8 +37,8 @@ inline uint32_t fold(uint32_t cp) { return case_tables::change_char_case(cp, tru
 uint32_t clamp_index(Cell& v) {
     uint32_t len = buffer_of(v)->length();
     int32_t i = index_of(v);
-    if (i < 0) return 0;
-    if (uint32_t(i) > len) v.w1 = len;
+    if (i < 0) v.w1 = 0;
+    else if (uint32_t(i) > len) v.w1 = len;
     return v.w1;
 }
 
@@ -49,9 +49,9 @@ uint32_t index_in(const Cell& v) {
     return i < 0 ? 0 : std::min(uint32_t(i), len);
 }
 
-// Makes room for `bytes` bytes from the buffer's head: grows it to
-// max(bytes, 2 x capacity) when they do not fit.
-SeriesBuffer* ensure_room(NodeId node, uint64_t bytes) {
+}  // namespace
+
+SeriesBuffer* reserve(NodeId node, uint64_t bytes) {
     SeriesBuffer* b = memory::buffer_of(node);
     if (uint64_t(b->head) + bytes <= b->capacity) return b;
     uint64_t size = std::max<uint64_t>(bytes, 2ull * b->capacity);
@@ -59,6 +59,8 @@ SeriesBuffer* ensure_room(NodeId node, uint64_t bytes) {
     size = std::min<uint64_t>(size, memory::max_series_bytes);
     return memory::expand_series(node, uint32_t(size));
 }
+
+namespace {
 
 // Widens the buffer so that `cp` fits under the store rule (Latin-1 in a
 // 1-byte buffer) and answers the unit width afterwards.
@@ -161,7 +163,7 @@ void widen_buffer_to(NodeId buffer, unsigned from, unsigned to) {
     if (from == to) return;
     if (!(to > from && unicode::valid_unit_width(from) && unicode::valid_unit_width(to))) unicode::bad_unit_width();
     uint32_t count = memory::buffer_of(buffer)->used() / from;
-    SeriesBuffer* b = ensure_room(buffer, uint64_t(count) * to + to);
+    SeriesBuffer* b = reserve(buffer, uint64_t(count) * to + to);
     unicode::widen_in_place(b->head_ptr(), count, from, to);
     b->tail = b->head + count * to;
     memory::set_unit_width(buffer, to);
@@ -189,7 +191,7 @@ void set_code_point(NodeId buffer, uint32_t unit, uint32_t cp) {
 
 void poke_char(NodeId buffer, uint32_t i, uint32_t cp) {
     unsigned width = widen_for_store(buffer, cp);
-    SeriesBuffer* b = ensure_room(buffer, (uint64_t(i) + 1) * width);
+    SeriesBuffer* b = reserve(buffer, (uint64_t(i) + 1) * width);
     uint32_t len = b->length();
     if (i > len) std::memset(b->head_ptr() + size_t(len) * width, 0, size_t(i - len) * width);
     store_unit(b->head_ptr(), i, width, cp);
@@ -201,7 +203,7 @@ void insert_char(NodeId buffer, uint32_t i, uint32_t cp) {
     SeriesBuffer* b = memory::buffer_of(buffer);
     uint32_t len = b->length();
     if (i > len) i = len;
-    b = ensure_room(buffer, (uint64_t(len) + 1) * width);
+    b = reserve(buffer, (uint64_t(len) + 1) * width);
     uint8_t* at = b->head_ptr() + size_t(i) * width;
     std::memmove(at + width, at, size_t(len - i) * width);
     store_unit(at, 0, width, cp);
@@ -442,7 +444,7 @@ NodeId copy_units_widening(NodeId source, NodeId target, unsigned new_width, uin
         }
         return source;
     }
-    SeriesBuffer* tb = ensure_room(target, need);
+    SeriesBuffer* tb = reserve(target, need);
     sb = memory::buffer_of(source);
     for (uint32_t k = 0; k < count; ++k)
         store_unit(tb->head_ptr(), target_start + k, new_width, load_unit(sb->head_ptr(), src_start + k, sw));

@@ -66,8 +66,8 @@ uint32_t char_at(const Cell& v, uint32_t n);
 uint8_t* position(Cell& v);
 uint8_t* tail_address(const Cell& v);
 bool at_tail_q(const Cell& v);
-// Units from the index to the tail; an index past the tail is set to the
-// tail first, a negative index counts as 0.
+// Units from the index to the tail; an index past the tail is first set to
+// the tail, a negative one to 0.
 uint32_t length_at(Cell& v);
 // Units from the head to the tail.
 uint32_t buffer_length(const Cell& v);
@@ -88,6 +88,10 @@ bool tag_enclosed_q(const Cell& v, const Cell& tag);
 // ---- Writing -------------------------------------------------------------------
 // `buffer` is the node of a text buffer; it may be moved by any of these.
 
+// Makes room for `bytes` bytes from the buffer's head: when they do not fit,
+// grows it to twice its capacity, or to `bytes` when that is more. Beyond
+// the largest series raises internal error `no-memory`.
+memory::SeriesBuffer* reserve(NodeId buffer, uint64_t bytes);
 // Widens the buffer's units from `from` to `to` bytes (1->2, 1->4, 2->4),
 // growing it first when there is no room for the widened text plus one unit.
 void widen_buffer_to(NodeId buffer, unsigned from, unsigned to);
