@@ -2,9 +2,8 @@
 // so far, run before each test (a fresh heap, the argument stack, the type
 // tables with every registered datatype, the case tables).
 //
-// Errors: until catch sites exist, an uncaught language error prints its
-// "category C id I" report and ends the process with status 254, so tests of
-// errors run the raising code in a death test (EXPECT_RAISES).
+// Errors: EXPECT_RAISES runs a statement that must raise a given language
+// error, and checks the error record it left.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -19,6 +18,7 @@
 #include "engine/stack.h"
 #include "runtime/case_tables.h"
 #include "runtime/catch_codes.h"
+#include "runtime/errors.h"
 #include "runtime/platform.h"
 #include "tests/fresh_heap.h"
 
@@ -39,27 +39,23 @@ protected:
     void TearDown() override { memory::free_all_frames(); }
 };
 
-// Runs `body` in a death-test child with the report sent to standard error.
+// Runs `body`, which must raise the language error (category, id).
 template <typename F>
-void raise_in_child(F body) {
-    platform::set_output_fd(STDERR_FILENO);
+void expect_raises(F body, int category, int id, const char* what) {
     try {
         body();
-    } catch (const Unwind&) {
-        std::fputs("unwound without a catch site", stderr);
-        std::_Exit(1);
+        ADD_FAILURE() << what << ": no error raised";
+        return;
+    } catch (const Unwind& u) {
+        EXPECT_EQ(u.code, catch_code::error) << what;
     }
-    std::_Exit(0);
-}
-
-// The pattern of the report of error (category, id).
-inline std::string error_report(int category, int id) {
-    return "category " + std::to_string(category) + " id " + std::to_string(id) + "[^0-9]";
+    const errors::ErrorRecord& e = errors::last_error();
+    EXPECT_EQ(e.category, category) << what << ": " << errors::message_line(e);
+    EXPECT_EQ(e.id, id) << what << ": " << errors::message_line(e);
 }
 
 }  // namespace vyr::test
 
 // Expects `statement` to raise the language error (category, id).
-#define EXPECT_RAISES(statement, category, id)                                                  \
-    EXPECT_EXIT(::vyr::test::raise_in_child([&] { statement; }), ::testing::ExitedWithCode(254), \
-                ::vyr::test::error_report(category, id))
+#define EXPECT_RAISES(statement, category, id) \
+    ::vyr::test::expect_raises([&] { statement; }, category, id, #statement)
