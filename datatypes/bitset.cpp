@@ -172,11 +172,11 @@ bool process_spec(const Cell& spec, const Cell* b, Mode mode, uint32_t& largest,
         bool all_in = true;
         if ((type_of(item) == type_char || type_of(item) == type_integer) && i + 1 < memory::series_length(block) &&
             word_is(*memory::cell_at(block, i + 1), "-")) {
-            if (i + 2 >= memory::series_length(block)) raise_error(err_cat::script, text_errors::past_end);
+            if (i + 2 >= memory::series_length(block)) raise_error(err_cat::script, err_id::script::past_end);
             Cell end = *memory::cell_at(block, i + 2);
             if (type_of(end) != type_of(item)) text_errors::raise_invalid_arg(end);
             int64_t low = number_of(item), high = number_of(end);
-            if (high < low) raise_error(err_cat::script, text_errors::past_end);
+            if (high < low) raise_error(err_cat::script, err_id::script::past_end);
             if (low < 0) {
                 if (mode != Mode::test) text_errors::raise_out_of_range(item);
                 all_in = false;
@@ -437,7 +437,7 @@ Cell* poke(Cell* series, int32_t index, Cell* value, Cell* index_cell) {
 }
 
 Cell* remove(Cell* series, Cell* part, Cell* key) {
-    if (!part) raise_error(err_cat::script, text_errors::missing_arg);
+    if (!part) raise_error(err_cat::script, err_id::script::missing_arg);
     bool notified = notify(*series, "remove");
     uint32_t largest = 0;
     process_spec(*part, series, complemented_q(*series) ? Mode::set : Mode::clear, largest, 2);

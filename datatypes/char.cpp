@@ -66,7 +66,7 @@ Cell* do_math(int32_t op) {
     Cell scratch{type_integer, 0, 0, 0};
     int32_t r = integer_math(int32_t(base->w2), right, op, op == op_divide ? nullptr : &scratch);
     if (type_of(scratch) == type_float || r < 0 || uint32_t(r) > max_code_point)
-        raise_error(err_cat::math, text_errors::overflow);
+        raise_error(err_cat::math, err_id::math::overflow);
     base->w2 = uint32_t(r);
     return base;
 }

@@ -99,7 +99,7 @@ int32_t mold_value(Cell& value, Cell& buffer, int32_t budget, bool limited) {
 void raise_invalid_refine_arg(const char* refinement, const Cell& argument) {
     Cell name = new_text(uint32_t(std::strlen(refinement)));
     append_text(name, refinement);
-    raise_error(err_cat::script, text_errors::invalid_refine_arg, &name, &argument);
+    raise_error(err_cat::script, err_id::script::invalid_refine_arg, &name, &argument);
 }
 
 // ---- make and to -----------------------------------------------------------------
@@ -269,12 +269,12 @@ Cell* path_access(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* gr
         if (!poke_fn) text_errors::raise_not_done();
         return poke_fn(parent, int32_t(element->w2), value, element);
     }
-    if (et == type_word) raise_error(err_cat::script, text_errors::invalid_path, path, element);
+    if (et == type_word) raise_error(err_cat::script, err_id::script::invalid_path, path, element);
     if (!value) return select(parent, element, nullptr, false, case_, false, false, nullptr, nullptr, false, false);
     Cell series = *parent;
     Cell* found = find(&series, element, nullptr, false, case_, false, false, nullptr, nullptr, false, false, false,
                        false);
-    if (type_of(*found) == type_none) raise_error(err_cat::script, text_errors::bad_path_set, path, element);
+    if (type_of(*found) == type_none) raise_error(err_cat::script, err_id::script::bad_path_set, path, element);
     auto poke_fn = action<action_sig::poke>(type_of(*found), slot_poke);
     if (!poke_fn) text_errors::raise_not_done();
     Cell two = text_errors::integer_cell(2);

@@ -176,7 +176,7 @@ Cell* to(Cell* proto, Cell* spec_cell, uint32_t type) {
 
 Cell* path_access(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* grand_parent, Cell* previous,
                   int32_t index, bool case_, bool get, bool tail, bool event) {
-    if (value) raise_error(err_cat::script, text_errors::bad_path_set, path, element);
+    if (value) raise_error(err_cat::script, err_id::script::bad_path_set, path, element);
     if (type_of(*element) == type_get_word) text_errors::raise_not_done();  // word values are not built yet
     Cell url = *parent;
     uint32_t ulen = string_t::length_at(url);

@@ -45,7 +45,7 @@ protected:
     }
     bool has(const Cell& b, uint32_t n) { return bs::member_q(b, n); }
 };
-using BitsetDeathTest = BitsetTest;
+using BitsetErrorTest = BitsetTest;
 
 Cell chr(uint32_t cp) { return Cell{type_char, 0, cp, 0}; }
 Cell integer(int32_t n) { return te::integer_cell(n); }
@@ -196,22 +196,22 @@ TEST_F(BitsetTest, Compare) {
     EXPECT_EQ(compare(&a, &n, op_equal), not_comparable);
 }
 
-TEST_F(BitsetDeathTest, Errors) {
+TEST_F(BitsetErrorTest, Errors) {
     Cell minus = integer(-1), eight = integer(8), none{type_none, 0, 0, 0}, b;
-    EXPECT_RAISES(bs::make_from(b, minus, 0), err_cat::script, te::out_of_range);
-    EXPECT_RAISES(bs::make_from(b, eight, 1), err_cat::script, te::bad_to_arg);
-    EXPECT_RAISES(bs::make_from(b, none, 0), err_cat::script, te::bad_make_arg);
-    EXPECT_RAISES(bs::make_from(b, none, 1), err_cat::script, te::bad_to_arg);
+    EXPECT_RAISES(bs::make_from(b, minus, 0), err_cat::script, err_id::script::out_of_range);
+    EXPECT_RAISES(bs::make_from(b, eight, 1), err_cat::script, err_id::script::bad_to_arg);
+    EXPECT_RAISES(bs::make_from(b, none, 0), err_cat::script, err_id::script::bad_make_arg);
+    EXPECT_RAISES(bs::make_from(b, none, 1), err_cat::script, err_id::script::bad_to_arg);
     Cell set = make(chr('a'));
     auto remove = registry::action<registry::action_sig::remove>(type_bitset, registry::slot_remove);
-    EXPECT_RAISES(remove(&set, nullptr, nullptr), err_cat::script, te::missing_arg);
+    EXPECT_RAISES(remove(&set, nullptr, nullptr), err_cat::script, err_id::script::missing_arg);
     Cell r;
-    EXPECT_RAISES(bs::do_bitwise(r, set, minus, 9), err_cat::script, te::invalid_type);
+    EXPECT_RAISES(bs::do_bitwise(r, set, minus, 9), err_cat::script, err_id::script::invalid_type);
     Cell s = text("x");
     auto path = registry::action<registry::action_sig::path_access>(type_bitset, registry::slot_path_access);
     EXPECT_RAISES(path(&set, &s, nullptr, nullptr, nullptr, nullptr, -1, false, false, true, false), err_cat::script,
-                  te::invalid_type);
+                  err_id::script::invalid_type);
     Cell bin = bytes("\x01", 1);
     Cell nested = block({bin});
-    EXPECT_RAISES(bs::make_from(b, nested, 0), err_cat::internal, te::not_done);
+    EXPECT_RAISES(bs::make_from(b, nested, 0), err_cat::internal, err_id::internal::not_done);
 }

@@ -19,7 +19,7 @@ Cell* make(Cell* proto, Cell* spec) {
 }  // namespace char_t_test
 
 using CharTest = RuntimeTest;
-using CharDeathTest = RuntimeTest;
+using CharErrorTest = RuntimeTest;
 
 TEST_F(CharTest, MakeFromTextNumbersAndUtf8) {
     Cell result;
@@ -41,21 +41,21 @@ TEST_F(CharTest, MakeFromTextNumbersAndUtf8) {
     EXPECT_EQ(result.w2, 0x20ACu);
 }
 
-TEST_F(CharDeathTest, MakeErrors) {
+TEST_F(CharErrorTest, MakeErrors) {
     Cell result, empty = text(""), minus = te::integer_cell(-1), big = te::integer_cell(0x110000);
-    EXPECT_RAISES(char_t_test::make(&result, &empty), err_cat::script, te::bad_to_arg);
-    EXPECT_RAISES(char_t_test::make(&result, &minus), err_cat::script, te::out_of_range);
-    EXPECT_RAISES(char_t_test::make(&result, &big), err_cat::script, te::out_of_range);
+    EXPECT_RAISES(char_t_test::make(&result, &empty), err_cat::script, err_id::script::bad_to_arg);
+    EXPECT_RAISES(char_t_test::make(&result, &minus), err_cat::script, err_id::script::out_of_range);
+    EXPECT_RAISES(char_t_test::make(&result, &big), err_cat::script, err_id::script::out_of_range);
     Cell cut;
     string_t::make_from_units_at(cut, "\xE2\x82", 2, 1);
     set_type(cut, type_binary);
-    EXPECT_RAISES(char_t_test::make(&result, &cut), err_cat::access, te::invalid_utf8);
+    EXPECT_RAISES(char_t_test::make(&result, &cut), err_cat::access, err_id::access::invalid_utf8);
     Cell stray;
     string_t::make_from_units_at(stray, "\x80", 1, 1);
     set_type(stray, type_binary);
-    EXPECT_RAISES(char_t_test::make(&result, &stray), err_cat::access, te::invalid_utf8);
+    EXPECT_RAISES(char_t_test::make(&result, &stray), err_cat::access, err_id::access::invalid_utf8);
     Cell none{type_none, 0, 0, 0};
-    EXPECT_RAISES(char_t_test::make(&result, &none), err_cat::script, te::bad_to_arg);
+    EXPECT_RAISES(char_t_test::make(&result, &none), err_cat::script, err_id::script::bad_to_arg);
 }
 
 TEST_F(CharTest, MoldAndForm) {

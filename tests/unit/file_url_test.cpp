@@ -33,7 +33,7 @@ protected:
         return Cell{type_block, 0, n, 0};
     }
 };
-using FileUrlDeathTest = FileUrlTest;
+using FileUrlErrorTest = FileUrlTest;
 
 }  // namespace
 
@@ -109,16 +109,16 @@ TEST_F(FileUrlTest, UrlFromABlockOfParts) {
     EXPECT_EQ(utf8_of(result), "mailto://");
 }
 
-TEST_F(FileUrlDeathTest, UrlErrors) {
+TEST_F(FileUrlErrorTest, UrlErrors) {
     Cell result, empty = block({});
     auto to = registry::action<registry::action_sig::make>(type_url, registry::slot_to);
-    EXPECT_RAISES(to(&result, &empty, type_url), err_cat::script, te::bad_to_arg);
+    EXPECT_RAISES(to(&result, &empty, type_url), err_cat::script, err_id::script::bad_to_arg);
     Cell url = text("http://x/", type_url), el = text("y"), v = text("z"), path{type_path, 0, 0, 0};
     EXPECT_RAISES(url_t::path_access(&url, &el, &v, &path, nullptr, nullptr, -1, false, false, true, false),
-                  err_cat::script, te::bad_path_set);
+                  err_cat::script, err_id::script::bad_path_set);
     auto read = registry::action<registry::action_sig::read>(type_url, registry::slot_read);
     Cell seek = te::integer_cell(1);
-    EXPECT_RAISES(read(&url, nullptr, &seek, false, false, false, nullptr), err_cat::internal, te::not_done);
+    EXPECT_RAISES(read(&url, nullptr, &seek, false, false, false, nullptr), err_cat::internal, err_id::internal::not_done);
 }
 
 TEST_F(FileUrlTest, PathJoinsWithOneSlash) {

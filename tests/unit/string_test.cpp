@@ -41,7 +41,7 @@ protected:
         return Cell{type_block, 0, n, 0};
     }
 };
-using StringDeathTest = StringTest;
+using StringErrorTest = StringTest;
 
 Cell chr(uint32_t cp) { return Cell{type_char, 0, cp, 0}; }
 Cell integer(int32_t n) { return te::integer_cell(n); }
@@ -151,17 +151,17 @@ TEST_F(StringTest, MakeAndTo) {
     EXPECT_EQ(code_points(result), U"x\u20AC");
 }
 
-TEST_F(StringDeathTest, MakeAndToErrors) {
+TEST_F(StringErrorTest, MakeAndToErrors) {
     Cell result, minus = integer(-1), none{type_none, 0, 0, 0};
-    EXPECT_RAISES(st::make(&result, &minus, type_string), err_cat::script, te::out_of_range);
-    EXPECT_RAISES(st::to(&result, &none, type_file), err_cat::script, te::bad_to_arg);
+    EXPECT_RAISES(st::make(&result, &minus, type_string), err_cat::script, err_id::script::out_of_range);
+    EXPECT_RAISES(st::to(&result, &none, type_file), err_cat::script, err_id::script::bad_to_arg);
     Cell big{type_float, 0, 0, 0};
     set_cell_float(big, 3e10);
-    EXPECT_RAISES(st::make(&result, &big, type_string), err_cat::script, te::out_of_range);
+    EXPECT_RAISES(st::make(&result, &big, type_string), err_cat::script, err_id::script::out_of_range);
     Cell bad;
     st::make_from_units_at(bad, "a\xFF", 2, 1);
     set_type(bad, type_binary);
-    EXPECT_RAISES(st::to(&result, &bad, type_string), err_cat::access, te::invalid_utf8);
+    EXPECT_RAISES(st::to(&result, &bad, type_string), err_cat::access, err_id::access::invalid_utf8);
 }
 
 TEST_F(StringTest, CompareAcrossTextTypes) {
@@ -177,13 +177,13 @@ TEST_F(StringTest, CompareAcrossTextTypes) {
     EXPECT_EQ(st::compare(&s, &n, op_equal), not_comparable);
 }
 
-TEST_F(StringDeathTest, PathAccessRefusesWords) {
+TEST_F(StringErrorTest, PathAccessRefusesWords) {
     Cell s = text("abc"), word{type_word, 0, 1, 0}, path{type_path, 0, 0, 0};
     EXPECT_RAISES(st::path_access(&s, &word, nullptr, &path, nullptr, nullptr, -1, false, false, true, false),
-                  err_cat::script, te::invalid_path);
+                  err_cat::script, err_id::script::invalid_path);
     Cell z = chr('z'), v = chr('q');
     EXPECT_RAISES(st::path_access(&s, &z, &v, &path, nullptr, nullptr, -1, false, false, true, false),
-                  err_cat::script, te::bad_path_set);
+                  err_cat::script, err_id::script::bad_path_set);
 }
 
 TEST_F(StringTest, PathAccessSelectsByValue) {
@@ -361,15 +361,15 @@ TEST_F(StringTest, FindABitsetMember) {
     EXPECT_EQ(s.w1, 5u);
 }
 
-TEST_F(StringDeathTest, FindErrors) {
+TEST_F(StringErrorTest, FindErrors) {
     Cell s = text("abc"), a = chr('a'), zero = integer(0);
     EXPECT_RAISES(st::find(&s, &a, nullptr, false, false, false, true, nullptr, nullptr, false, false, false, false),
-                  err_cat::internal, te::not_done);
+                  err_cat::internal, err_id::internal::not_done);
     EXPECT_RAISES(st::find(&s, &a, nullptr, false, false, false, false, nullptr, &zero, false, false, false, false),
-                  err_cat::script, te::out_of_range);
+                  err_cat::script, err_id::script::out_of_range);
     Cell other = text("abc");
     EXPECT_RAISES(st::find(&s, &a, &other, false, false, false, false, nullptr, nullptr, false, false, false, false),
-                  err_cat::script, te::invalid_refine_arg);
+                  err_cat::script, err_id::script::invalid_refine_arg);
 }
 
 TEST_F(StringTest, SelectAnswersTheCharacterAfterTheMatch) {
@@ -434,16 +434,16 @@ TEST_F(StringTest, StableCaseSortKeepsEqualRecordsInOrder) {
     }
 }
 
-TEST_F(StringDeathTest, SortErrors) {
+TEST_F(StringErrorTest, SortErrors) {
     Cell s = text("abcde"), two = integer(2), one = integer(1);
     EXPECT_RAISES(st::sort(&s, false, &two, nullptr, nullptr, false, false, false), err_cat::script,
-                  te::invalid_refine_arg);
+                  err_id::script::invalid_refine_arg);
     EXPECT_RAISES(st::sort(&s, false, nullptr, nullptr, nullptr, true, false, false), err_cat::script,
-                  te::bad_refines);
+                  err_id::script::bad_refines);
     EXPECT_RAISES(st::sort(&s, false, nullptr, &one, nullptr, false, false, false), err_cat::script,
-                  te::bad_refines);
+                  err_id::script::bad_refines);
     Cell five = integer(5), big = integer(6);
-    EXPECT_RAISES(st::sort(&s, false, &five, &big, nullptr, false, false, false), err_cat::script, te::out_of_range);
+    EXPECT_RAISES(st::sort(&s, false, &five, &big, nullptr, false, false, false), err_cat::script, err_id::script::out_of_range);
 }
 
 // ---- swap and take -------------------------------------------------------------------
