@@ -10,6 +10,7 @@
 #include "datatypes/registry.h"
 #include "datatypes/text_errors.h"
 #include "engine/stack.h"
+#include "runtime/case_tables.h"
 #include "runtime/numeric.h"
 #include "runtime/series.h"
 #include "runtime/unicode.h"
@@ -100,6 +101,29 @@ void raise_invalid_refine_arg(const char* refinement, const Cell& argument) {
     Cell name = new_text(uint32_t(std::strlen(refinement)));
     append_text(name, refinement);
     raise_error(err_cat::script, err_id::script::invalid_refine_arg, &name, &argument);
+}
+
+// ---- Case change -----------------------------------------------------------------
+
+Cell* change_case(Cell* value, Cell* part, bool upper) {
+    if (type_of(*value) == type_char) {
+        value->w2 = case_tables::change_char_case(value->w2, upper);
+        return value;
+    }
+    if (!string_like_q(type_of(*value))) text_errors::raise_invalid_arg(*value);
+    Cell& v = *value;
+    uint32_t remaining = length_at(v);  // also sets an index past the tail to the tail
+    int64_t count = remaining;
+    if (part) {
+        if (type_of(*part) == type_integer) count = int32_t(part->w2);
+        else if (type_of(*part) == type_of(v) && node_of(*part) == node_of(v)) count = index_of(*part) - index_of(v);
+        else raise_invalid_refine_arg("part", *part);
+        count = std::clamp<int64_t>(count, 0, remaining);
+    }
+    for (uint32_t i = v.w1; i < v.w1 + count; ++i)
+        set_code_point(node_of(v), i, case_tables::change_char_case(char_at(v, i), upper));
+    notify_owner(v, upper ? "uppercase" : "lowercase", v.w1, uint32_t(count));  // once, after the change
+    return value;
 }
 
 // ---- make and to -----------------------------------------------------------------

@@ -36,6 +36,15 @@ int32_t mold_value(Cell& value, Cell& buffer, int32_t budget, bool limited);
 // `skip`, `compare`) and its argument.
 [[noreturn]] void raise_invalid_refine_arg(const char* refinement, const Cell& argument);
 
+// ---- Case change -----------------------------------------------------------------
+
+// The body of the `uppercase` and `lowercase` natives: a char! is mapped in
+// its cell; a text is mapped in place from its index, for the /part count
+// (an integer!, or a position in the same series; null without /part),
+// widening the buffer when a mapped character does not fit (U+00FF upper-
+// cases to U+0178). Answers the value.
+Cell* change_case(Cell* value, Cell* part, bool upper);
+
 // ---- Actions (conversion, form, mold, comparison, path access) ------------------
 
 Cell* make(Cell* proto, Cell* spec, uint32_t type);

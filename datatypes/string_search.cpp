@@ -490,6 +490,7 @@ Cell* swap(Cell* a, Cell* b) {
 
 Cell* take(Cell* series, Cell* part, bool deep, bool last) {
     Cell s = *series;
+    if (type_of(s) == type_vector) text_errors::raise_not_done();  // vector! elements are not built yet
     uint32_t idx = clamp(s), len = buffer_length(s);
     if (idx >= len) {
         *series = none_cell();

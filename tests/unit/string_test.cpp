@@ -537,3 +537,35 @@ TEST_F(StringTest, SetOperations) {
         EXPECT_EQ(utf8_of(a), c.expected) << c.a << " " << c.code;
     }
 }
+
+// ---- uppercase and lowercase --------------------------------------------------------
+
+TEST_F(StringTest, ChangeCase) {
+    Cell s = text("stra\u00DFe \u00FF");
+    st::change_case(&s, nullptr, true);
+    EXPECT_EQ(code_points(s), U"STRASE \u0178");  // U+00DF gives one S; U+00FF widens
+    EXPECT_EQ(width_of(s), 2u);
+    Cell i = text("\u0130X");
+    st::change_case(&i, nullptr, false);
+    EXPECT_EQ(code_points(i), U"ix");
+    Cell part = text("abcdef"), two = integer(2), minus = integer(-3);
+    part.w1 = 1;
+    st::change_case(&part, &two, true);
+    st::change_case(&part, &minus, true);  // a negative count changes nothing
+    Cell before = part;
+    before.w1 = 0;
+    st::change_case(&part, &before, true);  // a position before the value: nothing
+    part.w1 = 0;
+    EXPECT_EQ(utf8_of(part), "aBCdef");
+    Cell wide = text_of(U"\U0001E922\U00010428\U0001F600");
+    st::change_case(&wide, nullptr, true);
+    EXPECT_EQ(code_points(wide), U"\U0001E900\U00010400\U0001F600");
+    Cell c = chr('a');
+    st::change_case(&c, nullptr, true);
+    EXPECT_EQ(c.w2, uint32_t('A'));
+}
+
+TEST_F(StringErrorTest, ChangeCasePartFromAnotherSeries) {
+    Cell s = text("abc"), other = text("abc");
+    EXPECT_RAISES(st::change_case(&s, &other, true), err_cat::script, err_id::script::invalid_refine_arg);
+}
