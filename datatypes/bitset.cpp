@@ -7,9 +7,12 @@
 
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
+#include "datatypes/symbol.h"
 #include "datatypes/text_errors.h"
 #include "engine/stack.h"
+#include "runtime/fixed_words.h"
 #include "runtime/numeric.h"
+#include "runtime/owners.h"
 #include "runtime/runtime_error.h"
 #include "runtime/unicode.h"
 
@@ -37,18 +40,10 @@ NodeId new_bytes(uint32_t n, uint8_t fill) {
     return node;
 }
 
-// Whether the value is the word! spelled `name`.
-bool word_is(const Cell& value, const char* name) {
-    if (type_of(value) != type_word) return false;
-    Cell text;
-    string_t::make_at(text, 16);
-    Cell v = value;
-    string_t::form_value(v, text, INT32_MAX, false);
-    size_t n = std::strlen(name);
-    if (string_t::buffer_length(text) != n) return false;
-    for (size_t k = 0; k < n; ++k)
-        if (string_t::char_at(text, uint32_t(k)) != uint8_t(name[k])) return false;
-    return true;
+// Whether the value is a word! of the symbol (in any letter case).
+bool word_is(const Cell& value, int32_t symbol) {
+    return type_of(value) == type_word &&
+           symbol_t::resolve_alias(int32_t(value.w2)) == symbol_t::resolve_alias(symbol);
 }
 
 // The number a char!, integer! or float! stands for.
@@ -171,7 +166,7 @@ bool process_spec(const Cell& spec, const Cell* b, Mode mode, uint32_t& largest,
         Cell item = *memory::cell_at(block, i);
         bool all_in = true;
         if ((type_of(item) == type_char || type_of(item) == type_integer) && i + 1 < memory::series_length(block) &&
-            word_is(*memory::cell_at(block, i + 1), "-")) {
+            word_is(*memory::cell_at(block, i + 1), fixed::sym_dash)) {
             if (i + 2 >= memory::series_length(block)) raise_error(err_cat::script, err_id::script::past_end);
             Cell end = *memory::cell_at(block, i + 2);
             if (type_of(end) != type_of(item)) text_errors::raise_invalid_arg(end);
@@ -198,7 +193,7 @@ void make_from(Cell& result, const Cell& spec_in, int kind) {
     Cell spec = spec_in;
     bool negated = false;
     if (type_of(spec) == type_block && memory::series_length(spec.w2) > spec.w1 &&
-        word_is(*memory::cell_at(spec.w2, spec.w1), "not")) {
+        word_is(*memory::cell_at(spec.w2, spec.w1), fixed::sym_not)) {
         negated = true;
         spec.w1 += 1;
         if (memory::series_length(spec.w2) > spec.w1 && type_of(*memory::cell_at(spec.w2, spec.w1)) == type_binary)
@@ -325,9 +320,9 @@ int32_t form(Cell* value, Cell* buf, Cell* part, int32_t budget) {
 
 namespace {
 
-// The owners table is not built yet: no bitset is owned, so there is no
-// owner to tell about a change.
-bool notify(const Cell& b, const char* word) { return string_t::notify_owner(b, word, 0, 0); }
+bool notify(const Cell& b, const char* word, const Cell* value = nullptr) {
+    return string_t::notify_owner(b, word, 0, 0, value);
+}
 
 }  // namespace
 
@@ -342,8 +337,9 @@ Cell* to(Cell* proto, Cell* spec, uint32_t type) {
 }
 
 Cell* reflect(Cell* value, Cell* field) {
-    if (!word_is(*field, "owned")) text_errors::raise_not_done();
-    *value = none_cell();  // no owners table yet: never owned
+    if (!word_is(*field, fixed::sym_owned)) text_errors::raise_not_done();
+    Cell* owner = owners::find_owner(node_of(*value));
+    *value = owner ? *owner : none_cell();
     return value;
 }
 
@@ -388,10 +384,10 @@ Cell* or_t() { return bitwise_action(5); }
 Cell* xor_t() { return bitwise_action(7); }
 
 Cell* insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append_flag) {
-    bool notified = notify(*series, "insert");
+    bool notified = notify(*series, "insert", value);
     uint32_t largest = 0;
     process_spec(*value, series, Mode::set, largest, 2);
-    if (notified) notify(*series, "inserted");
+    if (notified) notify(*series, "inserted", value);
     return series;
 }
 
@@ -429,10 +425,10 @@ Cell* poke(Cell* series, int32_t index, Cell* value, Cell* index_cell) {
     uint32_t t = type_of(*value);
     bool clearing = t == type_none || (t == type_logic && value->w1 == 0) || (t == type_integer && value->w2 == 0) ||
                     (t == type_float && cell_float(*value) == 0.0);
-    bool notified = notify(*series, "poke");
+    bool notified = notify(*series, "poke", value);
     uint32_t largest = 0;
     process_spec(*index_cell, series, clearing ? Mode::clear : Mode::set, largest, 2);
-    if (notified) notify(*series, "poked");
+    if (notified) notify(*series, "poked", value);
     return value;
 }
 
@@ -445,11 +441,17 @@ Cell* remove(Cell* series, Cell* part, Cell* key) {
     return series;
 }
 
+// The field `owned`: none drops the set's owner; a block of an object and a
+// word makes that object's field its owner.
 Cell* modify(Cell* target, Cell* field, Cell* value, bool case_) {
-    if (!word_is(*field, "owned")) return value;
-    // Dropping ownership of a set that no owner holds changes nothing;
-    // setting it needs the owners table, which is not built yet.
-    if (type_of(*value) != type_none) text_errors::raise_not_done();
+    if (!word_is(*field, fixed::sym_owned)) return value;
+    if (type_of(*value) == type_none) {
+        owners::clear_owned(*target);
+    } else if (type_of(*value) == type_block && memory::series_length(value->w2) >= value->w1 + 2) {
+        Cell owner = *memory::cell_at(value->w2, value->w1);
+        Cell word = *memory::cell_at(value->w2, value->w1 + 1);
+        if (type_of(owner) == type_object) owners::set_owned(*target, owner, word);
+    }
     return value;
 }
 

@@ -1,6 +1,7 @@
 // char!: helpers, actions and registration (see char.h).
 #include "datatypes/char.h"
 
+#include "datatypes/integer.h"
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
 #include "datatypes/text_codec.h"
@@ -16,7 +17,7 @@ using namespace registry;
 
 namespace {
 
-constexpr int32_t op_divide = 3;
+using integer_t::op_divide;
 
 // The code point of a number, checked against the code point range.
 uint32_t checked(int64_t n, const Cell& spec) {
@@ -36,9 +37,6 @@ uint32_t from_binary(const Cell& bin) {
     int32_t cp = unicode::utf8_decode_char(p, length);
     return uint32_t(cp);
 }
-
-// The integer arithmetic core; integer! is not built yet.
-int32_t integer_math(int32_t left, int32_t right, int32_t op, Cell* result) { text_errors::raise_not_done(); }
 
 }  // namespace
 
@@ -64,7 +62,7 @@ Cell* do_math(int32_t op) {
     // Every operation but divide gets a scratch cell, so that an overflow
     // shows as a float! result; a divide is truncated.
     Cell scratch{type_integer, 0, 0, 0};
-    int32_t r = integer_math(int32_t(base->w2), right, op, op == op_divide ? nullptr : &scratch);
+    int32_t r = integer_t::do_math_op(int32_t(base->w2), right, op, op == op_divide ? nullptr : &scratch);
     if (type_of(scratch) == type_float || r < 0 || uint32_t(r) > max_code_point)
         raise_error(err_cat::math, err_id::math::overflow);
     base->w2 = uint32_t(r);

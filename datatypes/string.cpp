@@ -11,6 +11,7 @@
 #include "datatypes/text_errors.h"
 #include "engine/stack.h"
 #include "runtime/case_tables.h"
+#include "runtime/fixed_words.h"
 #include "runtime/numeric.h"
 #include "runtime/series.h"
 #include "runtime/unicode.h"
@@ -96,10 +97,10 @@ int32_t mold_value(Cell& value, Cell& buffer, int32_t budget, bool limited) {
     return fn(&value, &buffer, false, false, false, limited ? &part : nullptr, budget, 0);
 }
 
-// The refinement is named by a text until words can be made here.
 void raise_invalid_refine_arg(const char* refinement, const Cell& argument) {
-    Cell name = new_text(uint32_t(std::strlen(refinement)));
-    append_text(name, refinement);
+    const Cell& name = std::strcmp(refinement, "skip") == 0      ? fixed::ref_skip
+                       : std::strcmp(refinement, "compare") == 0 ? fixed::ref_compare
+                                                                 : fixed::ref_part;
     raise_error(err_cat::script, err_id::script::invalid_refine_arg, &name, &argument);
 }
 

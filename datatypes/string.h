@@ -32,8 +32,8 @@ int32_t form_value(Cell& value, Cell& buffer, int32_t budget, bool limited);
 // The same through the mold action.
 int32_t mold_value(Cell& value, Cell& buffer, int32_t budget, bool limited);
 
-// Raises script error `invalid-refine-arg` naming the refinement (`part`,
-// `skip`, `compare`) and its argument.
+// Raises script error `invalid-refine-arg` naming the refinement ("part",
+// "skip" or "compare": /part, /skip, /compare) and its argument.
 [[noreturn]] void raise_invalid_refine_arg(const char* refinement, const Cell& argument);
 
 // ---- Case change -----------------------------------------------------------------

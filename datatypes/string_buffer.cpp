@@ -12,9 +12,11 @@
 #include "datatypes/registry.h"
 #include "datatypes/text_codec.h"
 #include "datatypes/text_errors.h"
+#include "datatypes/word.h"
 #include "engine/stack.h"
 #include "runtime/case_tables.h"
 #include "runtime/float_text.h"
+#include "runtime/owners.h"
 #include "runtime/platform.h"
 #include "runtime/series.h"
 #include "runtime/unicode.h"
@@ -553,13 +555,11 @@ bool match_at(Cell& input, const Cell& rule, int32_t case_flag) {
 
 // ---- Owner notification -------------------------------------------------------
 
-bool notify_owner(const Cell& series, const char* word, uint32_t position, uint32_t part) {
-    // No series can be owned before the owners table exists.
-    (void)series;
-    (void)word;
-    (void)position;
-    (void)part;
-    return false;
+bool notify_owner(const Cell& series, const char* word, uint32_t position, uint32_t part, const Cell* value) {
+    // Only an owned buffer has anyone to tell: the word is made only then.
+    if (!(buffer_of(series)->flags & memory::flag::owned)) return false;
+    Cell action = word_t::make_global(word);
+    return owners::notify_owner(series, action, value, int32_t(position), int32_t(part));
 }
 
 }  // namespace vyr::string_t

@@ -230,10 +230,13 @@ bool match_at(Cell& input, const Cell& rule, int32_t case_flag);
 
 // ---- Owner notification -------------------------------------------------------
 
-// Called before a change of a text with the action's word (`append`, ...)
-// and, when it answered true, after it with the word of the finished action
-// (`appended`, ...); answers whether the series has an owner to tell. Until
-// the owners table exists no series is owned and this answers false.
-bool notify_owner(const Cell& series, const char* word, uint32_t position, uint32_t part);
+// Called before a change of a text (or bitset) with the action's word
+// (`append`, ...) and, when it answered true, after it with the word of the
+// finished action (`appended`, ...); `value` is the material, when there is
+// one. Answers whether the series is owned; then the owner's
+// on-deep-change* handler has run, and it may have run Vyr code: callers
+// read their cells and buffers again afterwards.
+bool notify_owner(const Cell& series, const char* word, uint32_t position, uint32_t part,
+                  const Cell* value = nullptr);
 
 }  // namespace vyr::string_t

@@ -153,61 +153,57 @@ int32_t part_from_series(const Cell& s, const Cell& part, const char* refinement
 
 // ---- append, insert, change ---------------------------------------------------------
 
+// The owner's handler (run by a notification) may run Vyr code: the series
+// and the material are read from their argument cells after it, never from
+// copies made before.
+
 Cell* append(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append_flag) {
     Cell& s = *series;
-    Cell material = *value;
-    bool notified = append_flag && notify_owner(s, "append", buffer_length(s), 0);
+    bool notified = append_flag && notify_owner(s, "append", buffer_length(s), 0, value);
     uint32_t before = buffer_length(s);
-    append_material(s, material, part, only, PartRule::append, true);
+    append_material(s, *value, part, only, PartRule::append, true);
     if (buffer_length(s) == before) return series;
     repeat_tail(s, before, dup);
-    if (notified) notify_owner(s, "appended", before, buffer_length(s) - before);
+    if (notified) notify_owner(s, "appended", before, buffer_length(s) - before, value);
     s.w1 = 0;
     return series;
 }
 
 Cell* insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append_flag) {
     Cell& s = *series;
-    Cell material = *value;
-    uint32_t at = clamp(s);
-    bool notified = notify_owner(s, "insert", at, 0);
-    uint32_t before = buffer_length(s);
+    bool notified = notify_owner(s, "insert", clamp(s), 0, value);
+    uint32_t at = clamp(s), before = buffer_length(s);
     if (at == before) {
-        append(series, &material, part, only, dup, false);
+        append(series, value, part, only, dup, false);
         s.w1 = buffer_length(s);
-        if (notified) notify_owner(s, "inserted", at, buffer_length(s) - before);
-        return series;
+    } else {
+        append_material(s, *value, part, only, PartRule::insert, false);
+        repeat_tail(s, before, dup);
+        rotate_tail_to(s, at, before);
+        s.w1 = at + (buffer_length(s) - before);
     }
-    append_material(s, material, part, only, PartRule::insert, false);
-    repeat_tail(s, before, dup);
-    uint32_t added = buffer_length(s) - before;
-    rotate_tail_to(s, at, before);
-    s.w1 = std::min(at + added, buffer_length(s));
-    if (notified) notify_owner(s, "inserted", at, added);
+    if (notified) notify_owner(s, "inserted", at, buffer_length(s) - before, value);
     return series;
 }
 
 Cell* change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
     Cell& s = *series;
-    Cell material = *value;
-    uint32_t at = clamp(s);
-    bool notified = notify_owner(s, "change", at, 0);
-    uint32_t before = buffer_length(s);
+    bool notified = notify_owner(s, "change", clamp(s), 0, value);
+    uint32_t at = clamp(s), before = buffer_length(s);
+    uint32_t added;
     if (at == before) {
-        append(series, &material, unlimited, only, dup, false);
-        s.w1 = buffer_length(s);
-        if (notified) notify_owner(s, "changed", at, buffer_length(s) - before);
-        return series;
+        append(series, value, unlimited, only, dup, false);
+        added = buffer_length(s) - before;
+    } else {
+        append_material(s, *value, unlimited, only, PartRule::none, false);
+        repeat_tail(s, before, dup);
+        added = buffer_length(s) - before;
+        uint32_t replaced = std::min(part < 0 ? added : uint32_t(part), before - at);
+        rotate_tail_to(s, at, before);
+        remove_chars(s, at + added, replaced);
     }
-    append_material(s, material, unlimited, only, PartRule::none, false);
-    repeat_tail(s, before, dup);
-    uint32_t added = buffer_length(s) - before;
-    uint32_t replaced = part < 0 ? added : uint32_t(part);
-    replaced = std::min(replaced, before - at);
-    rotate_tail_to(s, at, before);
-    remove_chars(s, at + added, replaced);
     s.w1 = std::min(at + added, buffer_length(s));
-    if (notified) notify_owner(s, "changed", at, added);
+    if (notified) notify_owner(s, "changed", at, added, value);
     return series;
 }
 
@@ -457,6 +453,7 @@ Cell* sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, b
     }
     bool notified = notify_owner(s, "sort", start, uint32_t(count));
     SeriesBuffer* b = buffer_of(s);
+    count = std::min<int64_t>(count, int64_t(b->length()) - std::min(start, b->length()));
     unsigned unit = b->unit();
     sort::CompareFn compare = unit == 1 ? sort_compare_1 : unit == 2 ? sort_compare_2 : sort_compare_4;
     if (!unicode::valid_unit_width(unit)) unicode::bad_unit_width();
@@ -478,8 +475,10 @@ Cell* swap(Cell* a, Cell* b) {
     if (!string_like_q(type_of(*b)) && type_of(*b) != type_binary) text_errors::raise_invalid_arg(*b);
     if (at_tail_q(*a) || at_tail_q(*b)) return a;
     uint32_t ia = clamp(*a), ib = clamp(*b);
-    bool na = notify_owner(*a, "swap", ia, 1);
-    bool nb = notify_owner(*b, "swap", ib, 1);
+    bool na = notify_owner(*a, "swap", ia, 1, b);
+    bool nb = notify_owner(*b, "swap", ib, 1, a);
+    if (at_tail_q(*a) || at_tail_q(*b)) return a;  // a handler emptied one of them
+    ia = clamp(*a), ib = clamp(*b);
     uint32_t ca = char_at(*a, ia), cb = char_at(*b, ib);
     set_code_point(node_of(*a), ia, cb);
     set_code_point(node_of(*b), ib, ca);
@@ -515,6 +514,17 @@ Cell* take(Cell* series, Cell* part, bool deep, bool last) {
         from = last ? len - n : idx;
     }
     bool notified = notify_owner(s, "take", from, n);
+    if (notified) {
+        // The handler may have changed the series: take what is still there.
+        s = *series;
+        len = buffer_length(s);
+        from = std::min(from, len);
+        n = std::min(n, len - from);
+        if (!part && n == 0) {
+            *series = none_cell();
+            return series;
+        }
+    }
     if (part) {
         Cell taken = make_cell(series::copy_series_part(node_of(s), from, n), 0, type_of(s));
         remove_chars(s, from, n);

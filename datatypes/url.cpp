@@ -8,6 +8,7 @@
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
 #include "datatypes/text_errors.h"
+#include "datatypes/word.h"
 #include "runtime/unicode.h"
 
 namespace vyr::url_t {
@@ -177,11 +178,10 @@ Cell* to(Cell* proto, Cell* spec_cell, uint32_t type) {
 Cell* path_access(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* grand_parent, Cell* previous,
                   int32_t index, bool case_, bool get, bool tail, bool event) {
     if (value) raise_error(err_cat::script, err_id::script::bad_path_set, path, element);
-    if (type_of(*element) == type_get_word) text_errors::raise_not_done();  // word values are not built yet
+    Cell el = type_of(*element) == type_get_word ? *word_t::get(*element) : *element;
     Cell url = *parent;
     uint32_t ulen = string_t::length_at(url);
     Cell joined = new_text(ulen + 16);
-    Cell el = *element;
     string_t::form_value(el, joined, INT32_MAX, false);
     bool url_slash = ulen > 0 && string_t::char_at(url, url.w1 + ulen - 1) == '/';
     bool element_slash = string_t::buffer_length(joined) > 0 && string_t::char_at(joined, 0) == '/';

@@ -6,6 +6,7 @@
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
 #include "datatypes/text_errors.h"
+#include "datatypes/word.h"
 #include "engine/stack.h"
 #include "runtime/series.h"
 #include "tests/unit/fixture.h"
@@ -214,4 +215,62 @@ TEST_F(BitsetErrorTest, Errors) {
     Cell bin = bytes("\x01", 1);
     Cell nested = block({bin});
     EXPECT_RAISES(bs::make_from(b, nested, 0), err_cat::internal, err_id::internal::not_done);
+}
+
+// ---- Blocks with ranges and `not` ------------------------------------------------------
+
+TEST_F(BitsetTest, RangesAndNot) {
+    Cell dash = word_t::make_global("-"), no = word_t::make_global("not");
+    Cell abc = make(block({chr('a'), dash, chr('c')}));
+    EXPECT_TRUE(has(abc, 'a'));
+    EXPECT_TRUE(has(abc, 'b'));
+    EXPECT_TRUE(has(abc, 'c'));
+    EXPECT_FALSE(has(abc, 'd'));
+    Cell mixed = make(block({integer(1), dash, integer(3), chr('z'), text("XY")}));
+    for (uint32_t n : {1u, 2u, 3u, uint32_t('z'), uint32_t('X'), uint32_t('Y')}) EXPECT_TRUE(has(mixed, n)) << n;
+    EXPECT_FALSE(has(mixed, 0));
+
+    Cell not_a = make(block({no, chr('A')}));
+    EXPECT_EQ(mold(not_a), "make bitset! [not #{000000000000000040}]");
+    EXPECT_FALSE(has(not_a, 'A'));
+    EXPECT_TRUE(has(not_a, 'B'));
+    EXPECT_TRUE(has(not_a, 72));
+    Cell not_bytes = make(block({no, bytes("\xF0", 1)}));
+    EXPECT_EQ(bs::bits(not_bytes)[0], 0x0F);
+    EXPECT_TRUE(bs::complemented_q(not_bytes));
+    EXPECT_EQ(mold(not_bytes), "make bitset! [not #{F0}]");
+
+    // Finding a block: every item must be a member.
+    auto find = registry::action<registry::action_sig::find>(type_bitset, registry::slot_find);
+    Cell v = abc, range = block({chr('a'), dash, chr('c')});
+    find(&v, &range, nullptr, false, false, false, false, nullptr, nullptr, false, false, false, false);
+    EXPECT_EQ(type_of(v), uint32_t(type_logic));
+    v = abc;
+    Cell wider = block({chr('a'), dash, chr('d')});
+    find(&v, &wider, nullptr, false, false, false, false, nullptr, nullptr, false, false, false, false);
+    EXPECT_EQ(type_of(v), uint32_t(type_none));
+}
+
+TEST_F(BitsetErrorTest, BadRanges) {
+    Cell dash = word_t::make_global("-"), b;
+    Cell down = block({chr('c'), dash, chr('a')});
+    EXPECT_RAISES(bs::make_from(b, down, 0), err_cat::script, err_id::script::past_end);
+    Cell open = block({chr('a'), dash});
+    EXPECT_RAISES(bs::make_from(b, open, 0), err_cat::script, err_id::script::past_end);
+    Cell mixed = block({chr('a'), dash, integer(3)});
+    EXPECT_RAISES(bs::make_from(b, mixed, 0), err_cat::script, err_id::script::invalid_arg);
+    Cell negative = block({integer(-1)});
+    EXPECT_RAISES(bs::make_from(b, negative, 0), err_cat::script, err_id::script::out_of_range);
+}
+
+TEST_F(BitsetTest, ReflectAndModifyOwned) {
+    Cell set = make(chr('a')), owned = word_t::make_global("owned");
+    auto reflect = registry::action<registry::action_sig::reflect>(type_bitset, registry::slot_reflect);
+    Cell v = set;
+    reflect(&v, &owned);
+    EXPECT_EQ(type_of(v), uint32_t(type_none));
+    auto modify = registry::action<registry::action_sig::modify>(type_bitset, registry::slot_modify);
+    Cell none{type_none, 0, 0, 0};
+    modify(&set, &owned, &none, false);
+    EXPECT_FALSE(memory::buffer_of(set.w2)->flags & memory::flag::owned);
 }

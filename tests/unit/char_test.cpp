@@ -5,6 +5,7 @@
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
 #include "datatypes/text_errors.h"
+#include "engine/stack.h"
 #include "tests/unit/fixture.h"
 #include "tests/unit/text_util.h"
 
@@ -93,4 +94,59 @@ TEST_F(CharTest, CompareWithCharsAndIntegers) {
     Cell s = text("a");
     EXPECT_EQ(compare(&a, &s, op_equal), not_comparable);
     EXPECT_EQ(compare(&a, &s, op_find), 1);
+}
+
+// ---- Arithmetic through the integer core --------------------------------------------
+
+namespace {
+// Runs a char! action on two operands at a fresh argument base; answers the result.
+Cell math(registry::Slot slot, const Cell& a, const Cell& b) {
+    stack::Mark mark;
+    Cell* base = stack::push_copy(a);
+    stack::push_copy(b);
+    stack::set_arg_base(base);
+    Cell r = *registry::action<registry::action_sig::direct>(type_char, slot)();
+    mark.restore();
+    return r;
+}
+}  // namespace
+
+TEST_F(CharTest, ArithmeticStaysAChar) {
+    using namespace registry;
+    struct Case {
+        Slot slot;
+        uint32_t cp;
+        Cell other;
+        uint32_t expected;
+    } cases[] = {
+        {slot_add, 'a', te::integer_cell(1), 'b'},
+        {slot_subtract, 'b', char_t::make_cell(1), 'a'},
+        {slot_divide, 'a', te::integer_cell(2), '0'},  // truncated, not float
+        {slot_multiply, '!', te::integer_cell(2), 'B'},
+        {slot_remainder, 'a', te::integer_cell(10), 7},
+        {slot_or_t, 'A', te::integer_cell(32), 'a'},
+        {slot_and_t, 'a', te::integer_cell(0x5F), 'A'},
+        {slot_xor_t, 'a', te::integer_cell(32), 'A'},
+    };
+    for (const auto& c : cases) {
+        Cell r = math(c.slot, char_t::make_cell(c.cp), c.other);
+        EXPECT_EQ(type_of(r), uint32_t(type_char)) << c.slot;
+        EXPECT_EQ(r.w2, c.expected) << c.slot;
+    }
+    Cell f{type_float, 0, 0, 0};
+    set_cell_float(f, 1.9);
+    EXPECT_EQ(math(slot_add, char_t::make_cell('a'), f).w2, uint32_t('b'));
+}
+
+TEST_F(CharErrorTest, ArithmeticOutOfRange) {
+    using namespace registry;
+    EXPECT_RAISES(math(slot_subtract, char_t::make_cell('a'), te::integer_cell(98)), err_cat::math,
+                  err_id::math::overflow);
+    EXPECT_RAISES(math(slot_add, char_t::make_cell(0x10FFFF), te::integer_cell(1)), err_cat::math,
+                  err_id::math::overflow);
+    EXPECT_RAISES(math(slot_multiply, char_t::make_cell(0x10FFFF), te::integer_cell(0x10FFFF)), err_cat::math,
+                  err_id::math::overflow);
+    EXPECT_RAISES(math(slot_divide, char_t::make_cell('a'), te::integer_cell(0)), err_cat::math,
+                  err_id::math::zero_divide);
+    EXPECT_RAISES(math(slot_add, char_t::make_cell('a'), text("x")), err_cat::script, err_id::script::invalid_type);
 }

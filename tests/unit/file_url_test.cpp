@@ -7,6 +7,7 @@
 #include "datatypes/string.h"
 #include "datatypes/text_errors.h"
 #include "datatypes/url.h"
+#include "datatypes/word.h"
 #include "runtime/platform.h"
 #include "runtime/series.h"
 #include "tests/unit/fixture.h"
@@ -95,11 +96,11 @@ TEST_F(FileUrlTest, UrlFromABlockOfParts) {
     Cell result;
     Cell parts = block({text("http"), text("example.com"), te::integer_cell(8080), text("index")});
     auto to = registry::action<registry::action_sig::make>(type_url, registry::slot_to);
-    // integer! forms through its own module; without it this case waits.
-    if (registry::get_action(type_integer, registry::slot_form)) {
-        to(&result, &parts, type_url);
-        EXPECT_EQ(utf8_of(result), "http://example.com:8080/index");
-    }
+    to(&result, &parts, type_url);
+    EXPECT_EQ(utf8_of(result), "http://example.com:8080/index");
+    Cell words = block({word_t::make_global("http"), text("host"), te::integer_cell(81)});
+    to(&result, &words, type_url);
+    EXPECT_EQ(utf8_of(result), "http://host:81");
     Cell paths = block({text("ftp"), text("host"), text("a"), text("b")});
     to(&result, &paths, type_url);
     EXPECT_EQ(type_of(result), uint32_t(type_url));

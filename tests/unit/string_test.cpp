@@ -8,6 +8,10 @@
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
 #include "datatypes/text_errors.h"
+#include "datatypes/context.h"
+#include "datatypes/symbol.h"
+#include "runtime/fixed_words.h"
+#include "runtime/owners.h"
 #include "runtime/series.h"
 #include "tests/unit/fixture.h"
 #include "tests/unit/text_util.h"
@@ -142,6 +146,17 @@ TEST_F(StringTest, MakeAndTo) {
     st::to(&result, &b, type_string);
     EXPECT_EQ(utf8_of(result), "abcd");
     EXPECT_EQ(result.w1, 0u);
+
+    Cell mixed = block({integer(1), text("a"), chr('b')});
+    st::to(&result, &mixed, type_string);
+    EXPECT_EQ(utf8_of(result), "1ab");
+
+    // A refinement: formed for string!, molded for the other text types.
+    st::to(&result, &fixed::ref_part, type_string);
+    EXPECT_EQ(utf8_of(result), "part");
+    st::to(&result, &fixed::ref_part, type_file);
+    EXPECT_EQ(type_of(result), uint32_t(type_file));
+    EXPECT_EQ(utf8_of(result), "/part");
 
     // A binary!: its bytes from the index as UTF-8.
     Cell bin;
@@ -370,6 +385,8 @@ TEST_F(StringErrorTest, FindErrors) {
     Cell other = text("abc");
     EXPECT_RAISES(st::find(&s, &a, &other, false, false, false, false, nullptr, nullptr, false, false, false, false),
                   err_cat::script, err_id::script::invalid_refine_arg);
+    EXPECT_EQ(type_of(errors::last_error().args[0]), uint32_t(type_refinement));  // /part
+    EXPECT_EQ(errors::last_error().args[0].w2, fixed::ref_part.w2);
 }
 
 TEST_F(StringTest, SelectAnswersTheCharacterAfterTheMatch) {
@@ -568,4 +585,37 @@ TEST_F(StringTest, ChangeCase) {
 TEST_F(StringErrorTest, ChangeCasePartFromAnotherSeries) {
     Cell s = text("abc"), other = text("abc");
     EXPECT_RAISES(st::change_case(&s, &other, true), err_cat::script, err_id::script::invalid_refine_arg);
+}
+
+// ---- Owner notification --------------------------------------------------------------
+
+namespace {
+std::vector<std::string> heard;  // the action words the owner was told, in order
+
+void hear(Cell*, Cell*, Cell*, Cell* action, Cell*, int32_t, int32_t) {
+    heard.push_back(std::string(symbol_t::name(int32_t(action->w2))));
+}
+}  // namespace
+
+TEST_F(StringTest, ChangesOfAnOwnedTextAreToldToItsOwner) {
+    Cell s = text("abc");
+    NodeId ctx = context_t::make(2, false, true, no_node, context_t::kind_object);
+    Cell field_word{type_word, 0, uint32_t(symbol_t::make("field")), uint32_t(-1)};
+    context_t::put_word_value(ctx, field_word, s);
+    Cell owner{type_object, ctx, 0, memory::alloc_cells(1)};  // with an event record
+    *context_t::self_slot(ctx) = owner;
+    owners::set_owned(s, owner, *context_t::word_at(ctx, 0));
+    owners::set_fire_on_deep_change(hear);
+    heard.clear();
+    Cell x = chr('x'), two = integer(2);
+    st::append(&s, &x, -1, false, 1, true);
+    st::insert(&s, &x, -1, false, 1, false);
+    st::sort(&s, false, nullptr, nullptr, nullptr, false, false, false);
+    Cell taken = s;  // take answers in its series cell
+    st::take(&taken, &two, false, false);
+    st::change_case(&s, nullptr, true);
+    owners::set_fire_on_deep_change(nullptr);
+    std::vector<std::string> expected = {"append", "appended", "insert", "inserted", "sort",
+                                         "sorted", "take",     "taken",    "uppercase"};
+    EXPECT_EQ(heard, expected);
 }
