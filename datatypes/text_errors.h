@@ -23,7 +23,8 @@ inline Cell integer_cell(int32_t n) { return Cell{type_integer, 0, uint32_t(n), 
     raise_error(err_cat::script, err_id::script::invalid_arg, &value);
 }
 [[noreturn]] inline void raise_bad_refines() { raise_error(err_cat::script, err_id::script::bad_refines); }
-// `bad-to-arg` / `bad-make-arg`: the datatype that was asked for, then the spec.
+// `bad-to-arg` / `bad-make-arg`: the datatype asked for, then the value it
+// was to be made from.
 [[noreturn]] inline void raise_bad_to_arg(uint32_t type, const Cell& spec) {
     Cell dt = datatype_cell(type);
     raise_error(err_cat::script, err_id::script::bad_to_arg, &dt, &spec);
