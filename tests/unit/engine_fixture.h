@@ -62,6 +62,7 @@ protected:
         collector::set_stress(false);
         frames::set_frame_top(frames::bottom());
         frames::clear_error_frame();
+        frames::set_markers({});
         RuntimeTest::TearDown();
     }
 };
