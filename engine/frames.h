@@ -197,10 +197,10 @@ void clear_error_frame();
 // bound word cell.
 const Cell* frame_word_value(const Frame& f);
 const Cell* word_value(const Cell& word);
-// The n-th (from 0) word!, lit-word!, get-word! or refinement! in the spec
-// block of the callable now being called (the calling word's value); none
-// when that value is not callable or its spec block is shorter. Names the argument in
-// `expect-arg` errors.
+// Word n (from 0) among the word!, lit-word!, get-word! and refinement!
+// values of the called callable's spec block (the calling word's value);
+// none when that value is not callable or its spec block is shorter. Names
+// the argument in `expect-arg` errors.
 Cell spec_word_at(uint32_t n);
 // Appends, for each non-marker frame from the innermost down to (not
 // including) the bottom frame, the word of its symbol (bound in the frame's
