@@ -1,0 +1,676 @@
+// series!: the generic series actions, addressed through the buffer's unit
+// width so that one implementation serves cells, text, bytes and vectors.
+#include "datatypes/series.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "datatypes/registry.h"
+#include "datatypes/series_internal.h"
+#include "engine/random.h"
+#include "engine/stack.h"
+#include "runtime/sort.h"
+#include "runtime/unicode.h"
+
+namespace vyr::series_t {
+
+using memory::buffer_of;
+using memory::SeriesBuffer;
+
+// ---- Errors and small values -------------------------------------------------
+
+Cell refinement_word(Refinement) { return cells::none(); }
+
+void raise_not_done() { raise_error(err_cat::internal, err::not_done); }
+void raise_out_of_range(const Cell& value) { raise_error(err_cat::script, err::out_of_range, &value); }
+void raise_invalid_arg(const Cell& value) { raise_error(err_cat::script, err::invalid_arg, &value); }
+void raise_invalid_refine_arg(Refinement r, const Cell& value) {
+    Cell word = refinement_word(r);
+    raise_error(err_cat::script, err::invalid_refine_arg, &word, &value);
+}
+void raise_bad_refines() { raise_error(err_cat::script, err::bad_refines); }
+
+int32_t cell_to_int(const Cell& c) {
+    if (type_of(c) != type_float) return int32_t(c.w2);
+    double d = cell_float(c);
+    if (!(d >= -2147483648.0 && d <= 2147483647.0)) raise_out_of_range(c);  // NaN fails both
+    return int32_t(d);
+}
+
+// ---- Going through the action table -------------------------------------------
+
+int32_t compare_cells(Cell a, Cell b, int32_t op) {
+    uint32_t t = type_of(a);
+    switch (t) {
+        case type_logic:
+            if (type_of(b) != type_logic) return registry::not_comparable;
+            return int32_t(a.w1) - int32_t(b.w1);
+        case type_native: case type_action: case type_op: case type_function: case type_routine: {
+            if (t != type_of(b)) return registry::not_comparable;
+            uint32_t x[3] = {a.w1, a.w2, a.w3}, y[3] = {b.w1, b.w2, b.w3};
+            for (int i = 0; i < 3; ++i)
+                if (x[i] != y[i]) return x[i] < y[i] ? -1 : 1;
+            return 0;
+        }
+        default: break;
+    }
+    auto compare = registry::action<registry::action_sig::compare>(t, registry::slot_compare);
+    if (!compare) return registry::not_comparable;
+    return compare(&a, &b, op);
+}
+
+int32_t mold_value(Cell value, Cell* buffer, bool only, bool all, bool flat, Cell* part, int32_t budget,
+                   int32_t indent) {
+    auto mold = registry::action<registry::action_sig::mold>(type_of(value), registry::slot_mold);
+    if (!mold) raise_not_done();
+    return mold(&value, buffer, only, all, flat, part, budget, indent);
+}
+
+int32_t form_value(Cell value, Cell* buffer, Cell* part, int32_t budget) {
+    auto form = registry::action<registry::action_sig::form>(type_of(value), registry::slot_form);
+    if (!form) raise_not_done();
+    return form(&value, buffer, part, budget);
+}
+
+void copy_in_place(Cell& cell, bool deep, Cell* types) {
+    auto copy = registry::action<registry::action_sig::copy>(type_of(cell), registry::slot_copy);
+    if (copy) copy(&cell, &cell, nullptr, deep, types);
+}
+
+// ---- The mold buffer --------------------------------------------------------------
+
+int32_t emit(Cell* buffer, const char* text, int32_t budget) {
+    size_t n = std::strlen(text);
+    NodeId out = node_of(*buffer);
+    uint32_t width = buffer_of(out)->unit();
+    uint8_t* p = series::alloc_tail_bytes(out, uint32_t(n * width));
+    for (size_t i = 0; i < n; ++i) unicode::store_unit(p, i, width, uint8_t(text[i]));
+    return budget - int32_t(n);
+}
+
+int32_t emit_indent(Cell* buffer, int32_t level, int32_t budget) {
+    for (int32_t i = 0; i < level; ++i) emit(buffer, "    ", 0);
+    return budget - 4 * level;
+}
+
+int32_t last_char(const Cell& buffer) {
+    SeriesBuffer* b = buffer_of(node_of(buffer));
+    uint32_t n = b->length();
+    return n ? int32_t(unicode::load_unit(b->head_ptr(), n - 1, b->unit())) : -1;
+}
+
+bool typeset_has(const Cell& typeset, uint32_t type) {
+    uint8_t bytes[12];
+    std::memcpy(bytes, &typeset.w1, sizeof bytes);
+    return type < 96 && (bytes[type >> 3] & (0x80u >> (type & 7)));
+}
+
+// ---- Reading a series value ------------------------------------------------
+
+bool at_tail_q(const Cell& v) { return index_of(v) >= buffer_length(v); }
+
+int32_t buffer_length(const Cell& v) { return int32_t(memory::series_length(node_of(v))); }
+
+bool advance(Cell& v, int32_t n) {
+    int64_t wanted = int64_t(index_of(v)) + n;
+    int32_t len = buffer_length(v);
+    if (wanted <= len && wanted >= 0) set_index(v, int32_t(wanted));
+    return wanted >= len;
+}
+
+int32_t length_at(Cell& v, bool from_head) {
+    int32_t len = buffer_length(v);
+    if (from_head) return len;
+    int32_t i = index_of(v);
+    if (i > len) {
+        set_index(v, len);
+        return 0;
+    }
+    return len - std::max(i, 0);
+}
+
+int32_t offset_index(const Cell& v, int32_t offset, int32_t base) {
+    int64_t i = int64_t(index_of(v)) + offset - (base && offset >= 1 ? 1 : 0);
+    int64_t len = buffer_length(v);
+    return int32_t(std::clamp<int64_t>(i, 0, len));
+}
+
+// ---- Kinds of series ---------------------------------------------------------
+
+bool block_family_q(uint32_t type) {
+    switch (type) {
+        case type_block: case type_paren: case type_path: case type_lit_path: case type_set_path:
+        case type_get_path: case type_hash: return true;
+        default: return false;
+    }
+}
+
+bool text_family_q(uint32_t type) {
+    switch (type) {
+        case type_string: case type_file: case type_url: case type_tag: case type_email: case type_ref: return true;
+        default: return false;
+    }
+}
+
+bool series_type_q(uint32_t type) {
+    return block_family_q(type) || text_family_q(type) || type == type_binary || type == type_vector ||
+           type == type_image;
+}
+
+// ---- Elements ----------------------------------------------------------------
+
+void element_at(const Cell& series, uint32_t i, Cell& out) {
+    uint32_t type = type_of(series);
+    SeriesBuffer* b = buffer_of(node_of(series));
+    if (block_family_q(type) || type == type_map) {
+        out = b->cells()[i];
+    } else if (text_family_q(type)) {
+        out = cells::character(unicode::load_unit(b->head_ptr(), i, b->unit()));
+    } else if (type == type_binary) {
+        out = cells::integer(b->head_ptr()[i]);
+    } else {
+        raise_not_done();  // vector! and image! elements come with their own modules
+    }
+}
+
+namespace {
+
+// Stores a code point into unit i of a text buffer. A code point wider
+// than the buffer's units needs the string layer's widening, which is not
+// built yet.
+void store_code_point(const Cell& series, uint32_t i, uint32_t cp) {
+    SeriesBuffer* b = buffer_of(node_of(series));
+    if (unicode::unit_width_of(cp) > b->unit()) raise_not_done();
+    unicode::store_unit(b->head_ptr(), i, b->unit(), cp);
+}
+
+// hash! keeps its table in step with every change of its cells; the table
+// operations are not built yet, so changes to a hash! stop here.
+void hash_pending(const Cell& series) {
+    if (type_of(series) == type_hash) raise_not_done();
+}
+
+uint8_t* unit_ptr(const Cell& series, uint32_t i) {
+    SeriesBuffer* b = buffer_of(node_of(series));
+    return b->head_ptr() + size_t(i) * b->unit();
+}
+
+// Removes `count` units at unit `at`, closing the gap (the caller has cut
+// the range to the buffer).
+void remove_units(const Cell& series, uint32_t at, uint32_t count) {
+    SeriesBuffer* b = buffer_of(node_of(series));
+    uint32_t unit = b->unit();
+    uint8_t* p = b->head_ptr() + size_t(at) * unit;
+    std::memmove(p, p + size_t(count) * unit, b->tail_ptr() - (p + size_t(count) * unit));
+    b->tail -= count * unit;
+}
+
+Cell& arg(int i) { return stack::arg_base()[i]; }
+
+// The owner side of notification. The owners table is not built yet, so no
+// series has an owner: nothing is announced.
+bool notify_owner(const Cell&, Change, bool, const Cell*, int32_t, int32_t) { return false; }
+
+}  // namespace
+
+// ---- Owner notification ------------------------------------------------------
+
+const char* change_word(Change c, bool after) {
+    static const char* const words[][2] = {
+        {"append", "appended"}, {"insert", "inserted"}, {"change", "changed"}, {"clear", "cleared"},
+        {"move", "moved"},      {"poke", "poked"},      {"put", "put-ed"},     {"remove", "removed"},
+        {"random", "randomized"}, {"reverse", "reversed"}, {"sort", "sorted"}, {"swap", "swaped"},
+        {"take", "taken"},      {"trim", "trimmed"},
+    };
+    return words[uint32_t(c)][after ? 1 : 0];
+}
+
+bool notify_before(const Cell& series, Change c, const Cell* value, int32_t position, int32_t part) {
+    if (!(buffer_of(node_of(series))->flags & memory::flag::owned)) return false;
+    return notify_owner(series, c, false, value, position, part);
+}
+
+void notify_after(const Cell& series, Change c, const Cell* value, int32_t position, int32_t part) {
+    notify_owner(series, c, true, value, position, part);
+}
+
+// ---- Shared pieces -----------------------------------------------------------
+
+int32_t part_count(const Cell& series, const Cell& part) {
+    uint32_t t = type_of(part);
+    if (t == type_integer || t == type_float) return cell_to_int(part);
+    if (t != type_of(series) || node_of(part) != node_of(series)) raise_invalid_refine_arg(Refinement::part, part);
+    return int32_t(int64_t(index_of(part)) - index_of(series));
+}
+
+void copy_units(const Cell& like, uint32_t from, uint32_t count, Cell& out) {
+    NodeId copy = series::copy_series_part(node_of(like), from, count);
+    uint32_t type = type_of(like);
+    uint32_t w3 = type == type_vector ? like.w3 : 0;
+    out = Cell{type, 0, copy, w3};
+}
+
+// ---- Navigation ------------------------------------------------------------
+
+Cell* head() {
+    set_index(arg(0), 0);
+    return &arg(0);
+}
+
+Cell* tail() {
+    set_index(arg(0), buffer_length(arg(0)));
+    return &arg(0);
+}
+
+Cell* next() {
+    advance(arg(0), 1);
+    return &arg(0);
+}
+
+Cell* back() {
+    if (index_of(arg(0)) > 0) set_index(arg(0), index_of(arg(0)) - 1);
+    return &arg(0);
+}
+
+namespace {
+Cell* move_to_offset(int32_t base) {
+    Cell& offset = arg(1);
+    if (type_of(offset) != type_integer) raise_invalid_arg(offset);
+    set_index(arg(0), offset_index(arg(0), cells::integer_of(offset), base));
+    return &arg(0);
+}
+}  // namespace
+
+Cell* at() { return move_to_offset(1); }
+Cell* skip() { return move_to_offset(0); }
+
+Cell* head_q() {
+    arg(0) = cells::logic(index_of(arg(0)) == 0);
+    return &arg(0);
+}
+
+Cell* tail_q() {
+    arg(0) = cells::logic(at_tail_q(arg(0)));
+    return &arg(0);
+}
+
+Cell* index_q() {
+    arg(0) = cells::integer(index_of(arg(0)) + 1);
+    return &arg(0);
+}
+
+int32_t length_q(Cell* value) { return length_at(*value); }
+
+// ---- pick and poke -----------------------------------------------------------
+
+namespace {
+// The unit that pick and poke address for n, or -1 when there is none:
+// index + n - 1 for n above 0, index + n below 0; nothing for 0.
+int64_t element_position(const Cell& series, int32_t n) {
+    if (n == 0) return -1;
+    int64_t pos = int64_t(index_of(series)) + n - (n > 0 ? 1 : 0);
+    if (pos < 0 || pos >= buffer_length(series)) return -1;
+    return pos;
+}
+}  // namespace
+
+// Answers the element cell inside a cell buffer (the caller copies it), or
+// the series cell turned into the element or into none.
+Cell* pick(Cell* series, int32_t index, Cell*) {
+    int64_t pos = element_position(*series, index);
+    if (pos < 0) {
+        *series = cells::none();
+        return series;
+    }
+    if (block_family_q(type_of(*series))) return buffer_of(node_of(*series))->cells() + pos;
+    element_at(*series, uint32_t(pos), *series);
+    return series;
+}
+
+Cell* poke(Cell* series, int32_t index, Cell* value, Cell*) {
+    int64_t pos = element_position(*series, index);
+    if (pos < 0) raise_out_of_range(cells::integer(index));
+    uint32_t type = type_of(*series);
+    bool text = text_family_q(type);
+    if (text && type_of(*value) != type_char) raise_invalid_arg(*value);
+    if (!block_family_q(type) && !text) raise_not_done();  // binary! and vector! store by their own rules
+    hash_pending(*series);
+    bool owned = notify_before(*series, Change::poke, value, int32_t(pos), 1);
+    pos = element_position(*series, index);  // the owner's handler may have changed the series
+    if (pos >= 0) {
+        if (text) store_code_point(*series, uint32_t(pos), value->w2);
+        else buffer_of(node_of(*series))->cells()[pos] = *value;
+    }
+    if (owned) notify_after(*series, Change::poke, value, int32_t(pos), 1);
+    return value;
+}
+
+// ---- clear, remove -----------------------------------------------------------
+
+Cell* clear(Cell* series) {
+    int32_t index = std::max(index_of(*series), 0);
+    int32_t count = buffer_length(*series) - index;
+    if (count < 1) return series;
+    hash_pending(*series);
+    bool owned = notify_before(*series, Change::clear, nullptr, index, count);
+    SeriesBuffer* b = buffer_of(node_of(*series));
+    if (uint32_t(index) < b->length()) b->tail = b->head + uint32_t(index) * b->unit();
+    if (owned) notify_after(*series, Change::clear, nullptr, index, count);
+    return series;
+}
+
+namespace {
+// The registry's find with /case, from the series' index: the position of
+// the key, or -1.
+int32_t find_key(const Cell& series, Cell* key) {
+    auto find = registry::action<registry::action_sig::find>(type_of(series), registry::slot_find);
+    if (!find) raise_not_done();
+    Cell* top = stack::top();
+    Cell* found = stack::push_copy(series);
+    stack::push_copy(*key);
+    Cell* answer = find(found, top + 1, nullptr, false, true, false, false, nullptr, nullptr, false, false, false,
+                        false);
+    int32_t pos = type_of(*answer) == type_none ? -1 : index_of(*answer);
+    stack::set_top(top);
+    return pos;
+}
+}  // namespace
+
+Cell* remove(Cell* series, Cell* part, Cell* key) {
+    int32_t position = std::max(index_of(*series), 0);
+    int32_t count = 1;
+    if (key) {
+        position = find_key(*series, key);
+        if (position < 0) {
+            *series = cells::none();
+            return series;
+        }
+        count = 2;
+    } else if (part) {
+        count = part_count(*series, *part);
+    }
+    int32_t len = buffer_length(*series);
+    if (count < 1 || position >= len) return series;
+    hash_pending(*series);
+    bool owned = notify_before(*series, Change::remove, nullptr, position, count);
+    len = buffer_length(*series);
+    if (position < len) {
+        if (int64_t(position) + count >= len) {
+            SeriesBuffer* b = buffer_of(node_of(*series));
+            b->tail = b->head + uint32_t(position) * b->unit();
+        } else {
+            remove_units(*series, uint32_t(position), uint32_t(count));
+        }
+    }
+    if (owned) notify_after(*series, Change::remove, nullptr, position, count);
+    return series;
+}
+
+// ---- take ----------------------------------------------------------------------
+
+// Every take answers a buffer of its own, also the one-element take without
+// /part: an answer kept by the caller is never touched by a later take.
+Cell* take(Cell* series, Cell* part, bool deep, bool last) {
+    Cell s = *series;
+    int32_t length = length_at(s);
+    if (length == 0) {
+        *series = cells::none();
+        return series;
+    }
+    int32_t index = std::max(index_of(s), 0);
+    int64_t count = 1;
+    if (part) {
+        if (type_of(*part) == type_integer || type_of(*part) == type_float) {
+            count = cell_to_int(*part);
+        } else {
+            if (type_of(*part) != type_of(s) || node_of(*part) != node_of(s))
+                raise_invalid_refine_arg(Refinement::part, *part);
+            int32_t p = index_of(*part);
+            if (p < index) count = 0;
+            else if (last) count = std::max(buffer_length(s) - p, 0);
+            else count = int64_t(p) - index;
+        }
+    }
+    bool negative = count < 0;
+    if (negative) {
+        length = index;  // the units before the index
+        count = last ? 1 : -count;
+    }
+    count = std::min<int64_t>(count, length);
+    if (count == 0) count = 1;
+    if (negative && (last || index == 0)) {
+        // Nothing is taken: /last with a negative count, or nothing before the index.
+        copy_units(s, 0, 0, *series);
+        return series;
+    }
+    int32_t from = negative ? index - int32_t(count) : last ? buffer_length(s) - int32_t(count) : index;
+    hash_pending(s);
+    bool owned = notify_before(s, Change::take, nullptr, from, int32_t(count));
+    s = *series;  // re-read: the handler may have changed the series
+    int32_t len = buffer_length(s);
+    from = std::min(from, len);
+    count = std::min<int64_t>(count, len - from);
+    Cell answer;
+    copy_units(s, uint32_t(from), uint32_t(count), answer);
+    remove_units(s, uint32_t(from), uint32_t(count));
+    if (owned) notify_after(s, Change::take, nullptr, from, int32_t(count));
+    *series = answer;
+    return series;
+}
+
+// ---- copy ----------------------------------------------------------------------
+
+namespace {
+// The start and count that copy takes from `v` under its /part argument.
+void copy_range(const Cell& v, const Cell* part, int32_t& start, int32_t& count) {
+    int32_t len = buffer_length(v);
+    start = std::clamp(index_of(v), 0, len);
+    int64_t c = len - start;
+    if (part) {
+        if (type_of(*part) == type_pair) {
+            int32_t x = int32_t(part->w2), y = int32_t(part->w3);
+            int64_t s = int64_t(index_of(v)) + x - (x < 0 ? 0 : 1);
+            start = int32_t(std::clamp<int64_t>(s, 0, len));
+            c = y < x ? 0 : int64_t(y) - x;
+        } else {
+            c = part_count(v, *part);
+        }
+        if (c < 0) {
+            int32_t back = int32_t(std::max<int64_t>(start + c, 0));
+            c = start - back;
+            start = back;
+        }
+    }
+    count = int32_t(std::min<int64_t>(c, len - start));
+}
+}  // namespace
+
+Cell* copy(Cell* value, Cell* result, Cell* part, bool, Cell*) {
+    int32_t start, count;
+    copy_range(*value, part, start, count);
+    uint32_t new_line = value->header & header::new_line;
+    copy_units(*value, uint32_t(start), uint32_t(count), *result);
+    result->header |= new_line;
+    return result;
+}
+
+// ---- reverse -------------------------------------------------------------------
+
+Cell* reverse(Cell* series, Cell* part, Cell* skip) {
+    if (at_tail_q(*series)) return series;
+    int32_t index = std::max(index_of(*series), 0);
+    int32_t available = length_at(*series);
+    int32_t count = part ? part_count(*series, *part) : available;
+    if (count < 1) return series;
+    count = std::min(count, available);  // never past the tail, whatever /part says
+    int32_t width = 1;
+    if (skip) {
+        if (type_of(*skip) != type_integer) raise_invalid_refine_arg(Refinement::skip, *skip);
+        width = cells::integer_of(*skip);
+        if (width == count) return series;
+        if (width < 1) raise_out_of_range(*skip);
+        if (width > count || count % width) raise_invalid_refine_arg(Refinement::skip, *skip);
+    }
+    hash_pending(*series);
+    bool owned = notify_before(*series, Change::reverse, nullptr, index, count);
+    count = std::min(count, length_at(*series));
+    count -= count % width;
+    uint32_t record = uint32_t(width) * unit_of(*series);
+    uint8_t* lo = unit_ptr(*series, uint32_t(index));
+    uint8_t* hi = lo + size_t(count / width - 1) * record;
+    for (; lo < hi; lo += record, hi -= record) sort::swap_records(lo, hi, record, record % 4 != 0);
+    if (owned) notify_after(*series, Change::reverse, nullptr, index, count);
+    return series;
+}
+
+// ---- move ----------------------------------------------------------------------
+
+namespace {
+[[noreturn]] void raise_move_bad(const Cell& origin, const Cell& target) {
+    Cell a = cells::datatype(type_of(origin)), b = cells::datatype(type_of(target));
+    raise_error(err_cat::script, err::move_bad, &a, &b);
+}
+
+// Moves n units from o to t within one buffer of length len.
+void move_within(const Cell& origin, int32_t o, int32_t n, int32_t t, int32_t len) {
+    if (t == o) return;
+    if (t > o && t != len && len - t < n) return;
+    if (t > o && t < o + n) return;  // the target lies inside the moved run
+    uint32_t unit = unit_of(origin);
+    std::vector<uint8_t> saved(size_t(n) * unit);
+    uint8_t* base = unit_ptr(origin, 0);
+    std::memcpy(saved.data(), base + size_t(o) * unit, saved.size());
+    int32_t place;
+    if (t < o) {
+        std::memmove(base + size_t(t + n) * unit, base + size_t(t) * unit, size_t(o - t) * unit);
+        place = t;
+    } else {
+        // Forward: after the element at the target, or at the very end.
+        place = t == len ? len - n : t - n + 1;
+        std::memmove(base + size_t(o) * unit, base + size_t(o + n) * unit, size_t(place - o) * unit);
+    }
+    std::memcpy(base + size_t(place) * unit, saved.data(), saved.size());
+}
+
+// Moves n units from the origin's index into the target buffer at its index
+// (both buffers of the same unit width).
+void move_across(const Cell& origin, int32_t o, int32_t n, const Cell& target) {
+    uint32_t unit = unit_of(origin);
+    int32_t t = std::clamp(index_of(target), 0, buffer_length(target));
+    NodeId tn = node_of(target);
+    SeriesBuffer* tb = buffer_of(tn);
+    uint64_t need = uint64_t(tb->used()) + uint64_t(n) * unit;
+    if (need > memory::max_series_bytes) raise_error(err_cat::internal, err::no_memory);
+    if (tb->head + need > tb->capacity) tb = memory::expand_series(tn, uint32_t(std::min<uint64_t>(need * 2, memory::max_series_bytes)));
+    uint8_t* at = tb->head_ptr() + size_t(t) * unit;
+    std::memmove(at + size_t(n) * unit, at, tb->tail_ptr() - at);
+    std::memcpy(at, unit_ptr(origin, uint32_t(o)), size_t(n) * unit);
+    tb->tail += uint32_t(n) * unit;
+    remove_units(origin, uint32_t(o), uint32_t(n));
+}
+}  // namespace
+
+Cell* move(Cell* origin, Cell* target, Cell* part) {
+    uint32_t ot = type_of(*origin), tt = type_of(*target);
+    if (!series_type_q(tt)) {
+        Cell word = cells::none();  // the action's word, once words exist
+        Cell type = cells::datatype(tt);
+        raise_error(err_cat::script, err::expect_arg, &word, &type, &word);
+    }
+    if (at_tail_q(*origin)) return target;
+    int32_t n = 1;
+    if (part) {
+        if (type_of(*part) != type_integer) raise_invalid_refine_arg(Refinement::part, *part);
+        n = cells::integer_of(*part);
+        if (n < 1) return target;
+    }
+    int32_t o = std::max(index_of(*origin), 0);
+    n = std::min(n, length_at(*origin));
+    bool same = node_of(*origin) == node_of(*target);
+    if (!same) {
+        if (block_family_q(ot) != block_family_q(tt)) raise_move_bad(*origin, *target);
+        if (unit_of(*origin) != unit_of(*target)) {
+            if (ot == type_binary || tt == type_binary || ot == type_vector || tt == type_vector)
+                raise_move_bad(*origin, *target);
+            raise_not_done();  // text of different widths moves through the string layer
+        }
+    }
+    hash_pending(*origin);
+    hash_pending(*target);
+    bool owned = notify_before(*origin, Change::move, nullptr, o, n);
+    bool target_owned = !same && notify_before(*target, Change::move, nullptr, index_of(*target), n);
+    n = std::min(n, length_at(*origin));
+    if (n > 0) {
+        if (same) move_within(*origin, o, n, std::clamp(index_of(*target), 0, buffer_length(*target)),
+                              buffer_length(*origin));
+        else move_across(*origin, o, n, *target);
+    }
+    if (owned) notify_after(*origin, Change::move, nullptr, o, n);
+    if (target_owned) notify_after(*target, Change::move, nullptr, index_of(*target), n);
+    return target;
+}
+
+// ---- random --------------------------------------------------------------------
+
+Cell* random(Cell* value, bool seed, bool secure, bool only) {
+    if (seed) raise_not_done();  // seeding hashes the bytes with the table hash, not built yet
+    int32_t length = length_at(*value);
+    int32_t index = std::max(index_of(*value), 0);
+    if (only) {
+        if (length == 0) *value = cells::none();
+        else element_at(*value, uint32_t(index + random::random_int(secure, length) - 1), *value);
+        return value;
+    }
+    if (length == 0) return value;
+    hash_pending(*value);
+    bool owned = notify_before(*value, Change::random, nullptr, index, length);
+    length = length_at(*value);
+    uint32_t unit = unit_of(*value);
+    for (int32_t i = 0; i < length; ++i) {
+        int32_t j = i + random::random_int(secure, length - i) - 1;
+        if (j != i)
+            sort::swap_records(unit_ptr(*value, uint32_t(index + i)), unit_ptr(*value, uint32_t(index + j)), unit,
+                               unit % 4 != 0);
+    }
+    if (owned) notify_after(*value, Change::random, nullptr, index, length);
+    return value;
+}
+
+// ---- reflect and modify ----------------------------------------------------------
+
+// The only field is `owned`, kept in the owners table, which is not built yet.
+Cell* reflect(Cell*, Cell*) { raise_not_done(); }
+Cell* modify(Cell*, Cell*, Cell*, bool) { raise_not_done(); }
+
+// ---- Registration ----------------------------------------------------------------
+
+void init() {
+    using namespace registry;
+    ActionFn row[action_count] = {};
+    auto set = [&](Slot s, ActionFn f) { row[s - 1] = f; };
+    set(slot_random, act(random));
+    set(slot_reflect, act(reflect));
+    set(slot_at, act(at));
+    set(slot_back, act(back));
+    set(slot_clear, act(clear));
+    set(slot_copy, act(copy));
+    set(slot_head, act(head));
+    set(slot_head_q, act(head_q));
+    set(slot_index_q, act(index_q));
+    set(slot_length_q, act(length_q));
+    set(slot_move, act(move));
+    set(slot_next, act(next));
+    set(slot_pick, act(pick));
+    set(slot_poke, act(poke));
+    set(slot_remove, act(remove));
+    set(slot_reverse, act(reverse));
+    set(slot_skip, act(skip));
+    set(slot_tail, act(tail));
+    set(slot_tail_q, act(tail_q));
+    set(slot_take, act(take));
+    set(slot_modify, act(modify));
+    register_datatype(type_series, 0, "series!", row, action_count);
+}
+
+}  // namespace vyr::series_t

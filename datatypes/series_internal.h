@@ -1,0 +1,105 @@
+// Pieces shared by the series!, block!, paren! and path modules only: the
+// error ids they raise, the small value cells they answer, and the guards
+// they use around walks and user code. Not an interface for other modules.
+#pragma once
+
+#include <cstdint>
+
+#include "runtime/cell.h"
+#include "runtime/errors.h"
+#include "runtime/series.h"
+
+namespace vyr::series_t {
+
+// Positions of the errors raised here in the catalog (category, id).
+namespace err {
+// script
+inline constexpr int expect_arg = 7;
+inline constexpr int invalid_arg = 11;
+inline constexpr int invalid_part = 19;
+inline constexpr int bad_refines = 27;
+inline constexpr int bad_path_set = 38;
+inline constexpr int out_of_range = 43;
+inline constexpr int invalid_refine_arg = 47;
+inline constexpr int bad_make_arg = 55;
+inline constexpr int move_bad = 60;
+// internal
+inline constexpr int no_memory = 4;
+inline constexpr int no_cycle = 9;
+inline constexpr int not_done = 11;
+}  // namespace err
+
+// The small values the series actions answer. The layouts are those of
+// none!, logic!, integer!, char!, datatype! and unset!.
+namespace cells {
+inline Cell none() { return Cell{type_none, 0, 0, 0}; }
+inline Cell unset() { return Cell{type_unset, 0, 0, 0}; }
+inline Cell logic(bool b) { return Cell{type_logic, b ? 1u : 0u, 0, 0}; }
+inline Cell integer(int32_t n) { return Cell{type_integer, 0, uint32_t(n), 0}; }
+inline Cell character(uint32_t cp) { return Cell{type_char, 0, cp, 0}; }
+inline Cell datatype(uint32_t type) { return Cell{type_datatype, type, 0, 0}; }
+inline int32_t integer_of(const Cell& c) { return int32_t(c.w2); }
+}  // namespace cells
+
+// The refinement words that errors name.
+enum class Refinement : uint32_t { part, skip, compare, key, types };
+// The word of a refinement, for an error argument. Until the symbol table
+// exists it is a none! cell.
+Cell refinement_word(Refinement r);
+
+[[noreturn]] void raise_not_done();
+[[noreturn]] void raise_out_of_range(const Cell& value);
+[[noreturn]] void raise_invalid_arg(const Cell& value);
+[[noreturn]] void raise_invalid_refine_arg(Refinement r, const Cell& value);
+[[noreturn]] void raise_bad_refines();
+
+// `cell-to-int`: an integer! as it is; a float! truncated toward zero, or
+// script `out-of-range` when it is outside the 32-bit range or NaN.
+int32_t cell_to_int(const Cell& c);
+
+// ---- Going through the action table -------------------------------------------
+
+// `compare-cells`: logic!, native!, action!, op!, function! and routine! by
+// their payload, every other type through its compare slot (-2, not
+// comparable, when the type has none).
+int32_t compare_cells(Cell a, Cell b, int32_t op);
+// The mold and form slots of the value's type.
+int32_t mold_value(Cell value, Cell* buffer, bool only, bool all, bool flat, Cell* part, int32_t budget,
+                   int32_t indent);
+int32_t form_value(Cell value, Cell* buffer, Cell* part, int32_t budget);
+// Copies the series (or bitset!, object!...) in `cell` in place through its
+// type's copy slot; types without one are left as they are.
+void copy_in_place(Cell& cell, bool deep, Cell* types);
+
+// ---- The mold buffer --------------------------------------------------------------
+
+// Appends ASCII text to the mold buffer (a string! value); answers the
+// budget less its length.
+int32_t emit(Cell* buffer, const char* text, int32_t budget);
+// Appends `level` indentations of four spaces; answers the budget less 4
+// per level.
+int32_t emit_indent(Cell* buffer, int32_t level, int32_t budget);
+// The last code point of the mold buffer, or -1 when it is empty.
+int32_t last_char(const Cell& buffer);
+
+// True when the typeset! has the type: payload byte t >> 3 (from payload
+// word 1, in memory order) has the bit 0x80 >> (t & 7).
+bool typeset_has(const Cell& typeset, uint32_t type);
+
+// Keeps the cycle-detection stack balanced: whatever a walk pushed is
+// popped when the walk ends, also when an error unwinds through it.
+class CycleGuard {
+public:
+    CycleGuard() : depth_(series::cycle_depth()) {}
+    ~CycleGuard() {
+        uint32_t now = series::cycle_depth();
+        if (now > depth_) series::cycle_pop_n(now - depth_);
+    }
+    CycleGuard(const CycleGuard&) = delete;
+    CycleGuard& operator=(const CycleGuard&) = delete;
+
+private:
+    uint32_t depth_;
+};
+
+}  // namespace vyr::series_t

@@ -1,0 +1,218 @@
+// Helpers of the series and block tests: building values, molding them to
+// std::string, and small stand-ins for the item types whose modules are not
+// built yet (integer!, word!, none!, char!), registered only when the real
+// module has not registered the type.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstring>
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+#include "datatypes/block.h"
+#include "datatypes/registry.h"
+#include "datatypes/series.h"
+#include "runtime/memory.h"
+#include "runtime/platform.h"
+#include "runtime/series.h"
+#include "runtime/unicode.h"
+#include "tests/unit/fixture.h"
+
+namespace vyr::test {
+
+// ---- Values ------------------------------------------------------------------
+
+inline Cell I(int32_t n) { return Cell{type_integer, 0, uint32_t(n), 0}; }
+inline Cell none_value() { return Cell{type_none, 0, 0, 0}; }
+inline Cell datatype_value(uint32_t t) { return Cell{type_datatype, t, 0, 0}; }
+inline Cell with_new_line(Cell c) {
+    c.header |= header::new_line;
+    return c;
+}
+
+// Stand-in words: payload word 2 is an index into this table of names.
+inline std::vector<std::string>& word_names() {
+    static std::vector<std::string> names;
+    return names;
+}
+inline Cell W(const char* name, uint32_t type = type_word) {
+    auto& names = word_names();
+    for (size_t i = 0; i < names.size(); ++i)
+        if (names[i] == name) return Cell{type, 0, uint32_t(i), uint32_t(-1)};
+    names.emplace_back(name);
+    return Cell{type, 0, uint32_t(names.size() - 1), uint32_t(-1)};
+}
+
+// A new block (or another block-family type) holding the items.
+inline Cell B(std::initializer_list<Cell> items, uint32_t type = type_block) {
+    Cell b;
+    block_t::make_at(b, int32_t(items.size()));
+    for (const Cell& c : items) block_t::append_value(b, c);
+    set_type(b, type);
+    return b;
+}
+
+// A text value with units of `width` bytes.
+inline Cell S(const std::u32string& text, uint32_t width = 1, uint32_t type = type_string) {
+    NodeId n = memory::alloc_units(uint32_t(text.size() + 1), width);
+    memory::SeriesBuffer* b = memory::buffer_of(n);
+    for (size_t i = 0; i < text.size(); ++i) unicode::store_unit(b->head_ptr(), i, width, text[i]);
+    b->tail = b->head + uint32_t(text.size()) * width;
+    return Cell{type, 0, n, 0};
+}
+inline Cell S(const char* text) {
+    std::u32string t;
+    for (const char* p = text; *p; ++p) t += char32_t(uint8_t(*p));
+    return S(t);
+}
+
+inline std::string text_of(const Cell& s) {
+    memory::SeriesBuffer* b = memory::buffer_of(s.w2);
+    std::string out;
+    for (uint32_t i = 0; i < b->length(); ++i) out += char(unicode::load_unit(b->head_ptr(), i, b->unit()));
+    return out;
+}
+// The text from the value's index.
+inline std::string text_at(const Cell& s) { return text_of(s).substr(s.w1); }
+
+inline Cell mold_buffer() { return Cell{type_string, 0, memory::alloc_units(16, 1), 0}; }
+
+struct MoldOptions {
+    bool only = false;
+    bool all = false;
+    bool flat = false;
+    int32_t part = -1;  // -1: no /part
+};
+
+// mold* and form*: the budget is the /part length, the text cut to it.
+inline std::string mold(const Cell& v, MoldOptions o = {}) {
+    Cell buffer = mold_buffer(), value = v, part = I(o.part);
+    auto fn = registry::action<registry::action_sig::mold>(type_of(v), registry::slot_mold);
+    fn(&value, &buffer, o.only, o.all, o.flat, o.part >= 0 ? &part : nullptr, o.part >= 0 ? o.part : INT32_MAX, 0);
+    std::string s = text_of(buffer);
+    return o.part >= 0 ? s.substr(0, size_t(o.part)) : s;
+}
+inline std::string form(const Cell& v, int32_t part = -1) {
+    Cell buffer = mold_buffer(), value = v, p = I(part);
+    auto fn = registry::action<registry::action_sig::form>(type_of(v), registry::slot_form);
+    fn(&value, &buffer, part >= 0 ? &p : nullptr, part >= 0 ? part : INT32_MAX);
+    std::string s = text_of(buffer);
+    return part >= 0 ? s.substr(0, size_t(part)) : s;
+}
+// The molded cells of a block from its index, for comparing contents.
+inline std::string M(const Cell& b) { return mold(b); }
+
+// ---- Stand-in item types --------------------------------------------------------
+
+namespace stub {
+inline int32_t emit_text(Cell* buffer, const std::string& s, int32_t budget) {
+    NodeId out = buffer->w2;
+    uint8_t* p = series::alloc_tail_bytes(out, uint32_t(s.size()));
+    std::memcpy(p, s.data(), s.size());
+    return budget - int32_t(s.size());
+}
+inline int32_t sign(int64_t d) { return (d > 0) - (d < 0); }
+
+inline int32_t integer_form(Cell* v, Cell* buffer, Cell*, int32_t budget) {
+    return emit_text(buffer, std::to_string(int32_t(v->w2)), budget);
+}
+inline int32_t integer_mold(Cell* v, Cell* buffer, bool, bool, bool, Cell* part, int32_t budget, int32_t) {
+    return integer_form(v, buffer, part, budget);
+}
+inline int32_t integer_compare(Cell* a, Cell* b, int32_t) {
+    if (type_of(*b) != type_integer) return registry::not_comparable;
+    return sign(int64_t(int32_t(a->w2)) - int32_t(b->w2));
+}
+
+inline std::string upper(std::string s) {
+    for (char& c : s) c = char(toupper(uint8_t(c)));
+    return s;
+}
+inline const std::string& word_name(const Cell& c) { return word_names().at(c.w2); }
+inline int32_t word_form(Cell* v, Cell* buffer, Cell*, int32_t budget) {
+    return emit_text(buffer, word_name(*v), budget);
+}
+inline int32_t word_mold(Cell* v, Cell* buffer, bool, bool, bool, Cell* part, int32_t budget, int32_t) {
+    return word_form(v, buffer, part, budget);
+}
+// Case matters under strict equality and the case-sensitive sort order.
+inline int32_t word_compare(Cell* a, Cell* b, int32_t op) {
+    if (type_of(*b) < type_word || type_of(*b) > type_issue) return registry::not_comparable;
+    bool exact = op == registry::op_strict_equal || op == registry::op_case_sort ||
+                 op == registry::op_strict_word_equal;
+    std::string x = word_name(*a), y = word_name(*b);
+    if (!exact) x = upper(x), y = upper(y);
+    return sign(x.compare(y));
+}
+
+inline int32_t none_form(Cell*, Cell* buffer, Cell*, int32_t budget) { return emit_text(buffer, "none", budget); }
+inline int32_t none_mold(Cell* v, Cell* buffer, bool, bool, bool, Cell* part, int32_t budget, int32_t) {
+    return none_form(v, buffer, part, budget);
+}
+inline int32_t none_compare(Cell*, Cell* b, int32_t) { return type_of(*b) == type_none ? 0 : registry::not_comparable; }
+
+inline int32_t datatype_form(Cell* v, Cell* buffer, Cell*, int32_t budget) {
+    std::string name = registry::type_name(v->w1).name;
+    return emit_text(buffer, name.substr(0, name.size() - 1), budget);
+}
+inline int32_t datatype_mold(Cell* v, Cell* buffer, bool, bool, bool, Cell*, int32_t budget, int32_t) {
+    return emit_text(buffer, registry::type_name(v->w1).name, budget);
+}
+inline int32_t datatype_compare(Cell* a, Cell* b, int32_t) {
+    return type_of(*b) != type_datatype ? registry::not_comparable : a->w1 == b->w1 ? 0 : 1;
+}
+
+// Registers the row of a type when its own module has not.
+inline void stand_in(uint32_t type, const char* name, registry::ActionFn form, registry::ActionFn mold,
+                     registry::ActionFn compare) {
+    if (registry::get_action(type, registry::slot_mold)) return;
+    registry::ActionFn row[registry::action_count] = {};
+    row[registry::slot_form - 1] = form;
+    row[registry::slot_mold - 1] = mold;
+    row[registry::slot_compare - 1] = compare;
+    registry::register_datatype(type, 0, name, row, registry::action_count);
+}
+}  // namespace stub
+
+inline void install_stand_ins() {
+    using registry::act;
+    if (!registry::get_action(type_string, registry::slot_copy)) {  // string!: the series! actions
+        registry::ActionFn row[registry::action_count];
+        for (auto& a : row) a = registry::inherit;
+        registry::register_datatype(type_string, type_series, "string!", row, registry::action_count);
+    }
+    stub::stand_in(type_integer, "integer!", act(stub::integer_form), act(stub::integer_mold),
+                   act(stub::integer_compare));
+    stub::stand_in(type_datatype, "datatype!", act(stub::datatype_form), act(stub::datatype_mold),
+                   act(stub::datatype_compare));
+    stub::stand_in(type_none, "none!", act(stub::none_form), act(stub::none_mold), act(stub::none_compare));
+    for (uint32_t t : {type_word, type_set_word, type_lit_word, type_get_word})
+        stub::stand_in(t, "word!", act(stub::word_form), act(stub::word_mold), act(stub::word_compare));
+}
+
+// The datatype fixture with the stand-ins in place.
+class BlockTest : public RuntimeTest {
+protected:
+    void SetUp() override {
+        RuntimeTest::SetUp();
+        install_stand_ins();
+    }
+};
+
+// ---- Errors -----------------------------------------------------------------------
+
+// Raising an error ends the run with the category and id reported, until
+// error! values and catch sites exist.
+#define EXPECT_RAISES(statement, category, id)                                                   \
+    EXPECT_EXIT(                                                                                 \
+        {                                                                                        \
+            ::vyr::platform::set_output_fd(STDERR_FILENO);                                       \
+            statement;                                                                           \
+        },                                                                                       \
+        ::testing::ExitedWithCode(254), "category " + std::to_string(category) + " id " + std::to_string(id) + "\n")
+
+}  // namespace vyr::test
