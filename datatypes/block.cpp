@@ -10,6 +10,7 @@
 #include "datatypes/series.h"
 #include "datatypes/series_internal.h"
 #include "engine/stack.h"
+#include "runtime/checks.h"
 #include "runtime/memory.h"
 #include "runtime/series.h"
 
@@ -21,7 +22,6 @@ using series_t::index_of;
 using series_t::node_of;
 using series_t::set_index;
 namespace cells = series_t::cells;
-namespace err = series_t::err;
 
 namespace {
 constexpr uint32_t cell_bytes = memory::cell_width;
@@ -46,7 +46,7 @@ Cell new_block(uint32_t type, int64_t n) {
 SeriesBuffer* reserve(NodeId node, uint64_t extra, bool doubled) {
     SeriesBuffer* b = buffer_of(node);
     uint64_t need = uint64_t(b->used()) + extra * cell_bytes;
-    if (need > memory::max_series_bytes) raise_error(err_cat::internal, err::no_memory);
+    if (need > memory::max_series_bytes) raise_error(err_cat::internal, err_id::internal::no_memory);
     if (b->head + need <= b->capacity) return b;
     uint64_t size = doubled ? std::min<uint64_t>(need * 2, memory::max_series_bytes) : need;
     return memory::expand_series(node, uint32_t(size));
@@ -70,17 +70,12 @@ std::vector<Cell> offered_cells(const Cell& value, bool only, int32_t part) {
     return out;
 }
 
-// Writes the run `run` at `at`, `dup` times, copying the written part onto
-// itself so that the work doubles each round.
+// Writes the run `run` at `at`, `dup` times (copies of the written part
+// doubling each round).
 void write_repeated(Cell* at, const std::vector<Cell>& run, uint64_t dup) {
     if (run.empty()) return;
     std::memcpy(at, run.data(), run.size() * cell_bytes);
-    uint64_t done = run.size(), total = run.size() * dup;
-    while (done < total) {
-        uint64_t n = std::min(done, total - done);
-        std::memcpy(at + done, at, n * cell_bytes);
-        done += n;
-    }
+    checks::fill_repeat(reinterpret_cast<uint8_t*>(at), uint32_t(run.size() * cell_bytes), uint32_t(dup));
 }
 
 // hash! keeps its table in step with every change of its cells; the table
@@ -107,7 +102,7 @@ void clone_into(const Cell& src, Cell& out, bool deep, bool paths) {
         series_t::CycleGuard guard;
         if (series::cycle_find(node_of(src))) {
             series::cycle_reset();
-            raise_error(err_cat::internal, err::no_cycle);
+            raise_error(err_cat::internal, err_id::internal::no_cycle);
         }
         series::cycle_push(node_of(src));
         for (int32_t i = 0; i < n; ++i) {
@@ -208,7 +203,7 @@ void copy_nested(Cell* first, Cell* end, uint32_t step, bool deep, const Cell& t
         uint32_t t = type_of(*c);
         bool copyable = series_t::series_type_q(t) || t == type_bitset || t == type_object || t == type_error ||
                         t == type_map;
-        bool wanted = by_typeset ? series_t::typeset_has(types, t) : t == types.w1;
+        bool wanted = by_typeset ? checks::typeset_has(types, t) : t == types.w1;
         if (!copyable || !wanted) continue;
         Cell t_arg = types;
         series_t::copy_in_place(*c, deep, deep ? &t_arg : nullptr);
@@ -296,12 +291,12 @@ Cell* make(Cell* proto, Cell* spec, uint32_t type) {
     if (series_t::block_family_q(t)) {
         clone_into(*spec, *proto, false, false);
     } else if (t == type_integer || t == type_float) {
-        *proto = new_block(type, series_t::cell_to_int(*spec));
+        *proto = new_block(type, checks::cell_to_int(*spec));
     } else if (t == type_object || t == type_map || t == type_vector) {
         series_t::raise_not_done();  // their bodies and elements come with their own modules
     } else {
         Cell dt = cells::datatype(type);
-        raise_error(err_cat::script, err::bad_make_arg, &dt, spec);
+        raise_error(err_cat::script, err_id::script::bad_make_arg, &dt, spec);
     }
     proto->header = type;
     return proto;
@@ -317,7 +312,7 @@ Cell* to(Cell* proto, Cell* spec, uint32_t type) {
         Cell b = new_block(type_block, 4);
         Cell ts = *spec;
         for (uint32_t id = 1; id <= registry::highest_type(); ++id) {
-            if (!series_t::typeset_has(ts, id)) continue;
+            if (!checks::typeset_has(ts, id)) continue;
             const Cell& word = registry::type_name(id).word;
             if (type_of(word) == type_none_id) series_t::raise_not_done();  // the type-name words come later
             append_value(b, word);
@@ -422,7 +417,7 @@ Cell* path_access(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* gr
     Cell found = *parent;
     Cell key = *element;
     find(&found, &key, nullptr, false, case_, false, false, nullptr, nullptr, false, false, false, false);
-    if (type_of(found) == type_none) raise_error(err_cat::script, err::bad_path_set, path, element);
+    if (type_of(found) == type_none) raise_error(err_cat::script, err_id::script::bad_path_set, path, element);
     int32_t after = index_of(found) + 1;
     // A key in the last cell gets a cell for its value, as put does, rather
     // than a write past the tail.
@@ -470,7 +465,7 @@ Cell* insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bo
     int32_t index = std::max(index_of(*series), 0);
     int32_t position = append ? len : index;
     uint64_t total = uint64_t(run.size()) * uint64_t(std::max(dup, 1));
-    if (total > UINT32_MAX) raise_error(err_cat::internal, err::no_memory);
+    if (total > UINT32_MAX) raise_error(err_cat::internal, err_id::internal::no_memory);
     if (total > 0) {
         hash_pending(*series);
         bool owned = series_t::notify_before(*series, append ? series_t::Change::append : series_t::Change::insert,
@@ -497,7 +492,7 @@ Cell* change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
     if (index_of(*series) > len) set_index(*series, len);
     int32_t index = std::max(index_of(*series), 0);
     uint64_t written = uint64_t(run.size()) * uint64_t(std::max(dup, 1));
-    if (written > UINT32_MAX) raise_error(err_cat::internal, err::no_memory);
+    if (written > UINT32_MAX) raise_error(err_cat::internal, err_id::internal::no_memory);
     int64_t replaced = part >= 0 ? part : int64_t(written);
     replaced = std::min<int64_t>(replaced, len - index);
     if (written == 0 && replaced == 0) return series;
@@ -507,7 +502,7 @@ Cell* change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
     index = std::clamp(index, 0, len);
     replaced = std::min<int64_t>(replaced, len - index);
     uint64_t new_len = uint64_t(len) - uint64_t(replaced) + written;
-    if (new_len * cell_bytes > memory::max_series_bytes) raise_error(err_cat::internal, err::no_memory);
+    if (new_len * cell_bytes > memory::max_series_bytes) raise_error(err_cat::internal, err_id::internal::no_memory);
     NodeId node = node_of(*series);
     SeriesBuffer* b = buffer_of(node);
     if (b->head + new_len * cell_bytes > b->capacity) b = memory::expand_series(node, uint32_t(new_len * cell_bytes));
@@ -528,7 +523,7 @@ Cell* copy(Cell* value, Cell* result, Cell* part, bool deep, Cell* types) {
     if (deep) {
         if (series::cycle_find(node_of(src))) {
             series::cycle_reset();
-            raise_error(err_cat::internal, err::no_cycle);
+            raise_error(err_cat::internal, err_id::internal::no_cycle);
         }
         series::cycle_push(node_of(src));
     }

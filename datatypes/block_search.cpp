@@ -9,6 +9,7 @@
 #include "datatypes/series_internal.h"
 #include "engine/stack.h"
 #include "runtime/collector.h"
+#include "runtime/checks.h"
 #include "runtime/memory.h"
 #include "runtime/sort.h"
 
@@ -69,7 +70,7 @@ bool match_at(const Cell& series, int32_t pos, const Key& key) {
     const Cell& c = cell(series, pos);
     switch (key.kind) {
         case KeyKind::datatype: return type_of(c) == key.value.w1;
-        case KeyKind::typeset: return series_t::typeset_has(key.value, type_of(c));
+        case KeyKind::typeset: return checks::typeset_has(key.value, type_of(c));
         case KeyKind::single: return equal_under(c, key.value, key.op);
         case KeyKind::run:
             for (int32_t i = 0; i < key.length(); ++i)
@@ -104,7 +105,7 @@ FindResult search(const Cell& series, const Cell& value, Cell* part, bool only, 
     int64_t limit = len - 1;
     if (part) {
         if (type_of(*part) == type_integer || type_of(*part) == type_float) {
-            int32_t n = series_t::cell_to_int(*part);
+            int32_t n = checks::cell_to_int(*part);
             if (n < 1) return none;
             limit = int64_t(index) + n - 1;
         } else {

@@ -9,6 +9,7 @@
 #include "datatypes/series.h"
 #include "datatypes/series_internal.h"
 #include "engine/stack.h"
+#include "runtime/checks.h"
 #include "runtime/memory.h"
 
 namespace vyr::path_t {
@@ -31,10 +32,10 @@ Cell* make(Cell* proto, Cell* spec, uint32_t type) {
     if (series_t::block_family_q(t)) {
         block_t::to(proto, spec, type);
     } else if (t == type_integer || t == type_float || t == type_percent) {
-        block_t::make_at(*proto, series_t::cell_to_int(*spec));
+        block_t::make_at(*proto, checks::cell_to_int(*spec));
     } else {
         Cell dt = cells::datatype(type);
-        raise_error(err_cat::script, series_t::err::bad_make_arg, &dt, spec);
+        raise_error(err_cat::script, err_id::script::bad_make_arg, &dt, spec);
     }
     proto->header = type;
     return proto;

@@ -7,9 +7,11 @@
 #include <vector>
 
 #include "datatypes/registry.h"
+#include "datatypes/string_buffer.h"
 #include "datatypes/series_internal.h"
 #include "engine/random.h"
 #include "engine/stack.h"
+#include "runtime/checks.h"
 #include "runtime/sort.h"
 #include "runtime/unicode.h"
 
@@ -22,21 +24,14 @@ using memory::SeriesBuffer;
 
 Cell refinement_word(Refinement) { return cells::none(); }
 
-void raise_not_done() { raise_error(err_cat::internal, err::not_done); }
-void raise_out_of_range(const Cell& value) { raise_error(err_cat::script, err::out_of_range, &value); }
-void raise_invalid_arg(const Cell& value) { raise_error(err_cat::script, err::invalid_arg, &value); }
+void raise_not_done() { raise_error(err_cat::internal, err_id::internal::not_done); }
+void raise_out_of_range(const Cell& value) { raise_error(err_cat::script, err_id::script::out_of_range, &value); }
+void raise_invalid_arg(const Cell& value) { raise_error(err_cat::script, err_id::script::invalid_arg, &value); }
 void raise_invalid_refine_arg(Refinement r, const Cell& value) {
     Cell word = refinement_word(r);
-    raise_error(err_cat::script, err::invalid_refine_arg, &word, &value);
+    raise_error(err_cat::script, err_id::script::invalid_refine_arg, &word, &value);
 }
-void raise_bad_refines() { raise_error(err_cat::script, err::bad_refines); }
-
-int32_t cell_to_int(const Cell& c) {
-    if (type_of(c) != type_float) return int32_t(c.w2);
-    double d = cell_float(c);
-    if (!(d >= -2147483648.0 && d <= 2147483647.0)) raise_out_of_range(c);  // NaN fails both
-    return int32_t(d);
-}
+void raise_bad_refines() { raise_error(err_cat::script, err_id::script::bad_refines); }
 
 // ---- Going through the action table -------------------------------------------
 
@@ -81,12 +76,8 @@ void copy_in_place(Cell& cell, bool deep, Cell* types) {
 // ---- The mold buffer --------------------------------------------------------------
 
 int32_t emit(Cell* buffer, const char* text, int32_t budget) {
-    size_t n = std::strlen(text);
-    NodeId out = node_of(*buffer);
-    uint32_t width = buffer_of(out)->unit();
-    uint8_t* p = series::alloc_tail_bytes(out, uint32_t(n * width));
-    for (size_t i = 0; i < n; ++i) unicode::store_unit(p, i, width, uint8_t(text[i]));
-    return budget - int32_t(n);
+    string_t::append_text(*buffer, text);
+    return budget - int32_t(std::strlen(text));
 }
 
 int32_t emit_indent(Cell* buffer, int32_t level, int32_t budget) {
@@ -95,15 +86,8 @@ int32_t emit_indent(Cell* buffer, int32_t level, int32_t budget) {
 }
 
 int32_t last_char(const Cell& buffer) {
-    SeriesBuffer* b = buffer_of(node_of(buffer));
-    uint32_t n = b->length();
-    return n ? int32_t(unicode::load_unit(b->head_ptr(), n - 1, b->unit())) : -1;
-}
-
-bool typeset_has(const Cell& typeset, uint32_t type) {
-    uint8_t bytes[12];
-    std::memcpy(bytes, &typeset.w1, sizeof bytes);
-    return type < 96 && (bytes[type >> 3] & (0x80u >> (type & 7)));
+    uint32_t n = string_t::buffer_length(buffer);
+    return n ? int32_t(string_t::char_at(buffer, n - 1)) : -1;
 }
 
 // ---- Reading a series value ------------------------------------------------
@@ -176,15 +160,6 @@ void element_at(const Cell& series, uint32_t i, Cell& out) {
 
 namespace {
 
-// Stores a code point into unit i of a text buffer. A code point wider
-// than the buffer's units needs the string layer's widening, which is not
-// built yet.
-void store_code_point(const Cell& series, uint32_t i, uint32_t cp) {
-    SeriesBuffer* b = buffer_of(node_of(series));
-    if (unicode::unit_width_of(cp) > b->unit()) raise_not_done();
-    unicode::store_unit(b->head_ptr(), i, b->unit(), cp);
-}
-
 // hash! keeps its table in step with every change of its cells; the table
 // operations are not built yet, so changes to a hash! stop here.
 void hash_pending(const Cell& series) {
@@ -239,7 +214,7 @@ void notify_after(const Cell& series, Change c, const Cell* value, int32_t posit
 
 int32_t part_count(const Cell& series, const Cell& part) {
     uint32_t t = type_of(part);
-    if (t == type_integer || t == type_float) return cell_to_int(part);
+    if (t == type_integer || t == type_float) return checks::cell_to_int(part);
     if (t != type_of(series) || node_of(part) != node_of(series)) raise_invalid_refine_arg(Refinement::part, part);
     return int32_t(int64_t(index_of(part)) - index_of(series));
 }
@@ -339,7 +314,7 @@ Cell* poke(Cell* series, int32_t index, Cell* value, Cell*) {
     bool owned = notify_before(*series, Change::poke, value, int32_t(pos), 1);
     pos = element_position(*series, index);  // the owner's handler may have changed the series
     if (pos >= 0) {
-        if (text) store_code_point(*series, uint32_t(pos), value->w2);
+        if (text) string_t::set_code_point(node_of(*series), uint32_t(pos), value->w2);
         else buffer_of(node_of(*series))->cells()[pos] = *value;
     }
     if (owned) notify_after(*series, Change::poke, value, int32_t(pos), 1);
@@ -422,7 +397,7 @@ Cell* take(Cell* series, Cell* part, bool deep, bool last) {
     int64_t count = 1;
     if (part) {
         if (type_of(*part) == type_integer || type_of(*part) == type_float) {
-            count = cell_to_int(*part);
+            count = checks::cell_to_int(*part);
         } else {
             if (type_of(*part) != type_of(s) || node_of(*part) != node_of(s))
                 raise_invalid_refine_arg(Refinement::part, *part);
@@ -529,7 +504,7 @@ Cell* reverse(Cell* series, Cell* part, Cell* skip) {
 namespace {
 [[noreturn]] void raise_move_bad(const Cell& origin, const Cell& target) {
     Cell a = cells::datatype(type_of(origin)), b = cells::datatype(type_of(target));
-    raise_error(err_cat::script, err::move_bad, &a, &b);
+    raise_error(err_cat::script, err_id::script::move_bad, &a, &b);
 }
 
 // Moves n units from o to t within one buffer of length len.
@@ -561,7 +536,7 @@ void move_across(const Cell& origin, int32_t o, int32_t n, const Cell& target) {
     NodeId tn = node_of(target);
     SeriesBuffer* tb = buffer_of(tn);
     uint64_t need = uint64_t(tb->used()) + uint64_t(n) * unit;
-    if (need > memory::max_series_bytes) raise_error(err_cat::internal, err::no_memory);
+    if (need > memory::max_series_bytes) raise_error(err_cat::internal, err_id::internal::no_memory);
     if (tb->head + need > tb->capacity) tb = memory::expand_series(tn, uint32_t(std::min<uint64_t>(need * 2, memory::max_series_bytes)));
     uint8_t* at = tb->head_ptr() + size_t(t) * unit;
     std::memmove(at + size_t(n) * unit, at, tb->tail_ptr() - at);
@@ -576,7 +551,7 @@ Cell* move(Cell* origin, Cell* target, Cell* part) {
     if (!series_type_q(tt)) {
         Cell word = cells::none();  // the action's word, once words exist
         Cell type = cells::datatype(tt);
-        raise_error(err_cat::script, err::expect_arg, &word, &type, &word);
+        raise_error(err_cat::script, err_id::script::expect_arg, &word, &type, &word);
     }
     if (at_tail_q(*origin)) return target;
     int32_t n = 1;
@@ -590,11 +565,9 @@ Cell* move(Cell* origin, Cell* target, Cell* part) {
     bool same = node_of(*origin) == node_of(*target);
     if (!same) {
         if (block_family_q(ot) != block_family_q(tt)) raise_move_bad(*origin, *target);
-        if (unit_of(*origin) != unit_of(*target)) {
-            if (ot == type_binary || tt == type_binary || ot == type_vector || tt == type_vector)
-                raise_move_bad(*origin, *target);
-            raise_not_done();  // text of different widths moves through the string layer
-        }
+        if (unit_of(*origin) != unit_of(*target) &&
+            (ot == type_binary || tt == type_binary || ot == type_vector || tt == type_vector))
+            raise_move_bad(*origin, *target);
     }
     hash_pending(*origin);
     hash_pending(*target);
@@ -602,9 +575,18 @@ Cell* move(Cell* origin, Cell* target, Cell* part) {
     bool target_owned = !same && notify_before(*target, Change::move, nullptr, index_of(*target), n);
     n = std::min(n, length_at(*origin));
     if (n > 0) {
-        if (same) move_within(*origin, o, n, std::clamp(index_of(*target), 0, buffer_length(*target)),
-                              buffer_length(*origin));
-        else move_across(*origin, o, n, *target);
+        if (same) {
+            move_within(*origin, o, n, std::clamp(index_of(*target), 0, buffer_length(*target)),
+                        buffer_length(*origin));
+        } else if (unit_of(*origin) == unit_of(*target)) {
+            move_across(*origin, o, n, *target);
+        } else {
+            // Text of different widths: the string layer widens the target.
+            Cell from = *origin, to = *target;
+            set_index(from, o);
+            set_index(to, std::clamp(index_of(to), 0, buffer_length(to)));
+            string_t::move_chars(from, to, uint32_t(n) * unit_of(from));
+        }
     }
     if (owned) notify_after(*origin, Change::move, nullptr, o, n);
     if (target_owned) notify_after(*target, Change::move, nullptr, index_of(*target), n);

@@ -5,39 +5,25 @@
 
 #include <cstdint>
 
+#include "datatypes/datatype.h"
+#include "datatypes/logic.h"
+#include "datatypes/none.h"
+#include "datatypes/unset.h"
 #include "runtime/cell.h"
 #include "runtime/errors.h"
 #include "runtime/series.h"
 
 namespace vyr::series_t {
 
-// Positions of the errors raised here in the catalog (category, id).
-namespace err {
-// script
-inline constexpr int expect_arg = 7;
-inline constexpr int invalid_arg = 11;
-inline constexpr int invalid_part = 19;
-inline constexpr int bad_refines = 27;
-inline constexpr int bad_path_set = 38;
-inline constexpr int out_of_range = 43;
-inline constexpr int invalid_refine_arg = 47;
-inline constexpr int bad_make_arg = 55;
-inline constexpr int move_bad = 60;
-// internal
-inline constexpr int no_memory = 4;
-inline constexpr int no_cycle = 9;
-inline constexpr int not_done = 11;
-}  // namespace err
-
-// The small values the series actions answer. The layouts are those of
-// none!, logic!, integer!, char!, datatype! and unset!.
+// The small values the series actions answer.
 namespace cells {
-inline Cell none() { return Cell{type_none, 0, 0, 0}; }
-inline Cell unset() { return Cell{type_unset, 0, 0, 0}; }
-inline Cell logic(bool b) { return Cell{type_logic, b ? 1u : 0u, 0, 0}; }
+inline Cell none() { return none_t::value; }
+inline Cell unset() { return unset_t::value; }
+inline Cell logic(bool b) { return logic_t::value_of(b); }
+inline Cell datatype(uint32_t type) { return datatype_t::value_of(type); }
+// integer! and char! keep their number in payload word 2.
 inline Cell integer(int32_t n) { return Cell{type_integer, 0, uint32_t(n), 0}; }
 inline Cell character(uint32_t cp) { return Cell{type_char, 0, cp, 0}; }
-inline Cell datatype(uint32_t type) { return Cell{type_datatype, type, 0, 0}; }
 inline int32_t integer_of(const Cell& c) { return int32_t(c.w2); }
 }  // namespace cells
 
@@ -52,10 +38,6 @@ Cell refinement_word(Refinement r);
 [[noreturn]] void raise_invalid_arg(const Cell& value);
 [[noreturn]] void raise_invalid_refine_arg(Refinement r, const Cell& value);
 [[noreturn]] void raise_bad_refines();
-
-// `cell-to-int`: an integer! as it is; a float! truncated toward zero, or
-// script `out-of-range` when it is outside the 32-bit range or NaN.
-int32_t cell_to_int(const Cell& c);
 
 // ---- Going through the action table -------------------------------------------
 
@@ -81,10 +63,6 @@ int32_t emit(Cell* buffer, const char* text, int32_t budget);
 int32_t emit_indent(Cell* buffer, int32_t level, int32_t budget);
 // The last code point of the mold buffer, or -1 when it is empty.
 int32_t last_char(const Cell& buffer);
-
-// True when the typeset! has the type: payload byte t >> 3 (from payload
-// word 1, in memory order) has the bit 0x80 >> (t & 7).
-bool typeset_has(const Cell& typeset, uint32_t type);
 
 // Keeps the cycle-detection stack balanced: whatever a walk pushed is
 // popped when the walk ends, also when an error unwinds through it.

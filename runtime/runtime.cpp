@@ -16,6 +16,7 @@
 #include "runtime/case_tables.h"
 #include "runtime/catch_codes.h"
 #include "runtime/collector.h"
+#include "runtime/errors.h"
 #include "runtime/memory.h"
 #include "runtime/platform.h"
 #include "runtime/print_hooks.h"
@@ -107,6 +108,7 @@ void runtime_init() {
 
 void top_level_catch(uint32_t code) {
     if (code == catch_code::halt) runtime_error_quit(0, 0);
+    if (code == catch_code::error) errors::quit_uncaught();
     runtime_error_quit(runtime_error_no::no_catch, VYR_CODE_POSITION());
 }
 

@@ -5,7 +5,6 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <climits>
 #include <cstring>
@@ -17,7 +16,6 @@
 #include "datatypes/registry.h"
 #include "datatypes/series.h"
 #include "runtime/memory.h"
-#include "runtime/platform.h"
 #include "runtime/series.h"
 #include "runtime/unicode.h"
 #include "tests/unit/fixture.h"
@@ -70,14 +68,14 @@ inline Cell S(const char* text) {
     return S(t);
 }
 
-inline std::string text_of(const Cell& s) {
+inline std::string chars_of(const Cell& s) {
     memory::SeriesBuffer* b = memory::buffer_of(s.w2);
     std::string out;
     for (uint32_t i = 0; i < b->length(); ++i) out += char(unicode::load_unit(b->head_ptr(), i, b->unit()));
     return out;
 }
 // The text from the value's index.
-inline std::string text_at(const Cell& s) { return text_of(s).substr(s.w1); }
+inline std::string chars_at(const Cell& s) { return chars_of(s).substr(s.w1); }
 
 inline Cell mold_buffer() { return Cell{type_string, 0, memory::alloc_units(16, 1), 0}; }
 
@@ -93,14 +91,14 @@ inline std::string mold(const Cell& v, MoldOptions o = {}) {
     Cell buffer = mold_buffer(), value = v, part = I(o.part);
     auto fn = registry::action<registry::action_sig::mold>(type_of(v), registry::slot_mold);
     fn(&value, &buffer, o.only, o.all, o.flat, o.part >= 0 ? &part : nullptr, o.part >= 0 ? o.part : INT32_MAX, 0);
-    std::string s = text_of(buffer);
+    std::string s = chars_of(buffer);
     return o.part >= 0 ? s.substr(0, size_t(o.part)) : s;
 }
 inline std::string form(const Cell& v, int32_t part = -1) {
     Cell buffer = mold_buffer(), value = v, p = I(part);
     auto fn = registry::action<registry::action_sig::form>(type_of(v), registry::slot_form);
     fn(&value, &buffer, part >= 0 ? &p : nullptr, part >= 0 ? part : INT32_MAX);
-    std::string s = text_of(buffer);
+    std::string s = chars_of(buffer);
     return part >= 0 ? s.substr(0, size_t(part)) : s;
 }
 // The molded cells of a block from its index, for comparing contents.
@@ -166,15 +164,19 @@ inline int32_t datatype_compare(Cell* a, Cell* b, int32_t) {
     return type_of(*b) != type_datatype ? registry::not_comparable : a->w1 == b->w1 ? 0 : 1;
 }
 
-// Registers the row of a type when its own module has not.
+// Fills the form, mold and compare slots of a type that its own module has
+// not filled (yet); the rest of its row stays as registered.
 inline void stand_in(uint32_t type, const char* name, registry::ActionFn form, registry::ActionFn mold,
                      registry::ActionFn compare) {
-    if (registry::get_action(type, registry::slot_mold)) return;
-    registry::ActionFn row[registry::action_count] = {};
-    row[registry::slot_form - 1] = form;
-    row[registry::slot_mold - 1] = mold;
-    row[registry::slot_compare - 1] = compare;
-    registry::register_datatype(type, 0, name, row, registry::action_count);
+    using namespace registry;
+    ActionFn row[action_count];
+    for (uint32_t s = 1; s <= action_count; ++s) row[s - 1] = get_action(type, s);
+    if (row[slot_form - 1] && row[slot_mold - 1] && row[slot_compare - 1]) return;
+    if (!row[slot_form - 1]) row[slot_form - 1] = form;
+    if (!row[slot_mold - 1]) row[slot_mold - 1] = mold;
+    if (!row[slot_compare - 1]) row[slot_compare - 1] = compare;
+    const char* registered = type_name(type).name;
+    register_datatype(type, 0, registered ? registered : name, row, action_count);
 }
 }  // namespace stub
 
@@ -202,17 +204,5 @@ protected:
         install_stand_ins();
     }
 };
-
-// ---- Errors -----------------------------------------------------------------------
-
-// Raising an error ends the run with the category and id reported, until
-// error! values and catch sites exist.
-#define EXPECT_RAISES(statement, category, id)                                                   \
-    EXPECT_EXIT(                                                                                 \
-        {                                                                                        \
-            ::vyr::platform::set_output_fd(STDERR_FILENO);                                       \
-            statement;                                                                           \
-        },                                                                                       \
-        ::testing::ExitedWithCode(254), "category " + std::to_string(category) + " id " + std::to_string(id) + "\n")
 
 }  // namespace vyr::test

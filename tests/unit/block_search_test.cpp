@@ -20,11 +20,7 @@ using namespace vyr::test;
 namespace {
 
 using BlockSearchTest = BlockTest;
-using BlockSearchDeathTest = BlockTest;
 
-constexpr int script = 3;
-constexpr int internal = 9;
-constexpr int invalid_refine_arg = 47, out_of_range = 43, bad_refines = 27, not_done = 11;
 
 Cell at_index(Cell s, int32_t i) {
     s.w1 = uint32_t(i);
@@ -111,17 +107,17 @@ TEST_F(BlockSearchTest, FindWithEveryRefinement) {
     EXPECT_EQ(type_of(series), uint32_t(type_none));
 }
 
-TEST_F(BlockSearchDeathTest, FindChecksSkipAndPart) {
+TEST_F(BlockSearchTest, FindChecksSkipAndPart) {
     Cell s = B({I(1), I(2)}), key = I(1), zero = I(0), word = W("x"), other = B({I(1)});
     EXPECT_RAISES(block_t::find(&s, &key, nullptr, false, false, false, false, nullptr, &zero, false, false, false,
                                 false),
-                  script, out_of_range);
+                  err_cat::script, err_id::script::out_of_range);
     EXPECT_RAISES(block_t::find(&s, &key, nullptr, false, false, false, false, nullptr, &word, false, false, false,
                                 false),
-                  script, invalid_refine_arg);
+                  err_cat::script, err_id::script::invalid_refine_arg);
     EXPECT_RAISES(block_t::find(&s, &key, &other, false, false, false, false, nullptr, nullptr, false, false, false,
                                 false),
-                  script, invalid_refine_arg);
+                  err_cat::script, err_id::script::invalid_refine_arg);
 }
 
 TEST_F(BlockSearchTest, Select) {
@@ -183,17 +179,17 @@ TEST_F(BlockSearchTest, SortOptions) {
     EXPECT_EQ(M(word_case), "[A a b]");  // case-insensitive, equal keys keep their order
 }
 
-TEST_F(BlockSearchDeathTest, SortChecksItsRefinements) {
+TEST_F(BlockSearchTest, SortChecksItsRefinements) {
     Cell s = B({I(1), I(2), I(3)});
-    EXPECT_RAISES(sorted(s, {.skip = 2}), script, invalid_refine_arg);
-    EXPECT_RAISES(sorted(s, {.skip = 4}), script, invalid_refine_arg);
-    EXPECT_RAISES(sorted(s, {.skip = -1}), script, invalid_refine_arg);
-    EXPECT_RAISES(sorted(s, {.all = true}), script, bad_refines);
-    EXPECT_RAISES(sorted(s, {.compare = I(1)}), script, bad_refines);
-    EXPECT_RAISES(sorted(s, {.all = true, .skip = 1, .compare = I(1)}), script, bad_refines);
-    EXPECT_RAISES(sorted(s, {.skip = 3, .compare = I(4)}), script, out_of_range);
-    EXPECT_RAISES(sorted(s, {.compare = W("x")}), script, invalid_refine_arg);
-    EXPECT_RAISES(sorted(s, {.compare = Cell{type_function, 0, 0, 0}}), internal, not_done);
+    EXPECT_RAISES(sorted(s, {.skip = 2}), err_cat::script, err_id::script::invalid_refine_arg);
+    EXPECT_RAISES(sorted(s, {.skip = 4}), err_cat::script, err_id::script::invalid_refine_arg);
+    EXPECT_RAISES(sorted(s, {.skip = -1}), err_cat::script, err_id::script::invalid_refine_arg);
+    EXPECT_RAISES(sorted(s, {.all = true}), err_cat::script, err_id::script::bad_refines);
+    EXPECT_RAISES(sorted(s, {.compare = I(1)}), err_cat::script, err_id::script::bad_refines);
+    EXPECT_RAISES(sorted(s, {.all = true, .skip = 1, .compare = I(1)}), err_cat::script, err_id::script::bad_refines);
+    EXPECT_RAISES(sorted(s, {.skip = 3, .compare = I(4)}), err_cat::script, err_id::script::out_of_range);
+    EXPECT_RAISES(sorted(s, {.compare = W("x")}), err_cat::script, err_id::script::invalid_refine_arg);
+    EXPECT_RAISES(sorted(s, {.compare = Cell{type_function, 0, 0, 0}}), err_cat::internal, err_id::internal::not_done);
 }
 
 // Stable sorting of records by one field against std::stable_sort.
@@ -401,8 +397,8 @@ TEST_F(BlockSearchTest, SetOperations) {
     }
 }
 
-TEST_F(BlockSearchDeathTest, SetOperationSkipMustBePositive) {
-    EXPECT_RAISES(set_op(block_t::set_unique, B({I(1)}), B({}), false, -1), script, invalid_refine_arg);
+TEST_F(BlockSearchTest, SetOperationSkipMustBePositive) {
+    EXPECT_RAISES(set_op(block_t::set_unique, B({I(1)}), B({}), false, -1), err_cat::script, err_id::script::invalid_refine_arg);
 }
 
 }  // namespace

@@ -12,11 +12,7 @@ using namespace vyr::test;
 
 namespace {
 
-using BlockDeathTest = BlockTest;
 
-constexpr int script = 3;
-constexpr int internal = 9;
-constexpr int bad_make_arg = 55, bad_path_set = 38, no_cycle = 9, invalid_arg = 11;
 
 Cell at_index(Cell s, int32_t i) {
     s.w1 = uint32_t(i);
@@ -117,9 +113,9 @@ TEST_F(BlockTest, MakeAndTo) {
     EXPECT_NE(proto.w2, paren.w2);
 }
 
-TEST_F(BlockDeathTest, MakeFromAnUnsupportedSpecRaises) {
+TEST_F(BlockTest, MakeFromAnUnsupportedSpecRaises) {
     Cell proto = B({}), spec = W("x");
-    EXPECT_RAISES(block_t::make(&proto, &spec, type_block), script, bad_make_arg);
+    EXPECT_RAISES(block_t::make(&proto, &spec, type_block), err_cat::script, err_id::script::bad_make_arg);
 }
 
 TEST_F(BlockTest, CopyDeepCopiesNestedSeries) {
@@ -147,12 +143,12 @@ TEST_F(BlockTest, CopyDeepCopiesNestedSeries) {
     EXPECT_EQ(M(result), "[[1] [1]]");
 }
 
-TEST_F(BlockDeathTest, CopyDeepOfASelfContainingBlockRaises) {
+TEST_F(BlockTest, CopyDeepOfASelfContainingBlockRaises) {
     Cell s = B({I(1)});
     block_t::append_value(s, s);
     Cell result;
-    EXPECT_RAISES(block_t::copy(&s, &result, nullptr, true, nullptr), internal, no_cycle);
-    EXPECT_RAISES(block_t::clone(s, true, false), internal, no_cycle);
+    EXPECT_RAISES(block_t::copy(&s, &result, nullptr, true, nullptr), err_cat::internal, err_id::internal::no_cycle);
+    EXPECT_RAISES(block_t::clone(s, true, false), err_cat::internal, err_id::internal::no_cycle);
 }
 
 TEST_F(BlockTest, TakeAnswersTheValueOrABlock) {
@@ -205,9 +201,9 @@ TEST_F(BlockTest, TrimSwapPut) {
     EXPECT_EQ(M(m), "[a 7 b 7 c 7 A 8]");
 }
 
-TEST_F(BlockDeathTest, SwapNeedsABlock) {
+TEST_F(BlockTest, SwapNeedsABlock) {
     Cell a = B({I(1)}), n = I(2);
-    EXPECT_RAISES(block_t::swap(&a, &n), script, invalid_arg);
+    EXPECT_RAISES(block_t::swap(&a, &n), err_cat::script, err_id::script::invalid_arg);
 }
 
 TEST_F(BlockTest, PathAccess) {
@@ -233,10 +229,10 @@ TEST_F(BlockTest, PathAccess) {
     EXPECT_EQ(M(s), "[z 1 b 20 c 9]");
 }
 
-TEST_F(BlockDeathTest, PathSetOfAnAbsentElementRaises) {
+TEST_F(BlockTest, PathSetOfAnAbsentElementRaises) {
     Cell s = B({W("a"), I(1)}), element = W("q"), value = I(0);
     EXPECT_RAISES(block_t::path_access(&s, &element, &value, &s, nullptr, nullptr, -1, false, false, true, false),
-                  script, bad_path_set);
+                  err_cat::script, err_id::script::bad_path_set);
 }
 
 TEST_F(BlockTest, Compare) {
@@ -296,7 +292,7 @@ TEST_F(BlockTest, MoldAndFormPartBudgets) {
     // Items stop once the budget is spent: nothing past it is molded.
     Cell buffer = mold_buffer(), part = I(4), value = s;
     block_t::mold(&value, &buffer, false, false, false, &part, 4, 0);
-    EXPECT_EQ(text_of(buffer), "[1 22]");
+    EXPECT_EQ(chars_of(buffer), "[1 22]");
 }
 
 TEST_F(BlockTest, SelfContainingBlocksMoldWithAPlaceholder) {

@@ -12,7 +12,6 @@ using namespace vyr::test;
 namespace {
 
 using PathTest = BlockTest;
-using PathDeathTest = BlockTest;
 
 TEST_F(PathTest, MoldAndFormOfParensAndPaths) {
     Cell a = W("a"), b = W("b");
@@ -72,9 +71,9 @@ TEST_F(PathTest, MakeAndTo) {
     EXPECT_EQ(mold(copy), "'a");
 }
 
-TEST_F(PathDeathTest, MakeFromAnUnsupportedSpecRaises) {
+TEST_F(PathTest, MakeFromAnUnsupportedSpecRaises) {
     Cell proto = B({}), spec = W("x");
-    EXPECT_RAISES(path_t::make(&proto, &spec, type_path), 3, 55);
+    EXPECT_RAISES(path_t::make(&proto, &spec, type_path), err_cat::script, err_id::script::bad_make_arg);
 }
 
 // Rows of the action table: what the types leave out and what they share.

@@ -15,11 +15,7 @@ using namespace vyr::test;
 namespace {
 
 using SeriesTest = BlockTest;
-using SeriesDeathTest = BlockTest;
 
-constexpr int script = 3;
-constexpr int internal = 9;
-constexpr int invalid_arg = 11, out_of_range = 43, invalid_refine_arg = 47, expect_arg = 7, move_bad = 60;
 
 Cell at_index(Cell s, int32_t i) {
     s.w1 = uint32_t(i);
@@ -69,9 +65,9 @@ TEST_F(SeriesTest, NavigationStaysBetweenHeadAndTail) {
     EXPECT_EQ(series_t::length_q(&second), 3);
 }
 
-TEST_F(SeriesDeathTest, AtNeedsAnInteger) {
+TEST_F(SeriesTest, AtNeedsAnInteger) {
     Cell s = B({I(1)});
-    EXPECT_RAISES(navigate(series_t::at, s, none_value()), script, invalid_arg);
+    EXPECT_RAISES(navigate(series_t::at, s, none_value()), err_cat::script, err_id::script::invalid_arg);
 }
 
 TEST_F(SeriesTest, PickAndPokeCountFromTheIndex) {
@@ -96,15 +92,15 @@ TEST_F(SeriesTest, PickAndPokeCountFromTheIndex) {
     EXPECT_EQ(picked.w2, uint32_t('b'));
     Cell ch{type_char, 0, 0xE9, 0};
     series_t::poke(&text, 2, &ch, nullptr);
-    EXPECT_EQ(text_of(text), "ab\xE9");
+    EXPECT_EQ(chars_of(text), "ab\xE9");
 }
 
-TEST_F(SeriesDeathTest, PokeOutsideOrWithTheWrongElementRaises) {
+TEST_F(SeriesTest, PokeOutsideOrWithTheWrongElementRaises) {
     Cell s = B({I(1), I(2)}), v = I(0);
-    EXPECT_RAISES(series_t::poke(&s, 0, &v, nullptr), script, out_of_range);
-    EXPECT_RAISES(series_t::poke(&s, 3, &v, nullptr), script, out_of_range);
+    EXPECT_RAISES(series_t::poke(&s, 0, &v, nullptr), err_cat::script, err_id::script::out_of_range);
+    EXPECT_RAISES(series_t::poke(&s, 3, &v, nullptr), err_cat::script, err_id::script::out_of_range);
     Cell text = S("ab");
-    EXPECT_RAISES(series_t::poke(&text, 1, &v, nullptr), script, invalid_arg);
+    EXPECT_RAISES(series_t::poke(&text, 1, &v, nullptr), err_cat::script, err_id::script::invalid_arg);
 }
 
 TEST_F(SeriesTest, ClearAndRemove) {
@@ -143,9 +139,9 @@ TEST_F(SeriesTest, RemoveKeyTakesTheKeyAndItsValue) {
     EXPECT_EQ(M(s), "[a 1]");
 }
 
-TEST_F(SeriesDeathTest, RemovePartFromAnotherSeriesRaises) {
+TEST_F(SeriesTest, RemovePartFromAnotherSeriesRaises) {
     Cell s = B({I(1)}), other = B({I(1)});
-    EXPECT_RAISES(series_t::remove(&s, &other, nullptr), script, invalid_refine_arg);
+    EXPECT_RAISES(series_t::remove(&s, &other, nullptr), err_cat::script, err_id::script::invalid_refine_arg);
 }
 
 // take on text goes through series! take, whose answer is a new series.
@@ -175,8 +171,8 @@ TEST_F(SeriesTest, TakeCounts) {
         Cell series = at_index(s, c.index), part = I(c.part);
         series_t::take(&series, c.part == INT32_MIN ? nullptr : &part, false, c.last);
         if (!c.taken) EXPECT_EQ(type_of(series), uint32_t(type_none)) << c.text << " " << c.index;
-        else EXPECT_EQ(text_of(series), c.taken) << c.text << " " << c.index << " " << c.part;
-        EXPECT_EQ(text_of(s), c.left) << c.text << " " << c.index << " " << c.part;
+        else EXPECT_EQ(chars_of(series), c.taken) << c.text << " " << c.index << " " << c.part;
+        EXPECT_EQ(chars_of(s), c.left) << c.text << " " << c.index << " " << c.part;
     }
 }
 
@@ -184,11 +180,11 @@ TEST_F(SeriesTest, TakePartAsPosition) {
     Cell s = S("abcdef");
     Cell series = at_index(s, 1), part = at_index(s, 3);
     series_t::take(&series, &part, false, false);
-    EXPECT_EQ(text_of(series), "bc");
+    EXPECT_EQ(chars_of(series), "bc");
     Cell tail_part = at_index(s, 2), from = s;  // "adef": with /last, from the part position to the tail
     series_t::take(&from, &tail_part, false, true);
-    EXPECT_EQ(text_of(from), "ef");
-    EXPECT_EQ(text_of(s), "ad");
+    EXPECT_EQ(chars_of(from), "ef");
+    EXPECT_EQ(chars_of(s), "ad");
 }
 
 // Each take answers a buffer of its own: an answer kept by the caller is not
@@ -198,8 +194,8 @@ TEST_F(SeriesTest, KeptTakeAnswerSurvivesLaterTakes) {
     Cell first = s, second = s;
     series_t::take(&first, nullptr, false, false);
     series_t::take(&second, nullptr, false, false);
-    EXPECT_EQ(text_of(first), "x");
-    EXPECT_EQ(text_of(second), "y");
+    EXPECT_EQ(chars_of(first), "x");
+    EXPECT_EQ(chars_of(second), "y");
     EXPECT_NE(first.w2, second.w2);
 }
 
@@ -250,16 +246,16 @@ TEST_F(SeriesTest, ReverseWithPartAndSkip) {
     }
     Cell text = S(U"a\u0100c", 2);
     series_t::reverse(&text, nullptr, nullptr);
-    EXPECT_EQ(text_of(text), std::string("c") + char(0x00) + "a");  // the low bytes of c, U+0100, a
+    EXPECT_EQ(chars_of(text), std::string("c") + char(0x00) + "a");  // the low bytes of c, U+0100, a
 }
 
-TEST_F(SeriesDeathTest, ReverseSkipMustFitTheRecords) {
+TEST_F(SeriesTest, ReverseSkipMustFitTheRecords) {
     Cell s = B({I(1), I(2), I(3)});
     Cell two = I(2), zero = I(0), four = I(4), word = W("x");
-    EXPECT_RAISES(series_t::reverse(&s, nullptr, &two), script, invalid_refine_arg);
-    EXPECT_RAISES(series_t::reverse(&s, nullptr, &four), script, invalid_refine_arg);
-    EXPECT_RAISES(series_t::reverse(&s, nullptr, &zero), script, out_of_range);
-    EXPECT_RAISES(series_t::reverse(&s, nullptr, &word), script, invalid_refine_arg);
+    EXPECT_RAISES(series_t::reverse(&s, nullptr, &two), err_cat::script, err_id::script::invalid_refine_arg);
+    EXPECT_RAISES(series_t::reverse(&s, nullptr, &four), err_cat::script, err_id::script::invalid_refine_arg);
+    EXPECT_RAISES(series_t::reverse(&s, nullptr, &zero), err_cat::script, err_id::script::out_of_range);
+    EXPECT_RAISES(series_t::reverse(&s, nullptr, &word), err_cat::script, err_id::script::invalid_refine_arg);
 }
 
 TEST_F(SeriesTest, MoveWithinOneSeries) {
@@ -300,15 +296,15 @@ TEST_F(SeriesTest, MoveAcrossSeries) {
 
     Cell x = S("abc"), y = S("xy");
     series_t::move(&x, &y, nullptr);
-    EXPECT_EQ(text_of(x), "bc");
-    EXPECT_EQ(text_of(y), "axy");
+    EXPECT_EQ(chars_of(x), "bc");
+    EXPECT_EQ(chars_of(y), "axy");
 }
 
-TEST_F(SeriesDeathTest, MoveBetweenIncompatibleSeriesRaises) {
+TEST_F(SeriesTest, MoveBetweenIncompatibleSeriesRaises) {
     Cell b = B({I(1)}), s = S("a"), n = I(3);
-    EXPECT_RAISES(series_t::move(&b, &s, nullptr), script, move_bad);
-    EXPECT_RAISES(series_t::move(&s, &b, nullptr), script, move_bad);
-    EXPECT_RAISES(series_t::move(&b, &n, nullptr), script, expect_arg);
+    EXPECT_RAISES(series_t::move(&b, &s, nullptr), err_cat::script, err_id::script::move_bad);
+    EXPECT_RAISES(series_t::move(&s, &b, nullptr), err_cat::script, err_id::script::move_bad);
+    EXPECT_RAISES(series_t::move(&b, &n, nullptr), err_cat::script, err_id::script::expect_arg);
 }
 
 TEST_F(SeriesTest, RandomShufflesFromTheIndexAndPicksWithOnly) {
