@@ -93,6 +93,12 @@ TEST_F(SeriesTest, PickAndPokeCountFromTheIndex) {
     Cell ch{type_char, 0, 0xE9, 0};
     series_t::poke(&text, 2, &ch, nullptr);
     EXPECT_EQ(chars_of(text), "ab\xE9");
+    Cell wide{type_char, 0, 0x1F600, 0};  // the buffer widens for a wider character
+    series_t::poke(&text, 1, &wide, nullptr);
+    EXPECT_EQ(series_t::unit_of(text), 4u);
+    Cell back = at_index(text, 0);
+    EXPECT_EQ(series_t::pick(&back, 2, nullptr)->w2, 0x1F600u);
+    EXPECT_EQ(series_t::pick(&(back = at_index(text, 0)), 3, nullptr)->w2, 0xE9u);
 }
 
 TEST_F(SeriesTest, PokeOutsideOrWithTheWrongElementRaises) {
@@ -298,6 +304,17 @@ TEST_F(SeriesTest, MoveAcrossSeries) {
     series_t::move(&x, &y, nullptr);
     EXPECT_EQ(chars_of(x), "bc");
     EXPECT_EQ(chars_of(y), "axy");
+    Cell narrow = S("pq"), wide = at_index(S(U"\u0100\u0101", 2), 1), two = I(2);
+    series_t::move(&narrow, &wide, &two);  // text of different widths: the target widens as needed
+    EXPECT_EQ(chars_of(narrow), "");
+    EXPECT_EQ(series_t::buffer_length(wide), 4);
+    Cell check = at_index(wide, 1);
+    EXPECT_EQ(series_t::pick(&check, 1, nullptr)->w2, uint32_t('p'));
+    Cell wider = S(U"\U0001F600", 4), into = S("ab");
+    series_t::move(&wider, &into, nullptr);
+    EXPECT_EQ(series_t::unit_of(into), 4u);
+    check = into;
+    EXPECT_EQ(series_t::pick(&check, 1, nullptr)->w2, 0x1F600u);
 }
 
 TEST_F(SeriesTest, MoveBetweenIncompatibleSeriesRaises) {
