@@ -14,6 +14,7 @@
 #include "runtime/catch_codes.h"
 #include "runtime/errors.h"
 #include "runtime/platform.h"
+#include "tests/unit/output_capture.h"
 
 using namespace vyr;
 using checksum::Method;
@@ -44,26 +45,6 @@ std::vector<uint8_t> random_bytes(size_t n, uint32_t seed) {
     return v;
 }
 
-// Captures what the runtime prints while it lives.
-struct PipeCapture {
-    int fds[2];
-    int saved;
-    PipeCapture() {
-        EXPECT_EQ(pipe(fds), 0);
-        saved = platform::output_fd();
-        platform::set_output_fd(fds[1]);
-    }
-    std::string take() {
-        platform::set_output_fd(saved);
-        close(fds[1]);
-        std::string out;
-        char buf[256];
-        ssize_t n;
-        while ((n = read(fds[0], buf, sizeof buf)) > 0) out.append(buf, size_t(n));
-        close(fds[0]);
-        return out;
-    }
-};
 
 // The runtime error report goes to standard output; death tests match
 // standard error.
@@ -275,7 +256,7 @@ TEST(ChecksumTest, HmacAgreesWithLibcryptoAtKeyBoundaries) {
 
 TEST(ChecksumTest, HmacRefusesNonDigestMethods) {
     for (Method m : {Method::crc32, Method::tcp, Method::adler32, Method::hash}) {
-        PipeCapture cap;
+        test::OutputCapture cap;
         checksum::Digest d = checksum::hmac(bytes_of("data"), bytes_of("key"), m);
         EXPECT_EQ(cap.take(), "The selected algorithm doesn't support HMAC calculation\n");
         EXPECT_EQ(d.size, 0u);
