@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "datatypes/datatype.h"
+#include "datatypes/integer.h"
 #include "datatypes/logic.h"
 #include "datatypes/none.h"
 #include "datatypes/unset.h"
@@ -21,10 +22,14 @@ inline Cell none() { return none_t::value; }
 inline Cell unset() { return unset_t::value; }
 inline Cell logic(bool b) { return logic_t::value_of(b); }
 inline Cell datatype(uint32_t type) { return datatype_t::value_of(type); }
-// integer! and char! keep their number in payload word 2.
-inline Cell integer(int32_t n) { return Cell{type_integer, 0, uint32_t(n), 0}; }
+inline Cell integer(int32_t n) {
+    Cell c{};
+    integer_t::make_at(&c, n);
+    return c;
+}
+inline int32_t integer_of(const Cell& c) { return integer_t::get(c); }
+// char! keeps its code point in payload word 2.
 inline Cell character(uint32_t cp) { return Cell{type_char, 0, cp, 0}; }
-inline int32_t integer_of(const Cell& c) { return int32_t(c.w2); }
 }  // namespace cells
 
 // The refinement words that errors name.
