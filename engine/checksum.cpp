@@ -7,9 +7,9 @@
 #include <cerrno>
 #include <memory>
 
-#include "engine/random.h"
 #include "runtime/cell.h"
 #include "runtime/errors.h"
+#include "runtime/hash.h"
 #include "runtime/platform.h"
 #include "runtime/runtime_error.h"
 
@@ -213,41 +213,9 @@ Digest hmac(Bytes data, Bytes key, Method method) {
 
 // ---- Table hash ---------------------------------------------------------------
 
-namespace {
-inline uint32_t rotl32(uint32_t x, int r) { return (x << r) | (x >> (32 - r)); }
-
-// MurmurHash3 x86 32-bit: the runtime's byte hash.
-uint32_t murmur3_32(Bytes data, uint32_t seed) {
-    constexpr uint32_t c1 = 0xCC9E2D51, c2 = 0x1B873593;
-    auto mix = [](uint32_t k) { return rotl32(k * c1, 15) * c2; };
-    uint32_t h = seed;
-    size_t blocks = data.size() / 4;
-    for (size_t i = 0; i < blocks; i++) {
-        const uint8_t* p = data.data() + 4 * i;
-        uint32_t k = uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-        h ^= mix(k);
-        h = rotl32(h, 13) * 5 + 0xE6546B64;
-    }
-    const uint8_t* tail = data.data() + 4 * blocks;
-    uint32_t k = 0;
-    switch (data.size() & 3) {
-    case 3: k ^= uint32_t(tail[2]) << 16; [[fallthrough]];
-    case 2: k ^= uint32_t(tail[1]) << 8; [[fallthrough]];
-    case 1: k ^= tail[0]; h ^= mix(k);
-    }
-    h ^= uint32_t(data.size());
-    h ^= h >> 16;
-    h *= 0x85EBCA6B;
-    h ^= h >> 13;
-    h *= 0xC2B2AE35;
-    h ^= h >> 16;
-    return h;
-}
-}  // namespace
-
 int32_t hash_digest(Bytes data, int32_t table_size) {
     if (table_size < 1) raise_invalid_integer(table_size);
-    return int32_t(murmur3_32(data, random::hash_seed) % uint32_t(table_size));
+    return int32_t(hash::hash_bytes(data.data(), data.size()) % uint32_t(table_size));
 }
 
 // ---- Secure random ------------------------------------------------------------
