@@ -1,7 +1,7 @@
 // Helpers of the series and block tests: building values, molding them to
-// std::string, and small stand-ins for the item types whose modules are not
-// built yet (integer!, word!, none!, char!), registered only when the real
-// module has not registered the type.
+// std::string, and small stand-ins for the slots of item types whose modules
+// have not filled them yet (form, mold and compare of none!, datatype!;
+// string!'s series actions), used only while the real slot is empty.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -15,6 +15,8 @@
 #include "datatypes/block.h"
 #include "datatypes/registry.h"
 #include "datatypes/series.h"
+#include "datatypes/symbol.h"
+#include "datatypes/word.h"
 #include "runtime/memory.h"
 #include "runtime/series.h"
 #include "runtime/unicode.h"
@@ -32,17 +34,9 @@ inline Cell with_new_line(Cell c) {
     return c;
 }
 
-// Stand-in words: payload word 2 is an index into this table of names.
-inline std::vector<std::string>& word_names() {
-    static std::vector<std::string> names;
-    return names;
-}
+// An unbound word of the name (or a set-word!, lit-word!... with `type`).
 inline Cell W(const char* name, uint32_t type = type_word) {
-    auto& names = word_names();
-    for (size_t i = 0; i < names.size(); ++i)
-        if (names[i] == name) return Cell{type, 0, uint32_t(i), uint32_t(-1)};
-    names.emplace_back(name);
-    return Cell{type, 0, uint32_t(names.size() - 1), uint32_t(-1)};
+    return Cell{type, 0, uint32_t(symbol_t::make(name)), word_t::unresolved};
 }
 
 // A new block (or another block-family type) holding the items.
@@ -115,38 +109,6 @@ inline int32_t emit_text(Cell* buffer, const std::string& s, int32_t budget) {
 }
 inline int32_t sign(int64_t d) { return (d > 0) - (d < 0); }
 
-inline int32_t integer_form(Cell* v, Cell* buffer, Cell*, int32_t budget) {
-    return emit_text(buffer, std::to_string(int32_t(v->w2)), budget);
-}
-inline int32_t integer_mold(Cell* v, Cell* buffer, bool, bool, bool, Cell* part, int32_t budget, int32_t) {
-    return integer_form(v, buffer, part, budget);
-}
-inline int32_t integer_compare(Cell* a, Cell* b, int32_t) {
-    if (type_of(*b) != type_integer) return registry::not_comparable;
-    return sign(int64_t(int32_t(a->w2)) - int32_t(b->w2));
-}
-
-inline std::string upper(std::string s) {
-    for (char& c : s) c = char(toupper(uint8_t(c)));
-    return s;
-}
-inline const std::string& word_name(const Cell& c) { return word_names().at(c.w2); }
-inline int32_t word_form(Cell* v, Cell* buffer, Cell*, int32_t budget) {
-    return emit_text(buffer, word_name(*v), budget);
-}
-inline int32_t word_mold(Cell* v, Cell* buffer, bool, bool, bool, Cell* part, int32_t budget, int32_t) {
-    return word_form(v, buffer, part, budget);
-}
-// Case matters under strict equality and the case-sensitive sort order.
-inline int32_t word_compare(Cell* a, Cell* b, int32_t op) {
-    if (type_of(*b) < type_word || type_of(*b) > type_issue) return registry::not_comparable;
-    bool exact = op == registry::op_strict_equal || op == registry::op_case_sort ||
-                 op == registry::op_strict_word_equal;
-    std::string x = word_name(*a), y = word_name(*b);
-    if (!exact) x = upper(x), y = upper(y);
-    return sign(x.compare(y));
-}
-
 inline int32_t none_form(Cell*, Cell* buffer, Cell*, int32_t budget) { return emit_text(buffer, "none", budget); }
 inline int32_t none_mold(Cell* v, Cell* buffer, bool, bool, bool, Cell* part, int32_t budget, int32_t) {
     return none_form(v, buffer, part, budget);
@@ -187,13 +149,9 @@ inline void install_stand_ins() {
         for (auto& a : row) a = registry::inherit;
         registry::register_datatype(type_string, type_series, "string!", row, registry::action_count);
     }
-    stub::stand_in(type_integer, "integer!", act(stub::integer_form), act(stub::integer_mold),
-                   act(stub::integer_compare));
     stub::stand_in(type_datatype, "datatype!", act(stub::datatype_form), act(stub::datatype_mold),
                    act(stub::datatype_compare));
     stub::stand_in(type_none, "none!", act(stub::none_form), act(stub::none_mold), act(stub::none_compare));
-    for (uint32_t t : {type_word, type_set_word, type_lit_word, type_get_word})
-        stub::stand_in(t, "word!", act(stub::word_form), act(stub::word_mold), act(stub::word_compare));
 }
 
 // The datatype fixture with the stand-ins in place.
