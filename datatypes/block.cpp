@@ -9,6 +9,7 @@
 #include "datatypes/registry.h"
 #include "datatypes/series.h"
 #include "datatypes/series_internal.h"
+#include "datatypes/symbol.h"
 #include "engine/stack.h"
 #include "runtime/checks.h"
 #include "runtime/memory.h"
@@ -78,10 +79,19 @@ void write_repeated(Cell* at, const std::vector<Cell>& run, uint64_t dup) {
     checks::fill_repeat(reinterpret_cast<uint8_t*>(at), uint32_t(run.size() * cell_bytes), uint32_t(dup));
 }
 
-// hash! keeps its table in step with every change of its cells; the table
-// operations are not built yet, so changes to a hash! stop here.
-void hash_pending(const Cell& series) {
-    if (type_of(series) == type_hash) series_t::raise_not_done();
+// Appends a copy of v to a block-family series; a hash! indexes it.
+void append_indexed(const Cell& series, const Cell& v) {
+    uint32_t len = uint32_t(cell_count(series));
+    append_value(series, v);
+    series_t::hash_inserted(series, len, 1, len);
+}
+
+// Overwrites cell i of a block-family series; a hash! indexes it again.
+void overwrite_indexed(const Cell& series, uint32_t i, const Cell& v) {
+    Cell copy = v;
+    series_t::hash_unindex(series, i);
+    *cell_at(series, i) = copy;
+    series_t::hash_index(series, i);
 }
 
 bool word_type_q(uint32_t t) { return t >= type_word && t <= type_issue; }
@@ -242,12 +252,15 @@ void append_last() {
 }
 
 Cell find_word(const Cell& b, const Cell& word, bool strict) {
-    if (!strict) series_t::raise_not_done();  // case folding of symbols comes with the symbol table
+    auto key = int32_t(word.w2);
+    if (!strict) key = symbol_t::resolve_alias(key);
     int32_t len = cell_count(b);
     for (int32_t i = std::max(index_of(b), 0); i + 1 < len; ++i) {
         const Cell* c = cell_at(b, uint32_t(i));
         uint32_t t = type_of(*c);
-        if (t >= type_word && t <= type_get_word && c->w2 == word.w2) return *cell_at(b, uint32_t(i + 1));
+        if (t < type_word || t > type_get_word) continue;
+        auto sym = int32_t(c->w2);
+        if ((strict ? sym : symbol_t::resolve_alias(sym)) == key) return *cell_at(b, uint32_t(i + 1));
     }
     return cells::none();
 }
@@ -421,8 +434,8 @@ Cell* path_access(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* gr
     int32_t after = index_of(found) + 1;
     // A key in the last cell gets a cell for its value, as put does, rather
     // than a write past the tail.
-    if (after >= cell_count(found)) append_value(found, *value);
-    else *cell_at(found, uint32_t(after)) = *value;
+    if (after >= cell_count(found)) append_indexed(found, *value);
+    else overwrite_indexed(found, uint32_t(after), *value);
     return value;
 }
 
@@ -467,16 +480,22 @@ Cell* insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bo
     uint64_t total = uint64_t(run.size()) * uint64_t(std::max(dup, 1));
     if (total > UINT32_MAX) raise_error(err_cat::internal, err_id::internal::no_memory);
     if (total > 0) {
-        hash_pending(*series);
         bool owned = series_t::notify_before(*series, append ? series_t::Change::append : series_t::Change::insert,
                                              value, position, int32_t(total));
-        len = cell_count(*series);  // the owner's handler may have changed the series
+        if (owned) {
+            // The handler may have changed the series or the value, and ran
+            // Vyr code: the cells to write are taken again.
+            run = offered_cells(*value, only, part);
+            total = uint64_t(run.size()) * uint64_t(std::max(dup, 1));
+        }
+        len = cell_count(*series);
         position = append ? len : std::clamp(position, 0, len);
         SeriesBuffer* b = reserve(node_of(*series), total, dup < 5);
         Cell* at = b->cells() + position;
         std::memmove(at + total, at, size_t(len - position) * cell_bytes);
         write_repeated(at, run, uint64_t(std::max(dup, 1)));
         b->tail += uint32_t(total) * cell_bytes;
+        series_t::hash_inserted(*series, uint32_t(position), uint32_t(total), uint32_t(len));
         if (owned)
             series_t::notify_after(*series, append ? series_t::Change::append : series_t::Change::insert, value,
                                    position, int32_t(total));
@@ -496,8 +515,12 @@ Cell* change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
     int64_t replaced = part >= 0 ? part : int64_t(written);
     replaced = std::min<int64_t>(replaced, len - index);
     if (written == 0 && replaced == 0) return series;
-    hash_pending(*series);
     bool owned = series_t::notify_before(*series, series_t::Change::change, value, index, int32_t(written));
+    if (owned) {  // as in insert: the cells to write are taken again
+        run = offered_cells(*value, only, -1);
+        written = uint64_t(run.size()) * uint64_t(std::max(dup, 1));
+        replaced = part >= 0 ? part : int64_t(written);
+    }
     len = cell_count(*series);
     index = std::clamp(index, 0, len);
     replaced = std::min<int64_t>(replaced, len - index);
@@ -510,6 +533,7 @@ Cell* change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
     std::memmove(at + written, at + replaced, size_t(len - index - replaced) * cell_bytes);
     write_repeated(at, run, uint64_t(std::max(dup, 1)));
     b->tail = b->head + uint32_t(new_len) * cell_bytes;
+    series_t::hash_rebuild(*series);
     if (owned) series_t::notify_after(*series, series_t::Change::change, value, index, int32_t(written));
     set_index(*series, int32_t(std::min<uint64_t>(index + written, new_len)));
     return series;
@@ -565,7 +589,6 @@ Cell* trim(Cell* series, bool, bool, bool, bool, bool, Cell*) {
     int32_t index = std::max(index_of(*series), 0);
     int32_t len = cell_count(*series);
     if (index >= len) return series;
-    hash_pending(*series);
     bool owned = series_t::notify_before(*series, series_t::Change::trim, nullptr, index, len - index);
     len = cell_count(*series);
     Cell* c = cell_at(*series, 0);
@@ -573,6 +596,7 @@ Cell* trim(Cell* series, bool, bool, bool, bool, bool, Cell*) {
     for (int32_t i = index; i < len; ++i)
         if (type_of(c[i]) != type_none) c[kept++] = c[i];
     set_tail(*series, uint32_t(std::max(kept, index)));
+    series_t::hash_rebuild(*series);
     if (owned) series_t::notify_after(*series, series_t::Change::trim, nullptr, index, len - index);
     return series;
 }
@@ -580,12 +604,14 @@ Cell* trim(Cell* series, bool, bool, bool, bool, bool, Cell*) {
 Cell* swap(Cell* a, Cell* b) {
     if (!series_t::block_family_q(type_of(*b))) series_t::raise_invalid_arg(*b);
     if (index_of(*a) < 0 || index_of(*b) < 0 || length_at(*a) == 0 || length_at(*b) == 0) return a;
-    hash_pending(*a);
-    hash_pending(*b);
     bool same = node_of(*a) == node_of(*b);
     bool owned_a = series_t::notify_before(*a, series_t::Change::swap, b, index_of(*a), 1);
     bool owned_b = !same && series_t::notify_before(*b, series_t::Change::swap, a, index_of(*b), 1);
-    if (length_at(*a) > 0 && length_at(*b) > 0) std::swap(*cell_at_index(*a), *cell_at_index(*b));
+    if (length_at(*a) > 0 && length_at(*b) > 0) {
+        Cell x = *cell_at_index(*a), y = *cell_at_index(*b);
+        overwrite_indexed(*a, uint32_t(index_of(*a)), y);
+        overwrite_indexed(*b, uint32_t(index_of(*b)), x);
+    }
     if (owned_a) series_t::notify_after(*a, series_t::Change::swap, b, index_of(*a), 1);
     if (owned_b) series_t::notify_after(*b, series_t::Change::swap, a, index_of(*b), 1);
     return a;
@@ -594,7 +620,6 @@ Cell* swap(Cell* a, Cell* b) {
 // The key is looked for as one value (find /only), so a block key names one
 // cell, as the value after it does.
 Cell* put(Cell* series, Cell* key, Cell* value, bool case_) {
-    hash_pending(*series);
     Cell found = *series;
     Cell k = *key;
     find(&found, &k, nullptr, true, case_, false, false, nullptr, nullptr, false, false, false, false);
@@ -603,12 +628,12 @@ Cell* put(Cell* series, Cell* key, Cell* value, bool case_) {
     bool owned = series_t::notify_before(*series, series_t::Change::put, value, position, 1);
     len = cell_count(*series);
     if (type_of(found) == type_none || position >= len) {
-        append_value(*series, *key);
-        append_value(*series, *value);
+        append_indexed(*series, *key);
+        append_indexed(*series, *value);
     } else if (position + 1 >= len) {
-        append_value(*series, *value);
+        append_indexed(*series, *value);
     } else if (!equal_find(*cell_at(*series, uint32_t(position + 1)), *value)) {
-        *cell_at(*series, uint32_t(position + 1)) = *value;
+        overwrite_indexed(*series, uint32_t(position + 1), *value);
     }
     if (owned) series_t::notify_after(*series, series_t::Change::put, value, position, 1);
     return value;

@@ -1,5 +1,6 @@
 // block!: find, select, sort and the block side of the set operations.
 #include <algorithm>
+#include <optional>
 #include <cstring>
 #include <vector>
 
@@ -9,6 +10,7 @@
 #include "datatypes/series_internal.h"
 #include "engine/stack.h"
 #include "runtime/collector.h"
+#include "runtime/hash.h"
 #include "runtime/checks.h"
 #include "runtime/memory.h"
 #include "runtime/sort.h"
@@ -80,6 +82,20 @@ bool match_at(const Cell& series, int32_t pos, const Key& key) {
     return false;
 }
 
+// Whether find goes through a hash!'s table: not for /match, nor for keys
+// that match by type or by runs of cells (a block key counts as one cell
+// only with /same and /only), nor for an object! unless /same. /last with
+// /skip counts its records from the index, which the table does not.
+bool hashed_search_q(const Cell& series, const Key& key, const Cell& value, bool only, bool same, bool match,
+                     bool last_with_skip) {
+    if (type_of(series) != type_hash || series.w3 == no_node || match || last_with_skip) return false;
+    uint32_t t = type_of(value);
+    if (key.kind != KeyKind::single) return false;
+    if (series_t::block_family_q(t) && !(same && only)) return false;
+    if (t == type_object && !same) return false;
+    return true;
+}
+
 // Floor division, for aligning a backward start on the record grid.
 int32_t floor_div(int32_t a, int32_t b) { return a / b - ((a % b != 0) && ((a < 0) != (b < 0))); }
 
@@ -120,26 +136,37 @@ FindResult search(const Cell& series, const Cell& value, Cell* part, bool only, 
     if (k == 0) return none;  // an empty block key has nothing to match
 
     bool backward = last || reverse;
+    auto found = [&](int64_t pos) {
+        FindResult r;
+        r.pos = int32_t(pos);
+        int32_t width = k;
+        if (!backward && skip) width = std::max(k, step);
+        r.after = int32_t(std::min<int64_t>(pos + width, len));
+        return r;
+    };
+    if (hashed_search_q(series, key, value, only, same, match, last && !reverse && step > 1)) {
+        Cell* hit = hash::hash_table_find(NodeId(series.w3), &key.value, index, step, key.op, last, reverse);
+        if (!hit) return none;
+        int64_t pos = hit - buffer_of(node_of(series))->cells();
+        if (has_limit && pos > limit) return none;  // a hit beyond the /part limit
+        return found(pos);
+    }
     int64_t pos;
+    int64_t lowest = 0;
     if (!backward) {
         pos = index;
     } else if (reverse) {
         pos = has_limit ? limit : int64_t(index) - k;
     } else {
+        // /last: from the last position where the key fits, down to the index.
         pos = std::min<int64_t>(has_limit ? limit : len - 1, len - k);
+        lowest = index;
         // Records are counted from the index: start on a record head.
         if (step > 1) pos = index + int64_t(floor_div(int32_t(pos - index), step)) * step;
     }
     int64_t last_start = has_limit ? limit - (k - 1) : len - k;
-    for (; backward ? pos >= 0 : pos <= last_start; pos += backward ? -step : step) {
-        if (match_at(series, int32_t(pos), key)) {
-            FindResult r;
-            r.pos = int32_t(pos);
-            int32_t width = k;
-            if (!backward && skip) width = std::max(k, step);
-            r.after = int32_t(std::min<int64_t>(pos + width, len));
-            return r;
-        }
+    for (; backward ? pos >= lowest : pos <= last_start; pos += backward ? -step : step) {
+        if (match_at(series, int32_t(pos), key)) return found(pos);
         if (match) break;
     }
     return none;
@@ -311,42 +338,76 @@ Cell* sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, b
 // ---- Set operations ---------------------------------------------------------------------
 
 namespace {
-// The cells of a series that a set operation tests for membership.
-// Block-family cells are looked for as find /only does; other cells match
-// a cell of the same type that compares equal (strictly with the case flag).
+// The operator of membership: equality, strict with the case flag.
+int32_t member_op(bool case_) { return case_ ? registry::op_strict_equal : registry::op_equal; }
+
+// Membership in a series: block-family cells are looked for as find /only
+// does; other cells through a hash table over the series (its own for a
+// hash!, else one made for the operation).
 class Members {
 public:
-    Members(const Cell& series, bool case_) : series_(series), case_(case_) {}
+    Members(const Cell& series, bool case_) : series_(series), case_(case_) {
+        table_ = type_of(series) == type_hash && series.w3 ? NodeId(series.w3)
+                                                           : hash::make_hash_table(length_at(series), &series_,
+                                                                                   hash::kind_block, 0);
+    }
     bool contains(const Cell& c) const {
-        int32_t len = cell_count(series_);
-        int32_t op = case_ ? registry::op_strict_equal : registry::op_find;
-        bool block = series_t::block_family_q(type_of(c));
-        for (int32_t i = std::max(index_of(series_), 0); i < len; ++i) {
-            const Cell& m = cell(series_, i);
-            if (!block && type_of(m) != type_of(c)) continue;
-            if (equal_under(m, c, op)) return true;
-        }
-        return false;
+        if (series_t::block_family_q(type_of(c)))
+            return search(series_, c, nullptr, true, case_, false, nullptr, false, false, false).pos >= 0;
+        return hash::hash_table_find(table_, &c, std::max(index_of(series_), 0), 1, member_op(case_), false, false);
     }
 
 private:
     Cell series_;
     bool case_;
+    NodeId table_;
 };
 
-// One pass: appends to `result` each record of `from` whose first cell is
-// (keep_members) or is not (!keep_members) in `other` (every record when
-// there is no other), unless the result has it already.
-void set_pass(const Cell& result, const Cell& from, const Cell* other, bool keep_members, bool case_, int32_t width) {
-    Members in_result(result, case_);
+// The result of a set operation: its block and a table of the first cells
+// of its records (sized so that it never grows, which would index every
+// cell).
+class SetResult {
+public:
+    SetResult(Cell* block, int32_t records, int32_t width, bool case_)
+        : block_(block), width_(width), case_(case_),
+          table_(hash::make_hash_table(records + 1, block, hash::kind_block, 0)) {}
+    bool has(const Cell& head) const {
+        if (!series_t::block_family_q(type_of(head)))
+            return hash::hash_table_find(table_, &head, 0, 1, member_op(case_), false, false);
+        Cell skip = cells::integer(width_);
+        return search(*block_, head, nullptr, true, case_, false, &skip, false, false, false).pos >= 0;
+    }
+    void add(const Cell& from, int32_t at, int32_t len) {
+        uint32_t head = uint32_t(cell_count(*block_));
+        for (int32_t j = at; j < std::min(at + width_, len); ++j) append_value(*block_, cell(from, j));
+        if (!series_t::block_family_q(type_of(*cell_at(*block_, head))))
+            hash::hash_table_add(table_, cell_at(*block_, head));
+    }
+    NodeId table() const { return table_; }
+
+private:
+    Cell* block_;
+    int32_t width_;
+    bool case_;
+    NodeId table_;
+};
+
+// One pass: adds each record of `from` whose first cell is (keep_members)
+// or is not (!keep_members) in `other` (every record when there is no
+// other), unless the result has that first cell already.
+void set_pass(SetResult& result, const Cell& from, const Cell* other, bool keep_members, bool case_, int32_t width) {
+    std::optional<Members> in_other;
+    if (other) in_other.emplace(*other, case_);
     int32_t len = cell_count(from);
     for (int32_t i = std::max(index_of(from), 0); i < len; i += width) {
         Cell head = cell(from, i);
-        if (other && Members(*other, case_).contains(head) != keep_members) continue;
-        if (in_result.contains(head)) continue;
-        for (int32_t j = i; j < std::min(i + width, len); ++j) append_value(result, cell(from, j));
+        if (in_other && in_other->contains(head) != keep_members) continue;
+        if (result.has(head)) continue;
+        result.add(from, i, len);
     }
 }
+
+int32_t records_of(const Cell& s, int32_t width) { return (length_at(s) + width - 1) / width; }
 }  // namespace
 
 Cell* set_operation(Cell* first, bool case_, Cell* skip, int32_t op) {
@@ -356,28 +417,29 @@ Cell* set_operation(Cell* first, bool case_, Cell* skip, int32_t op) {
             series_t::raise_invalid_refine_arg(Refinement::skip, *skip);
         width = cells::integer_of(*skip);
     }
+    if (op < set_unique || op > set_difference) series_t::raise_not_done();
     Cell a = first[0];
     bool binary = op != set_unique;
     Cell b = binary ? first[1] : a;
-    bool hashed = type_of(a) == type_hash || (binary && type_of(b) == type_hash);
-    if (hashed) series_t::raise_not_done();  // hash! results keep a table, not built yet
+    bool both = op == set_union || op == set_difference;
     int64_t room = length_at(a) + (op == set_union ? length_at(b) : 0);
-    Cell* result = push_new(int32_t(std::clamp<int64_t>(room, 1, INT32_MAX)));
+    Cell* block = push_new(int32_t(std::clamp<int64_t>(room, 1, INT32_MAX)));
+    SetResult result(block, records_of(a, width) + (both ? records_of(b, width) : 0), width, case_);
     switch (op) {
-        case set_unique: set_pass(*result, a, nullptr, false, case_, width); break;
-        case set_union:
-            set_pass(*result, a, nullptr, false, case_, width);
-            set_pass(*result, b, nullptr, false, case_, width);
-            break;
-        case set_intersect: set_pass(*result, a, &b, true, case_, width); break;
-        case set_exclude: set_pass(*result, a, &b, false, case_, width); break;
-        case set_difference:
-            set_pass(*result, a, &b, false, case_, width);
-            set_pass(*result, b, &a, false, case_, width);
-            break;
-        default: series_t::raise_not_done();
+        case set_unique:
+        case set_union: set_pass(result, a, nullptr, false, case_, width); break;
+        case set_intersect: set_pass(result, a, &b, true, case_, width); break;
+        default: set_pass(result, a, &b, false, case_, width); break;  // exclude, difference
     }
-    first[0] = *result;
+    if (op == set_union) set_pass(result, b, nullptr, false, case_, width);
+    if (op == set_difference) set_pass(result, b, &a, false, case_, width);
+    if (type_of(a) == type_hash || (binary && type_of(b) == type_hash)) {
+        // A hash! result keeps the table, indexing every cell as a hash! does.
+        block->header = type_hash;
+        block->w3 = result.table();
+        hash::hash_table_rebuild(result.table(), uint32_t(cell_count(*block)));
+    }
+    first[0] = *block;
     stack::pop_cells(1);
     return first;
 }

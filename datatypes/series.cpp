@@ -9,9 +9,14 @@
 #include "datatypes/registry.h"
 #include "datatypes/string_buffer.h"
 #include "datatypes/series_internal.h"
+#include "datatypes/symbol.h"
+#include "datatypes/word.h"
 #include "engine/random.h"
 #include "engine/stack.h"
 #include "runtime/checks.h"
+#include "runtime/fixed_words.h"
+#include "runtime/hash.h"
+#include "runtime/owners.h"
 #include "runtime/sort.h"
 #include "runtime/unicode.h"
 
@@ -22,7 +27,14 @@ using memory::SeriesBuffer;
 
 // ---- Errors and small values -------------------------------------------------
 
-Cell refinement_word(Refinement) { return cells::none(); }
+Cell refinement_word(Refinement r) {
+    switch (r) {
+        case Refinement::part: return fixed::ref_part;
+        case Refinement::skip: return fixed::ref_skip;
+        case Refinement::compare: return fixed::ref_compare;
+    }
+    return cells::none();
+}
 
 void raise_not_done() { raise_error(err_cat::internal, err_id::internal::not_done); }
 void raise_out_of_range(const Cell& value) { raise_error(err_cat::script, err_id::script::out_of_range, &value); }
@@ -88,6 +100,45 @@ int32_t emit_indent(Cell* buffer, int32_t level, int32_t budget) {
 int32_t last_char(const Cell& buffer) {
     uint32_t n = string_t::buffer_length(buffer);
     return n ? int32_t(string_t::char_at(buffer, n - 1)) : -1;
+}
+
+// ---- hash! tables -------------------------------------------------------------------
+
+namespace {
+NodeId table_of(const Cell& s) { return type_of(s) == type_hash ? NodeId(s.w3) : no_node; }
+}  // namespace
+
+void hash_rebuild(const Cell& series) {
+    if (NodeId t = table_of(series)) hash::hash_table_rebuild(t, uint32_t(buffer_length(series)));
+}
+
+void hash_inserted(const Cell& series, uint32_t at, uint32_t n, uint32_t old_len) {
+    NodeId t = table_of(series);
+    if (!t) return;
+    if (hash::hash_table_shift_range(t, int32_t(n), at, old_len - at, true) == hash::shift_declined) {
+        hash_rebuild(series);
+        return;
+    }
+    for (uint32_t i = at; i < at + n; ++i) {
+        int32_t out;
+        hash::hash_table_put(t, buffer_of(node_of(series))->cells() + i, out);
+        if (out == hash::put_rebuilt) return;  // the rebuild indexed every cell
+    }
+}
+
+void hash_removed(const Cell& series, uint32_t at, uint32_t n, uint32_t old_len) {
+    NodeId t = table_of(series);
+    if (!t || n == 0) return;
+    if (hash::hash_table_shift_range(t, -int32_t(n), at + n, old_len - at - n, true) == hash::shift_declined)
+        hash_rebuild(series);
+}
+
+void hash_unindex(const Cell& series, uint32_t at) {
+    if (NodeId t = table_of(series)) hash::hash_table_remove(t, buffer_of(node_of(series))->cells() + at);
+}
+
+void hash_index(const Cell& series, uint32_t at) {
+    if (NodeId t = table_of(series)) hash::hash_table_add(t, buffer_of(node_of(series))->cells() + at);
 }
 
 // ---- Reading a series value ------------------------------------------------
@@ -160,54 +211,49 @@ void element_at(const Cell& series, uint32_t i, Cell& out) {
 
 namespace {
 
-// hash! keeps its table in step with every change of its cells; the table
-// operations are not built yet, so changes to a hash! stop here.
-void hash_pending(const Cell& series) {
-    if (type_of(series) == type_hash) raise_not_done();
-}
-
 uint8_t* unit_ptr(const Cell& series, uint32_t i) {
     SeriesBuffer* b = buffer_of(node_of(series));
     return b->head_ptr() + size_t(i) * b->unit();
 }
 
 // Removes `count` units at unit `at`, closing the gap (the caller has cut
-// the range to the buffer).
+// the range to the buffer); a hash!'s table follows.
 void remove_units(const Cell& series, uint32_t at, uint32_t count) {
     SeriesBuffer* b = buffer_of(node_of(series));
-    uint32_t unit = b->unit();
+    uint32_t unit = b->unit(), old_len = b->length();
     uint8_t* p = b->head_ptr() + size_t(at) * unit;
     std::memmove(p, p + size_t(count) * unit, b->tail_ptr() - (p + size_t(count) * unit));
     b->tail -= count * unit;
+    hash_removed(series, at, count, old_len);
 }
 
 Cell& arg(int i) { return stack::arg_base()[i]; }
 
-// The owner side of notification. The owners table is not built yet, so no
-// series has an owner: nothing is announced.
-bool notify_owner(const Cell&, Change, bool, const Cell*, int32_t, int32_t) { return false; }
+// The words that name the changes, before and after.
+const Cell& change_word_cell(Change c, bool after) {
+    static const Cell* const words[][2] = {
+        {&fixed::word_append, &fixed::word_appended}, {&fixed::word_insert, &fixed::word_inserted},
+        {&fixed::word_change, &fixed::word_changed},  {&fixed::word_clear, &fixed::word_cleared},
+        {&fixed::word_move, &fixed::word_moved},      {&fixed::word_poke, &fixed::word_poked},
+        {&fixed::word_put, &fixed::word_put_ed},      {&fixed::word_remove, &fixed::word_removed},
+        {&fixed::word_random, &fixed::word_randomized}, {&fixed::word_reverse, &fixed::word_reversed},
+        {&fixed::word_sort, &fixed::word_sorted},     {&fixed::word_swap, &fixed::word_swaped},
+        {&fixed::word_take, &fixed::word_taken},      {&fixed::word_trim, &fixed::word_trimmed},
+    };
+    return *words[uint32_t(c)][after ? 1 : 0];
+}
 
 }  // namespace
 
 // ---- Owner notification ------------------------------------------------------
 
-const char* change_word(Change c, bool after) {
-    static const char* const words[][2] = {
-        {"append", "appended"}, {"insert", "inserted"}, {"change", "changed"}, {"clear", "cleared"},
-        {"move", "moved"},      {"poke", "poked"},      {"put", "put-ed"},     {"remove", "removed"},
-        {"random", "randomized"}, {"reverse", "reversed"}, {"sort", "sorted"}, {"swap", "swaped"},
-        {"take", "taken"},      {"trim", "trimmed"},
-    };
-    return words[uint32_t(c)][after ? 1 : 0];
-}
-
 bool notify_before(const Cell& series, Change c, const Cell* value, int32_t position, int32_t part) {
     if (!(buffer_of(node_of(series))->flags & memory::flag::owned)) return false;
-    return notify_owner(series, c, false, value, position, part);
+    return owners::notify_owner(series, change_word_cell(c, false), value, position, part);
 }
 
 void notify_after(const Cell& series, Change c, const Cell* value, int32_t position, int32_t part) {
-    notify_owner(series, c, true, value, position, part);
+    owners::notify_owner(series, change_word_cell(c, true), value, position, part);
 }
 
 // ---- Shared pieces -----------------------------------------------------------
@@ -310,12 +356,16 @@ Cell* poke(Cell* series, int32_t index, Cell* value, Cell*) {
     bool text = text_family_q(type);
     if (text && type_of(*value) != type_char) raise_invalid_arg(*value);
     if (!block_family_q(type) && !text) raise_not_done();  // binary! and vector! store by their own rules
-    hash_pending(*series);
     bool owned = notify_before(*series, Change::poke, value, int32_t(pos), 1);
     pos = element_position(*series, index);  // the owner's handler may have changed the series
     if (pos >= 0) {
-        if (text) string_t::set_code_point(node_of(*series), uint32_t(pos), value->w2);
-        else buffer_of(node_of(*series))->cells()[pos] = *value;
+        if (text) {
+            string_t::set_code_point(node_of(*series), uint32_t(pos), value->w2);
+        } else {
+            hash_unindex(*series, uint32_t(pos));
+            buffer_of(node_of(*series))->cells()[pos] = *value;
+            hash_index(*series, uint32_t(pos));
+        }
     }
     if (owned) notify_after(*series, Change::poke, value, int32_t(pos), 1);
     return value;
@@ -327,10 +377,14 @@ Cell* clear(Cell* series) {
     int32_t index = std::max(index_of(*series), 0);
     int32_t count = buffer_length(*series) - index;
     if (count < 1) return series;
-    hash_pending(*series);
     bool owned = notify_before(*series, Change::clear, nullptr, index, count);
     SeriesBuffer* b = buffer_of(node_of(*series));
-    if (uint32_t(index) < b->length()) b->tail = b->head + uint32_t(index) * b->unit();
+    if (uint32_t(index) < b->length()) {
+        if (NodeId t = type_of(*series) == type_hash ? NodeId(series->w3) : no_node)
+            hash::hash_table_remove_range(t, uint32_t(index), b->length() - uint32_t(index));
+        b = buffer_of(node_of(*series));
+        b->tail = b->head + uint32_t(index) * b->unit();
+    }
     if (owned) notify_after(*series, Change::clear, nullptr, index, count);
     return series;
 }
@@ -367,17 +421,10 @@ Cell* remove(Cell* series, Cell* part, Cell* key) {
     }
     int32_t len = buffer_length(*series);
     if (count < 1 || position >= len) return series;
-    hash_pending(*series);
     bool owned = notify_before(*series, Change::remove, nullptr, position, count);
     len = buffer_length(*series);
-    if (position < len) {
-        if (int64_t(position) + count >= len) {
-            SeriesBuffer* b = buffer_of(node_of(*series));
-            b->tail = b->head + uint32_t(position) * b->unit();
-        } else {
-            remove_units(*series, uint32_t(position), uint32_t(count));
-        }
-    }
+    if (position < len)
+        remove_units(*series, uint32_t(position), uint32_t(std::min<int64_t>(count, len - position)));
     if (owned) notify_after(*series, Change::remove, nullptr, position, count);
     return series;
 }
@@ -420,7 +467,6 @@ Cell* take(Cell* series, Cell* part, bool deep, bool last) {
         return series;
     }
     int32_t from = negative ? index - int32_t(count) : last ? buffer_length(s) - int32_t(count) : index;
-    hash_pending(s);
     bool owned = notify_before(s, Change::take, nullptr, from, int32_t(count));
     s = *series;  // re-read: the handler may have changed the series
     int32_t len = buffer_length(s);
@@ -428,6 +474,8 @@ Cell* take(Cell* series, Cell* part, bool deep, bool last) {
     count = std::min<int64_t>(count, len - from);
     Cell answer;
     copy_units(s, uint32_t(from), uint32_t(count), answer);
+    if (type_of(answer) == type_hash)  // a hash! answer gets a table of its own
+        answer.w3 = hash::make_hash_table(int32_t(count), &answer, hash::kind_block, 0);
     remove_units(s, uint32_t(from), uint32_t(count));
     if (owned) notify_after(s, Change::take, nullptr, from, int32_t(count));
     *series = answer;
@@ -487,14 +535,18 @@ Cell* reverse(Cell* series, Cell* part, Cell* skip) {
         if (width < 1) raise_out_of_range(*skip);
         if (width > count || count % width) raise_invalid_refine_arg(Refinement::skip, *skip);
     }
-    hash_pending(*series);
     bool owned = notify_before(*series, Change::reverse, nullptr, index, count);
     count = std::min(count, length_at(*series));
     count -= count % width;
+    // A hash! takes the moved cells out of its table and indexes them again.
+    for (int32_t i = 0; i < count; ++i) hash_unindex(*series, uint32_t(index + i));
     uint32_t record = uint32_t(width) * unit_of(*series);
-    uint8_t* lo = unit_ptr(*series, uint32_t(index));
-    uint8_t* hi = lo + size_t(count / width - 1) * record;
-    for (; lo < hi; lo += record, hi -= record) sort::swap_records(lo, hi, record, record % 4 != 0);
+    if (count > 0) {
+        uint8_t* lo = unit_ptr(*series, uint32_t(index));
+        uint8_t* hi = lo + size_t(count / width - 1) * record;
+        for (; lo < hi; lo += record, hi -= record) sort::swap_records(lo, hi, record, record % 4 != 0);
+    }
+    for (int32_t i = 0; i < count; ++i) hash_index(*series, uint32_t(index + i));
     if (owned) notify_after(*series, Change::reverse, nullptr, index, count);
     return series;
 }
@@ -526,6 +578,8 @@ void move_within(const Cell& origin, int32_t o, int32_t n, int32_t t, int32_t le
         std::memmove(base + size_t(o) * unit, base + size_t(o + n) * unit, size_t(place - o) * unit);
     }
     std::memcpy(base + size_t(place) * unit, saved.data(), saved.size());
+    if (type_of(origin) == type_hash)  // the table's move counts the destination as the run's last cell when forward
+        hash::hash_table_move_range(origin.w3, uint32_t(t < o ? place : place + n - 1), uint32_t(o), uint32_t(n));
 }
 
 // Moves n units from the origin's index into the target buffer at its index
@@ -541,7 +595,9 @@ void move_across(const Cell& origin, int32_t o, int32_t n, const Cell& target) {
     uint8_t* at = tb->head_ptr() + size_t(t) * unit;
     std::memmove(at + size_t(n) * unit, at, tb->tail_ptr() - at);
     std::memcpy(at, unit_ptr(origin, uint32_t(o)), size_t(n) * unit);
+    uint32_t old_len = tb->length();
     tb->tail += uint32_t(n) * unit;
+    hash_inserted(target, uint32_t(t), uint32_t(n), old_len);
     remove_units(origin, uint32_t(o), uint32_t(n));
 }
 }  // namespace
@@ -549,9 +605,8 @@ void move_across(const Cell& origin, int32_t o, int32_t n, const Cell& target) {
 Cell* move(Cell* origin, Cell* target, Cell* part) {
     uint32_t ot = type_of(*origin), tt = type_of(*target);
     if (!series_type_q(tt)) {
-        Cell word = cells::none();  // the action's word, once words exist
-        Cell type = cells::datatype(tt);
-        raise_error(err_cat::script, err_id::script::expect_arg, &word, &type, &word);
+        Cell type = cells::datatype(tt), argument = word_t::make_global("target");
+        raise_error(err_cat::script, err_id::script::expect_arg, &fixed::word_move, &type, &argument);
     }
     if (at_tail_q(*origin)) return target;
     int32_t n = 1;
@@ -569,8 +624,6 @@ Cell* move(Cell* origin, Cell* target, Cell* part) {
             (ot == type_binary || tt == type_binary || ot == type_vector || tt == type_vector))
             raise_move_bad(*origin, *target);
     }
-    hash_pending(*origin);
-    hash_pending(*target);
     bool owned = notify_before(*origin, Change::move, nullptr, o, n);
     bool target_owned = !same && notify_before(*target, Change::move, nullptr, index_of(*target), n);
     n = std::min(n, length_at(*origin));
@@ -596,16 +649,19 @@ Cell* move(Cell* origin, Cell* target, Cell* part) {
 // ---- random --------------------------------------------------------------------
 
 Cell* random(Cell* value, bool seed, bool secure, bool only) {
-    if (seed) raise_not_done();  // seeding hashes the bytes with the table hash, not built yet
     int32_t length = length_at(*value);
     int32_t index = std::max(index_of(*value), 0);
+    if (seed) {
+        random::random_seed(int32_t(hash::hash_bytes(unit_ptr(*value, uint32_t(index)), size_t(length) * unit_of(*value))));
+        *value = cells::unset();
+        return value;
+    }
     if (only) {
         if (length == 0) *value = cells::none();
         else element_at(*value, uint32_t(index + random::random_int(secure, length) - 1), *value);
         return value;
     }
     if (length == 0) return value;
-    hash_pending(*value);
     bool owned = notify_before(*value, Change::random, nullptr, index, length);
     length = length_at(*value);
     uint32_t unit = unit_of(*value);
@@ -615,15 +671,45 @@ Cell* random(Cell* value, bool seed, bool secure, bool only) {
             sort::swap_records(unit_ptr(*value, uint32_t(index + i)), unit_ptr(*value, uint32_t(index + j)), unit,
                                unit % 4 != 0);
     }
+    hash_rebuild(*value);
     if (owned) notify_after(*value, Change::random, nullptr, index, length);
     return value;
 }
 
 // ---- reflect and modify ----------------------------------------------------------
 
-// The only field is `owned`, kept in the owners table, which is not built yet.
-Cell* reflect(Cell*, Cell*) { raise_not_done(); }
-Cell* modify(Cell*, Cell*, Cell*, bool) { raise_not_done(); }
+namespace {
+bool owned_field_q(const Cell& field) {
+    uint32_t t = type_of(field);
+    return t >= type_word && t <= type_issue &&
+           symbol_t::resolve_alias(int32_t(field.w2)) == symbol_t::resolve_alias(fixed::sym_owned);
+}
+}  // namespace
+
+// The only field is `owned`: the object that owns the series, or none.
+Cell* reflect(Cell* value, Cell* field) {
+    if (!owned_field_q(*field)) raise_not_done();
+    Cell* owner = owners::find_owner(node_of(*value));
+    *value = owner ? *owner : cells::none();
+    return value;
+}
+
+// The field `owned`: none drops the series' owner; a block holding an
+// object and a word makes that object, through that field, its owner.
+// Other fields change nothing.
+Cell* modify(Cell* target, Cell* field, Cell* value, bool) {
+    if (!owned_field_q(*field)) return value;
+    Cell series = *target;
+    if (type_of(*value) == type_none) {
+        owners::clear_owned(series);
+    } else if (type_of(*value) == type_block && length_at(*value) >= 2) {
+        Cell* pair = buffer_of(node_of(*value))->cells() + std::max(index_of(*value), 0);
+        Cell owner = pair[0], word = pair[1];
+        uint32_t wt = type_of(word);
+        if (type_of(owner) == type_object && wt >= type_word && wt <= type_get_word) owners::set_owned(series, owner, word);
+    }
+    return value;
+}
 
 // ---- Registration ----------------------------------------------------------------
 

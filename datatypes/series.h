@@ -67,13 +67,10 @@ void element_at(const Cell& series, uint32_t i, Cell& out);
 // Every change of a buffer is announced to the series' owner (an object
 // that watches it) before it happens, and once more after it when the
 // series has an owner. The action names come in pairs: "append" before,
-// "appended" after.
+// "appended" after. A hash! keeps its table in step with each change.
 
 enum class Change : uint32_t { append, insert, change, clear, move, poke, put, remove, random, reverse, sort, swap,
                                take, trim };
-// The two words of a change ("append", "appended").
-const char* change_word(Change c, bool after);
-
 // Called before a change. Answers true when the series is owned: the caller
 // must then call notify_after once the change is done. The owner's handler
 // may run Vyr code: a caller holding raw buffer addresses re-reads them.

@@ -33,9 +33,8 @@ inline Cell character(uint32_t cp) { return Cell{type_char, 0, cp, 0}; }
 }  // namespace cells
 
 // The refinement words that errors name.
-enum class Refinement : uint32_t { part, skip, compare, key, types };
-// The word of a refinement, for an error argument. Until the symbol table
-// exists it is a none! cell.
+enum class Refinement : uint32_t { part, skip, compare };
+// The word of a refinement, for an error argument.
 Cell refinement_word(Refinement r);
 
 [[noreturn]] void raise_not_done();
@@ -68,6 +67,21 @@ int32_t emit(Cell* buffer, const char* text, int32_t budget);
 int32_t emit_indent(Cell* buffer, int32_t level, int32_t budget);
 // The last code point of the mold buffer, or -1 when it is empty.
 int32_t last_char(const Cell& buffer);
+
+// ---- hash! tables -------------------------------------------------------------------
+// A hash! keeps a table of its cells (a block-kind hash table, its node in
+// payload word 3) in step with every change of the cells. These follow a
+// change already made to the cells; each does nothing for other series.
+
+// After n cells were inserted at `at` into a series that had old_len cells.
+void hash_inserted(const Cell& series, uint32_t at, uint32_t n, uint32_t old_len);
+// After n cells at `at` were removed from a series that had old_len cells.
+void hash_removed(const Cell& series, uint32_t at, uint32_t n, uint32_t old_len);
+// Before a cell is overwritten, and after.
+void hash_unindex(const Cell& series, uint32_t at);
+void hash_index(const Cell& series, uint32_t at);
+// After any other change: the table indexes the whole block again.
+void hash_rebuild(const Cell& series);
 
 // Keeps the cycle-detection stack balanced: whatever a walk pushed is
 // popped when the walk ends, also when an error unwinds through it.

@@ -3,10 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 
+#include "datatypes/context.h"
 #include "datatypes/series.h"
+#include "datatypes/symbol.h"
 #include "engine/random.h"
 #include "engine/stack.h"
+#include "runtime/owners.h"
 #include "tests/unit/block_helpers.h"
 
 using namespace vyr;
@@ -350,6 +354,129 @@ TEST_F(SeriesTest, RandomShufflesFromTheIndexAndPicksWithOnly) {
     Cell empty = at_index(s, 8);
     series_t::random(&empty, false, false, true);
     EXPECT_EQ(type_of(empty), uint32_t(type_none));
+}
+
+}  // namespace
+
+namespace {
+
+// ---- Owners -------------------------------------------------------------------
+
+// Calls of the owner's on-deep-change* handler, by the action words.
+struct Heard {
+    std::vector<std::string> actions;
+    std::vector<int32_t> positions, parts;
+    std::function<void(const Cell& target)> during;  // what the handler does, once
+} heard;
+
+void hear(Cell*, Cell*, Cell* target, Cell* action, Cell*, int32_t index, int32_t part) {
+    heard.actions.emplace_back(symbol_t::name(int32_t(action->w2)));
+    heard.positions.push_back(index);
+    heard.parts.push_back(part);
+    if (heard.during) {
+        auto during = std::move(heard.during);
+        heard.during = nullptr;
+        during(*target);
+    }
+}
+
+class SeriesOwnerTest : public SeriesTest {
+protected:
+    void SetUp() override {
+        SeriesTest::SetUp();
+        heard = {};
+        owners::set_fire_on_deep_change(hear);
+    }
+    void TearDown() override {
+        owners::set_fire_on_deep_change(nullptr);
+        SeriesTest::TearDown();
+    }
+    // Makes `series` owned by a new object with an event record, through
+    // its field `data`.
+    Cell own(Cell series) {
+        NodeId ctx = context_t::make(2, false, true, no_node, context_t::kind_object);
+        context_t::put_word_value(ctx, W("data"), series);
+        Cell object{type_object, ctx, 0, memory::alloc_cells(1)};
+        *context_t::self_slot(ctx) = object;
+        Cell field = W("owned"), pair = B({object, *context_t::word_at(ctx, 0)});
+        series_t::modify(&series, &field, &pair, false);
+        return object;
+    }
+};
+
+TEST_F(SeriesOwnerTest, ChangesAreAnnouncedBeforeAndAfter) {
+    Cell s = B({I(1), I(2), I(3)});
+    Cell owner = own(s);
+    Cell field = W("owned"), r = s;
+    series_t::reflect(&r, &field);
+    EXPECT_EQ(r.w1, owner.w1);
+
+    Cell v = I(4), a = s;
+    block_t::insert(&a, &v, -1, false, 1, true);
+    Cell c = at_index(s, 1);
+    series_t::clear(&c);
+    EXPECT_EQ(heard.actions, (std::vector<std::string>{"append", "appended", "clear", "cleared"}));
+    EXPECT_EQ(heard.positions, (std::vector<int32_t>{3, 3, 1, 1}));
+    EXPECT_EQ(heard.parts, (std::vector<int32_t>{1, 1, 3, 3}));
+
+    Cell none = none_value(), m = s;
+    series_t::modify(&m, &field, &none, false);
+    r = s;
+    series_t::reflect(&r, &field);
+    EXPECT_EQ(type_of(r), uint32_t(type_none));
+    heard.actions.clear();
+    Cell t = s;
+    series_t::take(&t, nullptr, false, false);
+    EXPECT_TRUE(heard.actions.empty());
+}
+
+// A handler that changes the series while it is being changed cannot make
+// the action read or write outside it.
+TEST_F(SeriesOwnerTest, HandlerChangingTheSeriesFirst) {
+    struct Case {
+        const char* name;
+        std::function<void(Cell&)> action;
+    } cases[] = {
+        {"take", [](Cell& s) { Cell t = s, part = I(3); series_t::take(&t, &part, false, true); }},
+        {"remove", [](Cell& s) { Cell t = at_index(s, 2), part = I(9); series_t::remove(&t, &part, nullptr); }},
+        {"reverse", [](Cell& s) { Cell t = s; series_t::reverse(&t, nullptr, nullptr); }},
+        {"poke", [](Cell& s) { Cell t = s, v = I(0); series_t::poke(&t, 4, &v, nullptr); }},
+        {"insert", [](Cell& s) { Cell t = at_index(s, 4), v = B({I(7), I(8)}); block_t::insert(&t, &v, -1, false, 1, false); }},
+        {"change", [](Cell& s) { Cell t = at_index(s, 3), v = B({I(7)}); block_t::change(&t, &v, 2, false, 1); }},
+        {"move", [](Cell& s) { Cell t = at_index(s, 3), to = s, part = I(2); series_t::move(&t, &to, &part); }},
+        {"sort", [](Cell& s) { Cell t = s; block_t::sort(&t, false, nullptr, nullptr, nullptr, false, false, true); }},
+        {"trim", [](Cell& s) { Cell t = s; block_t::trim(&t, false, false, false, false, false, nullptr); }},
+    };
+    for (const Case& c : cases) {
+        Cell s = B({I(5), I(4), I(3), I(2), I(1)});
+        own(s);
+        heard.during = [](const Cell& target) { block_t::set_tail(target, 1); };
+        Cell series = s;
+        c.action(series);
+        EXPECT_FALSE(heard.during) << c.name << ": the handler did not run";
+        EXPECT_LE(series_t::buffer_length(s), 3) << c.name;
+        EXPECT_EQ(block_t::cell_at(s, 0)->w2, 5u) << c.name;
+    }
+}
+
+TEST_F(SeriesTest, RandomSeedFromTheSeries) {
+    Cell s = at_index(S("seed text"), 2), seeded = s;
+    series_t::random(&seeded, true, false, false);
+    EXPECT_EQ(type_of(seeded), uint32_t(type_unset));
+    int32_t first = random::random_next();
+    Cell again = s;
+    series_t::random(&again, true, false, false);
+    EXPECT_EQ(random::random_next(), first);
+    Cell other = at_index(S("seed text"), 3);
+    series_t::random(&other, true, false, false);
+    EXPECT_NE(random::random_next(), first);
+}
+
+TEST_F(SeriesTest, ReflectOfAnotherFieldIsNotDone) {
+    Cell s = B({}), field = W("size");
+    EXPECT_RAISES(series_t::reflect(&s, &field), err_cat::internal, err_id::internal::not_done);
+    Cell value = I(1);
+    EXPECT_EQ(series_t::modify(&s, &field, &value, false), &value);  // other fields change nothing
 }
 
 }  // namespace
