@@ -12,6 +12,7 @@
 #include "datatypes/series.h"
 #include "engine/stack.h"
 #include "runtime/catch_codes.h"
+#include "runtime/collector.h"
 #include "tests/unit/block_helpers.h"
 
 using namespace vyr;
@@ -333,6 +334,27 @@ TEST_F(BlockSortFunctionTest, ComparatorChangingTheSeries) {
     EXPECT_EQ(M(t), "[0]");
 }
 
+// A comparator that reaches a safe point (or asks for a collection) cannot
+// move the cells being sorted: collection waits for the sort to end.
+TEST_F(BlockSortFunctionTest, ComparatorAtASafePoint) {
+    Cell s = B({});
+    for (int32_t i = 0; i < 40; ++i) block_t::append_value(s, B({I((i * 7) % 40)}));
+    collector::CellRoot keep(&s);
+    Cell by_item = function_value(11, [](const Cell* a, uint32_t) {
+        collector::set_stress(true);
+        collector::safe_point();
+        collector::set_stress(false);
+        collector::recycle();
+        return logic(int_of(*block_t::cell_at(a[0], 0)) < int_of(*block_t::cell_at(a[1], 0)));
+    });
+    for (bool stable : {false, true}) {
+        sorted(s, {.stable = stable, .compare = by_item});
+        for (int32_t i = 0; i < 40; ++i) EXPECT_EQ(int_of(*block_t::cell_at(*block_t::cell_at(s, uint32_t(i)), 0)), i);
+    }
+    stress_collect();  // what was put off runs now, and every block is still whole
+    for (int32_t i = 0; i < 40; ++i) EXPECT_EQ(int_of(*block_t::cell_at(*block_t::cell_at(s, uint32_t(i)), 0)), i);
+}
+
 // An error raised in the comparator leaves every cell of the block in place.
 TEST_F(BlockSortFunctionTest, ComparatorErrorLeavesTheBlockWhole) {
     int calls = 0;
@@ -388,6 +410,8 @@ TEST_F(BlockSearchTest, SetOperations) {
         {block_t::set_unique, B({B({a}), B({a}), B({b})}), B({}), false, 0, "[[a] [b]]"},
         {block_t::set_unique, B({I(1), W("x"), I(1)}), B({}), false, 0, "[1 x]"},
         {block_t::set_unique, at_index(B({a, b, b}), 1), B({}), false, 0, "[b]"},
+        {block_t::set_unique, B({a, b, b, c}), B({}), false, 2, "[a b b c]"},  // only first cells are keys
+        {block_t::set_intersect, B({a, I(1), b, I(2)}), B({I(2), a}), false, 2, "[a 1]"},
     };
     int n = 0;
     for (const Case& c : cases) {

@@ -107,6 +107,13 @@ TEST_F(BlockTest, MakeAndTo) {
     Cell one = I(1);
     block_t::to(&proto, &one, type_block);
     EXPECT_EQ(M(proto), "[1]");
+    Cell typeset{type_typeset, 0, 0, 0};  // integer! (11) and block! (5)
+    uint8_t bits[12] = {};
+    bits[type_block >> 3] |= uint8_t(0x80 >> (type_block & 7));
+    bits[type_integer >> 3] |= uint8_t(0x80 >> (type_integer & 7));
+    std::memcpy(&typeset.w1, bits, sizeof bits);
+    block_t::to(&proto, &typeset, type_block);
+    EXPECT_EQ(M(proto), "[block! integer!]");
     Cell paren = B({I(1)}, type_paren);
     block_t::to(&proto, &paren, type_block);
     EXPECT_EQ(type_of(proto), uint32_t(type_block));
