@@ -1,6 +1,8 @@
 // Pieces shared by the series!, block!, paren! and path modules only: the
-// error ids they raise, the small value cells they answer, and the guards
-// they use around walks and user code. Not an interface for other modules.
+// small value cells they answer, the errors they raise, the calls they make
+// through the action table, the mold-buffer writers, the hash! table
+// upkeep and the guard of the cycle-detection stack. Not an interface for
+// other modules.
 #pragma once
 
 #include <cstdint>
