@@ -1,7 +1,5 @@
-// Helpers of the series and block tests: building values, molding them to
-// std::string, and small stand-ins for the slots of item types whose modules
-// have not filled them yet (form, mold and compare of none!, datatype!;
-// string!'s series actions), used only while the real slot is empty.
+// Helpers of the series and block tests: building values and molding them
+// to std::string.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -98,69 +96,6 @@ inline std::string form(const Cell& v, int32_t part = -1) {
 // The molded cells of a block from its index, for comparing contents.
 inline std::string M(const Cell& b) { return mold(b); }
 
-// ---- Stand-in item types --------------------------------------------------------
-
-namespace stub {
-inline int32_t emit_text(Cell* buffer, const std::string& s, int32_t budget) {
-    NodeId out = buffer->w2;
-    uint8_t* p = series::alloc_tail_bytes(out, uint32_t(s.size()));
-    std::memcpy(p, s.data(), s.size());
-    return budget - int32_t(s.size());
-}
-inline int32_t sign(int64_t d) { return (d > 0) - (d < 0); }
-
-inline int32_t none_form(Cell*, Cell* buffer, Cell*, int32_t budget) { return emit_text(buffer, "none", budget); }
-inline int32_t none_mold(Cell* v, Cell* buffer, bool, bool, bool, Cell* part, int32_t budget, int32_t) {
-    return none_form(v, buffer, part, budget);
-}
-inline int32_t none_compare(Cell*, Cell* b, int32_t) { return type_of(*b) == type_none ? 0 : registry::not_comparable; }
-
-inline int32_t datatype_form(Cell* v, Cell* buffer, Cell*, int32_t budget) {
-    std::string name = registry::type_name(v->w1).name;
-    return emit_text(buffer, name.substr(0, name.size() - 1), budget);
-}
-inline int32_t datatype_mold(Cell* v, Cell* buffer, bool, bool, bool, Cell*, int32_t budget, int32_t) {
-    return emit_text(buffer, registry::type_name(v->w1).name, budget);
-}
-inline int32_t datatype_compare(Cell* a, Cell* b, int32_t) {
-    return type_of(*b) != type_datatype ? registry::not_comparable : a->w1 == b->w1 ? 0 : 1;
-}
-
-// Fills the form, mold and compare slots of a type that its own module has
-// not filled (yet); the rest of its row stays as registered.
-inline void stand_in(uint32_t type, const char* name, registry::ActionFn form, registry::ActionFn mold,
-                     registry::ActionFn compare) {
-    using namespace registry;
-    ActionFn row[action_count];
-    for (uint32_t s = 1; s <= action_count; ++s) row[s - 1] = get_action(type, s);
-    if (row[slot_form - 1] && row[slot_mold - 1] && row[slot_compare - 1]) return;
-    if (!row[slot_form - 1]) row[slot_form - 1] = form;
-    if (!row[slot_mold - 1]) row[slot_mold - 1] = mold;
-    if (!row[slot_compare - 1]) row[slot_compare - 1] = compare;
-    const char* registered = type_name(type).name;
-    register_datatype(type, 0, registered ? registered : name, row, action_count);
-}
-}  // namespace stub
-
-inline void install_stand_ins() {
-    using registry::act;
-    if (!registry::get_action(type_string, registry::slot_copy)) {  // string!: the series! actions
-        registry::ActionFn row[registry::action_count];
-        for (auto& a : row) a = registry::inherit;
-        registry::register_datatype(type_string, type_series, "string!", row, registry::action_count);
-    }
-    stub::stand_in(type_datatype, "datatype!", act(stub::datatype_form), act(stub::datatype_mold),
-                   act(stub::datatype_compare));
-    stub::stand_in(type_none, "none!", act(stub::none_form), act(stub::none_mold), act(stub::none_compare));
-}
-
-// The datatype fixture with the stand-ins in place.
-class BlockTest : public RuntimeTest {
-protected:
-    void SetUp() override {
-        RuntimeTest::SetUp();
-        install_stand_ins();
-    }
-};
+using BlockTest = RuntimeTest;
 
 }  // namespace vyr::test
