@@ -11,6 +11,7 @@
 #include "datatypes/series_internal.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
+#include "engine/actions.h"
 #include "engine/random.h"
 #include "engine/stack.h"
 #include "runtime/checks.h"
@@ -47,24 +48,17 @@ void raise_bad_refines() { raise_error(err_cat::script, err_id::script::bad_refi
 
 // ---- Going through the action table -------------------------------------------
 
+// The engine's comparison core, for cells that may differ in type: logic!
+// and the callables only compare with their own type.
 int32_t compare_cells(Cell a, Cell b, int32_t op) {
     uint32_t t = type_of(a);
     switch (t) {
-        case type_logic:
-            if (type_of(b) != type_logic) return registry::not_comparable;
-            return int32_t(a.w1) - int32_t(b.w1);
-        case type_native: case type_action: case type_op: case type_function: case type_routine: {
+        case type_logic: case type_native: case type_action: case type_op: case type_function: case type_routine:
             if (t != type_of(b)) return registry::not_comparable;
-            uint32_t x[3] = {a.w1, a.w2, a.w3}, y[3] = {b.w1, b.w2, b.w3};
-            for (int i = 0; i < 3; ++i)
-                if (x[i] != y[i]) return x[i] < y[i] ? -1 : 1;
-            return 0;
-        }
+            break;
         default: break;
     }
-    auto compare = registry::action<registry::action_sig::compare>(t, registry::slot_compare);
-    if (!compare) return registry::not_comparable;
-    return compare(&a, &b, op);
+    return actions::compare_cells(&a, &b, op);
 }
 
 int32_t mold_value(Cell value, Cell* buffer, bool only, bool all, bool flat, Cell* part, int32_t budget,
