@@ -7,7 +7,9 @@
 #include "datatypes/integer.h"
 #include "datatypes/number_support.h"
 #include "datatypes/registry.h"
+#include "datatypes/symbol.h"
 #include "engine/stack.h"
+#include "runtime/fixed_words.h"
 #include "runtime/float_text.h"
 #include "runtime/memory.h"
 #include "runtime/numeric.h"
@@ -187,15 +189,24 @@ int32_t form_text(double seconds, Cell* buffer, int32_t budget) {
 
 namespace {
 
-// The field a path element names: 1..3, or hour, minute and second by word
-// (matched through the symbol table, which is not built yet).
+// The field a word names (hour, minute, second, in any letter case), or 0.
+int32_t word_field(const Cell& word) {
+    int32_t id = symbol_t::resolve_alias(int32_t(word.w2));
+    if (id == symbol_t::resolve_alias(fixed::sym_hour)) return field_hour;
+    if (id == symbol_t::resolve_alias(fixed::sym_minute)) return field_minute;
+    if (id == symbol_t::resolve_alias(fixed::sym_second)) return field_second;
+    return 0;
+}
+
+// The field a path element names: 1..3, or hour, minute and second by word.
 int32_t path_field(const Cell& element, const Cell& path) {
     uint32_t t = type_of(element);
     if (t == type_integer) {
         int32_t n = integer_t::get(element);
         if (n >= field_hour && n <= field_second) return n;
     }
-    if (word_q(t)) raise_not_done();
+    if (word_q(t))
+        if (int32_t field = word_field(element)) return field;
     raise_script(script::invalid_path, path, element);
 }
 
@@ -229,9 +240,11 @@ Cell* path_access(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* gr
 
 Cell* pick(Cell* value, int32_t index, Cell* index_cell) {
     uint32_t t = index_cell != nullptr ? type_of(*index_cell) : type_integer;
-    // A word index (hour, minute, second, or cannot-use for another word)
-    // needs the symbol table, which is not built yet.
-    if (word_q(t)) raise_not_done();
+    if (word_q(t)) {
+        int32_t field = word_field(*index_cell);
+        if (field == 0) raise_script(script::cannot_use, *index_cell, datatype_of(*value));
+        return get_field(value, float_t::get(*value), field);
+    }
     if (t != type_integer || index < field_hour || index > field_second) {
         Cell i = index_cell != nullptr ? *index_cell : Cell{type_integer, 0, uint32_t(index), 0};
         raise_script(script::out_of_range, i);

@@ -7,6 +7,7 @@
 #include "datatypes/float.h"
 #include "datatypes/integer.h"
 #include "datatypes/time.h"
+#include "datatypes/word.h"
 #include "runtime/memory.h"
 #include "runtime/series.h"
 #include "tests/unit/number_fixture.h"
@@ -165,7 +166,25 @@ TEST_F(TimeTest, FieldsPathAndPick) {
     EXPECT_EQ(integer_t::get(*tt::pick(&p, 2, &index)), 2);
 }
 
+TEST_F(TimeTest, FieldsByWord) {
+    const Cell t = time_cell(h + 2 * m + 3);
+    EXPECT_EQ(integer_t::get(path_get(t, word_t::make_global("hour"))), 1);
+    EXPECT_EQ(integer_t::get(path_get(t, word_t::make_global("MINUTE"))), 2);  // any letter case
+    EXPECT_EQ(ft::get(path_set(t, word_t::make_global("second"), int_cell(9))), h + 2 * m + 9);
+    Cell p = t;
+    Cell index = word_t::make_global("second");
+    EXPECT_EQ(ft::get(*tt::pick(&p, 0, &index)), 3.0);
+}
+
 TEST_F(TimeErrorTest, PathAndPickRefuse) {
+    EXPECT_ERROR(path_get(time_cell(h), word_t::make_global("day")), report::invalid_path);
+    EXPECT_RAISES(
+        {
+            Cell p = time_cell(h);
+            Cell index = word_t::make_global("day");
+            tt::pick(&p, 0, &index);
+        },
+        err_cat::script, err_id::script::cannot_use);
     const Cell t = time_cell(h);
     EXPECT_ERROR(path_get(t, int_cell(4)), report::invalid_path);
     EXPECT_EQ(type_of(error_arg(1)), uint32_t(type_path));
