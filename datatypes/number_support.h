@@ -13,6 +13,8 @@
 
 #include "datatypes/datatype.h"
 #include "datatypes/string_buffer.h"
+#include "datatypes/word.h"
+#include "engine/frames.h"
 #include "runtime/cell.h"
 #include "runtime/checks.h"
 #include "runtime/errors.h"
@@ -29,8 +31,8 @@ namespace math = err_id::math;
 inline Cell datatype_of(const Cell& value) { return datatype_t::value_of(type_of(value)); }
 
 // A word argument: the action word named, or the word of the running call.
-inline Cell word_arg(const char* /*spelling*/) { return Cell{type_none, 0, 0, 0}; }
-inline Cell calling_word() { return Cell{type_none, 0, 0, 0}; }
+inline Cell word_arg(const char* spelling) { return word_t::make_global(spelling); }
+inline Cell calling_word() { return frames::calling_word(); }
 
 [[noreturn]] inline void raise_math(int id) { raise_error(err_cat::math, id); }
 
