@@ -11,6 +11,7 @@
 
 #include "datatypes/datatypes.h"
 #include "datatypes/registry.h"
+#include "engine/lexer.h"
 #include "engine/random.h"
 #include "engine/stack.h"
 #include "runtime/case_tables.h"
@@ -55,7 +56,7 @@ void checksum_init() {}
 void compression_words_init() {}
 void call_init() {}
 void stack_init() { stack::stack_init(); }
-void lexer_init() {}
+void lexer_init() { lexer::lexer_init(); }
 void decode_boot() {}
 void interp_init() {}
 void extref_init() { resources::extref_init(); }
