@@ -7,9 +7,9 @@
 #include <cerrno>
 #include <memory>
 
-#include "engine/random.h"
 #include "runtime/cell.h"
 #include "runtime/errors.h"
+#include "runtime/hash.h"
 #include "runtime/platform.h"
 #include "runtime/runtime_error.h"
 
@@ -61,41 +61,57 @@ uint32_t digest_size(int32_t c) {
 namespace {
 constexpr uint32_t crc_polynomial = 0xEDB88320;  // reflected 0x04C11DB7
 
-// Entry n: n shifted right 8 times, XORing the polynomial after each shift
-// that drops a 1 bit.
-std::array<uint32_t, 256> make_crc_table() {
-    std::array<uint32_t, 256> table{};
-    for (uint32_t n = 0; n < 256; n++) {
-        uint32_t c = n;
-        for (int k = 0; k < 8; k++) c = (c & 1) ? (c >> 1) ^ crc_polynomial : c >> 1;
-        table[n] = c;
+// CRC-32 eight bytes at a time: table k gives the CRC of a byte followed by
+// k zero bytes; table 0 is the classic byte table.
+using CrcTables = std::array<std::array<uint32_t, 256>, 8>;
+
+constexpr CrcTables make_crc_tables() {
+    CrcTables t{};
+    for (uint32_t b = 0; b < 256; b++) {
+        uint32_t c = b;
+        for (int i = 0; i < 8; i++) c = c & 1 ? crc_polynomial ^ (c >> 1) : c >> 1;
+        t[0][b] = c;
     }
-    return table;
+    for (size_t k = 1; k < 8; k++)
+        for (uint32_t b = 0; b < 256; b++) t[k][b] = (t[k - 1][b] >> 8) ^ t[0][t[k - 1][b] & 0xFF];
+    return t;
 }
 
+constexpr CrcTables crc_tables = make_crc_tables();
+
 constexpr uint32_t adler_modulus = 65521;
-// Bytes summed between reductions, small enough that b stays below 2^31.
-constexpr size_t adler_block = 3854;
+// Bytes summed between reductions: the longest run for which the second sum
+// cannot overflow 32 bits.
+constexpr size_t adler_run = 5552;
 }  // namespace
 
 uint32_t crc32(Bytes data) {
-    static const std::array<uint32_t, 256> table = make_crc_table();
-    uint32_t crc = 0xFFFFFFFF;
-    for (uint8_t byte : data) crc = table[(crc ^ byte) & 0xFF] ^ (crc >> 8);
-    return ~crc;
+    const uint8_t* p = data.data();
+    size_t n = data.size();
+    uint32_t c = 0xFFFFFFFFu;
+    const auto& t = crc_tables;
+    for (; n >= 8; n -= 8, p += 8) {
+        uint32_t lo = c ^ (uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24);
+        c = t[7][lo & 0xFF] ^ t[6][(lo >> 8) & 0xFF] ^ t[5][(lo >> 16) & 0xFF] ^ t[4][lo >> 24] ^ t[3][p[4]] ^
+            t[2][p[5]] ^ t[1][p[6]] ^ t[0][p[7]];
+    }
+    for (; n > 0; n--, p++) c = t[0][(c ^ *p) & 0xFF] ^ (c >> 8);
+    return c ^ 0xFFFFFFFFu;
 }
 
 uint32_t adler32(Bytes data) {
+    const uint8_t* p = data.data();
+    size_t n = data.size();
     uint32_t a = 1, b = 0;
-    while (!data.empty()) {
-        size_t n = std::min(data.size(), adler_block);
-        for (uint8_t byte : data.first(n)) {
-            a += byte;
+    while (n > 0) {
+        size_t k = n < adler_run ? n : adler_run;
+        n -= k;
+        for (; k > 0; k--) {
+            a += *p++;
             b += a;
         }
         a %= adler_modulus;
         b %= adler_modulus;
-        data = data.subspan(n);
     }
     return (b << 16) | a;
 }
@@ -197,41 +213,9 @@ Digest hmac(Bytes data, Bytes key, Method method) {
 
 // ---- Table hash ---------------------------------------------------------------
 
-namespace {
-inline uint32_t rotl32(uint32_t x, int r) { return (x << r) | (x >> (32 - r)); }
-
-// MurmurHash3 x86 32-bit: the runtime's byte hash.
-uint32_t murmur3_32(Bytes data, uint32_t seed) {
-    constexpr uint32_t c1 = 0xCC9E2D51, c2 = 0x1B873593;
-    auto mix = [](uint32_t k) { return rotl32(k * c1, 15) * c2; };
-    uint32_t h = seed;
-    size_t blocks = data.size() / 4;
-    for (size_t i = 0; i < blocks; i++) {
-        const uint8_t* p = data.data() + 4 * i;
-        uint32_t k = uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-        h ^= mix(k);
-        h = rotl32(h, 13) * 5 + 0xE6546B64;
-    }
-    const uint8_t* tail = data.data() + 4 * blocks;
-    uint32_t k = 0;
-    switch (data.size() & 3) {
-    case 3: k ^= uint32_t(tail[2]) << 16; [[fallthrough]];
-    case 2: k ^= uint32_t(tail[1]) << 8; [[fallthrough]];
-    case 1: k ^= tail[0]; h ^= mix(k);
-    }
-    h ^= uint32_t(data.size());
-    h ^= h >> 16;
-    h *= 0x85EBCA6B;
-    h ^= h >> 13;
-    h *= 0xC2B2AE35;
-    h ^= h >> 16;
-    return h;
-}
-}  // namespace
-
 int32_t hash_digest(Bytes data, int32_t table_size) {
     if (table_size < 1) raise_invalid_integer(table_size);
-    return int32_t(murmur3_32(data, random::hash_seed) % uint32_t(table_size));
+    return int32_t(hash::hash_bytes(data.data(), data.size()) % uint32_t(table_size));
 }
 
 // ---- Secure random ------------------------------------------------------------

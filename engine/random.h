@@ -60,8 +60,4 @@ int32_t random_int(bool secure, int32_t n);
 // r1 first.
 double random_float(double v, bool secure);
 
-// The seed of the runtime's byte hash (and so of checksum/with 'hash and of
-// random/seed with a series): one fixed value, the same in every run.
-inline constexpr uint32_t hash_seed = 0x1965BEEF;
-
 }  // namespace vyr::random

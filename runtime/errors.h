@@ -1,32 +1,74 @@
-// Raising language errors. Every error is named by two 0-based positions in
-// the error catalog: the category (throw 0, note 1, syntax 2, script 3,
-// math 4, access 5, reserved1 6, reserved2 7, user 8, internal 9) and the id
-// within it (0 is `code`, 1 is `type`, the first id is 2). Its code is
-// category x 100 + (id - 2).
+// Raising language errors.
+//
+// Every language error is raised through `raise_error`, named by two
+// positions in the error catalog (runtime/error_catalog.h): the category
+// (err_cat::script) and the id within it (err_id::script::no_value), with up
+// to three argument values. Its code is category x 100 + (id - 2).
+//
+// Raising records the error in the one ErrorRecord of the process (its
+// argument cells copied into storage the collector treats as a root) and
+// throws Unwind{catch_code::error}. A catch site reads the record; an error
+// that no site catches reaches the entry frame, which prints its report and
+// ends the process with status -2.
+//
+// Until error! objects exist the record stands for the error value: the
+// report's "*** Where:" line shows "???" and "*** Near :" shows none.
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "runtime/cell.h"
+#include "runtime/error_catalog.h"
 
 namespace vyr {
 
-namespace err_cat {
-inline constexpr int throw_ = 0;
-inline constexpr int note = 1;
-inline constexpr int syntax = 2;
-inline constexpr int script = 3;
-inline constexpr int math = 4;
-inline constexpr int access = 5;
-inline constexpr int reserved1 = 6;
-inline constexpr int reserved2 = 7;
-inline constexpr int user = 8;
-inline constexpr int internal = 9;
-}  // namespace err_cat
-
-// Makes the error! value of (category, id) with up to three arguments and
-// unwinds to the nearest catch site. Never returns.
+// Records the error (category, id) with up to three arguments (absent ones
+// are none!) and unwinds to the nearest catch site. Never returns.
 [[noreturn]] void raise_error(int category, int id, const Cell* arg1 = nullptr, const Cell* arg2 = nullptr,
                               const Cell* arg3 = nullptr);
 
+namespace errors {
+
+struct ErrorRecord {
+    int32_t code = 0;  // category x 100 + (id - 2)
+    int category = 0;  // position in the catalog
+    int id = 0;        // position in the category (2 for the first id)
+    Cell args[3]{};    // arg1, arg2, arg3; none! when not given
+    Cell where{};      // the word of the function that raised it; none! until call frames record it
+    Cell near{};       // where the evaluator was; none! until the evaluator records it
+};
+
+// The error most recently raised (or printed by print_error).
+const ErrorRecord& last_error();
+// Drops the record's references (its cells become none!), so that it keeps
+// no series alive; catch sites call it once they have taken the error.
+void clear_last_error();
+
+// The first line of the error's report: "*** Script Error: " and the message
+// template filled with the arguments, each formed (syntax errors) or molded
+// flat, cut at 80 characters. UTF-8.
+std::string message_line(const ErrorRecord& error);
+// The whole report as `print` shows an error: the message line, then the
+// "*** Where: " and "*** Near : " lines. UTF-8, without a final line end.
+std::string report(const ErrorRecord& error);
+
+// Makes the error as raise_error does and prints its report instead of
+// raising it.
+void print_error(int category, int id, const Cell* arg1 = nullptr, const Cell* arg2 = nullptr,
+                 const Cell* arg3 = nullptr);
+
+// Script `bad-make-arg` with the datatype and the spec (make of native! and
+// action!).
+[[noreturn]] void raise_bad_make_arg(const Cell& type, const Cell& spec);
+
+// The entry frame's handling of an error no site caught: prints the report
+// of the last error and ends the process with status -2.
+[[noreturn]] void quit_uncaught();
+
+// The text of one value as an error argument: formed when `form`, else
+// molded flat; at most `limit` characters. UTF-8.
+std::string value_text(const Cell& value, bool form, int32_t limit);
+
+}  // namespace errors
 }  // namespace vyr

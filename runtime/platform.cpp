@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include "runtime/catch_codes.h"
+#include "runtime/float_text.h"
 #include "runtime/print_hooks.h"
 #include "runtime/runtime_error.h"
 #include "runtime/unicode.h"
@@ -211,8 +212,8 @@ std::string format_item(const PrintItem& item) {
         case PrintItem::logic: return item.i ? "true" : "false";
         case PrintItem::integer: snprintf(buf, sizeof buf, "%lld", (long long)item.i); break;
         case PrintItem::byte_char: buf[0] = char(item.i); buf[1] = 0; break;
-        case PrintItem::float32: snprintf(buf, sizeof buf, "%.7g", item.d); break;
-        case PrintItem::float64: snprintf(buf, sizeof buf, "%.16g", item.d); break;
+        case PrintItem::float32: return std::string(float_text::format_g(item.d, 7).view());
+        case PrintItem::float64: return std::string(float_text::format_g(item.d, 16).view());
         case PrintItem::text: return item.s ? item.s : "";
         default: snprintf(buf, sizeof buf, "%08X", unsigned(uint32_t(item.i))); break;
     }

@@ -9,20 +9,26 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "datatypes/context.h"
 #include "datatypes/datatypes.h"
 #include "datatypes/registry.h"
+#include "datatypes/word.h"
 #include "engine/lexer.h"
 #include "engine/random.h"
 #include "engine/stack.h"
 #include "runtime/case_tables.h"
 #include "runtime/catch_codes.h"
 #include "runtime/collector.h"
+#include "runtime/errors.h"
+#include "runtime/fixed_words.h"
 #include "runtime/memory.h"
+#include "runtime/owners.h"
 #include "runtime/platform.h"
 #include "runtime/print_hooks.h"
 #include "runtime/resources.h"
 #include "runtime/runtime_error.h"
 #include "runtime/series.h"
+#include "runtime/symbols.h"
 
 namespace vyr {
 
@@ -43,15 +49,15 @@ void first_frames() { memory::first_frames(); }
 void root_block() { series::make_root_block(); }
 void argument_stack() { stack::make_stack_block(); }
 void call_stack() {}
-void symbol_block() {}
-void global_context() {}
+void symbol_block() { symbols::make_symbol_block(); }
+void global_context() { context_t::make_global_context(); }
 void init_case_tables() { case_tables::init_case_tables(); }
-void symbol_table() {}
-void make_type_name_words() {}
-void fixed_words() {}
+void symbol_table() { symbols::make_symbol_table(); }
+void make_type_name_words() { word_t::make_type_name_words(); }
+void fixed_words() { fixed::make_fixed_words(); }
 void natives_init() {}
 void parse_init() {}
-void owners_table_init() {}
+void owners_table_init() { owners::owners_table_init(); }
 void checksum_init() {}
 void compression_words_init() {}
 void call_init() {}
@@ -108,6 +114,7 @@ void runtime_init() {
 
 void top_level_catch(uint32_t code) {
     if (code == catch_code::halt) runtime_error_quit(0, 0);
+    if (code == catch_code::error) errors::quit_uncaught();
     runtime_error_quit(runtime_error_no::no_catch, VYR_CODE_POSITION());
 }
 

@@ -27,8 +27,9 @@ void runtime_init();
 // thread. Never returns.
 [[noreturn]] void entry(int argc, char** argv);
 
-// The handler of the entry frame: halt ends quietly with status 0, any other
-// code is runtime error 95.
+// The handler of the entry frame: halt ends quietly with status 0, an error
+// prints its report and ends with status -2, any other code is runtime
+// error 95.
 [[noreturn]] void top_level_catch(uint32_t code);
 
 // Runs `body` on a thread with a 256 MiB stack, with the fault handlers

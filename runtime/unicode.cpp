@@ -4,6 +4,7 @@
 
 #include "runtime/cell.h"
 #include "runtime/errors.h"
+#include "runtime/memory.h"
 #include "runtime/runtime_error.h"
 
 namespace vyr::unicode {
@@ -30,11 +31,16 @@ void bad_unit_width() { runtime_error_quit(runtime_error_no::no_switch_match, VY
 // ---- Errors -----------------------------------------------------------------
 
 // The error's argument is a binary! of the (up to) four bytes that start the
-// sequence; it is attached once binary! values can be made at this level.
+// sequence.
 void raise_invalid_utf8(const uint8_t* p, size_t available) {
-    (void)p;
-    (void)available;
-    raise_error(err_cat::access, id_invalid_utf8);
+    constexpr size_t shown = 4;
+    uint32_t n = uint32_t(available < shown ? available : shown);
+    NodeId node = memory::alloc_bytes(n);
+    memory::SeriesBuffer* b = memory::buffer_of(node);
+    std::memcpy(b->head_ptr(), p, n);
+    b->tail = b->head + n;
+    Cell arg{type_binary, 0, node, 0};
+    raise_error(err_cat::access, id_invalid_utf8, &arg);
 }
 
 void raise_invalid_char(uint32_t cp) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "runtime/collector.h"
+#include "runtime/errors.h"
 #include "runtime/memory.h"
 #include "runtime/resources.h"
 #include "runtime/series.h"
@@ -11,6 +12,7 @@
 namespace vyr::test {
 
 inline void fresh_heap() {
+    errors::clear_last_error();  // its cells would name nodes of the old heap
     memory::free_all_frames();
     memory::memory_init();
     resources::resource_tables_init();

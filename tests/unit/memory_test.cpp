@@ -11,6 +11,7 @@
 #include "runtime/memory_frames.h"
 #include "runtime/platform.h"
 #include "runtime/print_hooks.h"
+#include "tests/unit/output_capture.h"
 
 #if defined(VYR_POISON) && VYR_POISON
 #include <sanitizer/asan_interface.h>
@@ -419,25 +420,6 @@ TEST_F(MemoryTest, ExternalReferenceTableGrowsAndKeepsItsValues) {
 // ---- The console output hook -------------------------------------------------------
 
 namespace {
-struct Capture {
-    int fds[2];
-    int saved;
-    Capture() {
-        EXPECT_EQ(pipe(fds), 0);
-        saved = platform::output_fd();
-        platform::set_output_fd(fds[1]);
-    }
-    std::string take() {
-        platform::set_output_fd(saved);
-        close(fds[1]);
-        std::string out;
-        char buf[256];
-        ssize_t n;
-        while ((n = read(fds[0], buf, sizeof buf)) > 0) out.append(buf, size_t(n));
-        close(fds[0]);
-        return out;
-    }
-};
 
 NodeId text_of(const std::u32string& text, uint32_t width) {
     NodeId s = memory::alloc_units(uint32_t(text.size()), width);
@@ -463,7 +445,7 @@ TEST_F(MemoryTest, ConsoleHookWritesFromTheIndexToTheTail) {
     };
     for (const Case& c : cases) {
         Cell str{type_string, c.index, text_of(c.text, c.width), 0};
-        Capture cap;
+        test::OutputCapture cap;
         hooks::console_print_hook(&str, c.line_end);
         EXPECT_EQ(cap.take(), c.out);
     }
@@ -473,7 +455,7 @@ TEST_F(MemoryTest, ConsoleHookReportsAnUnknownWidth) {
     NodeId s = memory::alloc_units(4, 1);
     memory::set_unit_width(s, 3);
     Cell str{type_string, 0, s, 0};
-    Capture cap;
+    test::OutputCapture cap;
     hooks::console_print_hook(&str, true);
     EXPECT_EQ(cap.take(), "Error: unknown string encoding: 3\n");
 }

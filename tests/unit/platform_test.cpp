@@ -8,34 +8,15 @@
 
 #include "runtime/platform.h"
 #include "runtime/print_hooks.h"
+#include "tests/unit/output_capture.h"
 
 using namespace vyr;
 
 namespace {
-// Captures what the writers send while it lives.
-struct PipeCapture {
-    int fds[2];
-    int saved;
-    PipeCapture() {
-        EXPECT_EQ(pipe(fds), 0);
-        saved = platform::output_fd();
-        platform::set_output_fd(fds[1]);
-    }
-    std::string take() {
-        platform::set_output_fd(saved);
-        close(fds[1]);
-        std::string out;
-        char buf[4096];
-        ssize_t n;
-        while ((n = read(fds[0], buf, sizeof buf)) > 0) out.append(buf, size_t(n));
-        close(fds[0]);
-        return out;
-    }
-};
 }  // namespace
 
 TEST(PlatformTest, WritersEncodeEveryUnitWidthAsUtf8WithLf) {
-    PipeCapture cap;
+    test::OutputCapture cap;
     const uint8_t latin[] = {'a', 0xE9};
     platform::write_text(latin, sizeof latin, 1, true);
     const uint16_t bmp[] = {0x20AC, 'x'};
@@ -46,7 +27,7 @@ TEST(PlatformTest, WritersEncodeEveryUnitWidthAsUtf8WithLf) {
 }
 
 TEST(PlatformTest, LongTextCrossesTheBatchBoundary) {
-    PipeCapture cap;
+    test::OutputCapture cap;
     std::u32string text(5000, U'\u00E9');
     platform::write_text(text.data(), text.size() * 4, 4, false);
     std::string out = cap.take();

@@ -1,9 +1,9 @@
 // The argument stack: pushes, resets and the overflow margin.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include "engine/stack.h"
-#include "runtime/platform.h"
+#include "runtime/catch_codes.h"
+#include "runtime/errors.h"
 #include "tests/fresh_heap.h"
 
 using namespace vyr;
@@ -29,14 +29,18 @@ TEST(StackTest, PushResetKeep) {
     EXPECT_EQ(stack::top_cell(), stack::bottom());
 }
 
-TEST(StackDeathTest, OverflowRaisesAndLeavesRoom) {
-    EXPECT_EXIT(
-        {
-            platform::set_output_fd(STDERR_FILENO);
-            test::fresh_heap();
-            stack::make_stack_block();
-            stack::stack_init();
-            for (;;) stack::push_cell();
-        },
-        testing::ExitedWithCode(254), "category 9 id 6");
+TEST(StackTest, OverflowRaisesAndLeavesRoom) {
+    test::fresh_heap();
+    stack::make_stack_block();
+    stack::stack_init();
+    try {
+        for (;;) stack::push_cell();
+    } catch (const Unwind& u) {
+        EXPECT_EQ(u.code, catch_code::error);
+    }
+    const errors::ErrorRecord& e = errors::last_error();
+    EXPECT_EQ(e.category, err_cat::internal);
+    EXPECT_EQ(e.id, err_id::internal::stack_overflow);
+    // The error machinery has room for five more cells.
+    for (int i = 0; i < 5; ++i) stack::push_cell();
 }

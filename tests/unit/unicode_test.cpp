@@ -6,11 +6,15 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
+#include <string>
 #include <vector>
 
 #include "runtime/catch_codes.h"
+#include "runtime/errors.h"
 #include "runtime/platform.h"
 #include "runtime/unicode.h"
+#include "tests/fresh_heap.h"
 
 using namespace vyr;
 using namespace vyr::unicode;
@@ -56,22 +60,31 @@ Decoded decode_utf8(const Bytes& in, unsigned min_width = 1, bool fold_cr = fals
     return d;
 }
 
-// Runs `body` in a death-test child. An error raised with no catch site ends
-// the run with status 254 and reports the error on the output, sent to
-// standard error here so the death test sees it.
+// Runs `body`, which must raise the error (category, id); answers the
+// error's message line.
 template <typename F>
-void raise_in_child(F body) {
-    platform::set_output_fd(STDERR_FILENO);
+std::string raised_message(F body, int category, int id) {
+    test::fresh_heap();  // the error's argument is a new binary!
     try {
         body();
-    } catch (const Unwind&) {
-        std::fputs("unwound without a catch site", stderr);
-        std::_Exit(1);
+        ADD_FAILURE() << "no error raised";
+        return {};
+    } catch (const Unwind& u) {
+        EXPECT_EQ(u.code, catch_code::error);
     }
-    std::_Exit(0);
+    const errors::ErrorRecord& e = errors::last_error();
+    EXPECT_EQ(e.category, category);
+    EXPECT_EQ(e.id, id);
+    return errors::message_line(e);
 }
-constexpr const char* invalid_utf8_report = "category 5 id 4|invalid UTF-8 encoding";
-constexpr const char* invalid_char_report = "category 3 id 62|Invalid char! value";
+std::string invalid_utf8(std::function<void()> body) {
+    return raised_message(body, err_cat::access, err_id::access::invalid_utf8);
+}
+std::string invalid_char(std::function<void()> body) {
+    return raised_message(body, err_cat::script, err_id::script::invalid_char);
+}
+// The argument is a binary! of the bad bytes, formed once binary! exists.
+constexpr const char* invalid_utf8_report = "*** Access Error: invalid UTF-8 encoding: value";
 }  // namespace
 
 // ---- Round trips ----------------------------------------------------------
@@ -206,33 +219,31 @@ TEST(UnicodeTest, StrictStepsCountAndSkipThroughBadBytes) {
     for (auto l : leads) EXPECT_EQ(utf8_seq_length(l.lead), l.length) << std::hex << int(l.lead);
 }
 
-TEST(UnicodeDeathTest, InvalidUtf8RaisesAccessError) {
+TEST(UnicodeErrorTest, InvalidUtf8RaisesAccessError) {
     const Bytes bad = {0xED, 0xB0, 0x80};
-    EXPECT_EXIT(raise_in_child([&] {
-                    size_t length = bad.size();
-                    (void)utf8_decode_char(bad.data(), length);
-                }),
-                testing::ExitedWithCode(254), invalid_utf8_report);
+    EXPECT_EQ(invalid_utf8([&] {
+                  size_t length = bad.size();
+                  (void)utf8_decode_char(bad.data(), length);
+              }),
+              invalid_utf8_report);
     // Inside longer text, as a file or standard input delivers it.
     const Bytes text = {'o', 'k', ' ', 0xC3, 0x28, ' ', 'x'};
-    EXPECT_EXIT(raise_in_child([&] { (void)utf8_measure(text.data(), text.size(), 1, true); }),
-                testing::ExitedWithCode(254), invalid_utf8_report);
-    EXPECT_EXIT(raise_in_child([&] {
-                    uint8_t out[8];
-                    (void)utf8_decode_units(text.data(), text.size(), out, 1, false);
-                }),
-                testing::ExitedWithCode(254), invalid_utf8_report);
+    EXPECT_EQ(invalid_utf8([&] { (void)utf8_measure(text.data(), text.size(), 1, true); }), invalid_utf8_report);
+    EXPECT_EQ(invalid_utf8([&] {
+                  uint8_t out[8];
+                  (void)utf8_decode_units(text.data(), text.size(), out, 1, false);
+              }),
+              invalid_utf8_report);
 }
 
-TEST(UnicodeDeathTest, CodePointAboveRangeRaisesInvalidChar) {
+TEST(UnicodeErrorTest, CodePointAboveRangeRaisesInvalidChar) {
     uint8_t out[8];
-    EXPECT_EXIT(raise_in_child([&] { (void)utf8_encode_char(0x110000, out); }), testing::ExitedWithCode(254),
-                invalid_char_report);
-    EXPECT_EXIT(raise_in_child([] { (void)utf8_char_length(0xFFFFFFFF); }), testing::ExitedWithCode(254),
-                invalid_char_report);
+    EXPECT_EQ(invalid_char([&] { (void)utf8_encode_char(0x110000, out); }),
+              "*** Script Error: Invalid char! value: 1114112");
+    EXPECT_EQ(invalid_char([] { (void)utf8_char_length(0xFFFFFFFF); }), "*** Script Error: Invalid char! value: -1");
     Bytes units = units_of({0x41, 0x110000}, 4);
-    EXPECT_EXIT(raise_in_child([&] { (void)utf8_range_length(units.data(), 2, 4); }),
-                testing::ExitedWithCode(254), invalid_char_report);
+    EXPECT_EQ(invalid_char([&] { (void)utf8_range_length(units.data(), 2, 4); }),
+              "*** Script Error: Invalid char! value: 1114112");
 }
 
 // ---- UTF-8 text to units ----------------------------------------------------

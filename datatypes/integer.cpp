@@ -1,0 +1,408 @@
+#include "datatypes/integer.h"
+
+#include <climits>
+
+#include "datatypes/float.h"
+#include "datatypes/number_support.h"
+#include "datatypes/registry.h"
+#include "engine/random.h"
+#include "engine/stack.h"
+#include "runtime/numeric.h"
+#include "runtime/runtime_error.h"
+#include "runtime/series.h"
+
+namespace vyr::integer_t {
+
+using namespace number_support;
+
+// ---- Helpers -----------------------------------------------------------------
+
+int32_t arg_value() { return get(*stack::arg_base()); }
+
+int32_t arg_value_or_0() {
+    const Cell* c = stack::arg_base();
+    return type_of(*c) == type_integer ? get(*c) : 0;
+}
+
+Cell* make_at(Cell* cell, int32_t value) {
+    set_type(*cell, type_integer);
+    cell->w2 = uint32_t(value);
+    return cell;
+}
+
+Cell* box(int32_t value) {
+    Cell* c = stack::arg_base();
+    *c = Cell{type_integer, 0, uint32_t(value), 0};
+    return c;
+}
+
+Cell* load_in(const Cell& block, int32_t value) {
+    Cell* c = series::append_cell(block);
+    *c = Cell{type_integer, 0, uint32_t(value), 0};
+    return c;
+}
+
+Cell* push(int32_t value) { return stack::push_copy(Cell{type_integer, 0, uint32_t(value), 0}); }
+
+int32_t sign(int32_t value) { return (value > 0) - (value < 0); }
+
+int32_t abs_checked(int32_t value) {
+    if (value == INT32_MIN) raise_math(math::overflow);
+    return value < 0 ? -value : value;
+}
+
+Text to_text(int32_t value) {
+    Text t{};
+    int pos = sizeof t.chars;
+    // Work on the magnitude as unsigned so that -2147483648 needs no special case.
+    uint32_t magnitude = value < 0 ? 0u - uint32_t(value) : uint32_t(value);
+    do {
+        t.chars[--pos] = char('0' + magnitude % 10);
+        magnitude /= 10;
+    } while (magnitude != 0);
+    if (value < 0) t.chars[--pos] = '-';
+    t.start = uint8_t(pos);
+    return t;
+}
+
+namespace {
+
+// The floating-point value of `left op right` for the operations that can
+// overflow on 32 bits.
+double float_result(int32_t left, int32_t right, int32_t op) {
+    double l = left, r = right;
+    switch (op) {
+        case op_add: return l + r;
+        case op_subtract: return l - r;
+        default: return l * r;
+    }
+}
+
+// An add, subtract or multiply whose 32-bit result `wrapped` overflowed.
+int32_t overflowed(int32_t left, int32_t right, int32_t op, Cell* result, int32_t wrapped) {
+    if (result == nullptr) return wrapped;
+    float_t::make_at(result, float_result(left, right, op));
+    return 0;
+}
+
+void check_divisor(int32_t left, int32_t right) {
+    if (right == 0) raise_math(math::zero_divide);
+    if (left == INT32_MIN && right == -1) raise_math(math::overflow);
+}
+
+}  // namespace
+
+int32_t do_math_op(int32_t left, int32_t right, int32_t op, Cell* result) {
+    int32_t r = 0;
+    switch (op) {
+        case op_add:
+            if (__builtin_add_overflow(left, right, &r)) return overflowed(left, right, op, result, r);
+            break;
+        case op_subtract:
+            if (__builtin_sub_overflow(left, right, &r)) return overflowed(left, right, op, result, r);
+            break;
+        case op_multiply:
+            if (__builtin_mul_overflow(left, right, &r)) return overflowed(left, right, op, result, r);
+            break;
+        case op_divide:
+            check_divisor(left, right);
+            if (result != nullptr && left % right != 0) {
+                float_t::make_at(result, double(left) / double(right));
+                return 0;
+            }
+            r = left / right;
+            break;
+        case op_remainder:
+            check_divisor(left, right);
+            r = left % right;
+            break;
+        case op_or: r = left | right; break;
+        case op_and: r = left & right; break;
+        case op_xor: r = left ^ right; break;
+        default: runtime_error_quit(runtime_error_no::no_switch_match, VYR_CODE_POSITION());
+    }
+    if (result != nullptr) result->w2 = uint32_t(r);
+    return r;
+}
+
+namespace {
+
+const char* op_word_spelling(int32_t op) {
+    switch (op) {
+        case op_add: return "add";
+        case op_subtract: return "subtract";
+        case op_multiply: return "multiply";
+        case op_divide: return "divide";
+        case op_remainder: return "remainder";
+        case op_or: return "or~";
+        case op_and: return "and~";
+        default: return "xor~";
+    }
+}
+
+// The integer with a pair! or point second operand: the pair/point arithmetic
+// runs with the operands swapped (integer - point becomes -point + integer),
+// and an integer cannot be divided by one.
+[[noreturn]] void math_with_point(int32_t op) {
+    if (op == op_divide) raise_not_related(word_arg("divide"), type_integer);
+    // pair!/negate and pair/do-math, point2D/do-math, point3D/do-math: those
+    // types are not built yet.
+    raise_not_done();
+}
+
+}  // namespace
+
+Cell* do_math(int32_t op) {
+    Cell* left = stack::arg_base();
+    Cell* right = left + 1;
+    switch (type_of(*right)) {
+        case type_char:
+        case type_integer: do_math_op(get(*left), get(*right), op, left); return left;
+        case type_float:
+        case type_percent:
+        case type_time: return float_t::do_math(op);
+        case type_pair:
+        case type_point2d:
+        case type_point3d: math_with_point(op);
+        case type_tuple:
+            if (op == op_subtract || op == op_divide) raise_not_related(word_arg(op_word_spelling(op)), type_integer);
+            raise_not_done();  // tuple/do-math: tuple! is not built yet
+        case type_date:
+            if (op != op_add) raise_not_related(word_arg(op_word_spelling(op)), type_integer);
+            raise_not_done();  // date/do-math: date! is not built yet
+        case type_vector:  // vector/do-math-scalar: vector! is not built yet
+        case type_money:   // money/do-math: money! is not built yet
+            raise_not_done();
+        default: raise_invalid_type(*right);
+    }
+}
+
+int32_t from_binary(const Cell& binary) {
+    ByteView v = bytes_from_index(binary);
+    uint32_t n = v.length < 4 ? v.length : 4;
+    uint32_t value = 0;
+    for (uint32_t i = 0; i < n; ++i) value = (value << 8) | v.bytes[i];
+    return int32_t(value);
+}
+
+// ---- Actions -------------------------------------------------------------------
+
+namespace {
+
+// A float! or percent! in range for `to integer!`, truncated toward zero.
+int32_t from_float(double x) {
+    if (x != x || x > 2147483647.0 || x < -2147483648.0) raise_script(script::type_limit, datatype_t::value_of(type_integer));
+    return numeric::truncate_to_int32(x);
+}
+
+int32_t to_value(Cell* spec) {
+    switch (type_of(*spec)) {
+        case type_integer:
+        case type_char: return get(*spec);
+        case type_float:
+        case type_percent: return from_float(float_t::get(*spec));
+        // Whole seconds, rounded half up; a time beyond the 32-bit range is
+        // refused like a float rather than answered as -2147483648.
+        case type_time: return from_float(float_t::get(*spec) + 0.5);
+        case type_binary: return from_binary(*spec);
+        // The issue's spelling (symbols), the date's epoch seconds (date!),
+        // money!'s integer part and the text of a string through the lexer's
+        // decimal scanner are not available yet.
+        case type_issue:
+        case type_date:
+        case type_money:
+        case type_string:
+        case type_file:
+        case type_url:
+        case type_tag:
+        case type_email:
+        case type_ref: raise_not_done();
+        default: raise_bad_to_arg(type_integer, *spec);
+    }
+}
+
+}  // namespace
+
+Cell* to(Cell* proto, Cell* spec, uint32_t) {
+    int32_t value = to_value(spec);
+    *proto = Cell{type_integer, 0, uint32_t(value), 0};
+    return proto;
+}
+
+Cell* make(Cell* proto, Cell* spec, uint32_t type) {
+    if (type_of(*spec) == type_logic) {
+        *proto = Cell{type_integer, 0, spec->w1 == 1 ? 1u : 0u, 0};
+        return proto;
+    }
+    return to(proto, spec, type);
+}
+
+// random keeps the value's type, so char! (which inherits it) answers a char!.
+Cell* random(Cell* value, bool seed, bool secure, bool) {
+    if (seed) {
+        random::random_seed(get(*value));
+        *value = Cell{type_unset, 0, 0, 0};
+        return value;
+    }
+    value->w2 = uint32_t(random::random_int(secure, get(*value)));
+    return value;
+}
+
+int32_t compare(Cell* value, Cell* other, int32_t op) {
+    uint32_t t = type_of(*other);
+    if ((op == registry::op_strict_equal || op == registry::op_find) && t != type_integer) return 1;
+    switch (t) {
+        case type_char:
+        case type_integer: {
+            int32_t a = get(*value), b = get(*other);
+            return (a > b) - (a < b);
+        }
+        case type_float:
+        case type_percent:
+        case type_time: return float_t::compare_number(double(get(*value)), type_float, other, op);
+        case type_money: raise_not_done();  // money/from-integer: money! is not built yet
+        default: return registry::not_comparable;
+    }
+}
+
+// absolute keeps the value's type (char! inherits it).
+Cell* absolute() {
+    Cell* c = stack::arg_base();
+    c->w2 = uint32_t(abs_checked(get(*c)));
+    return c;
+}
+
+Cell* add() { return do_math(op_add); }
+Cell* divide() { return do_math(op_divide); }
+Cell* multiply() { return do_math(op_multiply); }
+Cell* remainder() { return do_math(op_remainder); }
+Cell* subtract() { return do_math(op_subtract); }
+Cell* and_t() { return do_math(op_and); }
+Cell* or_t() { return do_math(op_or); }
+Cell* xor_t() { return do_math(op_xor); }
+
+Cell* negate(Cell* value) {
+    int32_t v = get(*value);
+    if (v == INT32_MIN) raise_math(math::overflow);
+    value->w2 = uint32_t(-v);
+    return value;
+}
+
+Cell* complement(Cell* value) {
+    value->w2 = ~value->w2;
+    return value;
+}
+
+bool even_q(Cell* value) { return (value->w2 & 1) == 0; }
+bool odd_q(Cell* value) { return (value->w2 & 1) != 0; }
+
+namespace {
+
+// base ^ exponent on 32 bits by squaring, for exponent >= 0. Answers false
+// when a product that matters overflows: the result's, or the squaring of
+// the base while exponent bits remain (squaring after the last bit is
+// never used, so 46341 ^ 1 stays an integer).
+bool power_on_32_bits(int32_t base, int32_t exponent, int32_t& result) {
+    int32_t r = 1;
+    while (exponent != 0) {
+        if ((exponent & 1) && __builtin_mul_overflow(r, base, &r)) return false;
+        exponent >>= 1;
+        if (exponent != 0 && __builtin_mul_overflow(base, base, &base)) return false;
+    }
+    result = r;
+    return true;
+}
+
+}  // namespace
+
+Cell* power() {
+    Cell* base = stack::arg_base();
+    Cell* exponent = base + 1;
+    uint32_t t = type_of(*exponent);
+    if (t != type_integer && t != type_float)
+        raise_expect_arg(1, *exponent);
+    int32_t result;
+    if (t == type_integer && get(*exponent) >= 0 && power_on_32_bits(get(*base), get(*exponent), result)) {
+        base->w2 = uint32_t(result);
+        return base;
+    }
+    // A float or negative exponent, or a 32-bit overflow: float!'s power.
+    float_t::make_at(base, double(get(*base)));
+    return float_t::power();
+}
+
+namespace {
+
+// v + d, refusing a sum past 2147483647.
+int32_t away_checked(int32_t v, int32_t d) {
+    int32_t sum;
+    if (__builtin_add_overflow(v, d, &sum)) raise_math(math::overflow);
+    return sum;
+}
+
+// |n| rounded to a multiple of scale (> 0) by the refinements. r is
+// |n| mod scale (not 0), d = scale - r; "toward" drops r, "away" adds d.
+int32_t round_magnitude(int32_t n, int32_t scale, float_t::RoundFlags f) {
+    int32_t v = n < 0 ? -n : n;
+    int32_t r = v % scale;
+    int32_t d = scale - r;
+    int32_t toward = v - r;
+    if (f.down) return toward;
+    if (f.floor || f.ceiling) {
+        int32_t away = away_checked(v, d);  // checked whichever way the value rounds
+        bool go_away = f.floor ? n < 0 : n > 0;
+        return go_away ? away : toward;
+    }
+    if (r < d) return toward;
+    if (r > d) return away_checked(v, d);
+    if (f.even) return (v / scale) & 1 ? away_checked(v, d) : toward;
+    if (f.half_down) return toward;
+    if (f.half_ceiling) {
+        int32_t away = away_checked(v, d);
+        return n > 0 ? away : toward;
+    }
+    return away_checked(v, d);
+}
+
+}  // namespace
+
+Cell* round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool floor, bool ceiling,
+            bool half_ceiling) {
+    if (scale != nullptr && type_of(*scale) == type_money) raise_not_related(calling_word(), type_money);
+    int32_t n = get(*value);
+    if (n == INT32_MIN) return value;
+    float_t::RoundFlags flags{even, down, half_down, floor, ceiling, half_ceiling};
+    if (scale != nullptr && type_of(*scale) != type_integer) {
+        float_t::make_at(value, double(n));
+        return float_t::round(value, scale, even, down, half_down, floor, ceiling, half_ceiling);
+    }
+    int32_t s = scale != nullptr ? abs_checked(get(*scale)) : 1;
+    if (s == 0 || n % s == 0) return value;
+    value->w2 = uint32_t(sign(n) * round_magnitude(n, s, flags));
+    return value;
+}
+
+int32_t form(Cell* value, Cell* buffer, Cell*, int32_t budget) {
+    return append_ascii(*buffer, to_text(get(*value)).view(), budget);
+}
+
+// mold is form: an integer has one text.
+int32_t mold(Cell* value, Cell* buffer, bool, bool, bool, Cell* part, int32_t budget, int32_t) {
+    return form(value, buffer, part, budget);
+}
+
+void init() {
+    using namespace registry;
+    const ActionFn u = unsupported;
+    register_datatype(
+        type_integer, 0, "integer!",
+        {
+            act(make), act(random), u, act(to), act(form), act(mold), u, u, act(compare), act(absolute),  // 1-10
+            act(add), act(divide), act(multiply), act(negate), act(power), act(remainder), act(round),    // 11-17
+            act(subtract), act(even_q), act(odd_q), act(and_t), act(complement), act(or_t), act(xor_t),   // 18-24
+            u, u, u, u, u, u, u, u, u, u, u, u, u, u, u, u, u, u, u, u, u, u, u, u, u, u, u, u, u,      // 25-53
+            u, u, u, u, u, u, u, u, u,                                                                      // 54-62
+        });
+}
+
+}  // namespace vyr::integer_t

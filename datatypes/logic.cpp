@@ -1,0 +1,113 @@
+#include "datatypes/logic.h"
+
+#include "datatypes/registry.h"
+#include "datatypes/unset.h"
+#include "engine/random.h"
+#include "runtime/checks.h"
+#include "runtime/errors.h"
+#include "runtime/runtime_error.h"
+#include "runtime/series.h"
+
+namespace vyr::logic_t {
+
+using namespace registry;
+
+Cell* load_in(const Cell& block, bool v) { return make_at(series::append_cell(block), v); }
+
+bool true_q(const Cell& value, bool check, const Cell* word) {
+    if (check && type_of(value) == type_unset) {
+        Cell arg = word ? *word : Cell{type_none, 0, 0, 0};
+        raise_error(err_cat::script, err_id::script::no_value, &arg);
+    }
+    return !falsy(value);
+}
+
+bool arg_true_q() {
+    const Cell& v = *stack::arg_base();
+    if (type_of(v) == type_unset) raise_error(err_cat::script, err_id::script::no_return);
+    return !falsy(v);
+}
+
+bool arg_false_q() { return falsy(*stack::arg_base()); }
+
+bool top_false_q() { return falsy(*stack::top_cell()); }
+
+// ---- Actions -------------------------------------------------------------------
+
+// to logic!: only none! and false are false.
+Cell* to(Cell* proto, Cell* spec, uint32_t) {
+    if (type_of(*spec) == type_logic) return copy_cell(spec, proto);
+    return make_at(proto, type_of(*spec) != type_none);
+}
+
+// make logic!: numbers are false when zero (a NaN is not zero); anything
+// else as `to`.
+Cell* make(Cell* proto, Cell* spec, uint32_t type) {
+    switch (type_of(*spec)) {
+        case type_integer: return make_at(proto, spec->w2 != 0);
+        case type_float:
+        case type_percent: return make_at(proto, !(cell_float(*spec) == 0.0));
+        default: return to(proto, spec, type);
+    }
+}
+
+// A draw above 2^30 - 1 is true, so each answer has an even chance. With
+// /seed the payload seeds the generator and the result is unset!.
+Cell* random(Cell* value, bool seed, bool secure, bool) {
+    if (seed) {
+        random::random_seed(int32_t(get(*value)));
+        return unset_t::make_at(value);
+    }
+    int32_t draw = secure ? random::random_secure() : random::random_next();
+    return make_at(value, draw > 1073741823);
+}
+
+// Sorting puts false before true; ordering comparisons are refused.
+int32_t compare(Cell* a, Cell* b, int32_t op) {
+    if (type_of(*b) != type_logic) return not_comparable;
+    switch (op) {
+        case op_equal: case op_not_equal: case op_strict_equal: case op_same: case op_find:
+        case op_sort: case op_case_sort:
+            return int32_t(get(*a)) - int32_t(get(*b));
+        default:
+            return not_comparable;
+    }
+}
+
+// The fast-path operator codes of the three logic operations.
+enum BitOp : int { bit_or = 5, bit_and = 6, bit_xor = 7 };
+
+// and~, or~, xor~: both operands at the argument base; the second must be
+// logic! too. The result replaces the first operand's payload.
+Cell* bit_operation(int op) {
+    Cell* a = stack::arg_base();
+    Cell* b = a + 1;
+    if (type_of(*b) != type_logic) checks::raise_expect_arg(1, *b);
+    switch (op) {
+        case bit_and: a->w1 &= b->w1; break;
+        case bit_or: a->w1 |= b->w1; break;
+        case bit_xor: a->w1 ^= b->w1; break;
+        default: runtime_error_quit(runtime_error_no::no_switch_match, VYR_CODE_POSITION());
+    }
+    return a;
+}
+Cell* and_t() { return bit_operation(bit_and); }
+Cell* or_t() { return bit_operation(bit_or); }
+Cell* xor_t() { return bit_operation(bit_xor); }
+
+Cell* complement(Cell* value) { return make_at(value, get(*value) != 1); }
+
+void init() {
+    ActionFn row[action_count] = {};
+    row[slot_make - 1] = act(make);
+    row[slot_random - 1] = act(random);
+    row[slot_to - 1] = act(to);
+    row[slot_compare - 1] = act(compare);
+    row[slot_and_t - 1] = act(and_t);
+    row[slot_complement - 1] = act(complement);
+    row[slot_or_t - 1] = act(or_t);
+    row[slot_xor_t - 1] = act(xor_t);
+    register_datatype(type_logic, 0, "logic!", row, action_count);
+}
+
+}  // namespace vyr::logic_t

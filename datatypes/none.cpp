@@ -1,0 +1,56 @@
+#include "datatypes/none.h"
+
+#include "datatypes/registry.h"
+#include "runtime/series.h"
+
+namespace vyr::none_t {
+
+using namespace registry;
+
+Cell* load_in(const Cell& block) { return make_at(series::append_cell(block)); }
+
+// ---- Actions -------------------------------------------------------------------
+
+// make and to: whatever the spec, a new none! value.
+Cell* make(Cell* proto, Cell*, uint32_t) { return make_at(proto); }
+
+// Every none! equals every other; ordering them makes no sense.
+int32_t compare(Cell*, Cell* b, int32_t op) {
+    if (type_of(*b) != type_none) return not_comparable;
+    switch (op) {
+        case op_equal: case op_not_equal: case op_strict_equal: case op_same: case op_find:
+        case op_sort: case op_case_sort:
+            return 0;
+        default:
+            return not_comparable;
+    }
+}
+
+// none! is a harmless empty series: clear, find, remove, select and take
+// answer none, length? answers none (-1).
+Cell* clear(Cell* series) { return make_at(series); }
+Cell* find(Cell* series, Cell*, Cell*, bool, bool, bool, bool, Cell*, Cell*, bool, bool, bool, bool) {
+    return make_at(series);
+}
+int32_t length_q(Cell*) { return -1; }
+Cell* remove(Cell* series, Cell*, Cell*) { return make_at(series); }
+Cell* select(Cell* series, Cell*, Cell*, bool, bool, bool, bool, Cell*, Cell*, bool, bool) {
+    return make_at(series);
+}
+Cell* take(Cell* series, Cell*, bool, bool) { return make_at(series); }
+
+void init() {
+    ActionFn row[action_count] = {};
+    row[slot_make - 1] = act(make);
+    row[slot_to - 1] = act(make);
+    row[slot_compare - 1] = act(compare);
+    row[slot_clear - 1] = act(clear);
+    row[slot_find - 1] = act(find);
+    row[slot_length_q - 1] = act(length_q);
+    row[slot_remove - 1] = act(remove);
+    row[slot_select - 1] = act(select);
+    row[slot_take - 1] = act(take);
+    register_datatype(type_none, 0, "none!", row, action_count);
+}
+
+}  // namespace vyr::none_t

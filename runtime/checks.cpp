@@ -1,0 +1,126 @@
+#include "runtime/checks.h"
+
+#include <cstring>
+
+#include "datatypes/datatype.h"
+#include "datatypes/logic.h"
+#include "datatypes/none.h"
+#include "datatypes/registry.h"
+#include "engine/stack.h"
+#include "runtime/errors.h"
+#include "runtime/memory.h"
+#include "runtime/numeric.h"
+
+namespace vyr::checks {
+
+namespace {
+constexpr uint32_t typeset_bits = 96;
+
+// The word of the innermost call frame, and the word at a position of the
+// running function's spec. Call frames come with the evaluator; until then
+// both are none!, so the error still names the offending datatype.
+Cell calling_word() { return none_t::value; }
+Cell spec_word_at(int32_t) { return none_t::value; }
+}  // namespace
+
+bool typeset_has(const Cell& typeset, uint32_t type) {
+    if (type >= typeset_bits) return false;
+    uint8_t bytes[12];
+    std::memcpy(bytes, &typeset.w1, sizeof bytes);
+    return bytes[type >> 3] & (0x80u >> (type & 7));
+}
+
+void raise_expect_arg(int32_t position, const Cell& arg) {
+    Cell word = calling_word();
+    Cell type = datatype_t::value_of(type_of(arg));
+    Cell spec_word = spec_word_at(position);
+    raise_error(err_cat::script, err_id::script::expect_arg, &word, &type, &spec_word);
+}
+
+Cell* check_arg_type(const Cell& typeset, int32_t position, Cell* arg) {
+    if (!typeset_has(typeset, type_of(*arg))) raise_expect_arg(position, *arg);
+    return arg;
+}
+
+Cell* check_native_arg(int32_t slot, const Cell& typeset, int32_t position) {
+    if (slot < 0) return nullptr;
+    return check_arg_type(typeset, position, stack::arg_base() + slot);
+}
+
+Cell* check_refinement_arg(const Cell& refinement, const Cell& typeset, int32_t position, Cell* arg) {
+    if (logic_t::get(refinement) == 0) return arg;
+    return check_arg_type(typeset, position, arg);
+}
+
+Cell* check_not_unset(int32_t position, Cell* arg) {
+    if (type_of(*arg) == type_unset) raise_expect_arg(position, *arg);
+    return arg;
+}
+
+void init_refinement_args(const Cell& flag, int32_t slot, int32_t n) {
+    Cell* refinement = stack::arg_base() + slot;
+    if (!logic_t::falsy(flag)) {
+        refinement->w1 = 1;
+        return;
+    }
+    for (int32_t i = 1; i <= n; ++i) none_t::make_at(refinement + i);
+}
+
+int32_t cell_to_int(const Cell& value) {
+    if (type_of(value) != type_float) return int32_t(value.w2);
+    double d = cell_float(value);
+    if (d > 2147483647.0 || d < -2147483648.0 || d != d)
+        raise_error(err_cat::script, err_id::script::out_of_range, &value);
+    return numeric::truncate_to_int32(d);
+}
+
+uint8_t* fill_repeat(uint8_t* dest, uint32_t len, uint32_t count) {
+    size_t total = size_t(len) * count;
+    if (count <= 1) return dest + total;
+    size_t done = len;
+    while (total - done >= done) {
+        std::memcpy(dest + done, dest, done);
+        done *= 2;
+    }
+    std::memcpy(dest + done, dest, total - done);
+    return dest + total;
+}
+
+// The case block is re-read through its node at every step: comparing may
+// run code that moves buffers.
+int32_t switch_find(bool result_mode, bool switch_mode) {
+    auto deliver = [&](const Cell& answer) {
+        if (result_mode) stack::push_copy(answer);
+        else stack::set_result(answer);
+    };
+    const Cell value = stack::arg_base()[0];
+    const Cell cases = stack::arg_base()[1];
+    uint32_t type = type_of(value);
+    auto compare = registry::action<registry::action_sig::compare>(type, registry::slot_compare);
+    if (type == type_block || !compare || cases.w2 == no_node) {
+        deliver(none_t::value);
+        return -1;
+    }
+    uint32_t step = result_mode ? 1 : 2;
+    for (uint32_t i = cases.w1; i < memory::series_length(cases.w2); i += step) {
+        Cell candidate = *memory::cell_at(cases.w2, i);
+        if (type_of(candidate) != type) continue;
+        Cell v = value;
+        if (compare(&v, &candidate, registry::op_equal) != 0) continue;
+        uint32_t length = memory::series_length(cases.w2);
+        if (switch_mode) {
+            // The first block after the match; none when there is none, so
+            // that `switch` runs no case.
+            uint32_t j = i + 1;
+            while (j < length && type_of(*memory::cell_at(cases.w2, j)) != type_block) ++j;
+            deliver(j < length ? *memory::cell_at(cases.w2, j) : none_t::value);
+        } else {
+            deliver(*memory::cell_at(cases.w2, i + 1 < length ? i + 1 : i));
+        }
+        return int32_t(i);
+    }
+    deliver(none_t::value);
+    return -1;
+}
+
+}  // namespace vyr::checks
