@@ -92,9 +92,9 @@ bool guarded(Routine r, State* st, const uint8_t* start, const uint8_t* end, uin
 void open_container(State* st, uint32_t kind, const uint8_t* start, const uint8_t* end) {
     Cell* m = innermost_marker(st);
     if (m && marker_kind(*m) == type_point2d) lexer_error(st, start, end, type_point2d);
+    uint32_t offset = uint32_t(start - st->input);
     if (st->traced && !lexer_event(st, event::open, int32_t(kind), nullptr, start, end)) return;
     uint32_t back = st->tail - st->container;
-    uint32_t offset = uint32_t(start - st->input);
     Cell* c = new_cell(st);
     *c = Cell{marker_type | (c->header & header::new_line), back, kind, offset};
     st->container = st->tail;
@@ -109,10 +109,13 @@ bool close_container(State* st, const uint8_t* start, const uint8_t* end, int32_
     if (st->traced && !quiet) {
         int32_t reported = (!m || (mkind == type_paren && kind == type_block)) ? kind : int32_t(mkind);
         const uint8_t* at = m ? st->input + m->w3 : start;
+        uint32_t start_at = uint32_t(start - st->input), end_at = uint32_t(end - st->input);
         if (!lexer_event(st, event::close, reported, nullptr, at, end)) {
             st->start_state = start_normal;
             return false;
         }
+        start = st->input + start_at;  // the text may have moved with its series
+        end = st->input + end_at;
         m = innermost_marker(st);
         mkind = m ? marker_kind(*m) : 0;
     }
@@ -213,13 +216,15 @@ void open_scan(State* st, const uint8_t* start, const uint8_t* end, uint32_t, bo
 // The closer stays the current byte while it is checked: a missing
 // delimiter is named from it.
 void block_close_scan(State* st, const uint8_t* start, const uint8_t* end, uint32_t, bool) {
+    uint32_t after = uint32_t(end - st->input) + 1;
     close_container(st, start, end, type_block, false);
-    st->pos = end + 1;
+    st->pos = st->input + after;
 }
 
 void paren_close_scan(State* st, const uint8_t* start, const uint8_t* end, uint32_t, bool) {
+    uint32_t after = uint32_t(end - st->input) + 1;
     close_container(st, start, end, type_paren, false);
-    st->pos = end + 1;
+    st->pos = st->input + after;
 }
 
 void map_open_scan(State* st, const uint8_t* start, const uint8_t* end, uint32_t, bool) {
@@ -230,8 +235,9 @@ void map_open_scan(State* st, const uint8_t* start, const uint8_t* end, uint32_t
 void brace_open_scan(State* st, const uint8_t* start, const uint8_t* end, uint32_t flags, bool) {
     st->pos = end + 1;
     if (st->brace_depth == 0) {
+        uint32_t start_at = uint32_t(start - st->input);
         if (st->traced) lexer_event(st, event::open, type_string, nullptr, start, end);
-        st->brace_start = start;
+        st->brace_start = st->input + start_at;
         if (st->token_lines > 0) flags |= flag::multiline;
     }
     ++st->brace_depth;
@@ -277,16 +283,19 @@ void brace_close_scan(State* st, const uint8_t* start, const uint8_t* end, uint3
 void path_open_scan(State* st, const uint8_t* start, const uint8_t* end, uint32_t flags, bool load) {
     uint32_t kind = *start == '\'' ? type_lit_path : *start == ':' ? type_get_path : type_path;
     uint32_t before = st->container;
+    uint32_t start_at = uint32_t(start - st->input), end_at = uint32_t(end - st->input);
     open_container(st, kind, start, end);
+    start = st->input + start_at;
+    end = st->input + end_at;
     if (st->container == before) {  // the open event refused the path: the word stands alone
-        st->pos = end;
+        st->pos = st->input + end_at;
         st->token_type = type_word;
         load_path_head(st, start, end, flags);
         return;
     }
     const uint8_t* head = kind == type_path ? start : start + 1;
     load_path_head(st, head, end, flags & ~flag::colon);
-    st->pos = end + 1;
+    st->pos = st->input + end_at + 1;
     st->type_hint = type_word;
     st->start_state = start_path;
 }
@@ -361,6 +370,9 @@ void lexer_loop(State* st, bool one, bool prescan) {
         uint32_t kind = kind_of_state(state);
         const uint8_t* start = tok.start;
         st->token_type = state_type[state];
+        // After a callback the text may have moved with its series: `start`
+        // is taken again from its offset.
+        uint32_t start_at;
         bool scanned = false;
         if (prescan && state <= first_value_state) {
             if (!guarded(routines[kind].scanner, st, start, st->pos, tok.flags, false)) return;
@@ -375,11 +387,13 @@ void lexer_loop(State* st, bool one, bool prescan) {
                 st->token_type = 0;
             }
         }
+        start_at = uint32_t(start - st->input);
         bool proceed = !prescan;
         if (st->traced) {
             proceed = start_state == start_brace_string ||
                       lexer_event(st, event::prescan, st->token_type ? st->token_type : -int32_t(kind), nullptr, start,
                                   st->token_end);
+            start = st->input + start_at;
         }
         if (proceed) {
             bool load = !(one && !st->load_mode);
@@ -397,6 +411,7 @@ void lexer_loop(State* st, bool one, bool prescan) {
                     if (st->traced) {
                         load = load && checked &&
                                lexer_event(st, event::scan, st->token_type, nullptr, start, st->token_end);
+                        start = st->input + start_at;
                     }
                 }
                 if (load && r.loader) {

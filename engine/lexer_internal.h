@@ -8,6 +8,7 @@
 #include "engine/lexer.h"
 #include "engine/lexer_scan.h"
 #include "runtime/cell.h"
+#include "runtime/error_catalog.h"
 
 namespace vyr::lexer {
 
@@ -103,10 +104,10 @@ struct SyntaxError {
 const SyntaxError& last_error();
 
 namespace syntax_id {
-inline constexpr int32_t invalid = 2;
-inline constexpr int32_t missing = 3;
-inline constexpr int32_t malconstruct = 7;
-inline constexpr int32_t bad_char = 8;
+inline constexpr int32_t invalid = err_id::syntax::invalid;
+inline constexpr int32_t missing = err_id::syntax::missing;
+inline constexpr int32_t malconstruct = err_id::syntax::malconstruct;
+inline constexpr int32_t bad_char = err_id::syntax::bad_char;
 }  // namespace syntax_id
 
 // ---- Scanners and loaders ---------------------------------------------------------

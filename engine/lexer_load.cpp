@@ -4,25 +4,36 @@
 // on it also builds the value in a new output cell.
 #include "engine/lexer_load.h"
 
+#include <algorithm>
 #include <cstring>
+#include <string>
+#include <vector>
 
+#include "datatypes/datatype.h"
+#include "datatypes/float.h"
+#include "datatypes/integer.h"
+#include "datatypes/logic.h"
+#include "datatypes/none.h"
 #include "datatypes/registry.h"
+#include "datatypes/string_buffer.h"
+#include "datatypes/symbol.h"
+#include "datatypes/time.h"
+#include "datatypes/unset.h"
+#include "datatypes/word.h"
 #include "engine/lexer.h"
 #include "engine/lexer_internal.h"
 #include "engine/lexer_scan.h"
 #include "runtime/errors.h"
 #include "runtime/memory.h"
 #include "runtime/series.h"
+#include "runtime/unicode.h"
 
 namespace vyr::lexer {
 
 namespace {
 
-constexpr int internal_no_memory = 4;
-constexpr int internal_not_done = 11;
-
 // Raised by the makers of datatypes whose module is not built yet.
-[[noreturn]] void not_done() { raise_error(err_cat::internal, internal_not_done); }
+[[noreturn]] void not_done() { raise_error(err_cat::internal, err_id::internal::not_done); }
 
 void check(State* st, const uint8_t* start, const uint8_t* end, int32_t code) {
     if (code != code_ok) lexer_error(st, start, end, code);
@@ -164,10 +175,13 @@ void issue_scan(State* st, const uint8_t* start, const uint8_t* end, uint32_t, b
 void load_path_head(State* st, const uint8_t* start, const uint8_t* end, uint32_t flags) {
     int32_t hint = st->type_hint;
     st->type_hint = type_word;
+    uint32_t start_at = uint32_t(start - st->input), end_at = uint32_t(end - st->input);
     if (st->traced && !lexer_event(st, event::scan, type_word, nullptr, start, end)) {
         st->type_hint = hint;
         return;
     }
+    start = st->input + start_at;  // the text may have moved with its series
+    end = st->input + end_at;
     uint32_t before = st->tail;
     const uint8_t* pos = st->pos;
     word_load(st, start, end, flags, st->load_mode);
@@ -344,25 +358,103 @@ void tag_load(State* st, const uint8_t* start, const uint8_t* end, uint32_t flag
 }
 
 // ---- Value makers ------------------------------------------------------------------
+
+namespace {
+
+// The new-line mark that new_cell put on a cell survives the maker's write.
+class NewLineMark {
+public:
+    explicit NewLineMark(Cell* cell) : cell_(cell), mark_(cell->header & header::new_line) {}
+    ~NewLineMark() { cell_->header |= mark_; }
+    NewLineMark(const NewLineMark&) = delete;
+    NewLineMark& operator=(const NewLineMark&) = delete;
+
+private:
+    Cell* cell_;
+    uint32_t mark_;
+};
+
+// Code points of UTF-8 text, an ill-formed sequence read as U+FFFD (the text
+// near a syntax error may hold the very bytes that were wrong).
+std::u32string lenient_code_points(const uint8_t* p, const uint8_t* end) {
+    std::u32string out;
+    while (p < end) {
+        int32_t cp;
+        p = unicode::utf8_decode_step(p, end, cp);
+        out.push_back(cp < 0 ? char32_t(unicode::replacement_char) : char32_t(cp));
+    }
+    return out;
+}
+
+void make_string_of(Cell* cell, const std::u32string& text) {
+    uint32_t width = 1;
+    for (char32_t c : text) width = std::max(width, uint32_t(unicode::unit_width_of(uint32_t(c))));
+    std::vector<uint8_t> units(text.size() * width + 1);
+    for (size_t i = 0; i < text.size(); ++i) unicode::store_unit(units.data(), i, width, uint32_t(text[i]));
+    string_t::make_from_units_at(*cell, units.data(), uint32_t(text.size()), width);
+}
+
+}  // namespace
+
+void make_integer(Cell* cell, int32_t value) {
+    NewLineMark mark(cell);
+    integer_t::make_at(cell, value);
+}
+
+void make_float(Cell* cell, double value) {
+    NewLineMark mark(cell);
+    float_t::make_at(cell, value);
+}
+
+void make_time(Cell* cell, double seconds) {
+    NewLineMark mark(cell);
+    time_t::make_at(cell, seconds);
+}
+
+void make_word(Cell* cell, uint32_t type, const uint8_t* start, const uint8_t* end) {
+    NewLineMark mark(cell);
+    if (type == type_issue) {
+        std::string text(reinterpret_cast<const char*>(start), size_t(end - start));
+        issue_t::make_at(cell, text.c_str());
+        return;
+    }
+    word_t::make_at(symbol_t::intern_text(start, uint32_t(end - start)), cell);
+    set_type(*cell, type);
+}
+
+void make_text(Cell* cell, uint32_t type, const uint8_t* start, const uint8_t* end, const TextShape& shape,
+               bool escapes, bool percent_decode) {
+    if (type != type_string) not_done();  // file!, url!, tag!, email!, ref!: their modules come later
+    NewLineMark mark(cell);
+    std::vector<uint8_t> units(size_t(shape.count) * shape.unit + 4);
+    decode_text(start, end, escapes, shape, units.data());
+    string_t::make_from_units_at(*cell, units.data(), shape.count, shape.unit);
+}
+
+void make_construction(Cell* cell, const Construction& c) {
+    NewLineMark mark(cell);
+    switch (c.kind) {
+        case Construction::logic_true: logic_t::make_at(cell, true); break;
+        case Construction::logic_false: logic_t::make_at(cell, false); break;
+        case Construction::none: none_t::make_at(cell); break;
+        case Construction::unset: unset_t::make_at(cell); break;
+        case Construction::datatype: datatype_t::make_at(cell, c.type); break;
+    }
+}
+
+void make_none(Cell* cell) { none_t::make_at(cell); }
+
 // The modules of these datatypes are not built yet: each maker is the one
 // place that changes when its module arrives.
-
-void make_integer(Cell*, int32_t) { not_done(); }
-void make_float(Cell*, double) { not_done(); }
 void make_percent(Cell*, double) { not_done(); }
 void make_pair(Cell*, int32_t, int32_t) { not_done(); }
 void make_tuple(Cell*, const uint8_t*, uint32_t) { not_done(); }
 void make_point(Cell*, const PointValue&) { not_done(); }
-void make_time(Cell*, double) { not_done(); }
 bool make_money(Cell*, bool, const uint8_t*, const uint8_t*, const uint8_t*, const uint8_t*) { not_done(); }
 void make_date(Cell*, const DateValue&) { not_done(); }
 void make_char(Cell*, uint32_t) { not_done(); }
-void make_text(Cell*, uint32_t, const uint8_t*, const uint8_t*, const TextShape&, bool, bool) { not_done(); }
-void make_word(Cell*, uint32_t, const uint8_t*, const uint8_t*) { not_done(); }
 void make_binary(Cell*, uint32_t, const uint8_t*, const uint8_t*) { not_done(); }
 void make_map(Cell*, const Cell*, uint32_t) { not_done(); }
-void make_construction(Cell*, const Construction&) { not_done(); }
-void make_none(Cell* cell) { *cell = Cell{type_none, 0, 0, 0}; }
 
 bool map_key_type(uint32_t type) {
     switch (type) {
@@ -393,9 +485,25 @@ void append_to_block(const Cell& block, const Cell* cells, uint32_t count) {
 const char* registered_type_name(uint32_t type) { return registry::type_name(type).name; }
 uint32_t highest_registered_type() { return registry::highest_type(); }
 
-[[noreturn]] void raise_syntax_error(const SyntaxError& e) { raise_error(err_cat::syntax, e.id); }
+// Arguments: the line as "(line N)", then the datatype or the expected
+// delimiter where the message has one, then the text near the fault.
+[[noreturn]] void raise_syntax_error(const SyntaxError& e) {
+    Cell line{}, near{}, middle{};
+    std::string line_text = "(line " + std::to_string(e.line) + ")";
+    make_string_of(&line, std::u32string(line_text.begin(), line_text.end()));
+    const auto* n = reinterpret_cast<const uint8_t*>(e.near.data());
+    make_string_of(&near, lenient_code_points(n, n + e.near.size()));
+    if (e.id == syntax_id::invalid) {
+        datatype_t::make_at(&middle, uint32_t(e.type));
+    } else if (e.id == syntax_id::missing) {
+        make_char(&middle, e.expected);
+    } else {
+        raise_error(err_cat::syntax, e.id, &line, &near);
+    }
+    raise_error(err_cat::syntax, e.id, &line, &middle, &near);
+}
 
-[[noreturn]] void raise_no_memory() { raise_error(err_cat::internal, internal_no_memory); }
+[[noreturn]] void raise_no_memory() { raise_error(err_cat::internal, err_id::internal::no_memory); }
 
 // Calling a Vyr function from the lexer needs the evaluator's call entry.
 Tracer callback_tracer(State*, const Cell&) { not_done(); }
