@@ -356,6 +356,31 @@ void path_continue(State* st) {
 
 // ---- The scanning loop ---------------------------------------------------------
 
+// Moves past a token that is neither checked nor loaded (prescan mode, or a
+// callback that refused it): past its closing byte where the token's last
+// byte belongs to it, and always at least one byte on.
+void skip_token(State* st, uint32_t state, const uint8_t* start) {
+    const uint8_t* end = st->token_end;
+    switch (kind_of_state(state)) {
+        case kind_end: st->pos = st->input_end; return;
+        case kind_block_open: case kind_block_close: case kind_paren_open: case kind_paren_close:
+        case kind_brace_open: case kind_brace_close: case kind_map_open: case kind_construct: case kind_comma:
+        case kind_string: case kind_char: case kind_binary: case kind_percent: case kind_tag:
+            st->pos = end + 1;
+            break;
+        case kind_point:
+            st->pos = end + 1;
+            st->start_state = resume_state(st);
+            break;
+        case kind_file:
+            st->pos = end - start >= 2 && start[1] == '"' ? end + 1 : end;
+            break;
+        default: st->pos = end; break;
+    }
+    if (st->pos <= start) st->pos = start + 1;
+    if (st->pos > st->input_end) st->pos = st->input_end;
+}
+
 void lexer_loop(State* st, bool one, bool prescan) {
     for (;;) {
         uint32_t start_state = st->start_state;
@@ -395,6 +420,7 @@ void lexer_loop(State* st, bool one, bool prescan) {
                                   st->token_end);
             start = st->input + start_at;
         }
+        if (!proceed && !scanned) skip_token(st, state, start);
         if (proceed) {
             bool load = !(one && !st->load_mode);
             const Routines& r = routines[kind];

@@ -205,6 +205,8 @@ TEST_F(LexerTest, PrescanFindsTheExtentWithoutCheckingValues) {
     EXPECT_EQ(scan("[1''0 ] x", Mode::prescan, false, &consumed), type_block);
     EXPECT_EQ(consumed, 7u);
     EXPECT_EQ(scan("a/b c", Mode::prescan, false), type_path);
+    EXPECT_EQ(scan("[(1, 2) #\"a\" <t> 5% #{00}] x", Mode::prescan, false, &consumed), type_block);
+    EXPECT_EQ(consumed, 26u);
     EXPECT_EQ(scan("12a", Mode::prescan, false), type_error);
     EXPECT_EQ(scan("[a", Mode::prescan, false), type_error);
 }
@@ -340,6 +342,26 @@ TEST_F(LexerTest, ErrorDroppedByTheCallbackResumesAfterIt) {
     EXPECT_EQ(errors[1], "error 34 7-7");
     EXPECT_TRUE(r.has("open 5 4-4"));
     EXPECT_TRUE(r.has("scan 15 9-10"));  // the word after the bad byte
+}
+
+namespace {
+bool refuse_prescans(void*, const TraceEvent& e, uint32_t&) { return e.event != event::prescan; }
+}  // namespace
+
+// A token refused at its prescan event is skipped: the scan moves past it,
+// also past the closing byte of a point, a string or a bracket.
+TEST_F(LexerTest, TokensRefusedAtPrescanAreSkipped) {
+    Tracer t{refuse_prescans, nullptr, event::all};
+    Request rq;
+    std::string_view text = "[(1, 2) \"s\" ] (a) \xC0 #\"c\"";
+    rq.text = bytes(text);
+    rq.length = uint32_t(text.size());
+    rq.tracer = &t;
+    Cell result{};
+    uint32_t consumed = 0;
+    lexer_scan(&result, rq, &consumed);
+    EXPECT_EQ(consumed, text.size());
+    EXPECT_TRUE(cells_of(result).empty());
 }
 
 TEST_F(LexerTest, RefusedOpenLeavesTheContainerClosed) {
