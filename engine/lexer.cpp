@@ -752,4 +752,18 @@ uint32_t active_scans() {
 
 const SyntaxError& last_error() { return last_syntax_error; }
 
+uint32_t char_offset(State* st, uint32_t byte_offset) {
+    byte_offset = std::min(byte_offset, uint32_t(st->input_end - st->input));
+    if (byte_offset >= st->cache_pos)
+        st->cache_count += uint32_t(unicode::utf8_count_chars(st->input + st->cache_pos, st->input + byte_offset));
+    else
+        st->cache_count -= uint32_t(unicode::utf8_count_chars(st->input + byte_offset, st->input + st->cache_pos));
+    st->cache_pos = byte_offset;
+    return st->cache_count;
+}
+
+uint32_t byte_offset_of_chars(const State* st, uint32_t chars) {
+    return uint32_t(unicode::utf8_skip_chars(st->input, st->input_end, chars) - st->input);
+}
+
 }  // namespace vyr::lexer

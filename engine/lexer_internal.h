@@ -110,6 +110,19 @@ inline constexpr int32_t malconstruct = err_id::syntax::malconstruct;
 inline constexpr int32_t bad_char = err_id::syntax::bad_char;
 }  // namespace syntax_id
 
+// ---- What a Vyr callback sees --------------------------------------------------------
+
+// The events a callback asks for: when its body block starts with a block,
+// the event words in it (compared through their canonical spelling); else
+// every event.
+uint32_t event_mask_of_body(const Cell& body);
+// Character count from the start of the text to a byte offset (string!
+// sources), kept incremental through the record's offset cache so that a
+// scan reporting offsets in order stays linear.
+uint32_t char_offset(State* st, uint32_t byte_offset);
+// The byte offset `chars` characters from the start of the text.
+uint32_t byte_offset_of_chars(const State* st, uint32_t chars);
+
 // ---- Scanners and loaders ---------------------------------------------------------
 // Structural scanners live in lexer.cpp, the checks and loaders of value
 // tokens in lexer_load.cpp.

@@ -505,6 +505,27 @@ uint32_t highest_registered_type() { return registry::highest_type(); }
 
 [[noreturn]] void raise_no_memory() { raise_error(err_cat::internal, err_id::internal::no_memory); }
 
+uint32_t event_mask_of_body(const Cell& body) {
+    memory::SeriesBuffer* b = memory::buffer_of(body.w2);
+    if (body.w1 >= b->length() || type_of(b->cells()[body.w1]) != type_block) return event::all;
+    static constexpr struct {
+        const char* word;
+        uint32_t bit;
+    } events[] = {{"prescan", event::prescan}, {"scan", event::scan}, {"load", event::load},
+                  {"open", event::open},       {"close", event::close}, {"error", event::error}};
+    Cell filter = b->cells()[body.w1];
+    uint32_t mask = 0;
+    memory::SeriesBuffer* f = memory::buffer_of(filter.w2);
+    for (uint32_t i = filter.w1; i < f->length(); ++i) {
+        const Cell& c = memory::buffer_of(filter.w2)->cells()[i];
+        if (type_of(c) != type_word) continue;
+        int32_t canonical = symbol_t::resolve_alias(int32_t(c.w2));
+        for (const auto& e : events)
+            if (symbol_t::resolve_alias(symbol_t::make(e.word)) == canonical) mask |= e.bit;
+    }
+    return mask;
+}
+
 // Calling a Vyr function from the lexer needs the evaluator's call entry.
 Tracer callback_tracer(State*, const Cell&) { not_done(); }
 

@@ -259,3 +259,32 @@ TEST_F(LexerLoadTest, CollectionsDuringCallbacksMoveNothingTheScanHolds) {
     lexer_scan(&result, rq, nullptr);
     EXPECT_EQ(describe(result), "5 [7 one, 5 [15 a, 7 two], 25 [15 b, 7 three], 7 four]");
 }
+
+// ---- What a Vyr callback sees --------------------------------------------------------
+
+TEST_F(LexerLoadTest, EventMaskFromTheCallbackBody) {
+    struct Case {
+        const char* body;
+        uint32_t mask;
+    } cases[] = {
+        {"[open CLOSE Error] x", event::open | event::close | event::error},
+        {"[prescan scan load foo 1]", event::prescan | event::scan | event::load},
+        {"[]", 0},
+        {"x [error]", event::all},
+        {"", event::all},
+    };
+    for (const auto& c : cases) EXPECT_EQ(event_mask_of_body(load(c.body)), c.mask) << c.body;
+}
+
+TEST_F(LexerLoadTest, CharacterOffsetsOfAStringSourceAreIncremental) {
+    std::string_view text = "a\xC3\xA9" "b\xE2\x98\xBA" " c";  // a é b ☺ space c
+    State st;
+    st.input = bytes(text);
+    st.input_end = st.input + text.size();
+    EXPECT_EQ(char_offset(&st, 3), 2u);
+    EXPECT_EQ(char_offset(&st, 7), 4u);
+    EXPECT_EQ(char_offset(&st, 1), 1u);  // backwards from the cached position
+    EXPECT_EQ(char_offset(&st, 99), 6u);
+    EXPECT_EQ(byte_offset_of_chars(&st, 4), 7u);
+    EXPECT_EQ(byte_offset_of_chars(&st, 99), text.size());
+}
