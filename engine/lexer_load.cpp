@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "datatypes/char.h"
 #include "datatypes/datatype.h"
 #include "datatypes/float.h"
 #include "datatypes/integer.h"
@@ -19,6 +20,7 @@
 #include "datatypes/symbol.h"
 #include "datatypes/time.h"
 #include "datatypes/unset.h"
+#include "datatypes/url.h"
 #include "datatypes/word.h"
 #include "engine/lexer.h"
 #include "engine/lexer_internal.h"
@@ -424,11 +426,25 @@ void make_word(Cell* cell, uint32_t type, const uint8_t* start, const uint8_t* e
 
 void make_text(Cell* cell, uint32_t type, const uint8_t* start, const uint8_t* end, const TextShape& shape,
                bool escapes, bool percent_decode) {
-    if (type != type_string) not_done();  // file!, url!, tag!, email!, ref!: their modules come later
+    if (type != type_string && type != type_file && type != type_url) not_done();  // tag!, email!, ref! come later
     NewLineMark mark(cell);
     std::vector<uint8_t> units(size_t(shape.count) * shape.unit + 4);
     decode_text(start, end, escapes, shape, units.data());
-    string_t::make_from_units_at(*cell, units.data(), shape.count, shape.unit);
+    Cell text{};
+    string_t::make_from_units_at(text, units.data(), shape.count, shape.unit);
+    if (percent_decode && std::memchr(start, '%', size_t(end - start))) {
+        Cell decoded{};
+        string_t::make_at(decoded, shape.count);
+        url_t::percent_decode(text, decoded);
+        text = decoded;
+    }
+    set_type(text, type);
+    *cell = text;
+}
+
+void make_char(Cell* cell, uint32_t cp) {
+    NewLineMark mark(cell);
+    *cell = char_t::make_cell(cp);
 }
 
 void make_construction(Cell* cell, const Construction& c) {
@@ -452,7 +468,6 @@ void make_tuple(Cell*, const uint8_t*, uint32_t) { not_done(); }
 void make_point(Cell*, const PointValue&) { not_done(); }
 bool make_money(Cell*, bool, const uint8_t*, const uint8_t*, const uint8_t*, const uint8_t*) { not_done(); }
 void make_date(Cell*, const DateValue&) { not_done(); }
-void make_char(Cell*, uint32_t) { not_done(); }
 void make_binary(Cell*, uint32_t, const uint8_t*, const uint8_t*) { not_done(); }
 void make_map(Cell*, const Cell*, uint32_t) { not_done(); }
 

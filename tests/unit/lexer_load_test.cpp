@@ -49,7 +49,8 @@ std::string describe(const Cell& c) {
         case type_time: return t + std::string(float_text::format_float_digits(cell_float(c), 0, true).view());
         case type_word: case type_set_word: case type_lit_word: case type_get_word: case type_refinement:
         case type_issue: return t + std::string(symbol_t::name(int32_t(c.w2)));
-        case type_string: return t + text_of(c);
+        case type_string: case type_file: case type_url: return t + text_of(c);
+        case type_char: return t + std::to_string(c.w2);
         case type_logic: return t + (c.w1 ? "true" : "false");
         case type_datatype: return t + std::to_string(c.w1);
         case type_block: case type_paren: case type_path: case type_set_path: case type_get_path:
@@ -106,6 +107,9 @@ TEST_F(LexerLoadTest, ValuesOfEachLiteralForm) {
         {"[a (b)] ()", "5 [5 [15 a, 6 [15 b]], 6 []]"},
         {"a\xC2\xA0" "b\xE3\x80\x80" "c d\xE2\x80\x8C" "e", "5 [15 a, 15 b, 15 c, 15 d\u200Ce]"},
         {"; only a comment", "5 []"},
+        {"#\"a\" #\"^/\" #\"^(line)\" #\"^(263A)\" #\"^\"\"", "5 [10 97, 10 10, 10 10, 10 9786, 10 34]"},
+        {"%file.txt %\"a b^/\" %a%20b %", "5 [8 file.txt, 8 a b\n, 8 a b, 15 %]"},
+        {"http://x.y/a%20b ftp:x", "5 [9 http://x.y/a b, 9 ftp:x]"},
     };
     for (const auto& c : cases) EXPECT_EQ(loaded(c.text), c.value) << c.text;
 }
@@ -182,6 +186,23 @@ TEST_F(LexerLoadTest, SyntaxErrorsAreRaisedWithTheirArguments) {
         }
         EXPECT_EQ(active_scans(), 0u);
     }
+    struct Missing {
+        const char* text;
+        uint32_t expected;
+        const char* near;
+    } missing[] = {
+        {"[a", ']', "[a"}, {"a]", '[', "]"}, {"(a]", ')', "]"}, {"[a)", ']', ")"},
+        {"(foo bar , 1)", '(', ")"}, {"#[a 1", ']', "#[a 1"}, {"x (a\n b", ')', "(a"},
+    };
+    for (const auto& c : missing) {
+        EXPECT_RAISES(load(c.text), err_cat::syntax, err_id::syntax::missing);
+        const errors::ErrorRecord& e = errors::last_error();
+        EXPECT_EQ(type_of(e.args[1]), type_char) << c.text;
+        EXPECT_EQ(e.args[1].w2, c.expected) << c.text;
+        EXPECT_EQ(text_of(e.args[2]), c.near) << c.text;
+    }
+    EXPECT_RAISES(load("[a"), err_cat::syntax, err_id::syntax::missing);
+    EXPECT_EQ(errors::message_line(errors::last_error()), "*** Syntax Error: (line 1) missing ] at [a");
     EXPECT_RAISES(load("#(foo)"), err_cat::syntax, err_id::syntax::malconstruct);
     EXPECT_EQ(errors::message_line(errors::last_error()),
               "*** Syntax Error: (line 1) invalid construction spec at #(foo)");
