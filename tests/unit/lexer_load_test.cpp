@@ -9,7 +9,9 @@
 #include <vector>
 
 #include "datatypes/string_buffer.h"
+#include "datatypes/registry.h"
 #include "datatypes/symbol.h"
+#include "datatypes/text_codec.h"
 #include "engine/lexer.h"
 #include "engine/lexer_internal.h"
 #include "runtime/errors.h"
@@ -206,6 +208,33 @@ TEST_F(LexerLoadTest, SyntaxErrorsAreRaisedWithTheirArguments) {
     EXPECT_RAISES(load("#(foo)"), err_cat::syntax, err_id::syntax::malconstruct);
     EXPECT_EQ(errors::message_line(errors::last_error()),
               "*** Syntax Error: (line 1) invalid construction spec at #(foo)");
+}
+
+namespace {
+// The molded text of a value, as UTF-8.
+std::string mold_of(Cell value) {
+    Cell buffer{};
+    string_t::make_at(buffer, 64);
+    registry::action<registry::action_sig::mold>(type_of(value), registry::slot_mold)(&value, &buffer, false, false,
+                                                                                       false, nullptr, 0, 0);
+    int32_t length = -1;
+    const uint8_t* text = text_codec::to_utf8(buffer, length);
+    return std::string(reinterpret_cast<const char*>(text), size_t(length));
+}
+}  // namespace
+
+// Molding a loaded value and loading the mold gives the same value.
+TEST_F(LexerLoadTest, MoldOfALoadedValueLoadsBackTheSame) {
+    for (const char* text : {"1", "-2147483648", "12345678901", "1.5", "1e-10", "-1.#INF", "12:30", "1:30.5", "-1:30",
+                             "a", "a:", ":a", "'a", "/a", "#a", "/", "<=", "\"a^\"b^/c\"", "{a\nb}", "{a^{}",
+                             "\"\xE2\x98\xBA\"", "#\"^(263A)\"", "#\"^/\"", "%file.txt", "%\"a b\"",
+                             "http://x.y/a", "%a%20b"}) {
+        Cell first = cells_of(load(text))[0];
+        std::string molded = mold_of(first);
+        auto again = cells_of(load(molded));
+        ASSERT_EQ(again.size(), 1u) << text << " molds as " << molded;
+        EXPECT_EQ(describe(again[0]), describe(first)) << text << " molds as " << molded;
+    }
 }
 
 // ---- Trace callbacks ---------------------------------------------------------------
