@@ -387,7 +387,9 @@ void lexer_loop(State* st, bool one, bool prescan) {
         Token tok = next_token(st->pos, st->input_end, start_state);
         st->line += tok.lines;
         st->pos = st->token_end = tok.end;
-        st->token_lines = tok.lines;
+        // A value is marked as starting a new line by the line feeds before
+        // it, not by those inside it (a multi-line string, a binary).
+        st->token_lines = tok.lines_before;
         st->previous_state = tok.previous;
         st->type_hint = -1;
         st->stopped_by_callback = false;

@@ -183,7 +183,8 @@ bool unicode_blank(uint32_t cp);
 
 // One run of the automaton from `p`: the token's final state, the state
 // before it, where its text starts (after skipped blanks and control bytes),
-// the byte that ended it (not consumed), its flags and the line feeds read.
+// the byte that ended it (not consumed), its flags, the line feeds read and
+// those among the skipped bytes before the token.
 struct Token {
     uint32_t state;
     uint32_t previous;
@@ -191,6 +192,7 @@ struct Token {
     const uint8_t* end;
     uint32_t flags;
     uint32_t lines;
+    uint32_t lines_before;
 };
 Token next_token(const uint8_t* p, const uint8_t* end, uint32_t start_state);
 

@@ -27,7 +27,7 @@ struct State {
     const uint8_t* pos = nullptr;        // next byte to read
     const uint8_t* token_end = nullptr;  // the byte that ended the token
     uint32_t line = 1;
-    uint32_t token_lines = 0;  // line feeds since the previous token ended
+    uint32_t token_lines = 0;  // line feeds between the previous token and this one
     int32_t type_hint = -1;    // the type a loader makes or reports, -1 for its own
     int32_t token_type = 0;    // datatype of the last token
     uint32_t start_state = start_normal;

@@ -255,7 +255,7 @@ bool unicode_blank(uint32_t cp) {
 
 Token next_token(const uint8_t* p, const uint8_t* end, uint32_t state) {
     const uint8_t* origin = p;
-    uint32_t flags = 0, skip = 0, lines = 0, previous = state;
+    uint32_t flags = 0, skip = 0, lines = 0, lines_before = 0, previous = state;
     while (p < end) {
         uint32_t word = byte_class[*p];
         uint32_t c = word & class_mask;
@@ -265,13 +265,14 @@ Token next_token(const uint8_t* p, const uint8_t* end, uint32_t state) {
         skip += skip_count[state];
         if (state >= first_final) break;
         lines += line_increment[c];
+        if (state == start_normal) lines_before += line_increment[c];
         ++p;
     }
     if (state < first_final) {
         previous = state;
         state = transition[state][c_end];
     }
-    return Token{state, previous, origin + skip, p, flags, lines};
+    return Token{state, previous, origin + skip, p, flags, lines, lines_before};
 }
 
 }  // namespace vyr::lexer

@@ -134,11 +134,10 @@ TEST_F(LexerLoadTest, PathsOfAllFourKinds) {
 }
 
 TEST_F(LexerLoadTest, NewLineMarkFollowsALineFeed) {
-    auto cells = cells_of(load("a\nb [\n c]"));
-    ASSERT_EQ(cells.size(), 3u);
-    EXPECT_FALSE(cells[0].header & header::new_line);
-    EXPECT_TRUE(cells[1].header & header::new_line);
-    EXPECT_FALSE(cells[2].header & header::new_line);
+    auto cells = cells_of(load("a\nb [\n c] {x\ny} %{p\nq}% \"s\"\n{t}"));
+    ASSERT_EQ(cells.size(), 7u);
+    bool marks[] = {false, true, false, false, false, false, true};
+    for (size_t i = 0; i < 7; ++i) EXPECT_EQ(bool(cells[i].header & header::new_line), marks[i]) << i;
     EXPECT_TRUE(cells_of(cells[2])[0].header & header::new_line);
 }
 
