@@ -75,7 +75,6 @@ bool is_path_kind(uint32_t kind) { return kind >= type_path && kind <= type_get_
 // The marker of the innermost open container, or null at the top of the scan.
 Cell* innermost_marker(State* st) { return st->container > st->head ? &output[st->container - 1] : nullptr; }
 
-
 // Calls a routine under a catch of the quiet stop; false when it stopped.
 bool guarded(Routine r, State* st, const uint8_t* start, const uint8_t* end, uint32_t flags, bool load) {
     try {
@@ -381,6 +380,50 @@ void skip_token(State* st, uint32_t state, const uint8_t* start) {
     if (st->pos > st->input_end) st->pos = st->input_end;
 }
 
+// The scanner of a structural token, in the mode of the scan. False when the
+// loop is to end: a quiet stop that no callback asked to get over.
+bool structural_token(State* st, Routine scanner, const uint8_t* start, uint32_t flags, bool load) {
+    if (guarded(scanner, st, start, st->token_end, flags, st->load_mode)) return true;
+    if (!load || !st->stopped_by_callback) return false;
+    // The callback dropped the error: go on after the bad byte at least.
+    if (st->pos <= start && start < st->input_end) st->pos = start + 1;
+    return true;
+}
+
+// A value token: checked (unless nothing asks for the check before the
+// load), then loaded when `load` is set and the callback lets it. False
+// when the loop is to end.
+bool value_token(State* st, const Routines& r, uint32_t start_at, uint32_t flags, bool load) {
+    const uint8_t* start = st->input + start_at;
+    bool scan_event = st->traced && (st->tracer.mask & event::scan);
+    if (!st->load_mode || r.scanner || scan_event) {
+        bool checked = guarded(r.scanner ? r.scanner : r.loader, st, start, st->token_end, flags, false);
+        if (!checked && !st->stopped_by_callback) return false;
+        if (st->traced) {
+            load = load && checked && lexer_event(st, event::scan, st->token_type, nullptr, start, st->token_end);
+            start = st->input + start_at;
+        }
+    }
+    if (!load || !r.loader) return true;
+    uint32_t before = st->tail;
+    r.loader(st, start, st->token_end, flags, true);
+    if (st->traced && st->tail > before) {
+        Cell* c = &output[st->tail - 1];
+        if (!lexer_event(st, event::load, int32_t(type_of(*c)), c, st->input + start_at, st->token_end))
+            st->tail = before;
+    }
+    return true;
+}
+
+// In one-value and prescan modes: whether the output holds exactly one
+// complete value at the top of the scan.
+bool one_value_done(State* st, uint32_t state) {
+    if (st->token_type <= 0 || st->start_state == start_path || st->start_state == start_brace_string ||
+        state == final_state(kind_path))
+        return false;
+    return st->tail == st->head || (st->tail == st->head + 1 && !is_marker(output[st->head]));
+}
+
 void lexer_loop(State* st, bool one, bool prescan) {
     for (;;) {
         uint32_t start_state = st->start_state;
@@ -392,16 +435,14 @@ void lexer_loop(State* st, bool one, bool prescan) {
         st->token_lines = tok.lines_before;
         st->previous_state = tok.previous;
         st->type_hint = -1;
+        st->error_container_kind = 0;
         st->stopped_by_callback = false;
         uint32_t state = tok.state;
         uint32_t kind = kind_of_state(state);
         const uint8_t* start = tok.start;
         st->token_type = state_type[state];
-        // After a callback the text may have moved with its series: `start`
-        // is taken again from its offset.
-        uint32_t start_at;
         bool scanned = false;
-        if (prescan && state <= first_value_state) {
+        if (prescan && state <= first_value_state) {  // structure is followed even in prescan mode
             if (!guarded(routines[kind].scanner, st, start, st->pos, tok.flags, false)) return;
             scanned = true;
         }
@@ -414,51 +455,28 @@ void lexer_loop(State* st, bool one, bool prescan) {
                 st->token_type = 0;
             }
         }
-        start_at = uint32_t(start - st->input);
+        // After a callback the text may have moved with its series: the
+        // token start is taken again from its offset.
+        uint32_t start_at = uint32_t(start - st->input);
         bool proceed = !prescan;
         if (st->traced) {
+            int32_t type = st->token_type ? st->token_type : -int32_t(kind);
             proceed = start_state == start_brace_string ||
-                      lexer_event(st, event::prescan, st->token_type ? st->token_type : -int32_t(kind), nullptr, start,
-                                  st->token_end);
+                      lexer_event(st, event::prescan, type, nullptr, start, st->token_end);
             start = st->input + start_at;
         }
         if (!proceed && !scanned) skip_token(st, state, start);
         if (proceed) {
             bool load = !(one && !st->load_mode);
-            const Routines& r = routines[kind];
             if (state < first_value_state) {
-                if (!scanned && !guarded(r.scanner, st, start, st->token_end, tok.flags, st->load_mode)) {
-                    if (!load || !st->stopped_by_callback) return;
-                    // The callback dropped the error: go on after the bad byte at least.
-                    if (st->pos <= start && start < st->input_end) st->pos = start + 1;
-                }
-            } else {
-                if (!(st->load_mode && !r.scanner && !(st->tracer.mask & event::scan && st->traced))) {
-                    bool checked = guarded(r.scanner ? r.scanner : r.loader, st, start, st->token_end, tok.flags, false);
-                    if (!checked && !st->stopped_by_callback) return;
-                    if (st->traced) {
-                        load = load && checked &&
-                               lexer_event(st, event::scan, st->token_type, nullptr, start, st->token_end);
-                        start = st->input + start_at;
-                    }
-                }
-                if (load && r.loader) {
-                    uint32_t before = st->tail;
-                    r.loader(st, start, st->token_end, tok.flags, true);
-                    if (st->traced && st->tail > before) {
-                        Cell* c = &output[st->tail - 1];
-                        if (!lexer_event(st, event::load, int32_t(type_of(*c)), c, start, st->token_end))
-                            st->tail = before;
-                    }
-                }
+                if (!scanned && !structural_token(st, routines[kind].scanner, start, tok.flags, load)) return;
+            } else if (!value_token(st, routines[kind], start_at, tok.flags, load)) {
+                return;
             }
         }
         if (st->start_state == start_path && state != final_state(kind_path) && state != final_state(kind_invalid))
             path_continue(st);
-        if ((one || prescan) && st->token_type > 0 && st->start_state != start_path &&
-            st->start_state != start_brace_string && state != final_state(kind_path)) {
-            if (st->tail == st->head || (st->tail == st->head + 1 && !is_marker(output[st->head]))) return;
-        }
+        if ((one || prescan) && one_value_done(st, state)) return;
         st->last_token_type = st->token_type;
         // The end of the input is a token of its own (callbacks see it); an
         // invalid token that reached the end ends the scan as well.
