@@ -64,7 +64,7 @@ double string_to_float(const void* text, uint32_t count, uint32_t unit, int32_t&
         error = error_invalid;
         return nan;
     }
-    char buffer[lexer::float_text_limit];
+    char buffer[lexer::float_text_limit] = {};
     for (uint32_t i = 0; i < count; ++i) {
         uint32_t c = char_at(text, i, unit);
         // A wide character must not be cut down to a byte that reads as a digit.
