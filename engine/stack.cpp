@@ -18,7 +18,7 @@ void overflow() {
     args_top = args_top - args_bottom > 5 ? args_top - 5 : args_bottom;
     if (arg_base > args_top) arg_base = args_top;
     series::cycle_reset();
-    raise_error(err_cat::internal, 6);  // stack-overflow
+    raise_error(err_cat::internal, err_id::internal::stack_overflow);
 }
 }  // namespace detail
 

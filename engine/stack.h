@@ -7,8 +7,8 @@
 // cell. The collector marks every cell from the bottom to the top.
 //
 // The call-frame stack (which word was called, where the caller's cells
-// begin, what kind of catch point a call is) is kept beside it; its
-// operations come with the evaluator.
+// begin, what kind of catch point a call is) is kept beside it, in
+// engine/frames.h.
 #pragma once
 
 #include <cstdint>
@@ -38,6 +38,11 @@ inline Cell* arg_base() { return detail::arg_base; }
 inline void set_arg_base(Cell* base) { detail::arg_base = base; }
 inline void set_top(Cell* top) { detail::args_top = top; }
 inline uint32_t depth() { return uint32_t(detail::args_top - detail::args_bottom); }
+
+// Positions kept outside the stack (call frames, saved bases) are cell
+// indexes from the bottom, never addresses.
+inline uint32_t cell_index(const Cell* c) { return uint32_t(c - detail::args_bottom); }
+inline Cell* cell_at_index(uint32_t i) { return detail::args_bottom + i; }
 
 // Reserves the cell at the top and answers it; its content is whatever lay
 // there. A push that would reach the end raises internal error

@@ -9,6 +9,7 @@
 #include "datatypes/registry.h"
 #include "datatypes/string_buffer.h"
 #include "datatypes/word.h"
+#include "engine/frames.h"
 #include "engine/stack.h"
 #include "runtime/errors.h"
 #include "runtime/memory.h"
@@ -20,10 +21,9 @@ namespace {
 constexpr uint32_t typeset_bits = 96;
 
 // The word of the innermost call frame, and the word at a position of the
-// running function's spec. Call frames come with the evaluator; until then
-// both are none!, so the error still names the offending datatype.
-Cell calling_word() { return none_t::value; }
-Cell spec_word_at(int32_t) { return none_t::value; }
+// running function's spec (none! when it is not a callable's).
+Cell calling_word() { return frames::calling_word(); }
+Cell spec_word_at(int32_t position) { return frames::spec_word_at(uint32_t(position)); }
 }  // namespace
 
 bool typeset_has(const Cell& typeset, uint32_t type) {

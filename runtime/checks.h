@@ -5,8 +5,8 @@
 // answer the checked cell when it passes. An `expect-arg` error names the
 // calling word, the offending value's datatype and the argument's word in
 // the running function's spec (`position` counts the spec's argument and
-// refinement words from 0). Call frames come with the evaluator; until then
-// the calling word and the spec word are none!.
+// refinement words from 0), both read from the call frames (engine/frames.h);
+// with no frame open they are none!.
 //
 // A typeset is a 96-bit map held in the cell's three payload words, in cell
 // byte order: type t is a member when payload byte t >> 3 has bit

@@ -12,6 +12,7 @@
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
 #include "engine/stack.h"
+#include "engine/unwind.h"
 #include "runtime/catch_codes.h"
 #include "runtime/collector.h"
 #include "runtime/memory.h"
@@ -231,6 +232,10 @@ void print_line(const std::string& utf8) {
 
 const ErrorRecord& last_error() { return record; }
 
+void set_where(const Cell& value) {
+    if (type_of(record.where) == type_none) record.where = value;
+}
+
 void clear_last_error() { record_error(record.category, record.id, nullptr, nullptr, nullptr); }
 
 std::string value_text(const Cell& value, bool form, int32_t limit, bool only) {
@@ -304,7 +309,7 @@ void quit_uncaught() {
 // the unwinding starts.
 void raise_error(int category, int id, const Cell* arg1, const Cell* arg2, const Cell* arg3) {
     errors::record_error(category, id, arg1, arg2, arg3);
-    throw_code(catch_code::error);
+    unwind::error_unwind();
 }
 
 }  // namespace vyr

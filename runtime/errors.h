@@ -6,7 +6,8 @@
 // to three argument values. Its code is category x 100 + (id - 2).
 //
 // Raising records the error in the one ErrorRecord of the process (its
-// argument cells copied into storage the collector treats as a root) and
+// argument cells copied into storage the collector treats as a root), then
+// the engine's unwinding (engine/unwind.h) adds what the call frames know and
 // throws Unwind{catch_code::error}. A catch site reads the record; an error
 // that no site catches reaches the entry frame, which prints its report and
 // ends the process with status -2.
@@ -41,6 +42,9 @@ struct ErrorRecord {
 
 // The error most recently raised (or printed by print_error).
 const ErrorRecord& last_error();
+// Stores the value in the error's `where` when it is still none! (the
+// unwinding names the calling function so).
+void set_where(const Cell& value);
 // Drops the record's references (its cells become none!), so that it keeps
 // no series alive; catch sites call it once they have taken the error.
 void clear_last_error();

@@ -13,7 +13,10 @@
 #include "datatypes/datatypes.h"
 #include "datatypes/registry.h"
 #include "datatypes/word.h"
+#include "engine/actions.h"
+#include "engine/frames.h"
 #include "engine/lexer.h"
+#include "engine/natives.h"
 #include "engine/random.h"
 #include "engine/stack.h"
 #include "runtime/case_tables.h"
@@ -44,24 +47,27 @@ void type_tables_init() { registry::type_tables_init(); }
 void register_datatypes() { datatypes::register_datatypes(); }
 void image_codec_init() {}
 void register_image() { datatypes::register_image(); }
-void actions_init() {}
+void actions_init() { actions::actions_init(); }
 void first_frames() { memory::first_frames(); }
 void root_block() { series::make_root_block(); }
 void argument_stack() { stack::make_stack_block(); }
-void call_stack() {}
+void call_stack() { frames::make_frame_block(); }
 void symbol_block() { symbols::make_symbol_block(); }
 void global_context() { context_t::make_global_context(); }
 void init_case_tables() { case_tables::init_case_tables(); }
 void symbol_table() { symbols::make_symbol_table(); }
 void make_type_name_words() { word_t::make_type_name_words(); }
 void fixed_words() { fixed::make_fixed_words(); }
-void natives_init() {}
+void natives_init() { natives::natives_init(); }
 void parse_init() {}
 void owners_table_init() { owners::owners_table_init(); }
 void checksum_init() {}
 void compression_words_init() {}
 void call_init() {}
-void stack_init() { stack::stack_init(); }
+void stack_init() {
+    stack::stack_init();
+    frames::frames_init();
+}
 void lexer_init() { lexer::lexer_init(); }
 void decode_boot() {}
 void interp_init() {}

@@ -1,0 +1,227 @@
+#include "engine/fast_paths.h"
+
+#include "datatypes/float.h"
+#include "datatypes/integer.h"
+#include "datatypes/logic.h"
+#include "datatypes/none.h"
+#include "datatypes/registry.h"
+#include "engine/actions.h"
+#include "engine/frames.h"
+#include "engine/stack.h"
+#include "runtime/memory.h"
+#include "runtime/runtime_error.h"
+
+namespace vyr::fast_paths {
+
+using namespace registry;
+
+namespace {
+
+Cell integer_cell(int32_t n) { return Cell{type_integer, 0, uint32_t(n), 0}; }
+Cell float_cell(double d) {
+    Cell c{type_float, 0, 0, 0};
+    set_cell_float(c, d);
+    return c;
+}
+
+[[noreturn]] void bad_code() { runtime_error_quit(runtime_error_no::no_switch_match, VYR_CODE_POSITION()); }
+
+uint32_t math_slot(int32_t op) {
+    switch (op) {
+        case integer_t::op_add: return slot_add;
+        case integer_t::op_subtract: return slot_subtract;
+        case integer_t::op_multiply: return slot_multiply;
+        case integer_t::op_or: return slot_or_t;
+        case integer_t::op_and: return slot_and_t;
+        case integer_t::op_xor: return slot_xor_t;
+        default: bad_code();
+    }
+}
+
+// The common cases; false when the generic action must run.
+bool math_in_place(int32_t op, const Cell& left, const Cell& right, Cell& out) {
+    uint32_t slot = math_slot(op);  // an unknown code stops here
+    if (type_of(left) == type_integer && type_of(right) == type_integer) {
+        out = integer_cell(0);
+        integer_t::do_math_op(integer_t::get(left), integer_t::get(right), op, &out);
+        return true;
+    }
+    bool float_op = slot == slot_add || slot == slot_subtract || slot == slot_multiply;
+    if (float_op && type_of(left) == type_float && type_of(right) == type_float) {
+        out = float_cell(float_t::do_math_op(cell_float(left), cell_float(right), op));
+        return true;
+    }
+    return false;
+}
+
+// Runs `call` on the two operands inside a plain call frame named by the
+// word; the result is left as the new top cell and answered.
+template <typename Call>
+Cell* in_frame(const Cell& word, const Cell& left, const Cell& right, Call call) {
+    Cell l = left, r = right;  // the pushes may land on the operands' cells
+    frames::frame_open(word);
+    stack::push_copy(l);
+    stack::push_copy(r);
+    call();
+    frames::frame_close();
+    return stack::top_cell();
+}
+
+Cell* math_pushed(const Cell& word, int32_t op, const Cell& left, const Cell& right) {
+    Cell out;
+    if (math_in_place(op, left, right, out)) return stack::push_copy(out);
+    uint32_t slot = math_slot(op);
+    return in_frame(word, left, right, [slot] { actions::entry(slot)(nullptr); });
+}
+
+void check_compare_code(int32_t op) {
+    if (op < op_equal || op > op_greater_or_equal) bad_code();
+}
+
+bool integer_truth(int32_t op, int32_t a, int32_t b) {
+    switch (op) {
+        case op_equal: case op_strict_equal: return a == b;
+        case op_not_equal: return a != b;
+        case op_lesser: return a < b;
+        case op_lesser_or_equal: return a <= b;
+        case op_greater: return a > b;
+        default: return a >= b;
+    }
+}
+
+// Pushes the logic! answer.
+Cell* compare_pushed(const Cell& word, int32_t op, const Cell& left, const Cell& right) {
+    check_compare_code(op);
+    if (type_of(left) == type_integer && type_of(right) == type_integer)
+        return stack::push_copy(logic_t::value_of(integer_truth(op, integer_t::get(left), integer_t::get(right))));
+    return in_frame(word, left, right, [op] { actions::compare_op(op); });
+}
+
+// The truth alone; nothing stays pushed.
+bool truth_of(const Cell& word, int32_t op, const Cell& left, const Cell& right) {
+    check_compare_code(op);
+    if (type_of(left) == type_integer && type_of(right) == type_integer)
+        return integer_truth(op, integer_t::get(left), integer_t::get(right));
+    bool truth = compare_pushed(word, op, left, right)->w1 != 0;
+    stack::pop_cells(1);
+    return truth;
+}
+
+// Replaces the top cell (the left operand) by what `pushed` answers for it.
+template <typename Pushed>
+Cell* over_top(Pushed pushed) {
+    Cell left = *stack::top_cell();
+    stack::pop_cells(1);
+    return pushed(left);
+}
+
+// Values from a block's index to its tail (negative when the index is past it).
+int32_t remaining(const Cell& block) { return int32_t(memory::series_length(block.w2)) - int32_t(block.w1); }
+
+Cell* step_in_frame(const Cell& word, const Cell& series, uint32_t slot) {
+    Cell s = series;
+    frames::frame_open(word);
+    stack::push_copy(s);
+    actions::entry(slot)(nullptr);
+    frames::frame_close();
+    return stack::top_cell();
+}
+
+uint32_t step_slot(int32_t code) {
+    switch (code) {
+        case step::length_q: return slot_length_q;
+        case step::index_q: return slot_index_q;
+        case step::head_q: return slot_head_q;
+        case step::tail_q: return slot_tail_q;
+        case step::next: return slot_next;
+        case step::back: return slot_back;
+        case step::head: return slot_head;
+        case step::tail: return slot_tail;
+        default: bad_code();
+    }
+}
+
+Cell block_step(const Cell& block, int32_t code) {
+    int32_t r = remaining(block);
+    int32_t index = int32_t(block.w1);
+    Cell moved = block;
+    switch (code) {
+        case step::length_q: return integer_cell(r < 0 ? 0 : r);
+        case step::index_q: return integer_cell(index + 1);
+        case step::head_q: return logic_t::value_of(index == 0);
+        case step::tail_q: return logic_t::value_of(r < 1);
+        case step::next: moved.w1 = uint32_t(r >= 1 ? index + 1 : index); return moved;
+        case step::back: moved.w1 = uint32_t(index > 0 ? index - 1 : 0); return moved;
+        case step::head: moved.w1 = 0; return moved;
+        case step::tail: moved.w1 = uint32_t(index + r); return moved;
+        default: bad_code();
+    }
+}
+}  // namespace
+
+// ---- Arithmetic -------------------------------------------------------------------
+
+Cell* fast_math(const Cell& word, int32_t op, const Cell& left, const Cell& right) {
+    return math_pushed(word, op, left, right);
+}
+Cell* fast_math_imm(const Cell& word, int32_t op, const Cell& left, int32_t n) {
+    return math_pushed(word, op, left, integer_cell(n));
+}
+Cell* fast_math_top(const Cell& word, int32_t op, const Cell& right) {
+    Cell r = right;
+    return over_top([&](const Cell& left) { return math_pushed(word, op, left, r); });
+}
+Cell* fast_math_top_imm(const Cell& word, int32_t op, int32_t n) {
+    return over_top([&](const Cell& left) { return math_pushed(word, op, left, integer_cell(n)); });
+}
+
+// ---- Comparison -------------------------------------------------------------------
+
+Cell* fast_compare(const Cell& word, int32_t op, const Cell& left, const Cell& right) {
+    return compare_pushed(word, op, left, right);
+}
+Cell* fast_compare_imm(const Cell& word, int32_t op, const Cell& left, int32_t n) {
+    return compare_pushed(word, op, left, integer_cell(n));
+}
+Cell* fast_compare_top(const Cell& word, int32_t op, const Cell& right) {
+    Cell r = right;
+    return over_top([&](const Cell& left) { return compare_pushed(word, op, left, r); });
+}
+Cell* fast_compare_top_imm(const Cell& word, int32_t op, int32_t n) {
+    return over_top([&](const Cell& left) { return compare_pushed(word, op, left, integer_cell(n)); });
+}
+bool fast_compare_test(const Cell& word, int32_t op, const Cell& left, const Cell& right, bool expected) {
+    return truth_of(word, op, left, right) != expected;
+}
+bool fast_compare_test_imm(const Cell& word, int32_t op, const Cell& left, int32_t n, bool expected) {
+    return truth_of(word, op, left, integer_cell(n)) != expected;
+}
+bool fast_compare_set(const Cell& word, int32_t op, const Cell& left, const Cell& right) {
+    bool truth = truth_of(word, op, left, right);
+    stack::set_result(logic_t::value_of(truth));
+    return truth;
+}
+bool fast_compare_set_imm(const Cell& word, int32_t op, const Cell& left, int32_t n) {
+    return fast_compare_set(word, op, left, integer_cell(n));
+}
+
+// ---- Blocks -------------------------------------------------------------------------
+
+Cell* fast_pick(const Cell& word, const Cell& series, int32_t n) {
+    if (type_of(series) == type_block) {
+        if (n < 1 || n > remaining(series)) return none_t::push();
+        return stack::push_copy(*memory::cell_at(series.w2, series.w1 + uint32_t(n) - 1));
+    }
+    return in_frame(word, series, integer_cell(n), [] {
+        const int32_t no_value = -1;
+        actions::entry(slot_path_access)(&no_value);
+    });
+}
+
+Cell* fast_series_step(const Cell& word, const Cell& series, int32_t code) {
+    uint32_t slot = step_slot(code);
+    if (type_of(series) == type_block) return stack::push_copy(block_step(series, code));
+    return step_in_frame(word, series, slot);
+}
+
+}  // namespace vyr::fast_paths
