@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "datatypes/block.h"
 #include "datatypes/char.h"
 #include "datatypes/datatype.h"
 #include "datatypes/float.h"
@@ -484,17 +485,17 @@ bool map_key_type(uint32_t type) {
     }
 }
 
-// A block is a series of cells: payload word 1 the index, word 2 the node.
 void make_block(Cell* cell, const Cell* cells, uint32_t count, uint32_t type) {
-    NodeId node = memory::alloc_cells(count);
-    memory::SeriesBuffer* b = memory::buffer_of(node);
-    if (count) std::memcpy(b->head_ptr(), cells, size_t(count) * sizeof(Cell));
-    b->tail = b->head + count * memory::cell_width;
-    *cell = Cell{type, 0, node, 0};
+    Cell block{};
+    block_t::make_at(block, int32_t(count));
+    if (count) std::memcpy(block_t::cell_at(block, 0), cells, size_t(count) * sizeof(Cell));
+    block_t::set_tail(block, count);
+    set_type(block, type);
+    *cell = block;
 }
 
 void append_to_block(const Cell& block, const Cell* cells, uint32_t count) {
-    for (uint32_t i = 0; i < count; ++i) *series::alloc_tail_cell(block.w2) = cells[i];
+    for (uint32_t i = 0; i < count; ++i) block_t::append_value(block, cells[i]);
 }
 
 const char* registered_type_name(uint32_t type) { return registry::type_name(type).name; }
@@ -521,18 +522,17 @@ uint32_t highest_registered_type() { return registry::highest_type(); }
 [[noreturn]] void raise_no_memory() { raise_error(err_cat::internal, err_id::internal::no_memory); }
 
 uint32_t event_mask_of_body(const Cell& body) {
-    memory::SeriesBuffer* b = memory::buffer_of(body.w2);
-    if (body.w1 >= b->length() || type_of(b->cells()[body.w1]) != type_block) return event::all;
+    Cell b = body;
+    if (block_t::length_at(b) == 0 || type_of(*block_t::cell_at_index(b)) != type_block) return event::all;
     static constexpr struct {
         const char* word;
         uint32_t bit;
     } events[] = {{"prescan", event::prescan}, {"scan", event::scan}, {"load", event::load},
                   {"open", event::open},       {"close", event::close}, {"error", event::error}};
-    Cell filter = b->cells()[body.w1];
+    Cell filter = *block_t::cell_at_index(b);
     uint32_t mask = 0;
-    memory::SeriesBuffer* f = memory::buffer_of(filter.w2);
-    for (uint32_t i = filter.w1; i < f->length(); ++i) {
-        const Cell& c = memory::buffer_of(filter.w2)->cells()[i];
+    for (int32_t i = 0, n = block_t::length_at(filter); i < n; ++i) {
+        const Cell& c = *block_t::cell_at(filter, filter.w1 + uint32_t(i));
         if (type_of(c) != type_word) continue;
         int32_t canonical = symbol_t::resolve_alias(int32_t(c.w2));
         for (const auto& e : events)

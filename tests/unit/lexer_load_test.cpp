@@ -227,7 +227,8 @@ TEST_F(LexerLoadTest, MoldOfALoadedValueLoadsBackTheSame) {
     for (const char* text : {"1", "-2147483648", "12345678901", "1.5", "1e-10", "-1.#INF", "12:30", "1:30.5", "-1:30",
                              "a", "a:", ":a", "'a", "/a", "#a", "/", "<=", "\"a^\"b^/c\"", "{a\nb}", "{a^{}",
                              "\"\xE2\x98\xBA\"", "#\"^(263A)\"", "#\"^/\"", "%file.txt", "%\"a b\"",
-                             "http://x.y/a", "%a%20b"}) {
+                             "http://x.y/a", "%a%20b", "[a [b] (c)]", "[]", "(a b)", "a/b/c", "a/b:", ":a/b",
+                             "'a/b", "a/1/(b)/\"s\"", "[a\n    b]"}) {
         Cell first = cells_of(load(text))[0];
         std::string molded = mold_of(first);
         auto again = cells_of(load(molded));
