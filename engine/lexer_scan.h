@@ -17,7 +17,7 @@ namespace vyr::lexer {
 // Error codes besides datatype ids.
 inline constexpr int32_t code_ok = 0;
 inline constexpr int32_t code_bad_char = -1;        // invalid character
-inline constexpr int32_t code_malconstruct = -2;    // invalid construction spec
+inline constexpr int32_t code_malconstruct = -2;    // a construction #(...) naming nothing
 inline constexpr int32_t code_missing = -3;         // missing delimiter
 inline constexpr int32_t code_missing_at_end = -4;  // missing delimiter at the end of the input
 
