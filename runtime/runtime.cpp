@@ -15,6 +15,7 @@
 #include "datatypes/word.h"
 #include "engine/actions.h"
 #include "engine/frames.h"
+#include "engine/lexer.h"
 #include "engine/natives.h"
 #include "engine/random.h"
 #include "engine/stack.h"
@@ -67,7 +68,7 @@ void stack_init() {
     stack::stack_init();
     frames::frames_init();
 }
-void lexer_init() {}
+void lexer_init() { lexer::lexer_init(); }
 void decode_boot() {}
 void interp_init() {}
 void extref_init() { resources::extref_init(); }
