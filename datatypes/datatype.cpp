@@ -1,6 +1,7 @@
 #include "datatypes/datatype.h"
 
 #include "datatypes/registry.h"
+#include "datatypes/string_buffer.h"
 #include "runtime/series.h"
 
 namespace vyr::datatype_t {
@@ -10,6 +11,24 @@ using namespace registry;
 Cell* load_in(const Cell& block, uint32_t type) { return make_at(series::append_cell(block), type); }
 
 // ---- Actions -------------------------------------------------------------------
+
+// The type's name without its "!": "integer".
+int32_t form(Cell* value, Cell* buffer, Cell*, int32_t budget) {
+    const registry::TypeName& n = registry::type_name(get(*value));
+    if (!n.name) return budget;
+    string_t::append_text_part(*buffer, n.name, n.length);
+    return budget - int32_t(n.length);
+}
+
+// The name with its "!"; with /all in construction syntax: "#(integer!)".
+int32_t mold(Cell* value, Cell* buffer, bool, bool all, bool, Cell*, int32_t budget, int32_t) {
+    const registry::TypeName& n = registry::type_name(get(*value));
+    if (!n.name) return budget;
+    if (all) string_t::append_text(*buffer, "#(");
+    string_t::append_text(*buffer, n.name);
+    if (all) string_t::append_text(*buffer, ")");
+    return budget - int32_t(n.length + 1) - (all ? 3 : 0);
+}
 
 // Two datatypes are equal when they name the same type; they have no order.
 int32_t compare(Cell* a, Cell* b, int32_t op) {
@@ -21,6 +40,8 @@ int32_t compare(Cell* a, Cell* b, int32_t op) {
 
 void init() {
     ActionFn row[action_count] = {};
+    row[slot_form - 1] = act(form);
+    row[slot_mold - 1] = act(mold);
     row[slot_compare - 1] = act(compare);
     register_datatype(type_datatype, 0, "datatype!", row, action_count);
 }

@@ -1,6 +1,7 @@
 #include "datatypes/logic.h"
 
 #include "datatypes/registry.h"
+#include "datatypes/string_buffer.h"
 #include "datatypes/unset.h"
 #include "engine/random.h"
 #include "runtime/checks.h"
@@ -34,11 +35,7 @@ bool top_false_q() { return falsy(*stack::top_cell()); }
 
 // ---- Actions -------------------------------------------------------------------
 
-// to logic!: only none! and false are false.
-Cell* to(Cell* proto, Cell* spec, uint32_t) {
-    if (type_of(*spec) == type_logic) return copy_cell(spec, proto);
-    return make_at(proto, type_of(*spec) != type_none);
-}
+Cell* to(Cell* proto, Cell* spec, uint32_t type);
 
 // make logic!: numbers are false when zero (a NaN is not zero); anything
 // else as `to`.
@@ -60,6 +57,27 @@ Cell* random(Cell* value, bool seed, bool secure, bool) {
     }
     int32_t draw = secure ? random::random_secure() : random::random_next();
     return make_at(value, draw > 1073741823);
+}
+
+// to logic!: only none! and false are false.
+Cell* to(Cell* proto, Cell* spec, uint32_t) {
+    if (type_of(*spec) == type_logic) return copy_cell(spec, proto);
+    return make_at(proto, type_of(*spec) != type_none);
+}
+
+// "true" or "false".
+int32_t form(Cell* value, Cell* buffer, Cell*, int32_t budget) {
+    bool v = get(*value) == 1;
+    string_t::append_text(*buffer, v ? "true" : "false");
+    return budget - (v ? 4 : 5);
+}
+
+// As form; with /all in construction syntax: "#(true)".
+int32_t mold(Cell* value, Cell* buffer, bool, bool all, bool, Cell* part, int32_t budget, int32_t) {
+    if (all) string_t::append_text(*buffer, "#(");
+    budget = form(value, buffer, part, budget);
+    if (all) string_t::append_text(*buffer, ")");
+    return budget - (all ? 3 : 0);
 }
 
 // Sorting puts false before true; ordering comparisons are refused.
@@ -102,6 +120,8 @@ void init() {
     row[slot_make - 1] = act(make);
     row[slot_random - 1] = act(random);
     row[slot_to - 1] = act(to);
+    row[slot_form - 1] = act(form);
+    row[slot_mold - 1] = act(mold);
     row[slot_compare - 1] = act(compare);
     row[slot_and_t - 1] = act(and_t);
     row[slot_complement - 1] = act(complement);

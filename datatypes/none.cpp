@@ -1,6 +1,7 @@
 #include "datatypes/none.h"
 
 #include "datatypes/registry.h"
+#include "datatypes/string_buffer.h"
 #include "runtime/series.h"
 
 namespace vyr::none_t {
@@ -13,6 +14,19 @@ Cell* load_in(const Cell& block) { return make_at(series::append_cell(block)); }
 
 // make and to: whatever the spec, a new none! value.
 Cell* make(Cell* proto, Cell*, uint32_t) { return make_at(proto); }
+
+// Forms as "none".
+int32_t form(Cell*, Cell* buffer, Cell*, int32_t budget) {
+    string_t::append_text(*buffer, "none");
+    return budget - 4;
+}
+
+// "none"; with /all in construction syntax: "#(none)".
+int32_t mold(Cell*, Cell* buffer, bool, bool all, bool, Cell*, int32_t budget, int32_t) {
+    const char* text = all ? "#(none)" : "none";
+    string_t::append_text(*buffer, text);
+    return budget - (all ? 7 : 4);
+}
 
 // Every none! equals every other; ordering them makes no sense.
 int32_t compare(Cell*, Cell* b, int32_t op) {
@@ -43,6 +57,8 @@ void init() {
     ActionFn row[action_count] = {};
     row[slot_make - 1] = act(make);
     row[slot_to - 1] = act(make);
+    row[slot_form - 1] = act(form);
+    row[slot_mold - 1] = act(mold);
     row[slot_compare - 1] = act(compare);
     row[slot_clear - 1] = act(clear);
     row[slot_find - 1] = act(find);

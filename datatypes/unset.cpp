@@ -1,6 +1,7 @@
 #include "datatypes/unset.h"
 
 #include "datatypes/registry.h"
+#include "datatypes/string_buffer.h"
 #include "runtime/series.h"
 
 namespace vyr::unset_t {
@@ -13,6 +14,16 @@ Cell* load_in(const Cell& block) { return make_at(series::append_cell(block)); }
 
 // make and to: whatever the spec, a new unset! value.
 Cell* make(Cell* proto, Cell*, uint32_t) { return make_at(proto); }
+
+// Forms as nothing.
+int32_t form(Cell*, Cell*, Cell*, int32_t budget) { return budget; }
+
+// "unset"; with /all in construction syntax: "#(unset)".
+int32_t mold(Cell*, Cell* buffer, bool, bool all, bool, Cell*, int32_t budget, int32_t) {
+    const char* text = all ? "#(unset)" : "unset";
+    string_t::append_text(*buffer, text);
+    return budget - (all ? 8 : 5);
+}
 
 // Every unset! equals every other; ordering them makes no sense.
 int32_t compare(Cell*, Cell* b, int32_t op) {
@@ -30,6 +41,8 @@ void init() {
     ActionFn row[action_count] = {};
     row[slot_make - 1] = act(make);
     row[slot_to - 1] = act(make);
+    row[slot_form - 1] = act(form);
+    row[slot_mold - 1] = act(mold);
     row[slot_compare - 1] = act(compare);
     register_datatype(type_unset, 0, "unset!", row, action_count);
 }

@@ -2,10 +2,13 @@
 
 #include <cstring>
 
+#include "datatypes/context.h"
 #include "datatypes/datatype.h"
 #include "datatypes/logic.h"
 #include "datatypes/none.h"
 #include "datatypes/registry.h"
+#include "datatypes/string_buffer.h"
+#include "datatypes/word.h"
 #include "engine/stack.h"
 #include "runtime/errors.h"
 #include "runtime/memory.h"
@@ -57,6 +60,48 @@ Cell* check_not_unset(int32_t position, Cell* arg) {
     return arg;
 }
 
+Cell* get_word_checked(const Cell& word) {
+    Cell* value = word_t::get(word);
+    if (type_of(*value) == type_unset) raise_error(err_cat::script, err_id::script::no_value, &word);
+    return value;
+}
+
+void set_word_checked(Cell& word) {
+    Cell value = *stack::top_cell();
+    if (type_of(value) == type_unset) raise_error(err_cat::script, err_id::script::need_value, &word);
+    word_t::set(word, value);
+}
+
+void set_word_pop(Cell& word) {
+    set_word_checked(word);
+    stack::stack_reset();
+}
+
+Cell* context_value_slot(NodeId ctx, int32_t i) {
+    Cell* slot = context_t::context_value_at(ctx, i);
+    if (!slot) raise_error(err_cat::script, err_id::script::not_defined, context_t::word_at(ctx, i));
+    return slot;
+}
+
+void set_context_value_checked(NodeId ctx, int32_t i) {
+    Cell value = *stack::top_cell();
+    if (type_of(value) == type_unset) raise_error(err_cat::script, err_id::script::need_value, context_t::word_at(ctx, i));
+    *context_value_slot(ctx, i) = value;
+}
+
+void set_context_value_pop(NodeId ctx, int32_t i) {
+    set_context_value_checked(ctx, i);
+    stack::stack_reset();
+}
+
+void set_context_value(NodeId ctx, int32_t i) {
+    Cell value = *stack::top_cell();
+    if (context_t::kind_of(*context_t::context_cell(ctx)) == context_t::kind_object)
+        context_t::word_at(ctx, i)->header |= header::word_changed;
+    *context_value_slot(ctx, i) = value;
+    stack::stack_reset();
+}
+
 void init_refinement_args(const Cell& flag, int32_t slot, int32_t n) {
     Cell* refinement = stack::arg_base() + slot;
     if (!logic_t::falsy(flag)) {
@@ -72,6 +117,11 @@ int32_t cell_to_int(const Cell& value) {
     if (d > 2147483647.0 || d < -2147483648.0 || d != d)
         raise_error(err_cat::script, err_id::script::out_of_range, &value);
     return numeric::truncate_to_int32(d);
+}
+
+int32_t mold_indent(const Cell& buffer, int32_t level, int32_t budget) {
+    for (int32_t i = 0; i < level; ++i) string_t::append_text(buffer, "    ");
+    return budget - 4 * level;
 }
 
 uint8_t* fill_repeat(uint8_t* dest, uint32_t len, uint32_t count) {

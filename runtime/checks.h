@@ -5,7 +5,8 @@
 // answer the checked cell when it passes. An `expect-arg` error names the
 // calling word, the offending value's datatype and the argument's word in
 // the running function's spec (`position` counts the spec's argument and
-// refinement words from 0).
+// refinement words from 0). Call frames come with the evaluator; until then
+// the calling word and the spec word are none!.
 //
 // A typeset is a 96-bit map held in the cell's three payload words, in cell
 // byte order: type t is a member when payload byte t >> 3 has bit
@@ -35,6 +36,29 @@ Cell* check_refinement_arg(const Cell& refinement, const Cell& typeset, int32_t 
 // `expect-arg` naming unset! when the argument is unset!.
 Cell* check_not_unset(int32_t position, Cell* arg);
 
+// ---- Word and context stores --------------------------------------------------------
+// The value stored is the last pushed cell (the top of the argument stack).
+
+// The word's value cell; an unset! value raises script `no-value` with the word.
+Cell* get_word_checked(const Cell& word);
+// Sets the word to the value; an unset! value raises script `need-value`.
+void set_word_checked(Cell& word);
+// set_word_checked, then the stack is cut back to the argument base.
+void set_word_pop(Cell& word);
+// Copies the value into value slot i of the context (on the argument stack
+// or in its values block); an unset! value raises `need-value` with word i.
+void set_context_value_checked(NodeId ctx, int32_t i);
+// set_context_value_checked, then the stack is cut back to the argument base.
+void set_context_value_pop(NodeId ctx, int32_t i);
+// The same store without the unset! check, marking word i changed in an
+// object's context; the stack is cut back to the argument base.
+void set_context_value(NodeId ctx, int32_t i);
+// Value slot i of the context; a context without values (a function that is
+// not running) raises script `not-defined` with word i.
+Cell* context_value_slot(NodeId ctx, int32_t i);
+
+// ---- Helpers --------------------------------------------------------------------------
+
 // Lays out a refinement's arguments in the frame: when the flag value is
 // true the refinement's cell (argument base + slot) gets logic payload 1;
 // otherwise its n argument cells after it become none!.
@@ -45,6 +69,10 @@ void init_refinement_args(const Cell& flag, int32_t slot, int32_t n);
 // range, or NaN, raises script `out-of-range` with the cell. Any other cell
 // answers its payload word 2 as it is.
 int32_t cell_to_int(const Cell& value);
+
+// Appends `level` indentations of four blanks to the mold buffer (none when
+// level <= 0). Answers budget - 4 x level, for any level.
+int32_t mold_indent(const Cell& buffer, int32_t level, int32_t budget);
 
 // `dest` holds one copy of a `len`-byte pattern; makes `count` copies in all
 // by doubling (about log2(count) copies). Answers dest + len x count.

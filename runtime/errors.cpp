@@ -1,13 +1,22 @@
 #include "runtime/errors.h"
 
 #include <cstdio>
+#include <algorithm>
+#include <cctype>
 #include <cstdlib>
+#include <cstring>
+#include <string_view>
 
 #include "datatypes/registry.h"
+#include "datatypes/string_buffer.h"
+#include "datatypes/symbol.h"
+#include "datatypes/word.h"
+#include "engine/stack.h"
 #include "runtime/catch_codes.h"
 #include "runtime/collector.h"
 #include "runtime/memory.h"
 #include "runtime/platform.h"
+#include "runtime/print_hooks.h"
 #include "runtime/unicode.h"
 
 namespace vyr {
@@ -34,10 +43,7 @@ void record_error(int category, int id, const Cell* arg1, const Cell* arg2, cons
     record.category = category;
     record.id = id;
     record.code = error_catalog::code(category, id);
-    for (int i = 0; i < 3; ++i) {
-        record.args[i] = args[i];
-        clear_new_line_flag(record.args[i]);
-    }
+    for (int i = 0; i < 3; ++i) record.args[i] = args[i];
     record.where = none_cell;
     record.near = none_cell;
 }
@@ -61,7 +67,8 @@ struct TextOut {
     }
 };
 
-// The characters of a string-like value from its index to its tail.
+// The characters of a text value (or a mold buffer) from its index to its
+// tail.
 void put_string_chars(TextOut& t, const Cell& s) {
     if (s.w2 == no_node) return;
     const memory::SeriesBuffer* b = memory::buffer_of(s.w2);
@@ -72,36 +79,62 @@ void put_string_chars(TextOut& t, const Cell& s) {
         if (!t.put(unicode::load_unit(b->data() + b->head, i, width))) return;
 }
 
-bool string_like(uint32_t type) {
-    return type == type_string || type == type_file || type == type_url || type == type_tag ||
-           type == type_email || type == type_ref;
+// Writes the value with its type's own form or mold action into a new mold
+// buffer. Answers false when the type has none yet, when there is no heap
+// for the buffer (an error raised during start-up, or after the frames were
+// returned), or when the action could not run (its error is dropped, and the
+// error being reported is put back in place).
+bool put_by_action(TextOut& t, const Cell& v, bool form, bool only) {
+    if (memory::os_total() == 0) return false;
+    uint32_t type = type_of(v);
+    auto form_fn = registry::action<registry::action_sig::form>(type, registry::slot_form);
+    auto mold_fn = registry::action<registry::action_sig::mold>(type, registry::slot_mold);
+    if (form ? !form_fn : !mold_fn) return false;
+    ErrorRecord saved = record;
+    stack::Mark mark;
+    try {
+        Cell buffer;
+        string_t::make_at(buffer, 16);
+        collector::CellRoot root(&buffer);
+        Cell value = v;
+        Cell part{type_integer, 0, uint32_t(t.left), 0};
+        if (form) form_fn(&value, &buffer, &part, t.left);
+        else mold_fn(&value, &buffer, only, false, true, &part, t.left, 0);
+        put_string_chars(t, buffer);
+        return true;
+    } catch (const Unwind&) {
+        record = saved;
+        mark.restore();
+        return false;
+    }
 }
 
-// The text of a value with what exists so far: the simple types, integers
-// and the characters of strings are written as form and mold write them;
-// a value of a type without its own text yet shows its type's name.
-void put_value(TextOut& t, const Cell& v, bool form) {
-    char digits[16];
+// The text of a value whose type's own form or mold cannot be used: the
+// simple values and integers, and the characters of texts, as form and mold
+// write them; else the type's name. A report must be writable before any
+// type has registered and before the heap exists (or after it is gone).
+void put_fallback(TextOut& t, const Cell& v, bool form) {
     uint32_t type = type_of(v);
     switch (type) {
         case type_unset:
             if (!form) t.put("unset");
             return;
-        case type_none: t.put("none"); return;
-        case type_logic: t.put(v.w1 == 1 ? "true" : "false"); return;
-        case type_datatype: {
-            const char* name = registry::type_name(v.w1).name;
-            if (!name) return t.put("datatype!");
-            std::string n(name);
-            if (form) n.pop_back();
-            return t.put(n.c_str());
-        }
-        case type_integer:
-            std::snprintf(digits, sizeof digits, "%d", int32_t(v.w2));
-            return t.put(digits);
+        case type_none: return t.put("none");
+        case type_logic: return t.put(v.w1 == 1 ? "true" : "false");
         default: break;
     }
-    if (string_like(type)) {
+    if (type == type_datatype) {
+        const registry::TypeName& n = registry::type_name(v.w1);
+        if (!n.name) return t.put("datatype!");
+        std::string name(n.name, form ? n.length : n.length + 1);
+        return t.put(name.c_str());
+    }
+    if (type == type_integer) {
+        char digits[16];
+        std::snprintf(digits, sizeof digits, "%d", int32_t(v.w2));
+        return t.put(digits);
+    }
+    if (string_t::string_like_q(type)) {
         if (form) return put_string_chars(t, v);
         t.put(uint32_t('"'));
         put_string_chars(t, v);
@@ -109,7 +142,11 @@ void put_value(TextOut& t, const Cell& v, bool form) {
         return;
     }
     const char* name = registry::type_name(type).name;
-    t.put(name ? name : "value");
+    t.put(name ? name : "value!");
+}
+
+void put_value(TextOut& t, const Cell& v, bool form, bool only) {
+    if (!put_by_action(t, v, form, only)) put_fallback(t, v, form);
 }
 
 // ---- The message ---------------------------------------------------------------
@@ -129,9 +166,27 @@ void put_template(std::string& out, const error_catalog::Template& tpl, const Er
     }
 }
 
+// The value of the error field a word names (arg1, near, ...), or null.
+const Cell* field_named(const ErrorRecord& e, const Cell& word, Cell& scratch) {
+    std::string_view name = symbol_t::name(symbol_t::resolve_alias(int32_t(word.w2)));
+    auto is = [&](const char* field) {
+        return name.size() == std::strlen(field) &&
+               std::equal(name.begin(), name.end(), field, [](char a, char b) { return std::tolower(a) == b; });
+    };
+    for (int n = 1; n <= 3; ++n)
+        if (is(("arg" + std::to_string(n)).c_str())) return &e.args[n - 1];
+    if (is("near")) return &e.near;
+    if (is("where")) return &e.where;
+    if (is("code")) return &(scratch = Cell{type_integer, 0, uint32_t(e.code), 0});
+    if (is("type")) return &(scratch = category_word(e.category));
+    if (is("id")) return &(scratch = id_word(e.category, e.id));
+    return nullptr;
+}
+
 // A message held in an argument (user `message`): a string is the message;
-// a block is filled as a template is: its strings whole, its other values as
-// argument texts. Anything else gives no message text.
+// a block is filled as a template is: its strings whole, a word or get-word
+// naming a field of the error as that field's text, any other value as its
+// own text. Anything else gives no message text.
 void put_message_value(std::string& out, const Cell& m, const ErrorRecord& e) {
     uint32_t type = type_of(m);
     if (type == type_string) {
@@ -143,10 +198,33 @@ void put_message_value(std::string& out, const Cell& m, const ErrorRecord& e) {
     uint32_t length = memory::series_length(m.w2);
     for (uint32_t i = m.w1; i < length; ++i) {
         if (i > m.w1) out += ' ';
-        const Cell& part = *memory::cell_at(m.w2, i);
-        out += type_of(part) == type_string ? value_text(part, true, INT32_MAX)
-                                            : value_text(part, form, arg_text_limit);
+        Cell part = *memory::cell_at(m.w2, i);
+        Cell scratch;
+        const Cell* field = nullptr;
+        if (type_of(part) == type_word || type_of(part) == type_get_word) field = field_named(e, part, scratch);
+        if (field) out += value_text(*field, form, arg_text_limit);
+        else if (type_of(part) == type_string) out += value_text(part, true, INT32_MAX);
+        else out += value_text(part, form, arg_text_limit);
     }
+}
+
+// Prints a line as `print` does: as a string! through the output hooks. With
+// no heap to make the string in, or no hook registered, or when making it
+// fails, the runtime writes the text itself.
+void print_line(const std::string& utf8) {
+    if (memory::os_total() != 0 && hooks::print_hooks().count != 0) {
+        ErrorRecord saved = record;
+        try {
+            Cell text;
+            string_t::make_string_from_text(utf8.data(), uint32_t(utf8.size()), &text, string_t::encoding_utf8);
+            hooks::run_print_hooks(&text, true);
+            return;
+        } catch (const Unwind&) {
+            record = saved;
+        }
+    }
+    std::string line = utf8 + "\n";
+    platform::runtime_print_c_text(line.data(), line.size());
 }
 
 }  // namespace
@@ -155,10 +233,10 @@ const ErrorRecord& last_error() { return record; }
 
 void clear_last_error() { record_error(record.category, record.id, nullptr, nullptr, nullptr); }
 
-std::string value_text(const Cell& value, bool form, int32_t limit) {
+std::string value_text(const Cell& value, bool form, int32_t limit, bool only) {
     std::string out;
     TextOut t{out, limit};
-    put_value(t, value, form);
+    put_value(t, value, form, only);
     return out;
 }
 
@@ -188,16 +266,25 @@ std::string report(const ErrorRecord& error) {
     std::string out = message_line(error);
     out += "\n*** Where: ";
     uint32_t where = type_of(error.where);
-    out += where == type_string ? value_text(error.where, true, INT32_MAX) : "???";
+    out += where == type_word || where == type_string ? value_text(error.where, true, INT32_MAX) : "???";
     out += "\n*** Near : ";
-    out += value_text(error.near, false, near_text_limit);
+    out += value_text(error.near, false, near_text_limit, true);
     return out;
+}
+
+Cell category_word(int category) {
+    const error_catalog::Category* c = error_catalog::category(category);
+    return c ? word_t::make_global(c->word) : none_cell;
+}
+
+Cell id_word(int category, int id) {
+    const error_catalog::Id* i = error_catalog::id(category, id);
+    return i ? word_t::make_global(i->word) : none_cell;
 }
 
 void print_error(int category, int id, const Cell* arg1, const Cell* arg2, const Cell* arg3) {
     record_error(category, id, arg1, arg2, arg3);
-    std::string text = report(record) + "\n";
-    platform::runtime_print_c_text(text.data(), text.size());
+    print_line(report(record));
 }
 
 void raise_bad_make_arg(const Cell& type, const Cell& spec) {
@@ -205,8 +292,7 @@ void raise_bad_make_arg(const Cell& type, const Cell& spec) {
 }
 
 void quit_uncaught() {
-    std::string text = report(record) + "\n";
-    platform::runtime_print_c_text(text.data(), text.size());
+    print_line(report(record));
     platform::release_all_allocations();
     std::fflush(nullptr);
     std::exit(-2);
@@ -214,6 +300,8 @@ void quit_uncaught() {
 
 }  // namespace errors
 
+// The evaluator's tracer, once it exists, is shown the error here, before
+// the unwinding starts.
 void raise_error(int category, int id, const Cell* arg1, const Cell* arg2, const Cell* arg3) {
     errors::record_error(category, id, arg1, arg2, arg3);
     throw_code(catch_code::error);

@@ -53,6 +53,13 @@ std::string message_line(const ErrorRecord& error);
 // "*** Where: " and "*** Near : " lines. UTF-8, without a final line end.
 std::string report(const ErrorRecord& error);
 
+// The words of an error's `type` and `id` fields: the category word at a
+// catalog position, and the id word at a position of that category. They
+// are global words until the catalog object exists. none! for a position
+// outside the catalog.
+Cell category_word(int category);
+Cell id_word(int category, int id);
+
 // Makes the error as raise_error does and prints its report instead of
 // raising it.
 void print_error(int category, int id, const Cell* arg1 = nullptr, const Cell* arg2 = nullptr,
@@ -66,9 +73,10 @@ void print_error(int category, int id, const Cell* arg1 = nullptr, const Cell* a
 // of the last error and ends the process with status -2.
 [[noreturn]] void quit_uncaught();
 
-// The text of one value as an error argument: formed when `form`, else
-// molded flat; at most `limit` characters. UTF-8.
-std::string value_text(const Cell& value, bool form, int32_t limit);
+// The text of one value in a report: formed when `form`, else molded flat
+// (with `only`, a block's outer brackets left out); at most `limit`
+// characters. UTF-8.
+std::string value_text(const Cell& value, bool form, int32_t limit, bool only = false);
 
 }  // namespace errors
 }  // namespace vyr

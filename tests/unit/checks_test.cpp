@@ -8,31 +8,25 @@
 #include <limits>
 #include <vector>
 
+#include "datatypes/context.h"
 #include "datatypes/datatype.h"
 #include "datatypes/datatypes.h"
 #include "datatypes/logic.h"
 #include "datatypes/none.h"
 #include "datatypes/registry.h"
 #include "datatypes/unset.h"
+#include "datatypes/word.h"
 #include "engine/stack.h"
 #include "runtime/catch_codes.h"
 #include "runtime/checks.h"
 #include "runtime/errors.h"
-#include "tests/unit/heap_fixture.h"
+#include "tests/unit/fixture.h"
+#include "tests/unit/text_util.h"
 
 using namespace vyr;
 
 namespace {
-class ChecksTest : public test::HeapTest {
-protected:
-    void SetUp() override {
-        HeapTest::SetUp();
-        registry::type_tables_init();
-        datatypes::register_datatypes();
-        stack::make_stack_block();
-        stack::stack_init();
-    }
-};
+class ChecksTest : public test::RuntimeTest {};
 
 Cell integer(int32_t v) { return Cell{type_integer, 0, uint32_t(v), 0}; }
 Cell float_of(double d) {
@@ -53,13 +47,7 @@ Cell typeset_of(std::initializer_list<uint32_t> types) {
 // Runs `body`, which must raise (category, id); answers the error record.
 template <typename F>
 const errors::ErrorRecord& raised(F body, int category, int id) {
-    try {
-        body();
-        ADD_FAILURE() << "no error raised";
-    } catch (const Unwind&) {
-    }
-    EXPECT_EQ(errors::last_error().category, category);
-    EXPECT_EQ(errors::last_error().id, id);
+    test::expect_raises(body, category, id, "");
     return errors::last_error();
 }
 }  // namespace
@@ -104,6 +92,64 @@ TEST_F(ChecksTest, NativeArgumentsByFrameSlot) {
     raised([&] { checks::check_native_arg(1, ts, 1); }, err_cat::script, err_id::script::expect_arg);
 }
 
+TEST_F(ChecksTest, WordStores) {
+    Cell foo = word_t::make_global("foo");
+    const auto& e = raised([&] { checks::get_word_checked(foo); }, err_cat::script, err_id::script::no_value);
+    EXPECT_EQ(errors::message_line(e), "*** Script Error: foo has no value");
+
+    Cell* base = stack::push_copy(integer(0));
+    stack::set_arg_base(base);
+    stack::push_copy(integer(7));
+    checks::set_word_checked(foo);
+    EXPECT_EQ(checks::get_word_checked(foo)->w2, 7u);
+    EXPECT_EQ(stack::top(), base + 2);  // the value stays
+    stack::push_copy(integer(8));
+    checks::set_word_pop(foo);
+    EXPECT_EQ(checks::get_word_checked(foo)->w2, 8u);
+    EXPECT_EQ(stack::top(), base);
+
+    stack::push_copy(unset_t::value);
+    raised([&] { checks::set_word_checked(foo); }, err_cat::script, err_id::script::need_value);
+    EXPECT_EQ(checks::get_word_checked(foo)->w2, 8u);  // unchanged
+}
+
+TEST_F(ChecksTest, ContextStores) {
+    NodeId ctx = context_t::make(2, false, true, no_node, context_t::kind_object);
+    collector::NodeRoot keep(ctx);
+    Cell a = word_t::make_global("a"), b = word_t::make_global("b");
+    context_t::find_or_add_word(ctx, a);
+    context_t::find_or_add_word(ctx, b);
+    Cell* base = stack::push_copy(integer(0));
+    stack::set_arg_base(base);
+
+    stack::push_copy(integer(5));
+    checks::set_context_value_checked(ctx, 1);
+    EXPECT_EQ(checks::context_value_slot(ctx, 1)->w2, 5u);
+    EXPECT_EQ(stack::top(), base + 2);
+    checks::set_context_value_pop(ctx, 0);
+    EXPECT_EQ(checks::context_value_slot(ctx, 0)->w2, 5u);
+    EXPECT_EQ(stack::top(), base);
+
+    stack::push_copy(unset_t::value);
+    const auto& e = raised([&] { checks::set_context_value_checked(ctx, 1); }, err_cat::script,
+                           err_id::script::need_value);
+    EXPECT_EQ(errors::message_line(e), "*** Script Error: b needs a value");
+
+    // The unchecked store takes unset! too and marks an object's word changed.
+    EXPECT_FALSE(context_t::word_at(ctx, 1)->header & header::word_changed);
+    checks::set_context_value(ctx, 1);
+    EXPECT_EQ(type_of(*checks::context_value_slot(ctx, 1)), uint32_t(type_unset));
+    EXPECT_TRUE(context_t::word_at(ctx, 1)->header & header::word_changed);
+    EXPECT_EQ(stack::top(), base);
+
+    // A function's context has no values while the function is not running.
+    NodeId locals = context_t::make(1, true, false, no_node, context_t::kind_function);
+    context_t::find_or_add_word(locals, word_t::make_global("x"));
+    const auto& e2 = raised([&] { checks::context_value_slot(locals, 0); }, err_cat::script,
+                            err_id::script::not_defined);
+    EXPECT_EQ(errors::message_line(e2), "*** Script Error: x word is not bound to a context");
+}
+
 TEST_F(ChecksTest, RefinementArgumentLayout) {
     // Frame: [result, /ref, a, b, next]
     Cell* base = stack::push_copy(integer(0));
@@ -138,6 +184,17 @@ TEST_F(ChecksTest, CellToInt) {
                                err_id::script::out_of_range);
         EXPECT_EQ(type_of(e.args[0]), uint32_t(type_float));
     }
+}
+
+TEST_F(ChecksTest, MoldIndent) {
+    Cell buffer;
+    string_t::make_at(buffer, 4);
+    string_t::append_text(buffer, "[");
+    EXPECT_EQ(checks::mold_indent(buffer, 3, 100), 88);
+    EXPECT_EQ(test::utf8_of(buffer), "[            ");
+    EXPECT_EQ(checks::mold_indent(buffer, 0, 100), 100);
+    EXPECT_EQ(checks::mold_indent(buffer, -2, 100), 108);  // nothing written, budget still moved
+    EXPECT_EQ(test::utf8_of(buffer), "[            ");
 }
 
 TEST(FillRepeatTest, DoublesThePatternToTheCount) {

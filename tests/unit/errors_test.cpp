@@ -14,8 +14,12 @@
 #include "runtime/collector.h"
 #include "runtime/errors.h"
 #include "runtime/platform.h"
+#include "runtime/print_hooks.h"
 #include "runtime/runtime.h"
-#include "tests/unit/heap_fixture.h"
+#include "runtime/series.h"
+#include "tests/unit/fixture.h"
+#include "tests/unit/output_capture.h"
+#include "tests/unit/text_util.h"
 
 using namespace vyr;
 namespace cat = vyr::error_catalog;
@@ -258,16 +262,11 @@ TEST(ErrorCatalogTest, LookupsOutsideTheCatalogAnswerNothing) {
 // ---- Raising and the message line ----------------------------------------------------
 
 namespace {
-class ErrorTest : public test::HeapTest {
+class ErrorTest : public test::RuntimeTest {
 protected:
-    void SetUp() override {
-        HeapTest::SetUp();
-        registry::type_tables_init();
-        datatypes::register_datatypes();
-    }
     void TearDown() override {
         errors::clear_last_error();
-        HeapTest::TearDown();
+        RuntimeTest::TearDown();
     }
 
     // A string! of Latin-1 text.
@@ -352,12 +351,65 @@ TEST_F(ErrorTest, MessageLines) {
     for (const Case& c : cases) EXPECT_EQ(raise(c.category, c.id, c.a1, c.a2, c.a3), c.line);
 }
 
+// Words are molded by word!'s own mold: a get-word keeps its colon.
+TEST_F(ErrorTest, WordArguments) {
+    Cell foo = word_t::make_global("foo");
+    EXPECT_EQ(raise(err_cat::script, err_id::script::no_value, &foo), "*** Script Error: foo has no value");
+    Cell get_foo = foo;
+    set_type(get_foo, type_get_word);
+    EXPECT_EQ(raise(err_cat::script, err_id::script::invalid_arg, &get_foo), "*** Script Error: invalid argument: :foo");
+    // Syntax errors form their arguments.
+    EXPECT_EQ(raise(err_cat::syntax, err_id::syntax::no_header, &get_foo),
+              "*** Syntax Error: script is missing a Vyr header: foo");
+}
+
+TEST_F(ErrorTest, CategoryAndIdWords) {
+    EXPECT_EQ(errors::value_text(errors::category_word(err_cat::script), true, 80), "script");
+    EXPECT_EQ(errors::value_text(errors::id_word(err_cat::script, err_id::script::no_value), true, 80), "no-value");
+    EXPECT_EQ(errors::id_word(err_cat::math, err_id::math::zero_divide).w2,
+              uint32_t(symbol_t::make("zero-divide")));
+    EXPECT_EQ(type_of(errors::category_word(10)), uint32_t(type_none));
+    EXPECT_EQ(type_of(errors::id_word(err_cat::reserved2, 2)), uint32_t(type_none));
+}
+
+// A user message held in a block is filled like a template: words name the
+// error's fields.
+TEST_F(ErrorTest, UserMessageBlock) {
+    auto word = [](const char* name, uint32_t type) { return Cell{type, 0, uint32_t(symbol_t::make(name)), uint32_t(-1)}; };
+    Cell block{type_block, 0, memory::alloc_cells(5), 0};
+    for (Cell c : {string_of("bad"), word("arg2", type_get_word), string_of("in"), word("Code", type_word),
+                   integer(42)})
+        *series::append_cell(block) = c;
+    Cell two = string_of("two");
+    EXPECT_EQ(raise(err_cat::user, err_id::user::message, &block, &two), "*** User Error: bad \"two\" in 800 42");
+}
+
 TEST_F(ErrorTest, ArgumentTextIsCutAtEightyCharacters) {
     Cell long_text = string_of(std::string(100, 'x'));
     std::string line = raise(err_cat::syntax, err_id::syntax::no_header, &long_text);
     EXPECT_EQ(line, "*** Syntax Error: script is missing a Vyr header: " + std::string(80, 'x'));
     line = raise(err_cat::script, err_id::script::invalid_arg, &long_text);
     EXPECT_EQ(line, "*** Script Error: invalid argument: \"" + std::string(79, 'x'));
+}
+
+namespace {
+// A mold that cannot finish.
+int32_t failing_mold(Cell*, Cell*, bool, bool, bool, Cell*, int32_t, int32_t) {
+    raise_error(err_cat::internal, err_id::internal::not_done);
+}
+}  // namespace
+
+// An argument whose mold fails shows its type's name; the error being
+// reported stays the last error.
+TEST_F(ErrorTest, ArgumentWhoseMoldFailsShowsItsTypeName) {
+    constexpr uint32_t test_type = type_count - 1;
+    registry::ActionFn row[registry::action_count] = {};
+    row[registry::slot_mold - 1] = registry::act(failing_mold);
+    registry::register_datatype(test_type, 0, "oddity!", row, registry::action_count);
+    Cell odd{test_type, 0, 0, 0};
+    EXPECT_EQ(raise(err_cat::script, err_id::script::invalid_arg, &odd), "*** Script Error: invalid argument: oddity!");
+    EXPECT_EQ(errors::last_error().id, err_id::script::invalid_arg);
+    EXPECT_EQ(type_of(errors::last_error().args[0]), test_type);
 }
 
 TEST_F(ErrorTest, PositionsOutsideTheCatalogReportInvalidError) {
@@ -398,31 +450,31 @@ TEST_F(ErrorTest, RecordedArgumentsSurviveCollection) {
               "*** Script Error: invalid argument: \"kept across a collection\"");
 }
 
+TEST_F(ErrorTest, PrintErrorPrintsWithoutRaising) {
+    Cell five = integer(5);
+    test::OutputCapture capture;
+    errors::print_error(err_cat::script, err_id::script::no_value, &five);
+    std::string out = capture.take();
+    EXPECT_EQ(out, "*** Script Error: 5 has no value\n*** Where: ???\n*** Near : none\n");
+    EXPECT_EQ(errors::last_error().code, 300);
+}
+
 namespace {
-// Reads what `body` writes to the output.
-template <typename F>
-std::string captured_output(F body) {
-    int fds[2];
-    if (pipe(fds) != 0) return "pipe failed";
-    int saved = platform::output_fd();
-    platform::set_output_fd(fds[1]);
-    body();
-    platform::set_output_fd(saved);
-    close(fds[1]);
-    std::string out;
-    char buf[256];
-    ssize_t n;
-    while ((n = read(fds[0], buf, sizeof buf)) > 0) out.append(buf, size_t(n));
-    close(fds[0]);
-    return out;
+std::string hooked;
+void capture_hook(const Cell* string, bool line_end) {
+    hooked += test::utf8_of(*string);
+    if (line_end) hooked += "|";
 }
 }  // namespace
 
-TEST_F(ErrorTest, PrintErrorPrintsWithoutRaising) {
+// With output hooks registered, the report is printed through them.
+TEST_F(ErrorTest, PrintErrorGoesThroughTheOutputHooks) {
+    hooks::add_print_hook(capture_hook, nullptr);
+    hooked.clear();
     Cell five = integer(5);
-    std::string out = captured_output([&] { errors::print_error(err_cat::script, err_id::script::no_value, &five); });
-    EXPECT_EQ(out, "*** Script Error: 5 has no value\n*** Where: ???\n*** Near : none\n");
-    EXPECT_EQ(errors::last_error().code, 300);
+    errors::print_error(err_cat::script, err_id::script::no_value, &five);
+    hooks::remove_print_hook(capture_hook, nullptr);
+    EXPECT_EQ(hooked, "*** Script Error: 5 has no value\n*** Where: ???\n*** Near : none|");
 }
 
 TEST(ErrorDeathTest, UncaughtErrorPrintsTheReportAndExitsWithMinusTwo) {

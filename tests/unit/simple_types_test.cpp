@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <limits>
 
 #include "datatypes/datatype.h"
@@ -15,22 +16,14 @@
 #include "engine/stack.h"
 #include "runtime/catch_codes.h"
 #include "runtime/errors.h"
-#include "tests/unit/heap_fixture.h"
+#include "tests/unit/fixture.h"
+#include "tests/unit/text_util.h"
 
 using namespace vyr;
 using namespace vyr::registry;
 
 namespace {
-class SimpleTypesTest : public test::HeapTest {
-protected:
-    void SetUp() override {
-        HeapTest::SetUp();
-        type_tables_init();
-        datatypes::register_datatypes();
-        stack::make_stack_block();
-        stack::stack_init();
-    }
-};
+class SimpleTypesTest : public test::RuntimeTest {};
 
 Cell integer(int32_t v) { return Cell{type_integer, 0, uint32_t(v), 0}; }
 Cell float_of(double d, uint32_t type = type_float) {
@@ -45,13 +38,7 @@ int32_t compare(Cell a, Cell b, int32_t op) { return action<action_sig::compare>
 // Runs `body`, which must raise (category, id); answers the error record.
 template <typename F>
 const errors::ErrorRecord& raised(F body, int category, int id) {
-    try {
-        body();
-        ADD_FAILURE() << "no error raised";
-    } catch (const Unwind&) {
-    }
-    EXPECT_EQ(errors::last_error().category, category);
-    EXPECT_EQ(errors::last_error().id, id);
+    test::expect_raises(body, category, id, "");
     return errors::last_error();
 }
 }  // namespace
@@ -262,4 +249,34 @@ TEST_F(SimpleTypesTest, RandomLogic) {
     EXPECT_LT(trues, 150);
     Cell v = logic_t::false_value;
     EXPECT_EQ(type_of(*rnd(&v, false, true, false)), uint32_t(type_logic));
+}
+
+TEST_F(SimpleTypesTest, FormAndMold) {
+    struct Case {
+        Cell value;
+        const char *form, *mold, *mold_all;
+    } cases[] = {
+        {datatype_t::value_of(type_logic), "logic", "logic!", "#(logic!)"},
+        {datatype_t::value_of(type_datatype), "datatype", "datatype!", "#(datatype!)"},
+        {unset_t::value, "", "unset", "#(unset)"},
+        {none_t::value, "none", "none", "#(none)"},
+        {logic_t::true_value, "true", "true", "#(true)"},
+        {logic_t::false_value, "false", "false", "#(false)"},
+    };
+    for (Case& c : cases) {
+        uint32_t type = type_of(c.value);
+        auto form = action<action_sig::form>(type, slot_form);
+        auto mold = action<action_sig::mold>(type, slot_mold);
+        Cell buffer;
+        string_t::make_at(buffer, 16);
+        // Each answers the budget less what it wrote (negative when it overshot).
+        EXPECT_EQ(form(&c.value, &buffer, nullptr, 100), 100 - int32_t(std::strlen(c.form)));
+        EXPECT_EQ(test::utf8_of(buffer), c.form);
+        string_t::reset(buffer);
+        EXPECT_EQ(mold(&c.value, &buffer, false, false, false, nullptr, 3, 0), 3 - int32_t(std::strlen(c.mold)));
+        EXPECT_EQ(test::utf8_of(buffer), c.mold);
+        string_t::reset(buffer);
+        EXPECT_EQ(mold(&c.value, &buffer, false, true, false, nullptr, 100, 0), 100 - int32_t(std::strlen(c.mold_all)));
+        EXPECT_EQ(test::utf8_of(buffer), c.mold_all);
+    }
 }
