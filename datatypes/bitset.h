@@ -35,7 +35,7 @@ uint32_t byte_length(const Cell& b);
 // Whether number n is a member (beyond the array: the complement flag).
 bool member_q(const Cell& b, uint32_t n);
 
-// Processing modes of the spec walkers.
+// What the walkers over set descriptions do with each number.
 enum class Mode : uint32_t { size = 0, set = 1, test = 2, clear = 3 };
 
 // Grows the array to hold bit n (see the header) and answers its first byte.
@@ -50,14 +50,17 @@ bool process_range(const Cell& b, uint32_t low, uint32_t high, Mode mode);
 // number, answered through `largest`); set/test/clear: every code point of
 // the text. Answers the test result (true for the other modes).
 bool process_string(const Cell& text, const Cell* b, Mode mode, uint32_t& largest);
-// Walks a spec value (char!, integer!, float!, string!, block! with ranges).
-// `kind` tells which error an unusable value raises: 0 make, 1 to, 2 other.
-// Mode size answers the largest number through `largest`.
+// Walks a set description (char!, integer!, float!, string!, block! with
+// ranges); `kind` tells which error an unusable value raises: 0 make, 1 to,
+// 2 other. Mode size answers the largest number through `largest`.
 bool process_spec(const Cell& spec, const Cell* b, Mode mode, uint32_t& largest, int kind);
-// A new bitset! from a spec (kind 0 make, 1 to) into `result`.
+// A new bitset! made from a description (kind 0 make, 1 to) into `result`.
 void make_from(Cell& result, const Cell& spec, int kind);
 // The bitwise core for and~ (6), or~ (5), xor~ (7), unique (8), union (9),
 // intersect (10), exclude (11), difference (12): a new bitset! in `result`.
+// Membership is exact for every number: the operation applies to the two
+// complement flags too, and bytes beyond the shorter operand stand for its
+// flag. and~ ends at the shorter length when that drops no member.
 void do_bitwise(Cell& result, const Cell& a, const Cell& b, int code);
 // Pushes a copy of the cell on the argument stack.
 Cell* push(const Cell& b);

@@ -12,9 +12,11 @@
 #include "datatypes/registry.h"
 #include "datatypes/text_codec.h"
 #include "datatypes/text_errors.h"
+#include "datatypes/word.h"
 #include "engine/stack.h"
 #include "runtime/case_tables.h"
 #include "runtime/float_text.h"
+#include "runtime/owners.h"
 #include "runtime/platform.h"
 #include "runtime/series.h"
 #include "runtime/unicode.h"
@@ -37,8 +39,8 @@ inline uint32_t fold(uint32_t cp) { return case_tables::change_char_case(cp, tru
 uint32_t clamp_index(Cell& v) {
     uint32_t len = buffer_of(v)->length();
     int32_t i = index_of(v);
-    if (i < 0) return 0;
-    if (uint32_t(i) > len) v.w1 = len;
+    if (i < 0) v.w1 = 0;
+    else if (uint32_t(i) > len) v.w1 = len;
     return v.w1;
 }
 
@@ -49,9 +51,9 @@ uint32_t index_in(const Cell& v) {
     return i < 0 ? 0 : std::min(uint32_t(i), len);
 }
 
-// Makes room for `bytes` bytes from the buffer's head: grows it to
-// max(bytes, 2 x capacity) when they do not fit.
-SeriesBuffer* ensure_room(NodeId node, uint64_t bytes) {
+}  // namespace
+
+SeriesBuffer* reserve(NodeId node, uint64_t bytes) {
     SeriesBuffer* b = memory::buffer_of(node);
     if (uint64_t(b->head) + bytes <= b->capacity) return b;
     uint64_t size = std::max<uint64_t>(bytes, 2ull * b->capacity);
@@ -59,6 +61,8 @@ SeriesBuffer* ensure_room(NodeId node, uint64_t bytes) {
     size = std::min<uint64_t>(size, memory::max_series_bytes);
     return memory::expand_series(node, uint32_t(size));
 }
+
+namespace {
 
 // Widens the buffer so that `cp` fits under the store rule (Latin-1 in a
 // 1-byte buffer) and answers the unit width afterwards.
@@ -161,7 +165,7 @@ void widen_buffer_to(NodeId buffer, unsigned from, unsigned to) {
     if (from == to) return;
     if (!(to > from && unicode::valid_unit_width(from) && unicode::valid_unit_width(to))) unicode::bad_unit_width();
     uint32_t count = memory::buffer_of(buffer)->used() / from;
-    SeriesBuffer* b = ensure_room(buffer, uint64_t(count) * to + to);
+    SeriesBuffer* b = reserve(buffer, uint64_t(count) * to + to);
     unicode::widen_in_place(b->head_ptr(), count, from, to);
     b->tail = b->head + count * to;
     memory::set_unit_width(buffer, to);
@@ -189,7 +193,7 @@ void set_code_point(NodeId buffer, uint32_t unit, uint32_t cp) {
 
 void poke_char(NodeId buffer, uint32_t i, uint32_t cp) {
     unsigned width = widen_for_store(buffer, cp);
-    SeriesBuffer* b = ensure_room(buffer, (uint64_t(i) + 1) * width);
+    SeriesBuffer* b = reserve(buffer, (uint64_t(i) + 1) * width);
     uint32_t len = b->length();
     if (i > len) std::memset(b->head_ptr() + size_t(len) * width, 0, size_t(i - len) * width);
     store_unit(b->head_ptr(), i, width, cp);
@@ -201,7 +205,7 @@ void insert_char(NodeId buffer, uint32_t i, uint32_t cp) {
     SeriesBuffer* b = memory::buffer_of(buffer);
     uint32_t len = b->length();
     if (i > len) i = len;
-    b = ensure_room(buffer, (uint64_t(len) + 1) * width);
+    b = reserve(buffer, (uint64_t(len) + 1) * width);
     uint8_t* at = b->head_ptr() + size_t(i) * width;
     std::memmove(at + width, at, size_t(len - i) * width);
     store_unit(at, 0, width, cp);
@@ -442,7 +446,7 @@ NodeId copy_units_widening(NodeId source, NodeId target, unsigned new_width, uin
         }
         return source;
     }
-    SeriesBuffer* tb = ensure_room(target, need);
+    SeriesBuffer* tb = reserve(target, need);
     sb = memory::buffer_of(source);
     for (uint32_t k = 0; k < count; ++k)
         store_unit(tb->head_ptr(), target_start + k, new_width, load_unit(sb->head_ptr(), src_start + k, sw));
@@ -551,13 +555,11 @@ bool match_at(Cell& input, const Cell& rule, int32_t case_flag) {
 
 // ---- Owner notification -------------------------------------------------------
 
-bool notify_owner(const Cell& series, const char* word, uint32_t position, uint32_t part) {
-    // No series can be owned before the owners table exists.
-    (void)series;
-    (void)word;
-    (void)position;
-    (void)part;
-    return false;
+bool notify_owner(const Cell& series, const char* word, uint32_t position, uint32_t part, const Cell* value) {
+    // Only an owned buffer has anyone to tell: the word is made only then.
+    if (!(buffer_of(series)->flags & memory::flag::owned)) return false;
+    Cell action = word_t::make_global(word);
+    return owners::notify_owner(series, action, value, int32_t(position), int32_t(part));
 }
 
 }  // namespace vyr::string_t

@@ -66,8 +66,8 @@ uint32_t char_at(const Cell& v, uint32_t n);
 uint8_t* position(Cell& v);
 uint8_t* tail_address(const Cell& v);
 bool at_tail_q(const Cell& v);
-// Units from the index to the tail; an index past the tail is set to the
-// tail first, a negative index counts as 0.
+// Units from the index to the tail; an index past the tail is first set to
+// the tail, a negative one to 0.
 uint32_t length_at(Cell& v);
 // Units from the head to the tail.
 uint32_t buffer_length(const Cell& v);
@@ -88,6 +88,10 @@ bool tag_enclosed_q(const Cell& v, const Cell& tag);
 // ---- Writing -------------------------------------------------------------------
 // `buffer` is the node of a text buffer; it may be moved by any of these.
 
+// Makes room for `bytes` bytes from the buffer's head: when they do not fit,
+// grows it to twice its capacity, or to `bytes` when that is more. Beyond
+// the largest series raises internal error `no-memory`.
+memory::SeriesBuffer* reserve(NodeId buffer, uint64_t bytes);
 // Widens the buffer's units from `from` to `to` bytes (1->2, 1->4, 2->4),
 // growing it first when there is no room for the widened text plus one unit.
 void widen_buffer_to(NodeId buffer, unsigned from, unsigned to);
@@ -226,10 +230,13 @@ bool match_at(Cell& input, const Cell& rule, int32_t case_flag);
 
 // ---- Owner notification -------------------------------------------------------
 
-// Called before a change of a text with the action's word (`append`, ...)
-// and, when it answered true, after it with the word of the finished action
-// (`appended`, ...); answers whether the series has an owner to tell. Until
-// the owners table exists no series is owned and this answers false.
-bool notify_owner(const Cell& series, const char* word, uint32_t position, uint32_t part);
+// Called before a change of a text (or bitset) with the action's word
+// (`append`, ...) and, when it answered true, after it with the word of the
+// finished action (`appended`, ...); `value` is the material, when there is
+// one. Answers whether the series is owned; then the owner's
+// on-deep-change* handler has run, and it may have run Vyr code: callers
+// read their cells and buffers again afterwards.
+bool notify_owner(const Cell& series, const char* word, uint32_t position, uint32_t part,
+                  const Cell* value = nullptr);
 
 }  // namespace vyr::string_t

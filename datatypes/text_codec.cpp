@@ -126,7 +126,7 @@ void raise_invalid_utf8_tail(const uint8_t* p, size_t n) {
     std::memcpy(b->head_ptr(), p, n);
     b->tail = b->head + uint32_t(n);
     Cell arg{type_binary, 0, node, 0};
-    raise_error(err_cat::access, text_errors::invalid_utf8, &arg);
+    raise_error(err_cat::access, err_id::access::invalid_utf8, &arg);
 }
 
 // ---- Text value to UTF-16LE ----------------------------------------------------

@@ -217,10 +217,8 @@ void store_result_checked(Cell* destination) {
 
 Cell* symbol_cell(const Cell& word) { return symbol_t::get(int32_t(word.w2)); }
 
-Cell* push_name_string(const Cell& word) {
-    NodeId text = symbol_cell(word)->w2;
-    return stack::push_copy(Cell{type_string, 0, text, 0});
-}
+// A copy of the spelling: changing the string must never rename the word.
+Cell* push_name_string(const Cell& word) { return string_t::push_copy_of(symbol_cell(word)->w2); }
 
 // ---- Actions ---------------------------------------------------------------------
 

@@ -10,10 +10,6 @@
 namespace vyr::unicode {
 
 namespace {
-// Positions of the errors raised here in their catalog categories.
-constexpr int id_invalid_utf8 = 4;   // access
-constexpr int id_invalid_char = 62;  // script
-
 // UTF-16 surrogate ranges, tested on a unit's high byte.
 constexpr uint32_t surrogate_first = 0xD800;
 constexpr uint32_t low_surrogate_first = 0xDC00;
@@ -40,12 +36,12 @@ void raise_invalid_utf8(const uint8_t* p, size_t available) {
     std::memcpy(b->head_ptr(), p, n);
     b->tail = b->head + n;
     Cell arg{type_binary, 0, node, 0};
-    raise_error(err_cat::access, id_invalid_utf8, &arg);
+    raise_error(err_cat::access, err_id::access::invalid_utf8, &arg);
 }
 
 void raise_invalid_char(uint32_t cp) {
     Cell arg{type_integer, 0, cp, 0};
-    raise_error(err_cat::script, id_invalid_char, &arg);
+    raise_error(err_cat::script, err_id::script::invalid_char, &arg);
 }
 
 // ---- Widening -----------------------------------------------------------

@@ -317,6 +317,7 @@ TEST_F(HashTest, NodeBasedKeysAreFoundAfterNodesAreRenumbered) {
     CellRoot keep(keys.data(), n);
     for (uint32_t i = 0; i < n; ++i) {
         keys[i] = Cell{type_block, 0, memory::alloc_cells(1), 0};
+        *series::alloc_tail_cell(keys[i].w2) = integer(int32_t(i));  // blocks compare by content: keep them apart
         Cell* c = series::alloc_tail_cell(m.h.block());
         *c = keys[i];
         hash::hash_table_add(m.h.table(), c);

@@ -15,7 +15,7 @@ using namespace vyr::test;
 namespace st = vyr::string_t;
 
 using StringBufferTest = RuntimeTest;
-using StringBufferDeathTest = RuntimeTest;
+using StringBufferErrorTest = RuntimeTest;
 
 // ---- Widening -------------------------------------------------------------------
 
@@ -102,10 +102,10 @@ TEST_F(StringBufferTest, AppendTextAndUtf8) {
     EXPECT_EQ(code_points(s), U"make caf\u00E9 \U0001F600xy");
 }
 
-TEST_F(StringBufferDeathTest, AppendOfIllFormedUtf8RaisesAccessError) {
+TEST_F(StringBufferErrorTest, AppendOfIllFormedUtf8RaisesAccessError) {
     Cell s;
     st::make_at(s, 0);
-    EXPECT_RAISES(st::append_utf8(st::node_of(s), "ok\xC3\x28", 4), err_cat::access, text_errors::invalid_utf8);
+    EXPECT_RAISES(st::append_utf8(st::node_of(s), "ok\xC3\x28", 4), err_cat::access, err_id::access::invalid_utf8);
 }
 
 // ---- Concatenation -----------------------------------------------------------------
@@ -232,11 +232,21 @@ TEST_F(StringBufferTest, PushFromUtf8) {
     EXPECT_EQ(code_points(*s), U"ok\U0001F600");
 }
 
-TEST_F(StringBufferDeathTest, PushFromUtf8RaisesOnIllFormedOrCutOffInput) {
+TEST_F(StringBufferErrorTest, PushFromUtf8RaisesOnIllFormedOrCutOffInput) {
     const uint8_t bad[] = {'a', 0xC0, 0x41};
-    EXPECT_RAISES(st::push_from_utf8(bad, sizeof bad), err_cat::access, text_errors::invalid_utf8);
+    EXPECT_RAISES(st::push_from_utf8(bad, sizeof bad), err_cat::access, err_id::access::invalid_utf8);
     const uint8_t cut[] = {'a', 0xE2, 0x82};
-    EXPECT_RAISES(st::push_from_utf8(cut, sizeof cut), err_cat::access, text_errors::invalid_utf8);
+    EXPECT_RAISES(st::push_from_utf8(cut, sizeof cut), err_cat::access, err_id::access::invalid_utf8);
+    // The argument: a binary! of the bytes from the cut-off sequence on.
+    const Cell& arg = errors::last_error().args[0];
+    ASSERT_EQ(type_of(arg), uint32_t(type_binary));
+    EXPECT_EQ(st::buffer_length(arg), 2u);
+    EXPECT_EQ(st::char_at(arg, 0), 0xE2u);
+    // Nothing was pushed.
+    uint32_t depth = stack::depth();
+    EXPECT_RAISES(st::push_from_utf8(bad, sizeof bad), err_cat::access, err_id::access::invalid_utf8);
+    EXPECT_EQ(stack::depth(), depth);
+    EXPECT_EQ(st::buffer_length(errors::last_error().args[0]), 2u);  // C0 41: the bytes that start the sequence
 }
 
 TEST_F(StringBufferTest, PushCopyOfHandsOutAnIndependentBuffer) {

@@ -225,8 +225,11 @@ TEST_F(WordTest, AccessHelpersCheckForValues) {
     *stack::arg_base() = Cell{type_unset, 0, 0, 0};
     EXPECT_RAISES(word_t::store_result_checked(&destination), err_cat::script, script::need_value);
     Cell* name = word_t::push_name_string(w);
-    EXPECT_EQ(name->w2, word_t::symbol_cell(w)->w2);  // shares the cached string
+    EXPECT_NE(name->w2, word_t::symbol_cell(w)->w2);  // a copy, not the word's own spelling
     EXPECT_EQ(text_of(*name), "helper");
+    string_t::append_text(*name, "!");
+    EXPECT_EQ(text_of(*name), "helper!");
+    EXPECT_EQ(text_of(*word_t::push_name_string(w)), "helper");  // the word is not renamed
     stack::stack_reset();
 }
 

@@ -1,0 +1,154 @@
+// path!, lit-path!, set-path! and get-path!: construction, form, mold and
+// registration.
+#include "datatypes/path.h"
+
+#include <algorithm>
+
+#include "datatypes/block.h"
+#include "datatypes/registry.h"
+#include "datatypes/series.h"
+#include "datatypes/series_internal.h"
+#include "engine/stack.h"
+#include "runtime/checks.h"
+#include "runtime/memory.h"
+
+namespace vyr::path_t {
+
+namespace cells = series_t::cells;
+
+Cell* push(Cell& cell) {
+    set_type(cell, type_path);
+    return stack::push_copy(cell);
+}
+
+Cell* make_at(Cell& cell, int32_t n) {
+    block_t::make_at(cell, n);
+    set_type(cell, type_path);
+    return &cell;
+}
+
+Cell* make(Cell* proto, Cell* spec, uint32_t type) {
+    uint32_t t = type_of(*spec);
+    if (series_t::block_family_q(t)) {
+        block_t::to(proto, spec, type);
+    } else if (t == type_integer || t == type_float || t == type_percent) {
+        block_t::make_at(*proto, checks::cell_to_int(*spec));
+    } else {
+        Cell dt = cells::datatype(type);
+        raise_error(err_cat::script, err_id::script::bad_make_arg, &dt, spec);
+    }
+    proto->header = type;
+    return proto;
+}
+
+Cell* to(Cell* proto, Cell* spec, uint32_t type) {
+    uint32_t t = type_of(*spec);
+    if (t == type_object || t == type_typeset || t == type_map) {
+        Cell value = *spec;
+        block_t::make_at(*proto, 1);
+        block_t::append_value(*proto, value);
+    } else {
+        block_t::to(proto, spec, type);
+    }
+    proto->header = type;
+    return proto;
+}
+
+namespace {
+// The items of a path one after another with "/" between them, molded or
+// formed; stops between items once a /part budget is spent.
+int32_t write_items(Cell* value, Cell* buffer, bool molding, bool only, bool all, bool flat, Cell* part,
+                    int32_t budget) {
+    if (series::mold_cycle(*value, buffer->w2, budget, molding)) return budget;
+    series_t::CycleGuard guard;
+    series::cycle_push(series_t::node_of(*value));
+    int32_t start = std::max(series_t::index_of(*value), 0);
+    for (int32_t i = start; i < series_t::buffer_length(*value); ++i) {
+        if (part && budget < 1) break;
+        if (i > start) budget = series_t::emit(buffer, "/", budget);
+        Cell item = *block_t::cell_at(*value, uint32_t(i));
+        budget = molding ? series_t::mold_value(item, buffer, only, all, flat, part, budget, 0)
+                         : series_t::form_value(item, buffer, part, budget);
+    }
+    return budget;
+}
+}  // namespace
+
+int32_t form(Cell* value, Cell* buffer, Cell* part, int32_t budget) {
+    return write_items(value, buffer, false, false, false, false, part, budget);
+}
+
+int32_t mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* part, int32_t budget, int32_t) {
+    return write_items(value, buffer, true, only, all, flat, part, budget);
+}
+
+namespace {
+// The row of a path type: everything inherited but the arithmetic, random,
+// sort and the port actions.
+void path_row(registry::ActionFn* row) {
+    using namespace registry;
+    for (uint32_t s = 1; s <= action_count; ++s) {
+        bool empty = s == slot_random || s == slot_path_assign || (s >= slot_absolute && s <= slot_xor_t) ||
+                     s == slot_sort || (s >= slot_trim && s <= slot_delete) || s >= slot_open;
+        row[s - 1] = empty ? unsupported : inherit;
+    }
+}
+}  // namespace
+
+void init() {
+    using namespace registry;
+    ActionFn row[action_count];
+    path_row(row);
+    row[slot_make - 1] = act(make);
+    row[slot_to - 1] = act(to);
+    row[slot_form - 1] = act(form);
+    row[slot_mold - 1] = act(mold);
+    row[slot_copy - 1] = act(block_t::copy);
+    register_datatype(type_path, type_block, "path!", row, action_count);
+}
+
+// Registers a child of path! with its own mold.
+void register_child(uint32_t type, const char* name, registry::ActionFn mold) {
+    registry::ActionFn row[registry::action_count];
+    path_row(row);
+    row[registry::slot_mold - 1] = mold;
+    registry::register_datatype(type, type_path, name, row, registry::action_count);
+}
+
+}  // namespace vyr::path_t
+
+namespace vyr::lit_path_t {
+Cell* push(Cell& cell) {
+    set_type(cell, type_lit_path);
+    return stack::push_copy(cell);
+}
+int32_t mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* part, int32_t budget, int32_t indent) {
+    budget = series_t::emit(buffer, "'", budget);
+    return path_t::mold(value, buffer, only, all, flat, part, budget, indent);
+}
+void init() { path_t::register_child(type_lit_path, "lit-path!", registry::act(mold)); }
+}  // namespace vyr::lit_path_t
+
+namespace vyr::set_path_t {
+Cell* push(Cell& cell) {
+    set_type(cell, type_set_path);
+    return stack::push_copy(cell);
+}
+int32_t mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* part, int32_t budget, int32_t indent) {
+    budget = path_t::mold(value, buffer, only, all, flat, part, budget, indent);
+    return series_t::emit(buffer, ":", budget);
+}
+void init() { path_t::register_child(type_set_path, "set-path!", registry::act(mold)); }
+}  // namespace vyr::set_path_t
+
+namespace vyr::get_path_t {
+Cell* push(Cell& cell) {
+    set_type(cell, type_get_path);
+    return stack::push_copy(cell);
+}
+int32_t mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* part, int32_t budget, int32_t indent) {
+    budget = series_t::emit(buffer, ":", budget);
+    return path_t::mold(value, buffer, only, all, flat, part, budget, indent);
+}
+void init() { path_t::register_child(type_get_path, "get-path!", registry::act(mold)); }
+}  // namespace vyr::get_path_t
