@@ -2,6 +2,7 @@
 // form, mold and compare, and the C++ entry that runs a function value.
 #include "datatypes/function.h"
 
+#include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/dispatch.h"
 #include "datatypes/integer.h"
@@ -35,10 +36,6 @@ int32_t canonical(const Cell& word) { return canonical(int32_t(word.w2)); }
 
 bool arg_word(uint32_t t) { return t == type_word || t == type_get_word || t == type_lit_word; }
 bool named_entry(uint32_t t) { return arg_word(t) || t == type_refinement; }
-bool block_like(uint32_t t) {
-    return t == type_block || t == type_paren || t == type_path || t == type_lit_path || t == type_set_path ||
-           t == type_get_path;
-}
 
 uint32_t length_of(const Cell& block) { return memory::series_length(block.w2); }
 Cell cell_of(const Cell& block, uint32_t i) { return *memory::cell_at(block.w2, i); }
@@ -50,28 +47,6 @@ Cell copy_from(const Cell& block, uint32_t from) {
     NodeId node = memory::alloc_cells(count + 1);
     for (uint32_t i = 0; i < count; ++i) *series::alloc_tail_cell(node) = cell_of(block, from + i);
     return Cell{type_of(block), 0, node, 0};
-}
-
-// A deep copy of a body from `from`: nested blocks, parens and paths are
-// copied whole (keeping their index and flags). A body that contains itself
-// raises internal `no-cycle`.
-Cell copy_deep(const Cell& block, uint32_t from) {
-    if (series::cycle_find(block.w2)) {
-        series::cycle_reset();
-        raise_error(err_cat::internal, err_id::internal::no_cycle);
-    }
-    series::cycle_push(block.w2);
-    Cell out = copy_from(block, from);
-    for (uint32_t i = 0; i < length_of(out); ++i) {
-        Cell c = cell_of(out, i);
-        if (!block_like(type_of(c))) continue;
-        Cell nested = copy_deep(c, 0);
-        nested.header = c.header;
-        nested.w1 = c.w1;
-        *memory::cell_at(out.w2, i) = nested;
-    }
-    series::cycle_pop();
-    return out;
 }
 
 void clamp_index(Cell& block) {
@@ -151,7 +126,12 @@ NodeId make_function(const Cell& spec_in, const Cell* body_in, NodeId context, i
     Cell* pushed = stack::push_copy(fn);
     *context_t::self_slot(context) = fn;
 
-    Cell body_copy = has_body ? copy_deep(body, body.w1) : none_t::value;
+    // The body copy: nested blocks, parens and paths are copied too.
+    Cell body_copy = none_t::value;
+    if (has_body) {
+        body_copy = *block_t::clone(body, true, true);
+        stack::pop_cells(1);
+    }
     *memory::cell_at(rec, record::body) = body_copy;
     if (entry) integer_t::make_at(memory::cell_at(rec, record::entry), entry);
     if (second) integer_t::make_at(memory::cell_at(rec, record::second), second);

@@ -122,7 +122,7 @@ TEST_F(ErrorValueTest, ReportLines) {
     // Where: a word is formed; Near is cut at 40 characters.
     error_t::set_where(e, word_of("my-func"));
     error_t::set_where(e, word_of("not-stored"));  // only while it is none
-    *error_t::field_at(e, error_t::field::near) = string_cell(std::string(50, 'n').c_str());
+    *error_t::field_at(e, error_t::field::near) = string_cell(std::string(45, 'n').c_str());
     EXPECT_EQ(form_text(e), "*** Script Error: foo has no value\n*** Where: my-func\n*** Near : \"" +
                                 std::string(39, 'n'));
 

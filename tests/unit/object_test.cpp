@@ -391,3 +391,36 @@ TEST_F(ObjectTest, SurvivesACollection) {
     EXPECT_EQ(int32_t(field(*kept, "a").w2), 1);
     EXPECT_EQ(mold_text(*kept, false, false, true), "make object! [a: 1 me: make object! [...]]");
 }
+
+TEST_F(ObjectTest, DeepCopiesAndPrototypeSeries) {
+    Cell inner = block_of({word_of("a")});
+    Cell text = string_cell("abc");
+    Cell o = make_object(block_of({set_word_of("a"), int_cell(1), set_word_of("b"), int_cell(0), set_word_of("s"),
+                                   int_cell(0)}));
+    *object_t::select_field(o, word_of("b")) = block_of({inner});
+    *object_t::select_field(o, word_of("s")) = text;
+
+    Cell deep{}, shallow{};
+    object_t::copy(&o, &deep, nullptr, true, nullptr);
+    object_t::copy(&o, &shallow, nullptr, false, nullptr);
+    Cell b = field(deep, "b");
+    EXPECT_NE(b.w2, field(o, "b").w2);
+    EXPECT_NE(memory::cell_at(b.w2, 0)->w2, inner.w2);  // nested blocks too
+    EXPECT_NE(field(deep, "s").w2, text.w2);
+    EXPECT_EQ(field(shallow, "b").w2, field(o, "b").w2);
+    EXPECT_EQ(field(shallow, "s").w2, text.w2);
+
+    // /types copies only the values of those types.
+    Cell only_strings = type_cell(type_string);
+    Cell typed{};
+    object_t::copy(&o, &typed, nullptr, false, &only_strings);
+    EXPECT_EQ(field(typed, "b").w2, field(o, "b").w2);
+    EXPECT_NE(field(typed, "s").w2, text.w2);
+
+    // A new object from a prototype gets its own series, bound to it.
+    Cell child = make_object(block_of({set_word_of("a"), int_cell(2)}), &o);
+    Cell cb = field(child, "b");
+    EXPECT_NE(cb.w2, field(o, "b").w2);
+    EXPECT_EQ(memory::cell_at(memory::cell_at(cb.w2, 0)->w2, 0)->w1, child.w1);
+    EXPECT_EQ(mold_text(child, false, false, true), "make object! [a: 2 b: [[a]] s: \"abc\"]");
+}
