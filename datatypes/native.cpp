@@ -41,7 +41,7 @@ int32_t put(Cell* buffer, const char* text, int32_t length, int32_t budget) {
 
 Cell spec_block(const Cell& value) { return Cell{type_block, 0, value.w2, 0}; }
 
-// "make <type>! [" spec "]": the spec molded with its brackets (unless only)
+// "make <type>! [" spec "]": its spec molded with its brackets (unless only)
 // inside the outer brackets.
 int32_t mold_with_spec(const Cell& value, const char* opening, int32_t opening_length, Cell* buffer, bool only,
                        bool all, bool flat, Cell* part, int32_t budget, int32_t indent) {

@@ -25,7 +25,7 @@
 //    `fire_on_deep_change` after such a series changes.
 //
 // Vyr code runs from here in two places, both through entries the evaluator
-// provides: the spec block of make object! (set_block_evaluator) and the
+// provides: evaluating a make object! spec block (set_block_evaluator) and the
 // change handlers (function_t::call). Everything held across them is kept on
 // the argument stack and read again afterwards.
 #pragma once
@@ -116,7 +116,7 @@ void copy_fields_by_name(NodeId source, NodeId destination);
 // make object! (slot 1): from the datatype or a prototype object, with a
 // spec block (evaluated) or another object.
 Cell* make(Cell* proto, Cell* spec, uint32_t type);
-// The `construct` native's core: the spec's set-words become fields, each
+// The `construct` native's core: a spec's set-words become fields, each
 // taking the next value that is not a set-word, unevaluated (true/yes/on,
 // false/no/off and none become their values unless `only`).
 Cell* construct(const Cell& spec, const Cell* proto, bool only, Cell& out);

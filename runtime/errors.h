@@ -69,7 +69,7 @@ Cell id_word(int category, int id);
 void print_error(int category, int id, const Cell* arg1 = nullptr, const Cell* arg2 = nullptr,
                  const Cell* arg3 = nullptr);
 
-// Script `bad-make-arg` with the datatype and the spec (make of native! and
+// Script `bad-make-arg` with the datatype and the make argument (make of native! and
 // action!).
 [[noreturn]] void raise_bad_make_arg(const Cell& type, const Cell& spec);
 

@@ -69,7 +69,7 @@ protected:
         Cell s = spec;
         return *object_t::make(&p, &s, type_object);
     }
-    // A function! of the spec with an empty body.
+    // A function! of a spec with an empty body.
     static Cell handler(std::initializer_list<Cell> spec) {
         stack::Mark mark;
         Cell body = block_of({});

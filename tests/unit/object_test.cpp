@@ -49,7 +49,7 @@ TEST_F(ObjectTest, MakeFromTheDatatypeAndFromPrototypes) {
     EXPECT_EQ(object_t::field_count(more), 3u);
     EXPECT_EQ(int32_t(field(more, "b").w2), 2);
 
-    // `self` in the spec is the new object.
+    // `self` in a spec block is the new object.
     Cell me = make_object(block_of({set_word_of("me"), word_of("self")}));
     EXPECT_EQ(field(me, "me").w1, me.w1);
 
@@ -248,7 +248,7 @@ TEST_F(ObjectTest, OwnedSeriesNotifyThroughSeriesActions) {
 
 TEST_F(ObjectTest, MoldAndForm) {
     Cell o = make_object(block_of({set_word_of("a"), int_cell(1), set_word_of("b"), word_of("foo")}));
-    // b holds the word foo: the spec stand-in reads words, so store it directly.
+    // b holds the word foo: the stand-in evaluator reads words, so store it directly.
     *object_t::select_field(o, word_of("b")) = word_of("foo");
     EXPECT_EQ(mold_text(o), "make object! [\n    a: 1\n    b: 'foo\n]");
     EXPECT_EQ(mold_text(o, false, false, true), "make object! [a: 1 b: 'foo]");

@@ -41,7 +41,7 @@ TEST_F(TypesetTest, MoldAndForm) {
     EXPECT_EQ(form_text(ts), "make typeset! [integer! float!]");
     EXPECT_EQ(mold_text(make_from({})), "make typeset! []");
     EXPECT_EQ(mold_text(make_from({}), true), "");
-    // Order is by type id, not by the spec.
+    // Order is by type id, not by their order in the block.
     EXPECT_EQ(mold_text(make_from({type_cell(type_float), type_cell(type_logic)}), true), "logic! float!");
 }
 
