@@ -426,6 +426,7 @@ int32_t form(Cell* value, Cell* buffer, Cell*, int32_t budget) { return put_repo
 
 int32_t mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* part, int32_t budget, int32_t indent) {
     Cell e = *value;
+    if (series::mold_cycle(e, buffer->w2, budget, true)) return budget;
     if (!only) budget = put(buffer, "make error! [", budget);
     budget = object_t::mold_fields(e, buffer, only, all, flat, part, budget, true, indent + 1, true);
     if (indent > 0) budget = checks::mold_indent(*buffer, indent, budget);

@@ -183,6 +183,12 @@ TEST_F(ErrorValueTest, MoldComparePathsAndCollection) {
                                            false)->w2),
               400);
 
+    // An error that holds itself is molded once.
+    Cell self_holding = make_error(int_cell(400));
+    *error_t::field_at(self_holding, error_t::field::arg1) = self_holding;
+    std::string flat = mold_text(self_holding, false, false, true);
+    EXPECT_NE(flat.find("arg1: ... arg2"), std::string::npos) << flat;
+
     Cell* kept = stack::push_copy(e);
     stress_collect();
     EXPECT_EQ(form_text(*kept), math_report);
