@@ -173,7 +173,12 @@ void set_hash_table_marker(HashTableMarker fn) { hash_table_marker = fn; }
 void set_image_marker(ImageMarker fn) { image_marker = fn; }
 void set_owners_purge(PurgeHook fn) { owners_purge = fn; }
 
+uint32_t generation = 0;
+
+uint32_t heap_generation() { return generation; }
+
 void forget_roots() {
+    ++generation;
     permanent_roots.clear();
     root_cells.clear();
     mark_callbacks.clear();

@@ -72,6 +72,9 @@ bool is_collecting();
 // Drops the permanent roots, root cells and mark callbacks (the heap they
 // named is gone); called by memory::free_all_frames.
 void forget_roots();
+// Counts forget_roots calls: a module that keeps node ids of a heap compares
+// it with the count it saw to know whether that heap still exists.
+uint32_t heap_generation();
 uint32_t cycles();        // completed cycles
 uint32_t nodes_cycles();  // cycles that renumbered nodes (hash tables keyed by node re-index)
 

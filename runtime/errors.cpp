@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "datatypes/error.h"
 #include "datatypes/registry.h"
 #include "datatypes/string_buffer.h"
 #include "datatypes/symbol.h"
@@ -36,17 +37,51 @@ ErrorRecord record;
 collector::CellRoot args_root(record.args, 3);
 collector::CellRoot where_root(&record.where);
 collector::CellRoot near_root(&record.near);
+collector::CellRoot value_root(&record.value);
+bool making_value = false;  // an error raised while making the value makes none
 
-// Fills the record; the arguments are read before anything is written, as
-// one of them may be a cell of the record itself.
-void record_error(int category, int id, const Cell* arg1, const Cell* arg2, const Cell* arg3) {
+// The error! value of the record, when the catalog exists. Making it may
+// raise (no memory, a full stack); the record of the error being raised is
+// then kept without a value.
+void make_value(const Cell* given[3]) {
+    if (making_value || !error_t::catalog_ready()) return;
+    making_value = true;
+    ErrorRecord saved = record;
+    stack::Mark mark;
+    try {
+        saved.value = error_t::create_at(record.category, record.id, given[0] ? &record.args[0] : nullptr,
+                                         given[1] ? &record.args[1] : nullptr, given[2] ? &record.args[2] : nullptr);
+    } catch (const Unwind&) {
+        mark.restore();
+    }
+    record = saved;
+    making_value = false;
+}
+
+// Fills the record and, with `with_value`, makes its error! value; the
+// arguments are read before anything is written, as one of them may be a
+// cell of the record itself.
+void record_error(int category, int id, const Cell* arg1, const Cell* arg2, const Cell* arg3,
+                  bool with_value = true) {
     Cell args[3] = {arg1 ? *arg1 : none_cell, arg2 ? *arg2 : none_cell, arg3 ? *arg3 : none_cell};
+    const Cell* given[3] = {arg1, arg2, arg3};
     record.category = category;
     record.id = id;
     record.code = error_catalog::code(category, id);
     for (int i = 0; i < 3; ++i) record.args[i] = args[i];
     record.where = none_cell;
     record.near = none_cell;
+    record.value = none_cell;
+    if (with_value) make_value(given);
+}
+
+// The record's error! value with what the unwinding noted in the record.
+bool value_ready(const ErrorRecord& e) {
+    if (type_of(e.value) != type_error || !error_t::catalog_ready()) return false;
+    if (type_of(e.where) != type_none) error_t::set_where(e.value, e.where);
+    Cell* near = error_t::field_at(e.value, error_t::field::near);
+    if (type_of(*near) == type_none) *near = e.near;
+    return true;
 }
 
 // ---- Text of values ---------------------------------------------------------------
@@ -236,7 +271,7 @@ void set_where(const Cell& value) {
     if (type_of(record.where) == type_none) record.where = value;
 }
 
-void clear_last_error() { record_error(record.category, record.id, nullptr, nullptr, nullptr); }
+void clear_last_error() { record_error(record.category, record.id, nullptr, nullptr, nullptr, false); }
 
 std::string value_text(const Cell& value, bool form, int32_t limit, bool only) {
     std::string out;
@@ -246,6 +281,10 @@ std::string value_text(const Cell& value, bool form, int32_t limit, bool only) {
 }
 
 std::string message_line(const ErrorRecord& error) {
+    if (value_ready(error)) {
+        std::string text = error_t::report_text(error.value);
+        return text.substr(0, text.find('\n'));
+    }
     // A category or id outside the catalog becomes internal `invalid-error`
     // naming the bad position, so that a report is always written.
     ErrorRecord e = error;
@@ -268,6 +307,7 @@ std::string message_line(const ErrorRecord& error) {
 }
 
 std::string report(const ErrorRecord& error) {
+    if (value_ready(error)) return error_t::report_text(error.value);
     std::string out = message_line(error);
     out += "\n*** Where: ";
     uint32_t where = type_of(error.where);
@@ -278,11 +318,13 @@ std::string report(const ErrorRecord& error) {
 }
 
 Cell category_word(int category) {
+    if (error_catalog::category(category) && error_t::catalog_ready()) return error_t::category_word(category);
     const error_catalog::Category* c = error_catalog::category(category);
     return c ? word_t::make_global(c->word) : none_cell;
 }
 
 Cell id_word(int category, int id) {
+    if (error_catalog::id(category, id) && error_t::catalog_ready()) return error_t::id_word(category, id);
     const error_catalog::Id* i = error_catalog::id(category, id);
     return i ? word_t::make_global(i->word) : none_cell;
 }

@@ -12,8 +12,11 @@
 // that no site catches reaches the entry frame, which prints its report and
 // ends the process with status -2.
 //
-// Until error! objects exist the record stands for the error value: the
-// report's "*** Where:" line shows "???" and "*** Near :" shows none.
+// Once the error catalog objects exist (datatypes/error.h), raising also
+// makes the error! value, which the record carries: catch sites hand it to
+// the language, and the report is that value's own form. Before then (early
+// start-up, a heap being torn down) the record alone stands for the error
+// and the report is written from it; both give the same text.
 #pragma once
 
 #include <cstdint>
@@ -38,6 +41,7 @@ struct ErrorRecord {
     Cell args[3]{};    // arg1, arg2, arg3; none! when not given
     Cell where{};      // the word of the function that raised it; none! until call frames record it
     Cell near{};       // where the evaluator was; none! until the evaluator records it
+    Cell value{};      // the error! value; none! when it could not be made
 };
 
 // The error most recently raised (or printed by print_error).
@@ -58,8 +62,8 @@ std::string message_line(const ErrorRecord& error);
 std::string report(const ErrorRecord& error);
 
 // The words of an error's `type` and `id` fields: the category word at a
-// catalog position, and the id word at a position of that category. They
-// are global words until the catalog object exists. none! for a position
+// catalog position, and the id word at a position of that category: words
+// of the catalog objects once they exist, global words before. none! for a position
 // outside the catalog.
 Cell category_word(int category);
 Cell id_word(int category, int id);
@@ -69,7 +73,7 @@ Cell id_word(int category, int id);
 void print_error(int category, int id, const Cell* arg1 = nullptr, const Cell* arg2 = nullptr,
                  const Cell* arg3 = nullptr);
 
-// Script `bad-make-arg` with the datatype and the spec (make of native! and
+// Script `bad-make-arg` with the datatype and the make argument (make of native! and
 // action!).
 [[noreturn]] void raise_bad_make_arg(const Cell& type, const Cell& spec);
 

@@ -11,6 +11,7 @@
 
 #include "datatypes/context.h"
 #include "datatypes/datatypes.h"
+#include "datatypes/error.h"
 #include "datatypes/registry.h"
 #include "datatypes/word.h"
 #include "engine/actions.h"
@@ -69,7 +70,9 @@ void stack_init() {
     frames::frames_init();
 }
 void lexer_init() { lexer::lexer_init(); }
-void decode_boot() {}
+// Until the boot data carries them, the error catalog objects are built
+// from the C++ catalog table here, where the boot data would decode them.
+void decode_boot() { error_t::make_catalog(); }
 void interp_init() {}
 void extref_init() { resources::extref_init(); }
 void collector_reset() { collector::collector_reset(); }

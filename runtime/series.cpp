@@ -217,7 +217,10 @@ bool cycle_find(NodeId node) {
     return false;
 }
 
-NodeId cycle_key(const Cell& value) { return type_of(value) == type_object ? value.w1 : value.w2; }
+NodeId cycle_key(const Cell& value) {
+    uint32_t t = type_of(value);
+    return t == type_object || t == type_error || t == type_port ? value.w1 : value.w2;
+}
 
 bool mold_cycle(const Cell& value, NodeId out, int32_t& budget, bool mold) {
     if (!cycle_find(cycle_key(value))) return false;

@@ -93,8 +93,8 @@ void cycle_pop_n(uint32_t n);
 void cycle_reset();
 bool cycle_find(NodeId node);   // linear search from the base
 uint32_t cycle_depth();
-// The key of a value on the stack: the context node (w1) for object!, the
-// series node (w2) for every other type.
+// The key of a value on the stack: the context node (w1) for object!,
+// error! and port!, the series node (w2) for every other type.
 NodeId cycle_key(const Cell& value);
 // When the value is already being walked, appends its placeholder ("[...]",
 // "(...)", "#[...]", "make object! [...]" when molding; "..." when forming or

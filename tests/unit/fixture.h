@@ -17,6 +17,7 @@
 
 #include "datatypes/context.h"
 #include "datatypes/datatypes.h"
+#include "datatypes/error.h"
 #include "datatypes/registry.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
@@ -47,6 +48,7 @@ inline void runtime_fixture() {
     word_t::make_type_name_words();
     fixed::make_fixed_words();
     owners::owners_table_init();
+    error_t::make_catalog();
     root_keep = false;
 }
 
