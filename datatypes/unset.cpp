@@ -12,7 +12,7 @@ Cell* load_in(const Cell& block) { return make_at(series::append_cell(block)); }
 
 // ---- Actions -------------------------------------------------------------------
 
-// make and to: whatever the spec, a new unset! value.
+// make and to: whatever spec value is given, a new unset! value.
 Cell* make(Cell* proto, Cell*, uint32_t) { return make_at(proto); }
 
 // Forms as nothing.

@@ -4,7 +4,7 @@
 // The checks raise the standard script errors through raise_error and
 // answer the checked cell when it passes. An `expect-arg` error names the
 // calling word, the offending value's datatype and the argument's word in
-// the running function's spec (`position` counts the spec's argument and
+// the running function's spec block (`position` counts its argument and
 // refinement words from 0), both read from the call frames (engine/frames.h);
 // with no frame open they are none!.
 //
