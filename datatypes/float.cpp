@@ -9,6 +9,7 @@
 #include "datatypes/number_support.h"
 #include "datatypes/registry.h"
 #include "engine/random.h"
+#include "engine/number_text.h"
 #include "engine/stack.h"
 #include "runtime/numeric.h"
 #include "runtime/series.h"
@@ -324,6 +325,17 @@ double from_block(const Cell& block, uint32_t target) {
     return mantissa * std::pow(10.0, double(numeric::truncate_to_int32(exponent)));
 }
 
+// Text: for float! the float syntax ("," read as "."); percent! texts are
+// loaded as values, which needs percent! itself (not built yet).
+double from_text(const Cell& text, uint32_t target) {
+    if (target != type_float) raise_not_done();
+    TextView v = text_from_index(text);
+    int32_t error = 0;
+    double x = number_text::string_to_float(v.units, v.count, v.unit, error);
+    if (v.count == 0 || error != 0) raise_bad_to_arg(target, text);
+    return x;
+}
+
 double to_value(const Cell& spec, uint32_t target) {
     switch (type_of(spec)) {
         case type_integer:
@@ -335,15 +347,14 @@ double to_value(const Cell& spec, uint32_t target) {
         case type_block:
         case type_paren:
         case type_hash: return from_block(spec, target);
-        // money/to-float (money!), and text through the lexer's number
-        // scanners, are not available yet.
-        case type_money:
         case type_string:
         case type_file:
         case type_url:
         case type_tag:
         case type_email:
-        case type_ref: raise_not_done();
+        case type_ref: return from_text(spec, target);
+        // money/to-float: money! is not built yet.
+        case type_money: raise_not_done();
         default: raise_bad_to_arg(target, spec);
     }
 }

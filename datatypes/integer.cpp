@@ -6,6 +6,7 @@
 #include "datatypes/number_support.h"
 #include "datatypes/registry.h"
 #include "engine/random.h"
+#include "engine/number_text.h"
 #include "engine/stack.h"
 #include "runtime/numeric.h"
 #include "runtime/runtime_error.h"
@@ -195,6 +196,15 @@ int32_t from_float(double x) {
     return numeric::truncate_to_int32(x);
 }
 
+// Decimal text with an optional sign; apostrophes are skipped.
+int32_t from_text(const Cell& text) {
+    TextView v = text_from_index(text);
+    int32_t error = 0;
+    int32_t n = number_text::string_to_integer(v.units, v.count, v.unit, error);
+    if (error != 0) raise_bad_to_arg(type_integer, text);
+    return n;
+}
+
 int32_t to_value(Cell* spec) {
     switch (type_of(*spec)) {
         case type_integer:
@@ -205,18 +215,17 @@ int32_t to_value(Cell* spec) {
         // refused like a float rather than answered as -2147483648.
         case type_time: return from_float(float_t::get(*spec) + 0.5);
         case type_binary: return from_binary(*spec);
-        // The issue's spelling (symbols), the date's epoch seconds (date!),
-        // money!'s integer part and the text of a string through the lexer's
-        // decimal scanner are not available yet.
-        case type_issue:
-        case type_date:
-        case type_money:
         case type_string:
         case type_file:
         case type_url:
         case type_tag:
         case type_email:
-        case type_ref: raise_not_done();
+        case type_ref: return from_text(*spec);
+        // The issue's spelling, the date's epoch seconds (date!) and money!'s
+        // integer part are not available yet.
+        case type_issue:
+        case type_date:
+        case type_money: raise_not_done();
         default: raise_bad_to_arg(type_integer, *spec);
     }
 }

@@ -22,6 +22,20 @@
 
 namespace vyr::number_support {
 
+// ---- Text -------------------------------------------------------------------
+
+// The characters of a string-like value from its index to its tail.
+struct TextView {
+    const uint8_t* units;
+    uint32_t count;
+    uint32_t unit;
+};
+inline TextView text_from_index(const Cell& string) {
+    Cell s = string;
+    uint32_t count = string_t::length_at(s);
+    return {string_t::position(s), count, string_t::unit_of(string_t::node_of(s))};
+}
+
 // ---- Errors -------------------------------------------------------------------
 
 namespace script = err_id::script;

@@ -9,6 +9,8 @@
 #include "datatypes/registry.h"
 #include "datatypes/symbol.h"
 #include "engine/stack.h"
+#include "runtime/checks.h"
+#include "runtime/collector.h"
 #include "runtime/fixed_words.h"
 #include "runtime/float_text.h"
 #include "runtime/memory.h"
@@ -151,13 +153,19 @@ double to_value(const Cell& spec) {
         case type_block:
         case type_paren:
         case type_hash: return from_block(spec);
-        // Text is loaded with the lexer, which is not available yet.
         case type_string:
         case type_file:
         case type_url:
         case type_tag:
         case type_email:
-        case type_ref: raise_not_done();
+        case type_ref: {
+            // The text is loaded as a value, which must be a time!.
+            Cell loaded;
+            collector::CellRoot root(&loaded);
+            const Cell* v = checks::scan_single_value(spec, &loaded);
+            if (type_of(*v) != type_time) raise_bad_to_arg(type_time, spec);
+            return float_t::get(*v);
+        }
         default: raise_bad_to_arg(type_time, spec);
     }
 }

@@ -10,6 +10,7 @@
 #include "datatypes/string_buffer.h"
 #include "datatypes/word.h"
 #include "engine/frames.h"
+#include "engine/lexer.h"
 #include "engine/stack.h"
 #include "runtime/errors.h"
 #include "runtime/memory.h"
@@ -172,5 +173,24 @@ int32_t switch_find(bool result_mode, bool switch_mode) {
     deliver(none_t::value);
     return -1;
 }
+
+}  // namespace vyr::checks
+
+namespace vyr::checks {
+
+const Cell* scan_single_value(const Cell& string, Cell* destination) {
+    Cell text = string;
+    uint32_t length = string_t::length_at(text);
+    uint32_t consumed = 0;
+    lexer::lexer_scan_string(destination, text, -1, lexer::Request{}, &consumed);
+    if (consumed < length) return &none_t::value;
+    if (memory::series_length(destination->w2) <= destination->w1) {
+        set_type(*destination, type_unset);
+        return destination;
+    }
+    return memory::cell_at(destination->w2, destination->w1);
+}
+
+const Cell* scan_single_value_arg(const Cell& string) { return scan_single_value(string, stack::arg_base()); }
 
 }  // namespace vyr::checks

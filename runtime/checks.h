@@ -89,3 +89,15 @@ uint8_t* fill_repeat(uint8_t* dest, uint32_t len, uint32_t count);
 int32_t switch_find(bool result_mode, bool switch_mode);
 
 }  // namespace vyr::checks
+
+namespace vyr::checks {
+
+// Loads the text of a string-like value, from its index, with the lexer into
+// a new block in `destination`. Answers the shared none! constant when the
+// text is not wholly loaded; otherwise the destination retyped unset! when
+// the block is empty, else the block's first cell.
+const Cell* scan_single_value(const Cell& string, Cell* destination);
+// The same with the innermost frame's result slot as the destination.
+const Cell* scan_single_value_arg(const Cell& string);
+
+}  // namespace vyr::checks

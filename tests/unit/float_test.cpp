@@ -420,3 +420,9 @@ TEST_F(FloatTest, HelpersAndRegistration) {
     EXPECT_EQ(registry::get_action(type_float, registry::slot_to), registry::act(ft::make));
     EXPECT_EQ(registry::get_action(type_float, registry::slot_and_t), registry::unsupported);
 }
+
+TEST_F(FloatTest, FromText) {
+    EXPECT_EQ(ft::get(make_float(test::text_cell("1,5"))), 1.5);
+    EXPECT_EQ(ft::get(make_float(test::text_cell("-2.5e3"))), -2500.0);
+    for (const char* bad : {"", "abc", "1.5x"}) EXPECT_ERROR(make_float(test::text_cell(bad)), report::bad_to_arg);
+}

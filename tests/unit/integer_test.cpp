@@ -407,3 +407,18 @@ TEST_F(IntegerTest, HelpersAndRegistration) {
     EXPECT_EQ(registry::get_action(type_integer, registry::slot_append), registry::unsupported);
     EXPECT_STREQ(registry::type_name(type_integer).name, "integer!");
 }
+
+TEST_F(IntegerTest, FromText) {
+    struct Case {
+        const char* text;
+        int32_t value;
+    } cases[] = {{"1'000", 1000}, {"-42", -42}, {"+7", 7}, {"2147483647", 2147483647}, {"-2147483648", INT32_MIN}};
+    for (const Case& c : cases) {
+        Cell result = typed_cell(type_datatype), spec = test::text_cell(c.text);
+        EXPECT_EQ(integer_t::get(*it::to(&result, &spec, type_integer)), c.value) << c.text;
+    }
+    for (const char* bad : {"12a", "", "-", "2147483648", "1.5"}) {
+        Cell result = typed_cell(type_datatype), spec = test::text_cell(bad);
+        EXPECT_ERROR(it::to(&result, &spec, type_integer), report::bad_to_arg);
+    }
+}

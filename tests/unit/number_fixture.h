@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 
 #include "datatypes/registry.h"
@@ -93,3 +94,8 @@ inline bool names_type(const Cell& c, uint32_t type) { return type_of(c) == type
 
 // Expects `statement` to raise the error named by an ErrorId.
 #define EXPECT_ERROR(statement, error) EXPECT_RAISES(statement, (error).category, (error).id)
+
+namespace vyr::test {
+// A string! value holding UTF-8 text (on the argument stack, so it stays rooted).
+inline Cell text_cell(const char* utf8) { return *string_t::push_text(utf8, uint32_t(std::strlen(utf8)), 0); }
+}  // namespace vyr::test

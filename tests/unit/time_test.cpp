@@ -306,3 +306,14 @@ TEST_F(TimeTest, TripleFormAndMold) {
     for (uint32_t slot : {registry::slot_make, registry::slot_to, registry::slot_compare, registry::slot_add})
         EXPECT_EQ(registry::get_action(type_triple, slot), registry::unsupported) << slot;
 }
+
+TEST_F(TimeTest, FromTextLoadsOneTime) {
+    EXPECT_EQ(ft::get(make_time(test::text_cell("1:30"))), h + 30 * m);
+    EXPECT_EQ(ft::get(make_time(test::text_cell("-0:00:05.25"))), -5.25);
+}
+
+TEST_F(TimeErrorTest, FromTextRefusesOtherValues) {
+    // Only the first loaded value counts: "1:30 x" gives 1:30.
+    EXPECT_EQ(ft::get(make_time(test::text_cell("1:30 x"))), h + 30 * m);
+    for (const char* bad : {"12", "", "abc"}) EXPECT_ERROR(make_time(test::text_cell(bad)), report::bad_to_arg);
+}
