@@ -6,6 +6,7 @@
 #include "datatypes/number_support.h"
 #include "datatypes/registry.h"
 #include "engine/random.h"
+#include "datatypes/word.h"
 #include "engine/number_text.h"
 #include "engine/stack.h"
 #include "runtime/numeric.h"
@@ -196,6 +197,24 @@ int32_t from_float(double x) {
     return numeric::truncate_to_int32(x);
 }
 
+// An issue's spelling read as hexadecimal: at most 8 digits.
+int32_t from_issue(const Cell& issue) {
+    Cell spelling{type_string, 0, word_t::symbol_cell(issue)->w2, 0};
+    uint32_t n = string_t::buffer_length(spelling);
+    if (n > 8) raise_script(script::invalid_data, issue);
+    uint32_t value = 0;
+    for (uint32_t k = 0; k < n; ++k) {
+        uint32_t c = string_t::char_at(spelling, k) & 0x7F;
+        uint32_t digit;
+        if (c >= '0' && c <= '9') digit = c - '0';
+        else if (c >= 'A' && c <= 'F') digit = c - 'A' + 10;
+        else if (c >= 'a' && c <= 'f') digit = c - 'a' + 10;
+        else raise_script(script::invalid_data, issue);
+        value = value * 16 + digit;
+    }
+    return int32_t(value);
+}
+
 // Decimal text with an optional sign; apostrophes are skipped.
 int32_t from_text(const Cell& text) {
     TextView v = text_from_index(text);
@@ -221,9 +240,9 @@ int32_t to_value(Cell* spec) {
         case type_tag:
         case type_email:
         case type_ref: return from_text(*spec);
-        // The issue's spelling, the date's epoch seconds (date!) and money!'s
-        // integer part are not available yet.
-        case type_issue:
+        case type_issue: return from_issue(*spec);
+        // The date's epoch seconds (date!) and money!'s integer part are not
+        // available yet.
         case type_date:
         case type_money: raise_not_done();
         default: raise_bad_to_arg(type_integer, *spec);

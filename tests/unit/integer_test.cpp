@@ -9,6 +9,7 @@
 
 #include "datatypes/float.h"
 #include "datatypes/integer.h"
+#include "datatypes/word.h"
 #include "runtime/memory.h"
 #include "runtime/series.h"
 #include "tests/unit/number_fixture.h"
@@ -420,5 +421,16 @@ TEST_F(IntegerTest, FromText) {
     for (const char* bad : {"12a", "", "-", "2147483648", "1.5"}) {
         Cell result = typed_cell(type_datatype), spec = test::text_cell(bad);
         EXPECT_ERROR(it::to(&result, &spec, type_integer), report::bad_to_arg);
+    }
+}
+
+TEST_F(IntegerTest, FromIssueReadsHex) {
+    Cell result = typed_cell(type_datatype);
+    Cell ff = issue_t::load_text("FF"), eight = issue_t::load_text("7fffFFFF");
+    EXPECT_EQ(integer_t::get(*it::to(&result, &ff, type_integer)), 255);
+    EXPECT_EQ(integer_t::get(*it::to(&result, &eight, type_integer)), 2147483647);
+    for (const char* bad : {"123456789", "12G"}) {
+        Cell spec = issue_t::load_text(bad);
+        EXPECT_ERROR(it::to(&result, &spec, type_integer), report::invalid_data);
     }
 }

@@ -82,6 +82,7 @@ inline constexpr ErrorId invalid_path{err_cat::script, err_id::script::invalid_p
 inline constexpr ErrorId out_of_range{err_cat::script, err_id::script::out_of_range};
 inline constexpr ErrorId type_limit{err_cat::script, err_id::script::type_limit};
 inline constexpr ErrorId bad_to_arg{err_cat::script, err_id::script::bad_to_arg};
+inline constexpr ErrorId invalid_data{err_cat::script, err_id::script::invalid_data};
 inline constexpr ErrorId not_done{err_cat::internal, err_id::internal::not_done};
 }  // namespace report
 
