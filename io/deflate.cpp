@@ -4,6 +4,7 @@
 #include <array>
 #include <cstring>
 
+#include "datatypes/symbol.h"
 #include "io/deflate.h"
 #include "io/deflate_internal.h"
 
@@ -259,6 +260,27 @@ Status zlib_compress(std::span<uint8_t> out, size_t& size, std::span<const uint8
 
 Status gzip_compress(std::span<uint8_t> out, size_t& size, std::span<const uint8_t> in) {
     return detail::copy_out(Status::ok, gzip_compress(in), out, size);
+}
+
+// ---- Method words ------------------------------------------------------------
+
+namespace {
+constexpr const char* framing_names[] = {"zlib", "deflate", "gzip"};
+int32_t framing_symbols[3];
+}  // namespace
+
+void compression_words_init() {
+    for (int i = 0; i < 3; ++i) framing_symbols[i] = symbol_t::resolve_alias(symbol_t::make(framing_names[i]));
+}
+
+bool framing_of_symbol(int32_t symbol, Framing& out) {
+    int32_t id = symbol_t::resolve_alias(symbol);
+    for (int i = 0; i < 3; ++i) {
+        if (framing_symbols[i] != id) continue;
+        out = Framing(i);
+        return true;
+    }
+    return false;
 }
 
 }  // namespace vyr::deflate

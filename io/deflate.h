@@ -74,4 +74,14 @@ Status inflate(std::span<uint8_t> out, size_t& size, std::span<const uint8_t> in
 Status zlib_decompress(std::span<uint8_t> out, size_t& size, std::span<const uint8_t> in);
 Status gzip_decompress(std::span<uint8_t> out, size_t& size, std::span<const uint8_t> in);
 
+// ---- Method words ------------------------------------------------------------
+
+// The framings a script names by word: 'zlib, 'deflate, 'gzip.
+enum class Framing : uint8_t { zlib, deflate, gzip };
+
+// Start-up: interns the three method words.
+void compression_words_init();
+// The framing a word's symbol names (in any letter case); false for another word.
+bool framing_of_symbol(int32_t symbol, Framing& out);
+
 }  // namespace vyr::deflate

@@ -15,11 +15,13 @@
 #include "datatypes/registry.h"
 #include "datatypes/word.h"
 #include "engine/actions.h"
+#include "engine/checksum.h"
 #include "engine/frames.h"
 #include "engine/lexer.h"
 #include "engine/natives.h"
 #include "engine/random.h"
 #include "engine/stack.h"
+#include "io/deflate.h"
 #include "runtime/case_tables.h"
 #include "runtime/catch_codes.h"
 #include "runtime/collector.h"
@@ -62,8 +64,8 @@ void fixed_words() { fixed::make_fixed_words(); }
 void natives_init() { natives::natives_init(); }
 void parse_init() {}
 void owners_table_init() { owners::owners_table_init(); }
-void checksum_init() {}
-void compression_words_init() {}
+void checksum_init() { checksum::checksum_init(); }
+void compression_words_init() { deflate::compression_words_init(); }
 void call_init() {}
 void stack_init() {
     stack::stack_init();
