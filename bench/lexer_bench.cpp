@@ -40,20 +40,7 @@ void start() {
     static bool started = false;
     if (started) return;
     started = true;
-    test::fresh_heap();
-    root_keep = true;
-    stack::make_stack_block();
-    stack::stack_init();
-    registry::type_tables_init();
-    datatypes::register_datatypes();
-    symbols::make_symbol_block();
-    context_t::make_global_context();
-    case_tables::init_case_tables();
-    symbols::make_symbol_table();
-    word_t::make_type_name_words();
-    fixed::make_fixed_words();
-    owners::owners_table_init();
-    root_keep = false;
+    test::fresh_runtime();
     lexer::lexer_init();
 }
 

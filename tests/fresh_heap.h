@@ -3,11 +3,22 @@
 // hooks installed.
 #pragma once
 
+#include "datatypes/context.h"
+#include "datatypes/datatypes.h"
+#include "datatypes/error.h"
+#include "datatypes/registry.h"
+#include "datatypes/word.h"
+#include "engine/stack.h"
+#include "runtime/case_tables.h"
 #include "runtime/collector.h"
 #include "runtime/errors.h"
+#include "runtime/fixed_words.h"
 #include "runtime/memory.h"
+#include "runtime/owners.h"
 #include "runtime/resources.h"
+#include "runtime/runtime.h"
 #include "runtime/series.h"
+#include "runtime/symbols.h"
 
 namespace vyr::test {
 
@@ -27,6 +38,27 @@ inline void fresh_heap() {
     collector::set_image_marker(nullptr);
     collector::set_owners_purge(nullptr);
     series::cycle_reset();
+}
+
+// A fresh heap with the start-up steps that make values possible: the
+// argument stack, every registered datatype, symbols, the global context, case
+// tables, type-name and fixed words, the owners table and the error catalog.
+inline void fresh_runtime() {
+    fresh_heap();
+    root_keep = true;
+    stack::make_stack_block();
+    stack::stack_init();
+    registry::type_tables_init();
+    datatypes::register_datatypes();
+    symbols::make_symbol_block();
+    context_t::make_global_context();
+    case_tables::init_case_tables();
+    symbols::make_symbol_table();
+    word_t::make_type_name_words();
+    fixed::make_fixed_words();
+    owners::owners_table_init();
+    error_t::make_catalog();
+    root_keep = false;
 }
 
 }  // namespace vyr::test

@@ -34,23 +34,7 @@
 
 namespace vyr::test {
 
-inline void runtime_fixture() {
-    fresh_heap();
-    root_keep = true;
-    stack::make_stack_block();
-    stack::stack_init();
-    registry::type_tables_init();
-    datatypes::register_datatypes();
-    symbols::make_symbol_block();
-    context_t::make_global_context();
-    case_tables::init_case_tables();
-    symbols::make_symbol_table();
-    word_t::make_type_name_words();
-    fixed::make_fixed_words();
-    owners::owners_table_init();
-    error_t::make_catalog();
-    root_keep = false;
-}
+inline void runtime_fixture() { fresh_runtime(); }
 
 class RuntimeTest : public ::testing::Test {
 protected:
