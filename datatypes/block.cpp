@@ -109,7 +109,7 @@ void clone_into(const Cell& src, Cell& out, bool deep, bool paths) {
     }
     copy.header |= src.header & header::new_line;
     if (deep) {
-        series_t::CycleGuard guard;
+        series::CycleGuard guard;
         if (series::cycle_find(node_of(src))) {
             series::cycle_reset();
             raise_error(err_cat::internal, err_id::internal::no_cycle);
@@ -345,7 +345,7 @@ Cell* to(Cell* proto, Cell* spec, uint32_t type) {
 
 int32_t mold_items(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* part, int32_t budget,
                    int32_t indent) {
-    series_t::CycleGuard guard;
+    series::CycleGuard guard;
     series::cycle_push(node_of(*value));
     bool closing = false;
     int32_t start = std::max(index_of(*value), 0);
@@ -384,7 +384,7 @@ int32_t mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* pa
 
 int32_t form(Cell* value, Cell* buffer, Cell* part, int32_t budget) {
     if (series::mold_cycle(*value, node_of(*buffer), budget, false)) return budget;
-    series_t::CycleGuard guard;
+    series::CycleGuard guard;
     series::cycle_push(node_of(*value));
     int32_t start = std::max(index_of(*value), 0);
     for (int32_t i = start; i < cell_count(*value); ++i) {
@@ -454,7 +454,7 @@ int32_t compare(Cell* a, Cell* b, int32_t op) {
     int32_t la = length_at(*a), lb = length_at(*b);
     bool equality = op <= registry::op_strict_equal || op >= registry::op_strict_word_equal;
     if (la != lb && equality) return 1;
-    series_t::CycleGuard guard;
+    series::CycleGuard guard;
     series::cycle_push(node_of(*a));
     series::cycle_push(node_of(*b));
     int32_t ia = std::max(index_of(*a), 0), ib = std::max(index_of(*b), 0);
@@ -543,7 +543,7 @@ Cell* change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
 
 Cell* copy(Cell* value, Cell* result, Cell* part, bool deep, Cell* types) {
     Cell src = *value;
-    series_t::CycleGuard guard;
+    series::CycleGuard guard;
     if (deep) {
         if (series::cycle_find(node_of(src))) {
             series::cycle_reset();

@@ -291,7 +291,7 @@ void copy_into(const Cell& source, Cell& destination, bool deep, const Cell* typ
         series::cycle_reset();
         raise_error(err_cat::internal, err_id::internal::no_cycle);
     }
-    CycleGuard guard;
+    series::CycleGuard guard;
     if (types) series::cycle_push(octx);
     for (uint32_t i = 0; i < n; ++i) {
         Cell v = *value_at(held->w1, i);

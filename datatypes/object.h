@@ -42,22 +42,6 @@ inline constexpr int32_t first_class_id = 1000000;  // run-time class ids start 
 inline constexpr uint32_t default_words = 4;       // room of a new object's context
 inline constexpr int32_t no_handler = -1;
 
-// Keeps the cycle-detection stack balanced when an error unwinds through a
-// walk: entries pushed since the guard was made are popped when it ends.
-class CycleGuard {
-public:
-    CycleGuard() : depth_(series::cycle_depth()) {}
-    ~CycleGuard() {
-        uint32_t now = series::cycle_depth();
-        if (now > depth_) series::cycle_pop_n(now - depth_);
-    }
-    CycleGuard(const CycleGuard&) = delete;
-    CycleGuard& operator=(const CycleGuard&) = delete;
-
-private:
-    uint32_t depth_;
-};
-
 // ---- The evaluator's entry for make object! ---------------------------------
 // Evaluates a block (from its index) and leaves the last value in `result`.
 // Until the evaluator installs one, a spec block raises internal `not-done`.

@@ -67,7 +67,7 @@ int32_t mold_fields(const Cell& object, Cell* buffer, bool only, bool all, bool 
         if (mold_mode && !only) budget = emit(buffer, "\n", 1, budget);
         if (only) indent = false;
     }
-    CycleGuard guard;
+    series::CycleGuard guard;
     series::cycle_push(ctx);
     for (uint32_t i = 0; i < n; ++i) {
         if (part && budget <= 0) break;
@@ -167,7 +167,7 @@ int32_t order(int64_t a, int64_t b) { return a < b ? -1 : a > b ? 1 : 0; }
 // The fields pairwise, in order: names first, then value types, then the
 // values under the operator; the first difference decides.
 int32_t compare_fields(const Cell& a, const Cell& b, int32_t op) {
-    CycleGuard guard;
+    series::CycleGuard guard;
     series::cycle_push(a.w1);
     series::cycle_push(b.w1);
     uint32_t n = context_t::word_count(a.w1);

@@ -60,7 +60,7 @@ namespace {
 int32_t write_items(Cell* value, Cell* buffer, bool molding, bool only, bool all, bool flat, Cell* part,
                     int32_t budget) {
     if (series::mold_cycle(*value, buffer->w2, budget, molding)) return budget;
-    series_t::CycleGuard guard;
+    series::CycleGuard guard;
     series::cycle_push(series_t::node_of(*value));
     int32_t start = std::max(series_t::index_of(*value), 0);
     for (int32_t i = start; i < series_t::buffer_length(*value); ++i) {

@@ -85,20 +85,4 @@ void hash_index(const Cell& series, uint32_t at);
 // After any other change: the table indexes the whole block again.
 void hash_rebuild(const Cell& series);
 
-// Keeps the cycle-detection stack balanced: whatever a walk pushed is
-// popped when the walk ends, also when an error unwinds through it.
-class CycleGuard {
-public:
-    CycleGuard() : depth_(series::cycle_depth()) {}
-    ~CycleGuard() {
-        uint32_t now = series::cycle_depth();
-        if (now > depth_) series::cycle_pop_n(now - depth_);
-    }
-    CycleGuard(const CycleGuard&) = delete;
-    CycleGuard& operator=(const CycleGuard&) = delete;
-
-private:
-    uint32_t depth_;
-};
-
 }  // namespace vyr::series_t

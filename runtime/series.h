@@ -104,4 +104,20 @@ bool mold_cycle(const Cell& value, NodeId out, int32_t& budget, bool mold);
 // Rewrites the entries through a node renumbering (the collector's).
 void cycle_forward(NodeId (*forward)(NodeId));
 
+// Keeps the cycle-detection stack balanced: whatever a walk pushed is popped
+// when the guard ends, also when an error unwinds through the walk.
+class CycleGuard {
+public:
+    CycleGuard() : depth_(cycle_depth()) {}
+    ~CycleGuard() {
+        uint32_t now = cycle_depth();
+        if (now > depth_) cycle_pop_n(now - depth_);
+    }
+    CycleGuard(const CycleGuard&) = delete;
+    CycleGuard& operator=(const CycleGuard&) = delete;
+
+private:
+    uint32_t depth_;
+};
+
 }  // namespace vyr::series
