@@ -10,6 +10,7 @@
 #include "datatypes/series.h"
 #include "datatypes/series_internal.h"
 #include "datatypes/symbol.h"
+#include "datatypes/typeset.h"
 #include "engine/stack.h"
 #include "runtime/checks.h"
 #include "runtime/memory.h"
@@ -322,15 +323,8 @@ Cell* to(Cell* proto, Cell* spec, uint32_t type) {
     } else if (t == type_object || t == type_map || t == type_vector || series_t::text_family_q(t)) {
         series_t::raise_not_done();  // bodies, elements and the loader come with their own modules
     } else if (t == type_typeset) {
-        Cell b = new_block(type_block, 4);
         Cell ts = *spec;
-        for (uint32_t id = 1; id <= registry::highest_type(); ++id) {
-            if (!checks::typeset_has(ts, id)) continue;
-            const Cell& word = registry::type_name(id).word;
-            if (type_of(word) == type_none_id) series_t::raise_not_done();  // the type-name words come later
-            append_value(b, word);
-        }
-        *proto = b;
+        typeset_t::to_block(ts, *proto);
     } else {
         Cell value = *spec;
         Cell b = new_block(type_block, 1);
