@@ -1,0 +1,168 @@
+// The evaluator: runs interpreted code.
+//
+// A block is evaluated expression by expression on the argument stack
+// (engine/stack.h) inside call frames (engine/frames.h). Words are looked up,
+// callables are called with arguments gathered from the code that follows
+// them, infix operators apply left to right, paths walk through the
+// path-access action, function bodies are evaluated in their kind-1 frame.
+//
+// Every function here answers a Status (runtime/catch_codes.h): ok, or the
+// code of a break/continue/return/exit/throw in progress. A non-ok status
+// has already unrolled the frames to its target (engine/unwind.h); callers
+// hand it back unchanged until the site that takes it. Errors travel as the
+// Unwind exception.
+//
+// Positions in the code are indexes into the block's buffer, never
+// addresses: the block may grow, shrink or move (the collector compacts at
+// every safe point) while its own code runs. A Cursor keeps the block value
+// rooted for its lifetime.
+#pragma once
+
+#include <cstdint>
+
+#include "runtime/catch_codes.h"
+#include "runtime/cell.h"
+#include "runtime/collector.h"
+#include "runtime/memory.h"
+
+namespace vyr::eval {
+
+// ---- Positions in code ------------------------------------------------------
+
+// Where evaluation stands in a block: the block value (node in w2), the
+// position and the end, both as indexes from the buffer's head. The end is
+// fixed when the cursor is made; a block that shrinks under its own code
+// ends early instead of reading past its tail.
+class Cursor {
+public:
+    // From the block's index to its tail.
+    explicit Cursor(const Cell& block);
+    Cursor(const Cell& block, uint32_t from, uint32_t end);
+    Cursor(const Cursor&) = delete;
+    Cursor& operator=(const Cursor&) = delete;
+
+    bool at_end() const { return pos >= tail || pos >= memory::series_length(code.w2); }
+    // The value at the position (valid until the next allocation or safe point).
+    const Cell& value() const { return *memory::cell_at(code.w2, pos); }
+    // The block value standing at the position (w1 = pos).
+    Cell here() const {
+        Cell c = code;
+        c.w1 = pos;
+        return c;
+    }
+
+    Cell code;
+    uint32_t pos;
+    uint32_t tail;
+
+private:
+    collector::CellRoot root_;
+};
+
+// ---- Evaluating --------------------------------------------------------------
+
+// Evaluates a block (block!, paren!) from its index to its tail in an
+// evaluation frame named by `word`. The value of the last expression is the
+// result (unset for an empty block); with copy_result it is copied into the
+// caller's result slot (the argument base current at the call), else it
+// stays in the evaluation frame's first cell, which becomes the top cell.
+Status eval_block(const Cell& word, const Cell& block, bool copy_result);
+// eval_block named `<body>`, result into the caller's result slot: what a
+// native uses to run a block argument.
+Status do_block(const Cell& block);
+
+// Evaluates one expression at the cursor and moves past it. With `push` the
+// value is pushed as a new cell; without, it becomes the current frame's
+// result (the stack is cut to the result slot). `no_infix`: no operator
+// lookahead after the value. `callables_as_values`: a callable value standing
+// literally in the code is taken as a value instead of being called.
+Status eval_expression(Cursor& at, bool no_infix, bool push, bool callables_as_values);
+// One expression (infix allowed) in its own call frame named `<body>`; with
+// `push` the value is left as a new top cell, else it is copied into the
+// caller's result slot. For any, all, case, reduce.
+Status eval_next(Cursor& at, bool push);
+// Evaluates one expression of a block from its index; answers in `next` the
+// index after it (at the tail: the result is unset and `next` the index).
+// The value is the current frame's result. For do/next.
+Status eval_next_index(const Cell& block, uint32_t& next);
+// Evaluates a path value in get mode (do of a path!); the value is pushed
+// (push) or becomes the result.
+Status eval_path_value(const Cell& path, bool push);
+
+// Calls a callable (native!, action!, function!, routine!; an op! must be
+// retyped to its wrapped type first) with arguments taken from the cursor.
+// `name`: the word that names the call frame (`<anon>` when not a word).
+// `path`/`path_index`: a path whose elements after `path_index` name
+// refinements (null: none). `object`: the object a path went through (0:
+// none). `mode`: 0 for a call from code; for `apply`, 1 (every argument
+// and refinement in spec order from the block) or 2 (the block's values are
+// single arguments, refinements only from the path), plus 4 (/safer:
+// arguments of a refinement that is off are skipped, not evaluated).
+// The result is pushed (push) or copied into the caller's result slot.
+namespace call_mode {
+inline constexpr uint32_t code = 0;
+inline constexpr uint32_t all = 1;
+inline constexpr uint32_t values = 2;
+inline constexpr uint32_t safer = 4;
+}  // namespace call_mode
+Status eval_call(const Cell& callable, Cursor& args, const Cell& name, const Cell* path, uint32_t path_index,
+                 NodeId object, uint32_t mode, bool push);
+
+// The one entry through which C++ code runs a function!, routine!, native!
+// or action! value: `args` are `count` cells on the argument stack (the
+// arguments in spec order; a function's locals and unused refinements are
+// filled in). Opens the frame named by `name`, runs the call and copies the
+// answer into `answer`. Installed as function_t's caller at start-up.
+Status call_value(const Cell& fn, Cell* args, uint32_t count, NodeId object, const Cell& name, Cell& answer);
+
+// ---- The current position -----------------------------------------------------
+
+// A copy of the block being evaluated whose index is the expression being
+// evaluated; unset outside any evaluation. New errors copy it into `near`.
+Cell& current_position();
+
+// ---- Tracing --------------------------------------------------------------------
+
+namespace event {
+inline constexpr uint32_t init = 1;
+inline constexpr uint32_t end = 2;
+inline constexpr uint32_t prolog = 4;
+inline constexpr uint32_t epilog = 8;
+inline constexpr uint32_t enter = 16;
+inline constexpr uint32_t exit = 32;
+inline constexpr uint32_t open = 64;
+inline constexpr uint32_t return_ = 128;
+inline constexpr uint32_t fetch = 256;
+inline constexpr uint32_t push = 512;
+inline constexpr uint32_t set = 1024;
+inline constexpr uint32_t call = 2048;
+inline constexpr uint32_t error = 4096;
+inline constexpr uint32_t throw_ = 8192;
+inline constexpr uint32_t catch_ = 16384;
+inline constexpr uint32_t expr = 32768;
+inline constexpr uint32_t all_events = 0x1FFFF;
+}  // namespace event
+
+namespace trace {
+// Whether events are being delivered.
+bool on();
+// The events a callback asks for: the words of the block that opens its
+// spec, or every event when its spec does not open with a block.
+uint32_t events_to_bits(const Cell& callback);
+// Installs the callback (a function!) with its event mask and turns tracing
+// on; `uninstall` turns it off and forgets the callback.
+void install(const Cell& callback);
+void uninstall();
+// Delivers one event to the callback when tracing is on and the mask holds
+// it. `code`: the block the event happened in (null: none) and `pos` the
+// position in it; `value` and `ref` may be null.
+Status fire(uint32_t event, const Cell* code, uint32_t pos, const Cell* value, const Cell* ref);
+}  // namespace trace
+
+// Start-up: the current position becomes unset, the trace callback none,
+// and the evaluator installs its entries into the modules that call Vyr
+// code (function values, object specs, sort comparators, error stacks,
+// the lexer's trace callback).
+void interp_init();
+
+}  // namespace vyr::eval
