@@ -90,19 +90,36 @@ protected:
             return test::none();
         }
     }
-    // Gives each typeset word of the typesets source a typeset value, as
-    // evaluating the source would (the members do not matter here).
+    // Gives each typeset word of the typesets source its typeset, as
+    // evaluating the source does: every definition there has the shape
+    // `name: make typeset! [members]`.
     std::set<std::string> define_typeset_words() {
         std::set<std::string> names;
         Cell code = load("typesets.vyr");
-        for (uint32_t i = code.w1; i < length_of(code); ++i) {
-            if (type_of(at(code, i)) != type_set_word) continue;
-            Cell word = at(code, i);
+        for (uint32_t i = code.w1; i + 3 < length_of(code); i += 4) {
+            EXPECT_EQ(type_of(at(code, i)), type_set_word);
+            EXPECT_EQ(type_of(at(code, i + 3)), type_block);
+            Cell word = at(code, i), members = at(code, i + 3);
+            Cell set = typeset_t::make_cell();
+            for (uint32_t k = 0; k < length_of(members); ++k) typeset_t::add(set, at(members, k));
             word.header = type_word;
-            word_t::set(word, typeset_t::make_cell(1));
+            word_t::set(word, set);
             names.insert(spelling(word));
         }
         return names;
+    }
+    // The typeset of a spec's first argument.
+    Cell first_argument_types(const Cell& spec) {
+        for (uint32_t i = 0; i + 1 < length_of(spec); ++i) {
+            uint32_t t = type_of(at(spec, i));
+            if (t != type_word && t != type_lit_word && t != type_get_word) continue;
+            Cell types = typeset_t::make_cell();
+            if (type_of(at(spec, i + 1)) != type_block) return typeset_t::make_cell(~0u, ~0u, ~0u);
+            const Cell& block = at(spec, i + 1);
+            for (uint32_t k = 0; k < length_of(block); ++k) typeset_t::add(types, at(block, k));
+            return types;
+        }
+        return typeset_t::make_cell();
     }
 };
 
@@ -151,6 +168,42 @@ TEST_F(BootTest, ActionsSourceBindsEverySlotWithItsRefinements) {
 // have values: argument and type order, return: placement, no duplicate
 // words, no unknown type word. `do` is the exception: its /trace argument
 // describes the callback's own spec in a nested block.
+TEST_F(BootTest, TypesetsHoldWhatTheirNamesPromise) {
+    EXPECT_EQ(define_typeset_words().size(), 15u);
+    auto members = [](const char* name) {
+        Cell set = *word_t::get(word_t::make_global(name));
+        std::set<uint32_t> out;
+        for (uint32_t t = 1; t <= type_event; ++t)
+            if (typeset_t::has(set, t)) out.insert(t);
+        return out;
+    };
+    using S = std::set<uint32_t>;
+    EXPECT_EQ(members("any-block!"), (S{type_block, type_paren, type_hash, type_path, type_lit_path, type_set_path,
+                                        type_get_path}));
+    EXPECT_EQ(members("any-string!"), (S{type_string, type_file, type_url, type_tag, type_email, type_ref}));
+    EXPECT_EQ(members("planar!"), (S{type_pair, type_point2d}));
+    // Every type that values can have, and nothing internal.
+    S all = members("any-type!");
+    for (uint32_t t : {type_symbol, type_context, type_series}) EXPECT_EQ(all.count(t), 0u) << t;
+    EXPECT_EQ(all.size(), size_t(type_event) - 3);
+    // The series datatype keeps its own name and id.
+    EXPECT_EQ(registry::type_name(type_series).name, std::string("series!"));
+}
+
+// Each action's first argument admits every datatype that implements the
+// action: the evaluator's argument check must not refuse what would work.
+// (Types that no value has, such as series!, are left out.)
+TEST_F(BootTest, ActionSpecsAdmitEveryImplementingType) {
+    define_typeset_words();
+    Cell values = *word_t::get(word_t::make_global("any-type!"));
+    for (const Definition& d : definitions(load("actions.vyr"))) {
+        Cell types = first_argument_types(d.spec);
+        for (uint32_t t = 1; t <= registry::highest_type(); ++t)
+            if (typeset_t::has(values, t) && registry::get_action(t, uint32_t(d.index)))
+                EXPECT_TRUE(typeset_t::has(types, t)) << d.word << " refuses " << registry::type_name(t).name;
+    }
+}
+
 TEST_F(BootTest, SpecsPassTheSpecCheck) {
     define_typeset_words();
     for (const char* name : {"natives.vyr", "actions.vyr"}) {
