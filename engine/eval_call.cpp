@@ -554,24 +554,30 @@ Status detail::call_callable(const Cell& callable, ArgSource& src, const Cell& n
     return Status::ok;
 }
 
-Status call_value(const Cell& fn, Cell* args, uint32_t count, NodeId object, const Cell& name, Cell& answer) {
+Status call_value(const Cell& fn, Cell* args, uint32_t count, NodeId object, const Cell& name, Cell& answer,
+                  Cell* args_after) {
     (void)object;
     uint32_t t = type_of(fn);
     if (t == type_op) {
         Cell c = fn;
         set_type(c, (c.header & header::op_type_mask) >> header::op_type_shift);
         c.header &= ~header::op_type_mask;
-        return call_value(c, args, count, object, name, answer);
+        return call_value(c, args, count, object, name, answer, args_after);
     }
     if (t != type_native && t != type_action && t != type_function && t != type_routine)
         raise_error(err_cat::script, script::invalid_arg, &fn);
     stack::Mark mark;
+    Cell* start = stack::top();
     detail::ArgSource src;
     src.cells = args;
     src.count = count;
     Status s = detail::call_callable(fn, src, name, nullptr, 0, call_mode::code, false);
     if (s != Status::ok) return s;
     answer = *stack::top_cell();
+    // The frame's cells stay in place above the answer until the next push:
+    // the callable's copy at `start`, the arguments from start + 1.
+    if (args_after)
+        for (uint32_t i = 1; i < count; ++i) args_after[i] = start[1 + i];
     mark.restore();
     return Status::ok;
 }

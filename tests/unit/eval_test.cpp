@@ -208,3 +208,25 @@ TEST_F(EvalTest, ReturnsUnderStressCollection) {
 
 }  // namespace
 }  // namespace vyr
+
+namespace vyr {
+namespace {
+
+TEST_F(EvalTest, LexerCallbackRefusingLoadsGivesEmptyBlock) {
+    Cell no = word_t::make_global("no-go");
+    word_t::set(no, Cell{type_logic, 0, 0, 0});
+    define_function("refuse", "event input type line token", "[load] no-go");
+    Cell callback = *word_t::get(word_t::make_global("refuse"));
+    std::string text = "a b 3";
+    Cell out{};
+    lexer::Request r;
+    r.text = reinterpret_cast<const uint8_t*>(text.data());
+    r.length = uint32_t(text.size());
+    r.callback = &callback;
+    lexer::lexer_scan(&out, r, nullptr);
+    ASSERT_EQ(type_of(out), type_block);
+    EXPECT_EQ(memory::series_length(out.w2), 0u);
+}
+
+}  // namespace
+}  // namespace vyr
