@@ -21,6 +21,7 @@
 // values in context order: arguments, each refinement's flag and arguments,
 // /local's flag and the locals.
 #include <cstring>
+#include <type_traits>
 
 #include "datatypes/block.h"
 #include "datatypes/context.h"
@@ -478,15 +479,67 @@ Status invoke(CallState& st, const int32_t* refs) {
     }
 }
 
-// Integer fast paths for the arithmetic and comparison operators: two
-// integer! operands answer without the generic dispatch. Answers false when
-// the operation must take the general road (other types, overflow).
+// Fast paths of the arithmetic and comparison operators: two integer!
+// operands, or two float! operands, answer without the generic dispatch.
+// Answers false when the operation must take the general road (other types,
+// integer overflow, float equality with its near-equality rule).
+namespace native_index {
+inline constexpr uint32_t equal_q = 25, not_equal_q = 26, strict_equal_q = 27, lesser_q = 28, greater_q = 29,
+                          lesser_or_equal_q = 30, greater_or_equal_q = 31;
+}
+
+template <typename T>
+bool fast_compare(uint32_t index, T x, T y, bool& out) {
+    switch (index) {
+        case native_index::lesser_q: out = x < y; return true;
+        case native_index::greater_q: out = x > y; return true;
+        case native_index::lesser_or_equal_q: out = x <= y; return true;
+        case native_index::greater_or_equal_q: out = x >= y; return true;
+        default: break;
+    }
+    if constexpr (std::is_integral_v<T>) {
+        switch (index) {
+            case native_index::equal_q:
+            case native_index::strict_equal_q: out = x == y; return true;
+            case native_index::not_equal_q: out = x != y; return true;
+            default: break;
+        }
+    }
+    return false;
+}
+
 bool fast_infix(const Cell& callable) {
-    if (type_of(callable) != type_action) return false;
     Cell* a = stack::arg_base();
-    if (type_of(a[0]) != type_integer || type_of(a[1]) != type_integer) return false;
+    uint32_t ta = type_of(a[0]), tb = type_of(a[1]);
+    if (ta != tb || (ta != type_integer && ta != type_float)) return false;
+    if (type_of(callable) == type_native) {
+        bool out;
+        bool done = ta == type_integer
+                        ? fast_compare(callable.w1 + 1, integer_t::get(a[0]), integer_t::get(a[1]), out)
+                        : fast_compare(callable.w1 + 1, cell_float(a[0]), cell_float(a[1]), out);
+        if (!done) return false;
+        a[0] = logic_t::value_of(out);
+        stack::stack_keep();
+        return true;
+    }
+    if (type_of(callable) != type_action) return false;
+    uint32_t slot = callable.w1 + 1;
+    if (ta == type_float) {
+        double x = cell_float(a[0]), y = cell_float(a[1]), r;
+        switch (slot) {
+            case registry::slot_add: r = x + y; break;
+            case registry::slot_subtract: r = x - y; break;
+            case registry::slot_multiply: r = x * y; break;
+            default: return false;
+        }
+        Cell f{type_float, 0, 0, 0};
+        set_cell_float(f, r);
+        a[0] = f;
+        stack::stack_keep();
+        return true;
+    }
     int64_t x = integer_t::get(a[0]), y = integer_t::get(a[1]), r;
-    switch (callable.w1 + 1) {
+    switch (slot) {
         case registry::slot_add: r = x + y; break;
         case registry::slot_subtract: r = x - y; break;
         case registry::slot_multiply: r = x * y; break;

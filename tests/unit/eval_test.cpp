@@ -108,6 +108,15 @@ TEST_F(EvalTest, ArithmeticIsLeftToRight) {
     for (const Case& c : cases) EXPECT_EQ(run_int(c.code), c.value) << c.code;
 }
 
+TEST_F(EvalTest, IntegerOverflowAndFloatsLeaveTheFastPathCorrect) {
+    Cell f = run("1.5 + 2.25 * 2");
+    ASSERT_EQ(type_of(f), type_float);
+    EXPECT_EQ(cell_float(f), 7.5);
+    Cell big = run("2147483647 + 1");  // overflow goes to the generic add: float! result
+    EXPECT_EQ(type_of(big), type_float);
+    EXPECT_EQ(cell_float(big), 2147483648.0);
+}
+
 TEST_F(EvalTest, EmptyBlockIsUnset) {
     EXPECT_EQ(type_of(run("")), type_unset);
     EXPECT_EQ(type_of(run("()")), type_unset);
