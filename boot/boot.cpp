@@ -33,8 +33,9 @@ constexpr uint32_t named_types = sizeof(type_names) / sizeof(type_names[0]);
 static_assert(named_types == type_event + 1, "one name per type id up to event!");
 
 // The spec of the provisional `make`: enough for the evaluator to fetch its
-// two arguments.
-constexpr const char bootstrap_make_spec[] = "type [any-type!] spec [any-type!]";
+// two arguments. No type blocks: the typesets they would name do not exist
+// yet.
+constexpr const char bootstrap_make_spec[] = "type spec";
 
 // Loads UTF-8 text into a new block (the lexer binds its words globally).
 Cell load_text(const char* text, uint32_t length) {
