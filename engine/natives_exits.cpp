@@ -167,12 +167,16 @@ Status apply(bool, const int32_t* refs) {
         held[0] = *word_t::get(name);
     }
     if (!callable_q(type_of(held[0]))) raise_error(err_cat::script, err_id::script::invalid_arg, &args[0]);
-    if (type_of(held[0]) == type_op) set_type(held[0], (held[0].header & header::op_type_mask) >> header::op_type_shift);
+    if (type_of(held[0]) == type_op) {
+        set_type(held[0], (held[0].header & header::op_type_mask) >> header::op_type_shift);
+        held[0].header &= ~header::op_type_mask;
+    }
     uint32_t mode = (refs[0] >= 0 ? eval::call_mode::all : eval::call_mode::values) |
                     (refs[1] >= 0 ? eval::call_mode::safer : 0);
     frames::mark_interpreted();
     eval::Cursor values(args[1]);
-    Status s = eval::eval_call(held[0], values, held[1], path, 0, no_node, mode, false);
+    // The path's elements after its first name the refinements.
+    Status s = eval::eval_call(held[0], values, held[1], path, 1, no_node, mode, false);
     if (s != Status::ok) return s;
     stack::stack_keep();
     return Status::ok;

@@ -353,8 +353,12 @@ void raise_value(const Cell& error) {
     record_error(n >= 0 ? n / 100 : err_cat::internal, n >= 0 ? n % 100 + err_id::first : err_id::internal::invalid_error,
                  error_t::field_at(e, error_t::field::arg1), error_t::field_at(e, error_t::field::arg2),
                  error_t::field_at(e, error_t::field::arg3), false);
-    record.where = *error_t::field_at(e, error_t::field::where);
-    record.near = *error_t::field_at(e, error_t::field::near);
+    // What the value already says of where it happened is kept; otherwise
+    // the error is placed where it is raised now.
+    const Cell& where = *error_t::field_at(e, error_t::field::where);
+    const Cell& near = *error_t::field_at(e, error_t::field::near);
+    if (type_of(where) != type_none) record.where = where;
+    if (type_of(near) != type_none) record.near = near;
     record.value = e;
     unwind::error_unwind();
 }
