@@ -278,7 +278,9 @@ TEST_F(ControlEvalTest, DoReduceCompose) {
         {"x: 1 reduce [compose [[(x)] (x)] compose/deep [[(x)] (x)]]", "[[[(x)] 1] [[1] 1]]"},
         {"out: copy [z] compose/into [(1 + 1) a] tail out out", "[z 2 a]"},
         {"out: copy [z] r: compose/into [(1 + 1) a] out reduce [out r]", "[[2 a z] [z]]"},
+        {"b: [10 20] reduce [do 'b/2 do/next \"1 2\" 'pos pos]", "[20 1 [2]]"},
     });
+    raises("do %no-such-script.vyr", err_cat::internal, err_id::internal::not_done);
     raises("do make error! \"boom\"", err_cat::user, err_id::user::message);
     raises("compose 1", err_cat::script, err_id::script::expect_val);
 }
@@ -302,6 +304,7 @@ TEST_F(ControlEvalTest, TryCatchThrow) {
         {"catch [catch/name [throw 5] 'a 6]", "5"},
         {"reduce [(e: try [break] e/id) (e: try [continue] e/id)]", "[break continue]"},
         {"reduce [(e: try [return 1] e/id) (e: try [exit] e/id)]", "[return return]"},
+        {"error? try/keep [1 / 0]", "true"},
     });
     raises("catch/name [throw/name 1 'c] [a 1]", err_cat::script, err_id::script::invalid_refine_arg);
     raises("throw 1", err_cat::throw_, err_id::throw_::throw_);
@@ -349,6 +352,29 @@ TEST_F(ControlEvalTest, UnderCollectionStress) {
         {"b: [1 + 2 3 * 4] r: do/next b 'pos reduce [r pos]", "[3 [3 * 4]]"},
     });
     collector::set_stress(false);
+}
+
+}  // namespace
+}  // namespace vyr
+
+namespace vyr {
+namespace {
+
+// do/trace: init first and end last; a callback whose spec opens with a
+// block of event words sees only those; a nested do/trace adds no second
+// trace; an error in the callback ends the trace.
+TEST_F(ControlEvalTest, DoTrace) {
+    define_callable(type_action, "length?", "series", registry::slot_length_q - 1);
+    define_function("cb", "event code offset value ref frame", "append events event");
+    define_function("cb-throws", "[throw catch] event code offset value ref frame", "append events event");
+    define_function("cb-fails", "event code offset value ref frame", "1 / 0");
+    run_cases(*this, {
+        {"events: copy [] r: do/trace [1 + 2] :cb reduce [r pick events 1 pick events length? events]",
+         "[3 init end]"},
+        {"events: copy [] do/trace [catch [throw 1] do/trace [2] :cb-throws] :cb-throws events", "[throw catch]"},
+        {"events: copy [] reduce [error? try [do/trace [1] :cb-fails] events]", "[true []]"},
+    });
+    EXPECT_FALSE(eval::trace::on());
 }
 
 }  // namespace
