@@ -7,10 +7,8 @@
 //   argument     A: typeset! (the accepted types; fetch mode in bits 20-21)
 //                B: integer! with w1 the frame slot, w2 the spec index of
 //                   the argument word
-//   refinement   A: refinement! with its ordinal in header bits 8-15 (w1
-//                   stays 0: the collector reads a refinement's w1 as its
-//                   context), w2 its canonical symbol, w3 the number of its
-//                   arguments
+//   refinement   A: refinement! with w1 its ordinal, w2 its canonical symbol,
+//                   w3 the number of its arguments
 //                B: integer! with w1 the frame slot of its first cell (a
 //                   function's refinement slot; a native's first argument),
 //                   w2 the spec index of the refinement
@@ -68,8 +66,6 @@ inline constexpr uint32_t mask = 0x300000;
 }  // namespace mode
 
 inline constexpr uint32_t max_refinements = 32;
-inline constexpr uint32_t ordinal_shift = 8;  // a refinement entry's ordinal, in its header
-inline uint32_t ordinal_of(const Cell& entry) { return (entry.header >> ordinal_shift) & 0xFF; }
 inline constexpr uint32_t record_arg_spec = 1;  // record cell that caches the argument spec
 
 uint32_t canonical(int32_t symbol) { return uint32_t(symbol_t::resolve_alias(symbol)); }
@@ -165,9 +161,9 @@ Cell build_arg_spec(const Cell& callable) {
                 break;
             }
             if (refinements >= max_refinements) raise_error(err_cat::script, script::bad_func_def, &c);
-            uint32_t slot = fn_like ? slot_of(c) : position;  // a native refinement has no cell of its own
+            uint32_t slot = slot_of(c);
             open_refinement = int32_t(memory::series_length(out.w2));
-            append(Cell{type_refinement | (refinements++ << ordinal_shift), 0, canonical(int32_t(c.w2)), 0});
+            append(Cell{type_refinement, refinements++, canonical(int32_t(c.w2)), 0});
             append(Cell{type_integer, slot, i, 0});
             continue;
         }
@@ -320,7 +316,7 @@ Status fetch_arguments(CallState& st, detail::ArgSource& src, uint32_t path_inde
         const Cell& e = st.entry(i);
         if (type_of(e) == type_refinement) {
             refinement = int32_t(i);
-            refs[ordinal_of(e)] = -1;
+            refs[e.w1] = -1;
             if (fn_like) logic_t::push(false);
             for (uint32_t k = 0; k < e.w3; ++k) none_t::push();
             i += 2 * e.w3;
@@ -356,18 +352,18 @@ Status fetch_arguments(CallState& st, detail::ArgSource& src, uint32_t path_inde
                 raise_error(err_cat::script, script::no_refine, &name, &element);
             }
             const Cell e = st.entry(uint32_t(r));
-            if (used & (1u << ordinal_of(e))) {
+            if (used & (1u << e.w1)) {
                 Cell path = st.path();
                 raise_error(err_cat::script, script::dup_refine, &path);
             }
-            used |= 1u << ordinal_of(e);
+            used |= 1u << e.w1;
             uint32_t slot = st.entry(uint32_t(r) + 1).w1;
             uint32_t first_cell = slot;
             if (fn_like) {
                 stack::arg_base()[slot] = logic_t::value_of(on);
                 first_cell = slot + 1;
             } else if (on) {
-                refs[ordinal_of(e)] = int32_t(slot);
+                refs[e.w1] = int32_t(slot);
             }
             if (!on && (call_flags & call_mode::safer)) continue;
             if (Status s = fetch_refinement_args(st, src, uint32_t(r), first_cell, call_flags); s != Status::ok)
@@ -382,7 +378,7 @@ Status fetch_arguments(CallState& st, detail::ArgSource& src, uint32_t path_inde
         for (uint32_t i = 0; i < n; i += 2) {
             const Cell& e = st.entry(i);
             if (type_of(e) != type_refinement) continue;
-            uint32_t ordinal = ordinal_of(e), nargs = e.w3;
+            uint32_t ordinal = e.w1, nargs = e.w3;
             uint32_t slot = st.entry(i + 1).w1;
             bool on = false;
             if (!src.at->at_end()) {
