@@ -152,24 +152,29 @@ void set_words_from_series(const Cell& words_in, const Cell& series_in, uint32_t
 
 namespace {
 
-// Stores the value through a path by evaluating the code `path: :value`,
-// where the get-word reads a one-word context holding the value: the
-// evaluator's own set-path walk does the store (series, object fields with
-// their change events, values nested in other values). The value lands in
-// the result slot.
-Status set_path(const Cell& path, const Cell& value) {
-    NodeId holder = context_t::make(1, false, false, no_node, context_t::kind_global);
-    Cell name{type_word, no_node, uint32_t(fixed::sym_values), word_t::unresolved};
-    context_t::put_word_value(holder, name, value);
-    Cell reader{type_get_word, holder, uint32_t(fixed::sym_values), 0};
+// Paths are walked by the evaluator: `get` and `set` run the code
+// `:path` or `path: :value` (in a block rooted on the stack), so that the
+// walk is the one the language uses everywhere, in get mode (a function
+// found is answered, not called) or set mode (fields of objects fire their
+// change events, values nested in other values are written back). The
+// value given to a set-path is read by a get-word from a one-word context
+// that holds it. The value of the code lands in the result slot.
+Status run_path_code(const Cell& path, uint32_t kind, const Cell* value) {
     Cell target = path;
-    set_type(target, type_set_path);
+    set_type(target, kind);
     NodeId code = memory::alloc_cells(2);
     *series::alloc_tail_cell(code) = target;
-    *series::alloc_tail_cell(code) = reader;
+    if (value) {
+        NodeId holder = context_t::make(1, false, false, no_node, context_t::kind_global);
+        Cell name{type_word, no_node, uint32_t(fixed::sym_values), word_t::unresolved};
+        context_t::put_word_value(holder, name, *value);
+        *series::alloc_tail_cell(code) = Cell{type_get_word, holder, uint32_t(fixed::sym_values), 0};
+    }
     Cell block{type_block, 0, code, 0};
-    stack::push_copy(block);  // rooted while the code runs
-    return eval::do_block(block);
+    stack::push_copy(block);
+    Status s = eval::do_block(block);
+    if (s == Status::ok) stack::stack_keep();
+    return s;
 }
 
 }  // namespace
@@ -183,14 +188,7 @@ Status get(bool, const int32_t* refs) {
     Cell* base = stack::arg_base();
     Cell target = base[0];
     uint32_t t = type_of(target);
-    if (any_path_q(t)) {
-        // The evaluator walks the path; a get-path is walked in get mode.
-        set_type(target, type_get_path);
-        Status s = eval::eval_path_value(target, false);
-        if (s != Status::ok) return s;
-        stack::stack_keep();
-        return Status::ok;
-    }
+    if (any_path_q(t)) return run_path_code(target, type_get_path, nullptr);
     if (any_object_q(t)) {
         Cell field{type_word, no_node, uint32_t(fixed::sym_values), 0};
         return answer(*object_t::reflect(&target, &field));
@@ -214,12 +212,7 @@ Status set(bool, const int32_t* refs) {
         frames::frame_discard();
         return answer(value);
     }
-    if (any_path_q(t)) {
-        Status s = set_path(base[0], base[1]);
-        if (s != Status::ok) return s;
-        stack::stack_keep();  // the value of `path: :value` is the value
-        return Status::ok;
-    }
+    if (any_path_q(t)) return run_path_code(base[0], type_set_path, &base[1]);
     if (any_object_q(t)) {
         object_t::set_fields(base[0], base[1], any, only, some);
     } else {

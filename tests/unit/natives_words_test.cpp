@@ -12,6 +12,8 @@
 #include "datatypes/function.h"
 #include "datatypes/logic.h"
 #include "datatypes/object.h"
+#include "engine/actions.h"
+#include "engine/eval.h"
 #include "engine/frames.h"
 #include "engine/lexer.h"
 #include "engine/natives.h"
@@ -34,7 +36,10 @@ protected:
         RuntimeTest::SetUp();
         frames::make_frame_block();
         frames::frames_init();
+        actions::actions_init();
+        natives::natives_init();
         lexer::lexer_init();
+        eval::interp_init();
     }
     void TearDown() override {
         frames::set_frame_top(frames::bottom());
@@ -163,6 +168,35 @@ TEST_F(NativesWordsTest, SetObjectFields) {
     EXPECT_EQ(mold_text(o), "make object! [\n    a: 10\n    b: none\n]");
     call(natives::set, {o, int_cell(3)}, {off, off, off, off});
     EXPECT_EQ(mold_text(o), "make object! [\n    a: 3\n    b: 3\n]");
+}
+
+// Paths are walked by the evaluator: in get mode a function found is the
+// answer, not called; in set mode the value is stored where the path leads.
+TEST_F(NativesWordsTest, GetAndSetThroughPaths) {
+    Cell o = object_of("a: 1 f: none");
+    set_value("o", o);
+    Cell f = call(natives::does, {load("99")});
+    call(natives::set, {value("o/f"), f}, {off, off, off, off});
+    Cell got = call(natives::get, {value("o/f")}, {off, off});
+    EXPECT_EQ(type_of(got), uint32_t(type_function));
+    EXPECT_EQ(got.w3, f.w3);
+
+    EXPECT_EQ(int_of(call(natives::set, {value("'o/a"), int_cell(5)}, {off, off, off, off})), 5);
+    EXPECT_EQ(int_of(call(natives::get, {value("o/a")}, {off, off})), 5);
+
+    set_value("b", load("1 2"));
+    call(natives::set, {value("b/2"), string_cell("x")}, {off, off, off, off});
+    EXPECT_EQ(mold_value("b"), "[1 \"x\"]");
+    // Every safe point of the walk moves every buffer: the value and the path
+    // stay rooted while the code runs.
+    collector::set_stress(true);
+    call(natives::set, {value("b/1"), string_cell("y")}, {off, off, off, off});
+    collector::set_stress(false);
+    EXPECT_EQ(mold_value("b"), "[\"y\" \"x\"]");
+    set_value("f", f);
+    EXPECT_RAISES(call(natives::get, {value("f/x")}, {off, off}), err_cat::script, err_id::script::invalid_path_get);
+    EXPECT_RAISES(call(natives::set, {value("f/x"), int_cell(1)}, {off, off, off, off}), err_cat::script,
+                  err_id::script::invalid_path_set);
 }
 
 TEST_F(NativesWordsTest, SetWordsFromSeries) {
