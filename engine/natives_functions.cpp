@@ -3,8 +3,9 @@
 // Each builds the spec block the new function keeps (a copy of its own, so
 // that changing the block written in the code later does not change the
 // function's arguments under its context), checks it, and makes the
-// function: its context comes from the spec, its body is a deep copy bound
-// to that context. A refused spec raises before anything is made.
+// function: its context comes from the spec block, its body is a deep copy
+// bound to that context. A refused spec block raises before anything is
+// made.
 #include "datatypes/block.h"
 #include "datatypes/function.h"
 #include "engine/natives.h"
@@ -27,7 +28,7 @@ Cell clipped(const Cell& block) {
 // Pushes a shallow copy of the block from its index.
 Cell* push_copy_of(const Cell& block) { return block_t::clone(clipped(block), false, false); }
 
-// Checks the spec (a block of the function's own, on the stack) and makes
+// Checks the spec block (the function's own copy, on the stack) and makes
 // the function of it and the body; the function becomes the result.
 Status make_from(const Cell* spec, const Cell& body_in) {
     Cell s = *spec;

@@ -1,6 +1,6 @@
 // The word, context, object and function natives called through their
 // entries, the way the evaluator calls them: a call frame, the argument
-// cells pushed in spec order, the refinement positions, the result read at
+// cells pushed in the order of its argument words, the refinement positions, the result read at
 // the base. Code is loaded with the lexer; nothing here evaluates.
 #include <gtest/gtest.h>
 
@@ -389,7 +389,7 @@ TEST_F(NativesWordsTest, FunctionMakers) {
     Cell spec = load("a [integer!] b");
     Cell f = call(natives::func, {spec, load("a + b")});
     EXPECT_EQ(mold_text(f), "func [a [integer!] b][a + b]");
-    // The function keeps a spec of its own.
+    // The function keeps a spec block of its own.
     block_t::append_value(spec, word_of("c"));
     EXPECT_EQ(mold_text(f), "func [a [integer!] b][a + b]");
 
@@ -402,7 +402,7 @@ TEST_F(NativesWordsTest, FunctionMakers) {
     Cell h = call(natives::function, {load("a /extern y z"), body}, {off});
     EXPECT_EQ(mold_text(Cell{type_block, 0, h.w2, 0}), "[a /local x i j k n]");
 
-    // A spec at a later index: only what follows the index.
+    // A spec block at a later index: only what follows the index.
     Cell tail = load("x y");
     tail.w1 = 1;
     EXPECT_EQ(mold_text(call(natives::func, {tail, load("y")})), "func [y][y]");
