@@ -18,12 +18,15 @@
 #include <vector>
 
 #include "datatypes/block.h"
+#include "datatypes/native.h"
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/text_codec.h"
 #include "datatypes/word.h"
+#include "engine/actions.h"
 #include "engine/checksum.h"
+#include "engine/eval.h"
 #include "engine/lexer.h"
 #include "engine/natives.h"
 #include "io/deflate.h"
@@ -665,4 +668,103 @@ TEST_F(NativesIoTest, BrowseHandsTheTargetToXdgOpen) {
     ::unlink(seen.c_str());
     ::unlink((dir + "/xdg-open").c_str());
     ::rmdir(dir.c_str());
+}
+
+// ---- print through the evaluator -----------------------------------------------------------------
+
+namespace {
+
+Cell load_text(const std::string& source) {
+    Cell out{};
+    lexer::Request r;
+    r.text = reinterpret_cast<const uint8_t*>(source.data());
+    r.length = uint32_t(source.size());
+    lexer::lexer_scan(&out, r, nullptr);
+    return out;
+}
+
+// The evaluator with `print`, `prin` and the `+` operator defined by hand
+// (the start-up sources are not loaded here).
+class PrintEvalTest : public RuntimeTest {
+protected:
+    void SetUp() override {
+        RuntimeTest::SetUp();
+        actions::actions_init();
+        frames::make_frame_block();
+        frames::frames_init();
+        natives::natives_init();
+        lexer::lexer_init();
+        eval::interp_init();
+        hooks::print_hooks_init();
+        define("print", "[value]", type_native, 22);
+        define("prin", "[value]", type_native, 23);
+        define("add", "[a b]", type_action, registry::slot_add - 1);
+        Cell op = *word_t::get(word_t::make_global("add"));
+        op.header = type_op | (type_action << header::op_type_shift);
+        Cell plus = word_t::make_global("+");
+        word_t::set(plus, op);
+    }
+    void TearDown() override {
+        frames::set_frame_top(frames::bottom());
+        frames::clear_error_frame();
+        frames::set_markers({});
+        RuntimeTest::TearDown();
+    }
+    void define(const char* name, const char* spec_text, uint32_t type, uint32_t slot) {
+        Cell spec = *memory::cell_at(load_text(spec_text).w2, 0);
+        Cell* v = native_t::push(type, spec, slot);
+        Cell w = word_t::make_global(name);
+        word_t::set(w, *v);
+        stack::pop_cells(1);
+    }
+    // Runs the code and answers what it printed; `raised` tells whether it
+    // ended in an error (which is expected only when `raised` is given).
+    std::string run(const std::string& source, bool* raised = nullptr) {
+        Cell code = load_text(source);
+        stack::stack_reset();
+        Cell* base = stack::push_cell();
+        *base = none();
+        unwind::Site site;
+        OutputCapture out;
+        try {
+            EXPECT_EQ(eval::eval_block(frames::markers().body, code, false), Status::ok) << source;
+        } catch (const Unwind&) {
+            site.restore();
+            if (raised)
+                *raised = true;
+            else
+                ADD_FAILURE() << source << ": " << errors::message_line(errors::last_error());
+        }
+        stack::set_top(base);
+        return out.take();
+    }
+};
+
+}  // namespace
+
+TEST_F(PrintEvalTest, NestedPrintsStackTheirValuesAboveTheOuterOnes) {
+    EXPECT_EQ(run(R"(print [1 + 1 "a"] prin "x" prin "y")"), "2 a\nxy");
+    EXPECT_EQ(run(R"(print ["a" (print "b" "x") "c"])"), "b\na x c\n");
+    EXPECT_EQ(run(R"(print ["a" (print ["b" (prin [1 + 2] "y") "c"] "x") "d"])"), "3b y c\na x d\n");
+    Cell* work = natives::print_block();
+    EXPECT_EQ(work->w1, 0u);
+    EXPECT_EQ(memory::series_length(work->w2), 0u);
+}
+
+TEST_F(PrintEvalTest, AnErrorInTheReductionLeavesTheWorkBlockClean) {
+    bool raised = false;
+    EXPECT_EQ(run(R"(print ["a" (print ["b" 1 + none]) "c"])", &raised), "");
+    EXPECT_TRUE(raised);
+    Cell* work = natives::print_block();
+    EXPECT_EQ(work->w1, 0u);
+    EXPECT_EQ(memory::series_length(work->w2), 0u);
+    EXPECT_EQ(run(R"(print ["ok"])"), "ok\n");
+}
+
+// Every safe point of the reductions moves every buffer.
+TEST_F(PrintEvalTest, NestedPrintsUnderCollectionStress) {
+    collector::set_stress(true);
+    EXPECT_EQ(run(R"(print ["a" (print ["b" (prin [1 + 2] "y") "c"] "x") "d"])"), "3b y c\na x d\n");
+    collector::set_stress(false);
+    EXPECT_EQ(memory::series_length(natives::print_block()->w2), 0u);
 }
