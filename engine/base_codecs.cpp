@@ -48,18 +48,16 @@ constexpr auto base58_table = make_table(base58_digits, 58, false);
 constexpr auto base64_table = make_table(base64_digits, 64, true);
 
 // Walks the code points of a text, skipping ";" comments up to (not
-// including) their line feed. `mask` is applied to each code before any
-// test (base 16 reads only the low 7 bits).
+// including) their line feed.
 class Reader {
 public:
-    Reader(const uint8_t* units, size_t count, unsigned width, uint32_t mask)
-        : units_(units), count_(count), width_(width), mask_(mask) {}
+    Reader(const uint8_t* units, size_t count, unsigned width) : units_(units), count_(count), width_(width) {}
     // The next code point outside comments; false at the end.
     bool next(uint32_t& c) {
         while (i_ < count_) {
-            c = unicode::load_unit(units_, i_++, width_) & mask_;
+            c = unicode::load_unit(units_, i_++, width_);
             if (c != comment_start) return true;
-            while (i_ < count_ && (unicode::load_unit(units_, i_, width_) & mask_) != line_feed) ++i_;
+            while (i_ < count_ && unicode::load_unit(units_, i_, width_) != line_feed) ++i_;
         }
         return false;
     }
@@ -68,12 +66,8 @@ private:
     const uint8_t* units_;
     size_t count_;
     unsigned width_;
-    uint32_t mask_;
     size_t i_ = 0;
 };
-
-constexpr uint32_t all_bits = 0xFFFFFFFF;
-constexpr uint32_t low_7_bits = 0x7F;
 
 }  // namespace
 
@@ -153,7 +147,7 @@ size_t encode_base64(uint8_t* out, const uint8_t* src, size_t n) {
 bool decode_base2(const uint8_t* units, size_t count, unsigned width, std::vector<uint8_t>& out) {
     out.clear();
     out.reserve(count / 8);
-    Reader r(units, count, width, all_bits);
+    Reader r(units, count, width);
     uint32_t c, byte = 0, bits = 0;
     while (r.next(c)) {
         if (c <= last_blank) continue;
@@ -170,10 +164,11 @@ bool decode_base2(const uint8_t* units, size_t count, unsigned width, std::vecto
 bool decode_base16(const uint8_t* units, size_t count, unsigned width, std::vector<uint8_t>& out) {
     out.clear();
     out.reserve(count / 2);
-    Reader r(units, count, width, low_7_bits);
+    Reader r(units, count, width);
     uint32_t c, high = 0;
     bool pending = false;
     while (r.next(c)) {
+        if (c >= 128) return false;  // not folded onto an ASCII digit or blank
         if (c <= last_blank) continue;
         uint8_t v = hex_table[c];
         if (v > 15) return false;
@@ -190,9 +185,10 @@ bool decode_base58(const uint8_t* units, size_t count, unsigned width, std::vect
     out.clear();
     std::vector<uint8_t> digits;
     digits.reserve(count);
-    Reader r(units, count, width, all_bits);
+    Reader r(units, count, width);
     uint32_t c;
-    while (r.next(c) && c < 128) {
+    while (r.next(c)) {
+        if (c >= 128) return false;  // never a digit: the text is not cut short there
         uint8_t v = base58_table[c];
         if (v == skip) continue;
         if (v == invalid) return false;
@@ -223,7 +219,7 @@ bool decode_base58(const uint8_t* units, size_t count, unsigned width, std::vect
 bool decode_base64(const uint8_t* units, size_t count, unsigned width, std::vector<uint8_t>& out) {
     out.clear();
     out.reserve((count + 3) / 4 * 3);
-    Reader r(units, count, width, all_bits);
+    Reader r(units, count, width);
     uint32_t c, group = 0, digits = 0;
     while (r.next(c)) {
         if (c >= 128) return false;

@@ -25,12 +25,13 @@ size_t encode_base58(uint8_t* out, const uint8_t* src, size_t n);
 size_t encode_base64(uint8_t* out, const uint8_t* src, size_t n);  // "=" padding
 
 // Each decodes `count` units of `width` bytes at `units` into `out` (which
-// is replaced). Base 2: blanks (codes up to 32) skipped, groups of 8 bits,
-// leftover bits invalid. Base 16: the low 7 bits of each code are read,
-// blanks skipped, a last lone digit dropped. Base 58: blanks and "'"
-// skipped, a code above 127 ends the text. Base 64: blanks and "'"
-// skipped, a code above 127 invalid, "=" ends the text (after 2 or 3 digits
-// of a group), leftover digits dropped.
+// is replaced). A code above 127 is never a digit nor a blank: the text is
+// then not valid (it is neither folded onto an ASCII code nor taken as the
+// end of the text). Base 2: blanks (codes up to 32) skipped, groups of 8
+// bits, leftover bits invalid. Base 16: blanks skipped, a last lone digit
+// dropped. Base 58: blanks and "'" skipped. Base 64: blanks and "'"
+// skipped, "=" ends the text (after 2 or 3 digits of a group), leftover
+// digits dropped.
 bool decode_base2(const uint8_t* units, size_t count, unsigned width, std::vector<uint8_t>& out);
 bool decode_base16(const uint8_t* units, size_t count, unsigned width, std::vector<uint8_t>& out);
 bool decode_base58(const uint8_t* units, size_t count, unsigned width, std::vector<uint8_t>& out);
