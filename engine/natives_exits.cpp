@@ -138,7 +138,7 @@ bool word_like(uint32_t type) {
 // Calls the function a word or path names, or a function value (named
 // `<applied>`), with its arguments from the block. Without /all the block's
 // values are the plain arguments and refinements come from the path; with
-// /all every argument and refinement of the spec is taken from the block in
+// /all every argument and refinement the function takes comes from the block in
 // order. /safer skips the arguments of refinements that are off.
 Status apply(bool, const int32_t* refs) {
     Cell* args = stack::arg_base();
