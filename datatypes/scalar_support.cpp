@@ -4,6 +4,8 @@
 
 #include "datatypes/object.h"
 #include "datatypes/symbol.h"
+#include "datatypes/word.h"
+#include "engine/actions.h"
 #include "runtime/fixed_words.h"
 #include "runtime/memory.h"
 #include "runtime/owners.h"
@@ -58,12 +60,37 @@ int32_t position_in(const Cell& holder, const Cell* value) {
 
 }  // namespace
 
+namespace {
+
+bool on_argument_stack_q(const Cell* c) { return c >= stack::bottom() && c < stack::top(); }
+
+// Stores the changed value where the copy came from.
+void store_back(const Cell& changed, Cell* holder, Cell* word) {
+    Cell value = changed;
+    if (!holder) {
+        if (word && type_of(*word) == type_word) word_t::set(*word, value);
+        return;
+    }
+    if (!word) return;
+    Cell* v = stack::push_copy(value);
+    Cell* w = stack::push_copy(*word);
+    Cell* h = stack::push_copy(*holder);
+    actions::path_access(h, w, v, nullptr, nullptr, nullptr, -1, false, false, true, false);
+}
+
+}  // namespace
+
 InPlaceChange::InPlaceChange(const Cell* value, Cell* holder, Cell* word) : holder_(holder), word_(word) {
-    if (holder_ && type_of(*holder_) == type_object && word_ && any_word_q(type_of(*word_)))
+    if (holder_ && type_of(*holder_) == type_object && word_ && any_word_q(type_of(*word_)) &&
+        !on_argument_stack_q(value))
         old_ = stack::push_copy(*value);
 }
 
 void InPlaceChange::done(const Cell* value) {
+    if (on_argument_stack_q(value)) {
+        store_back(*value, holder_, word_);
+        return;
+    }
     if (!holder_) return;
     if (old_) {
         Cell* object = stack::push_copy(*holder_);

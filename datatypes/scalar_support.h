@@ -3,12 +3,17 @@
 // word, the cell a path read answers, and telling the holder of a value that
 // a set-path changed it in place.
 //
-// A set-path such as `obj/size/x: 10` or `blk/2/x: 10` changes the scalar
-// inside the cell that holds it (an object field, a block cell). The path
-// step hands the action that cell as the parent, the object or series value
-// that holds it as the grand parent, and the word that led to it as the
-// previous element; an object holder runs its on-change* handler with the
-// old and new value, an owned series tells its owner with `set-path`.
+// A set-path such as `size/x: 10`, `obj/size/x: 10` or `blk/2/x: 10`
+// changes the scalar held in some cell (a word's value, an object field, a
+// block cell). The path step hands the action the parent value, the object
+// or series holding it as the grand parent (none for a word's own value),
+// and the element that led to it as the previous element. When the parent
+// is the holding cell itself, the change is made there and the holder is
+// told: an object runs its on-change* handler with the old and new value,
+// an owned series tells its owner with `set-path`. When the parent is a copy
+// on the argument stack (the evaluator walks paths on copies), the changed
+// value is stored back through the holder: the object's field (which runs
+// its handler), the series' own path assignment, or the word.
 #pragma once
 
 #include <cstdint>
@@ -33,15 +38,15 @@ Cell* path_answer(const Cell& value);
 
 // Brackets an in-place change made by a set-path. Made before the change
 // (it keeps a copy of the old value when the holder is an object); `done`
-// after it. The argument stack is restored when it goes out of scope.
+// after it stores the value back or tells the holder (see above). The
+// argument stack is restored when it goes out of scope.
 class InPlaceChange {
 public:
     InPlaceChange(const Cell* value, Cell* holder, Cell* word);
     InPlaceChange(const InPlaceChange&) = delete;
     InPlaceChange& operator=(const InPlaceChange&) = delete;
     ~InPlaceChange() { mark_.restore(); }
-    // Tells the holder; `value` is the changed cell (read once, before any
-    // handler runs).
+    // `value` is the changed parent cell (read before any handler runs).
     void done(const Cell* value);
 
 private:
