@@ -3,6 +3,7 @@
 #include "datatypes/tag.h"
 
 #include <initializer_list>
+#include <utility>
 
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
