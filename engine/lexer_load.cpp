@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "datatypes/binary.h"
 #include "datatypes/block.h"
 #include "datatypes/char.h"
 #include "datatypes/datatype.h"
@@ -443,6 +444,16 @@ void make_text(Cell* cell, uint32_t type, const uint8_t* start, const uint8_t* e
     *cell = text;
 }
 
+// The text between the braces was checked by binary_load.
+void make_binary(Cell* cell, uint32_t base, const uint8_t* start, const uint8_t* end) {
+    NewLineMark mark(cell);
+    Cell bin;
+    binary_t::make_at(bin, binary_capacity(base, start, end));
+    memory::SeriesBuffer* b = memory::buffer_of(bin.w2);
+    b->tail = b->head + uint32_t(binary_decode(base, start, end, b->head_ptr()));
+    *cell = bin;
+}
+
 void make_char(Cell* cell, uint32_t cp) {
     NewLineMark mark(cell);
     *cell = char_t::make_cell(cp);
@@ -469,7 +480,6 @@ void make_tuple(Cell*, const uint8_t*, uint32_t) { not_done(); }
 void make_point(Cell*, const PointValue&) { not_done(); }
 bool make_money(Cell*, bool, const uint8_t*, const uint8_t*, const uint8_t*, const uint8_t*) { not_done(); }
 void make_date(Cell*, const DateValue&) { not_done(); }
-void make_binary(Cell*, uint32_t, const uint8_t*, const uint8_t*) { not_done(); }
 void make_map(Cell*, const Cell*, uint32_t) { not_done(); }
 
 bool map_key_type(uint32_t type) {
