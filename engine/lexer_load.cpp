@@ -16,6 +16,7 @@
 #include "datatypes/float.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
+#include "datatypes/money.h"
 #include "datatypes/none.h"
 #include "datatypes/registry.h"
 #include "datatypes/string_buffer.h"
@@ -444,6 +445,12 @@ void make_text(Cell* cell, uint32_t type, const uint8_t* start, const uint8_t* e
     *cell = text;
 }
 
+bool make_money(Cell* cell, bool negative, const uint8_t* currency, const uint8_t* digits, const uint8_t* point,
+                const uint8_t* end) {
+    NewLineMark mark(cell);
+    return money_t::from_text_parts(cell, negative, currency, digits, point, end) != nullptr;
+}
+
 // The text between the braces was checked by binary_load.
 void make_binary(Cell* cell, uint32_t base, const uint8_t* start, const uint8_t* end) {
     NewLineMark mark(cell);
@@ -478,7 +485,6 @@ void make_percent(Cell*, double) { not_done(); }
 void make_pair(Cell*, int32_t, int32_t) { not_done(); }
 void make_tuple(Cell*, const uint8_t*, uint32_t) { not_done(); }
 void make_point(Cell*, const PointValue&) { not_done(); }
-bool make_money(Cell*, bool, const uint8_t*, const uint8_t*, const uint8_t*, const uint8_t*) { not_done(); }
 void make_date(Cell*, const DateValue&) { not_done(); }
 void make_map(Cell*, const Cell*, uint32_t) { not_done(); }
 
