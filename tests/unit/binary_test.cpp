@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "datatypes/bitset.h"
+#include "datatypes/block.h"
 #include "tests/unit/entry_fixture.h"
 
 using namespace vyr;
@@ -153,6 +154,13 @@ TEST_F(BinaryTest, AppendAndInsertConvertTheirValue) {
             EXPECT_EQ(mold(s), c.series);
         }
     }
+}
+
+TEST_F(BinaryTest, ABlockHoldingItselfIsRefusedNotFollowedForever) {
+    Cell block = load("[1]");
+    block_t::append_value(block, block);
+    EXPECT_EQ(outcome([&] { return mold(call(slot_append, {load("#{}"), block})); }), "error: internal too-deep");
+    EXPECT_EQ(series::cycle_depth(), 0u);
 }
 
 TEST_F(BinaryTest, InsertInTheMiddleAndAppendToItself) {
