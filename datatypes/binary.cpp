@@ -14,6 +14,7 @@
 
 #include "datatypes/base_codecs.h"
 #include "datatypes/bitset.h"
+#include "datatypes/integer.h"
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
 #include "datatypes/text_errors.h"
@@ -475,8 +476,9 @@ int32_t compare(Cell* a, Cell* b, int32_t op) {
 
 namespace {
 
-// and~ (6), or~ (5), xor~ (7) of the two binaries at the argument base: a
-// new binary as long as the longer one.
+// and~, or~, xor~ of the two binaries at the argument base: a new binary as
+// long as the longer one; and~ fills the rest with zero bytes, the others
+// copy it from the longer operand.
 Cell* bitwise(int32_t op) {
     Cell* base = stack::arg_base();
     if (type_of(base[1]) != type_binary) text_errors::raise_invalid_arg(base[1]);
@@ -486,21 +488,21 @@ Cell* bitwise(int32_t op) {
     std::vector<uint8_t> out(longer.n, 0);
     for (uint32_t i = 0; i < shorter; ++i) {
         switch (op) {
-            case 6: out[i] = x.p[i] & y.p[i]; break;
-            case 5: out[i] = x.p[i] | y.p[i]; break;
+            case integer_t::op_and: out[i] = x.p[i] & y.p[i]; break;
+            case integer_t::op_or: out[i] = x.p[i] | y.p[i]; break;
             default: out[i] = x.p[i] ^ y.p[i]; break;
         }
     }
-    if (op != 6) std::memcpy(out.data() + shorter, longer.p + shorter, longer.n - shorter);
+    if (op != integer_t::op_and) std::memcpy(out.data() + shorter, longer.p + shorter, longer.n - shorter);
     *base = binary_of(out.data(), out.size());
     return base;
 }
 
 }  // namespace
 
-Cell* and_t() { return bitwise(6); }
-Cell* or_t() { return bitwise(5); }
-Cell* xor_t() { return bitwise(7); }
+Cell* and_t() { return bitwise(integer_t::op_and); }
+Cell* or_t() { return bitwise(integer_t::op_or); }
+Cell* xor_t() { return bitwise(integer_t::op_xor); }
 
 Cell* complement(Cell* value) {
     Cell v = *value;

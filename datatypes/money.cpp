@@ -34,6 +34,8 @@ constexpr int32_t default_money_digits = 2;
 constexpr double overflow_magnitude = 1e17;
 constexpr double underflow_magnitude = 1e-5;
 constexpr uint32_t currency_code_length = 3;
+// More digits than a double has: from_float reads the shortest text.
+constexpr int float_digits_asked = 22;
 constexpr uint32_t pick_code = 1, pick_amount = 2;
 // The generator draws that may reach a digit's own value must agree modulo
 // this, so that the largest amount is drawn rarely.
@@ -328,7 +330,7 @@ struct FloatAmount {
     int32_t point;  // offset of the ".", -1 when x cannot be an amount
 };
 FloatAmount float_amount(double x, bool strict) {
-    FloatAmount f{float_text::format_float_digits(x, 22, true), -1};
+    FloatAmount f{float_text::format_float_digits(x, float_digits_asked, true), -1};
     const char* dot = static_cast<const char*>(std::memchr(f.text.text, '.', f.text.length));
     if (!dot || dot[1] == '#' || float_overflow_q(x) || float_underflow_q(x)) return f;
     int32_t point = int32_t(dot - f.text.text);
