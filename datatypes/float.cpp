@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "datatypes/integer.h"
+#include "datatypes/money.h"
 #include "datatypes/number_support.h"
 #include "datatypes/pair.h"
 #include "datatypes/point2d.h"
@@ -171,9 +172,9 @@ Cell* do_math(int32_t op) {
     uint32_t lt = type_of(*left), rt = type_of(*right);
     switch (rt) {
         case type_tuple: return tuple_t::do_math(op);  // it takes the tuple first
-        case type_money:   // money/do-math: money! is not built yet
         case type_vector:  // vector/do-math-scalar: vector! is not built yet
             raise_not_done();
+        case type_money: return money_t::do_math(op);
         case type_pair:
         case type_point2d:
         case type_point3d:
@@ -200,7 +201,11 @@ int32_t compare_number(double x, uint32_t type, const Cell* other, int32_t op) {
         case type_float:
         case type_percent:
         case type_time: y = get(*other); break;
-        case type_money: raise_not_done();  // money!'s range tests and compare: not built yet
+        case type_money: {
+            Cell number{type, 0, 0, 0};
+            set_cell_float(number, x);
+            return money_t::compare_number(number, *other, op);
+        }
         default: return not_comparable;
     }
     switch (op) {
@@ -373,8 +378,7 @@ double to_value(const Cell& spec, uint32_t target) {
         case type_tag:
         case type_email:
         case type_ref: return from_text(spec, target);
-        // money/to-float: money! is not built yet.
-        case type_money: raise_not_done();
+        case type_money: return money_t::to_float(spec);
         default: raise_bad_to_arg(target, spec);
     }
 }

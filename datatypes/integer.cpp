@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "datatypes/float.h"
+#include "datatypes/money.h"
 #include "datatypes/number_support.h"
 #include "datatypes/pair.h"
 #include "datatypes/point2d.h"
@@ -187,8 +188,8 @@ Cell* do_math(int32_t op) {
             if (op != op_add) raise_not_related(word_arg(op_word_spelling(op)), type_integer);
             raise_not_done();  // date/do-math: date! is not built yet
         case type_vector:  // vector/do-math-scalar: vector! is not built yet
-        case type_money:   // money/do-math: money! is not built yet
             raise_not_done();
+        case type_money: return money_t::do_math(op);
         default: raise_invalid_type(*right);
     }
 }
@@ -255,10 +256,9 @@ int32_t to_value(Cell* spec) {
         case type_email:
         case type_ref: return from_text(*spec);
         case type_issue: return from_issue(*spec);
-        // The date's epoch seconds (date!) and money!'s integer part are not
-        // available yet.
-        case type_date:
-        case type_money: raise_not_done();
+        // The date's epoch seconds: date! is not built yet.
+        case type_date: raise_not_done();
+        case type_money: return money_t::to_integer(*spec);
         default: raise_bad_to_arg(type_integer, *spec);
     }
 }
@@ -302,7 +302,7 @@ int32_t compare(Cell* value, Cell* other, int32_t op) {
         case type_float:
         case type_percent:
         case type_time: return float_t::compare_number(double(get(*value)), type_float, other, op);
-        case type_money: raise_not_done();  // money/from-integer: money! is not built yet
+        case type_money: return money_t::compare_number(*value, *other, op);
         default: return registry::not_comparable;
     }
 }

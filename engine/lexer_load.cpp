@@ -9,12 +9,14 @@
 #include <string>
 #include <vector>
 
+#include "datatypes/binary.h"
 #include "datatypes/block.h"
 #include "datatypes/char.h"
 #include "datatypes/datatype.h"
 #include "datatypes/float.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
+#include "datatypes/money.h"
 #include "datatypes/none.h"
 #include "datatypes/pair.h"
 #include "datatypes/percent.h"
@@ -447,6 +449,22 @@ void make_text(Cell* cell, uint32_t type, const uint8_t* start, const uint8_t* e
     *cell = text;
 }
 
+bool make_money(Cell* cell, bool negative, const uint8_t* currency, const uint8_t* digits, const uint8_t* point,
+                const uint8_t* end) {
+    NewLineMark mark(cell);
+    return money_t::from_text_parts(cell, negative, currency, digits, point, end) != nullptr;
+}
+
+// The text between the braces was checked by binary_load.
+void make_binary(Cell* cell, uint32_t base, const uint8_t* start, const uint8_t* end) {
+    NewLineMark mark(cell);
+    Cell bin;
+    binary_t::make_at(bin, binary_capacity(base, start, end));
+    memory::SeriesBuffer* b = memory::buffer_of(bin.w2);
+    b->tail = b->head + uint32_t(binary_decode(base, start, end, b->head_ptr()));
+    *cell = bin;
+}
+
 void make_char(Cell* cell, uint32_t cp) {
     NewLineMark mark(cell);
     *cell = char_t::make_cell(cp);
@@ -488,9 +506,7 @@ void make_point(Cell* cell, const PointValue& point) {
 
 // The modules of these datatypes are not built yet: each maker is the one
 // place that changes when its module arrives.
-bool make_money(Cell*, bool, const uint8_t*, const uint8_t*, const uint8_t*, const uint8_t*) { not_done(); }
 void make_date(Cell*, const DateValue&) { not_done(); }
-void make_binary(Cell*, uint32_t, const uint8_t*, const uint8_t*) { not_done(); }
 void make_map(Cell*, const Cell*, uint32_t) { not_done(); }
 
 bool map_key_type(uint32_t type) {
