@@ -1,7 +1,9 @@
 #include "datatypes/integer.h"
 
 #include <climits>
+#include <utility>
 
+#include "datatypes/date.h"
 #include "datatypes/float.h"
 #include "datatypes/number_support.h"
 #include "datatypes/registry.h"
@@ -171,7 +173,8 @@ Cell* do_math(int32_t op) {
             raise_not_done();  // tuple/do-math: tuple! is not built yet
         case type_date:
             if (op != op_add) raise_not_related(word_arg(op_word_spelling(op)), type_integer);
-            raise_not_done();  // date/do-math: date! is not built yet
+            std::swap(*left, *right);  // days + date is date + days
+            return date_t::do_math(left, *right, op_add);
         case type_vector:  // vector/do-math-scalar: vector! is not built yet
         case type_money:   // money/do-math: money! is not built yet
             raise_not_done();
@@ -241,9 +244,8 @@ int32_t to_value(Cell* spec) {
         case type_email:
         case type_ref: return from_text(*spec);
         case type_issue: return from_issue(*spec);
-        // The date's epoch seconds (date!) and money!'s integer part are not
-        // available yet.
-        case type_date:
+        case type_date: return date_t::to_epoch(*spec);
+        // money!'s integer part is not available yet.
         case type_money: raise_not_done();
         default: raise_bad_to_arg(type_integer, *spec);
     }
