@@ -12,6 +12,7 @@
 #include "datatypes/series_internal.h"
 #include "datatypes/symbol.h"
 #include "datatypes/typeset.h"
+#include "datatypes/vector.h"
 #include "engine/stack.h"
 #include "runtime/checks.h"
 #include "runtime/fixed_words.h"
@@ -319,8 +320,10 @@ Cell* make(Cell* proto, Cell* spec, uint32_t type) {
         *proto = new_block(type, checks::cell_to_int(*spec));
     } else if (t == type_map) {
         map_body(*spec, *proto);
-    } else if (t == type_object || t == type_vector) {
-        series_t::raise_not_done();  // their bodies and elements come with their own modules
+    } else if (t == type_vector) {
+        vector_t::to_block(*spec, proto);
+    } else if (t == type_object) {
+        series_t::raise_not_done();  // its body comes with its own module
     } else {
         Cell dt = cells::datatype(type);
         raise_error(err_cat::script, err_id::script::bad_make_arg, &dt, spec);
@@ -335,7 +338,9 @@ Cell* to(Cell* proto, Cell* spec, uint32_t type) {
         clone_into(*spec, *proto, false, false);
     } else if (t == type_map) {
         map_body(*spec, *proto);
-    } else if (t == type_object || t == type_vector || series_t::text_family_q(t)) {
+    } else if (t == type_vector) {
+        vector_t::to_block(*spec, proto);
+    } else if (t == type_object || series_t::text_family_q(t)) {
         series_t::raise_not_done();  // bodies, elements and the loader come with their own modules
     } else if (t == type_typeset) {
         Cell ts = *spec;

@@ -8,6 +8,7 @@
 #include "datatypes/integer.h"
 #include "datatypes/number_support.h"
 #include "datatypes/registry.h"
+#include "datatypes/vector.h"
 #include "engine/random.h"
 #include "engine/number_text.h"
 #include "engine/stack.h"
@@ -160,10 +161,14 @@ Cell* do_math(int32_t op) {
     Cell* right = left + 1;
     uint32_t lt = type_of(*left), rt = type_of(*right);
     switch (rt) {
-        case type_tuple:   // tuple/do-math: tuple! is not built yet
-        case type_money:   // money/do-math: money! is not built yet
-        case type_vector:  // vector/do-math-scalar: vector! is not built yet
+        case type_tuple:  // tuple/do-math: tuple! is not built yet
+        case type_money:  // money/do-math: money! is not built yet
             raise_not_done();
+        case type_vector: {  // the vector changes in place and is the answer
+            Cell vector = *right;
+            *left = *vector_t::do_math_scalar(op, &vector, *left);
+            return left;
+        }
         case type_pair:
         case type_point2d:
         case type_point3d:

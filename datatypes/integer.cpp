@@ -7,6 +7,7 @@
 #include "datatypes/float.h"
 #include "datatypes/number_support.h"
 #include "datatypes/registry.h"
+#include "datatypes/vector.h"
 #include "engine/random.h"
 #include "datatypes/word.h"
 #include "engine/number_text.h"
@@ -175,8 +176,12 @@ Cell* do_math(int32_t op) {
             if (op != op_add) raise_not_related(word_arg(op_word_spelling(op)), type_integer);
             std::swap(*left, *right);  // days + date is date + days
             return date_t::do_math(left, *right, op_add);
-        case type_vector:  // vector/do-math-scalar: vector! is not built yet
-        case type_money:   // money/do-math: money! is not built yet
+        case type_vector: {  // the vector changes in place and is the answer
+            Cell vector = *right;
+            *left = *vector_t::do_math_scalar(op, &vector, *left);
+            return left;
+        }
+        case type_money:  // money/do-math: money! is not built yet
             raise_not_done();
         default: raise_invalid_type(*right);
     }
