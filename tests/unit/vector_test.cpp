@@ -279,4 +279,23 @@ TEST_F(VectorTest, IdentityOperandsLeaveTheVector) {
     EXPECT_EQ(mold(c), "make vector! [char! 8 [#\"b\"]]");
 }
 
+TEST_F(VectorTest, InheritedSeriesActionsKeepTheElements) {
+    Cell v = make_vector("[1.5 2.5 3.5 4.5]");
+    Cell s = v;
+    actions::reverse(&s, nullptr, nullptr);
+    EXPECT_EQ(mold(v), "make vector! [4.5 3.5 2.5 1.5]");
+    Cell part{type_integer, 0, 2, 0}, copied{};
+    s = v, s.w1 = 1;
+    actions::copy(&s, &copied, &part, false, nullptr);
+    EXPECT_EQ(mold(copied), "make vector! [3.5 2.5]");
+    s = v, s.w1 = 1;
+    actions::remove(&s, nullptr, nullptr);
+    EXPECT_EQ(mold(v), "make vector! [4.5 2.5 1.5]");
+    s = v;
+    EXPECT_EQ(actions::length_q(&s), 3);
+    s = v, s.w1 = 2;
+    actions::clear(&s);
+    EXPECT_EQ(mold(v), "make vector! [4.5 2.5]");
+}
+
 }  // namespace
