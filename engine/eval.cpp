@@ -1,36 +1,443 @@
+// The evaluator's core: blocks, expressions, infix operators and paths.
+//
+// Every value an expression produces is first pushed at the argument top as
+// it stood when the expression began (`eval_value`); the infix lookahead
+// finds the left operand there, and eval_expression moves it into the
+// frame's result slot when it is not to stay pushed. Code is read through a
+// Cursor (indexes into the block, the block rooted), so the code block may
+// move or change while it runs.
 #include "engine/eval.h"
 
+#include "datatypes/block.h"
+#include "datatypes/context.h"
+#include "datatypes/datatype.h"
+#include "datatypes/error.h"
+#include "datatypes/function.h"
+#include "datatypes/logic.h"
+#include "datatypes/none.h"
+#include "datatypes/object.h"
+#include "datatypes/symbol.h"
 #include "datatypes/unset.h"
+#include "datatypes/word.h"
+#include "engine/actions.h"
+#include "engine/eval_internal.h"
+#include "engine/frames.h"
+#include "engine/stack.h"
+#include "runtime/collector.h"
 #include "runtime/errors.h"
+#include "runtime/fixed_words.h"
 
 namespace vyr::eval {
 
-// The evaluator proper is being written; until it lands every entry raises
-// internal `not-done`.
+namespace script = err_id::script;
+
 namespace {
+
 Cell position_cell = unset_t::value;
-[[noreturn]] void not_done() { raise_error(err_cat::internal, err_id::internal::not_done); }
+
+// Keeps the current position of the enclosing evaluation and puts it back
+// however the inner one ends.
+class PositionSave {
+public:
+    PositionSave() : saved_(position_cell), root_(&saved_) {}
+    ~PositionSave() { position_cell = saved_; }
+    PositionSave(const PositionSave&) = delete;
+    PositionSave& operator=(const PositionSave&) = delete;
+
+private:
+    Cell saved_;
+    collector::CellRoot root_;
+};
+
+bool callable_type(uint32_t t) {
+    return t == type_native || t == type_action || t == type_function || t == type_routine;
+}
+
+Cell* top_slot() { return stack::top(); }
+
+void push_traced(const Cell& value) {
+    stack::push_copy(value);
+}
+
+// Fires an event for the value at the cursor's previous position.
+Status fire_at(uint32_t ev, const Cursor& at, uint32_t pos, const Cell* value, const Cell* ref = nullptr) {
+    Cell code = at.code;
+    return trace::fire(ev, &code, pos, value, ref);
+}
+
 }  // namespace
 
-Cursor::Cursor(const Cell& block) : code(block), pos(block.w1), tail(memory::series_length(block.w2)), root_(&code) {}
+// ---- Cursor ------------------------------------------------------------------
+
+Cursor::Cursor(const Cell& block)
+    : code(block), pos(block.w1), tail(memory::series_length(block.w2)), root_(&code) {}
 Cursor::Cursor(const Cell& block, uint32_t from, uint32_t end) : code(block), pos(from), tail(end), root_(&code) {}
 
-Status eval_block(const Cell&, const Cell&, bool) { not_done(); }
-Status do_block(const Cell&) { not_done(); }
-Status eval_expression(Cursor&, bool, bool, bool) { not_done(); }
-Status eval_next(Cursor&, bool) { not_done(); }
-Status eval_next_index(const Cell&, uint32_t&) { not_done(); }
-Status eval_path_value(const Cell&, bool) { not_done(); }
-Status eval_call(const Cell&, Cursor&, const Cell&, const Cell*, uint32_t, NodeId, uint32_t, bool) { not_done(); }
-Status call_value(const Cell&, Cell*, uint32_t, NodeId, const Cell&, Cell&) { not_done(); }
 Cell& current_position() { return position_cell; }
-namespace trace {
-bool on() { return false; }
-uint32_t events_to_bits(const Cell&) { return event::all_events; }
-void install(const Cell&) { not_done(); }
-void uninstall() {}
-Status fire(uint32_t, const Cell*, uint32_t, const Cell*, const Cell*) { return Status::ok; }
-}  // namespace trace
-void interp_init() {}
+
+// ---- Words ---------------------------------------------------------------------
+
+const Cell* detail::word_value_fast(const Cell& word) {
+    if (!word.w1 || int32_t(word.w3) < 0) return nullptr;
+    Cell* base = context_t::values_base(word.w1);
+    return base ? base + word.w3 : nullptr;
+}
+
+namespace {
+
+const Cell& word_value(const Cell& word) {
+    const Cell* v = detail::word_value_fast(word);
+    return v ? *v : *word_t::get(word);
+}
+
+// The op! that a word in operator position names, or null.
+const Cell* operator_at(const Cursor& at) {
+    const Cell& next = at.value();
+    if (type_of(next) != type_word) return nullptr;
+    const Cell* v = detail::word_value_fast(next);
+    return v && type_of(*v) == type_op ? v : nullptr;
+}
+
+// set-word: the word is set to the value of the expression after it, in a
+// frame named by the set-word (errors inside name it as their place).
+Status eval_set_word(const Cell& word, Cursor& at) {
+    frames::push_frame(word, frames::opener::interp_native);
+    Cell* base = stack::push_copy(word);
+    if (at.at_end()) raise_error(err_cat::script, script::need_value, base);
+    uint32_t pos = at.pos;
+    if (Status s = detail::eval_value(at, false, false); s != Status::ok) return s;
+    if (detail::tracing) {
+        if (Status s = fire_at(event::set, at, pos, &stack::arg_base()[1], &stack::arg_base()[0]); s != Status::ok)
+            return s;
+    }
+    word_t::set_from_args();
+    frames::frame_close();
+    return Status::ok;
+}
+
+// set-path: the path is stored into with the value of the next expression.
+Status eval_set_path(const Cell& path, Cursor& at) {
+    frames::push_frame(fixed::word_set_path, frames::opener::interp_native);
+    Cell* base = stack::push_copy(path);
+    if (at.at_end()) raise_error(err_cat::script, script::need_value, base);
+    uint32_t pos = at.pos;
+    if (Status s = detail::eval_value(at, false, false); s != Status::ok) return s;
+    if (detail::tracing) {
+        if (Status s = fire_at(event::set, at, pos, &stack::arg_base()[1], &stack::arg_base()[0]); s != Status::ok)
+            return s;
+    }
+    Cell value = stack::arg_base()[1];
+    if (Status s = detail::eval_path(stack::arg_base()[0], &at, type_set_path, &stack::arg_base()[1]); s != Status::ok)
+        return s;
+    stack::reset_with_result(value);
+    frames::frame_close();
+    return Status::ok;
+}
+
+// The value standing at the cursor (already copied out), before any infix.
+Status eval_primary(Cursor& at, const Cell& value, bool callables_as_values) {
+    switch (type_of(value)) {
+        case type_paren: {
+            frames::push_frame(frames::markers().body, frames::opener::interp_native);
+            if (Status s = eval_block(frames::markers().body, value, true); s != Status::ok) return s;
+            frames::frame_close();
+            return Status::ok;
+        }
+        case type_word: {
+            const Cell& v = word_value(value);
+            uint32_t t = type_of(v);
+            if (t == type_unset) raise_error(err_cat::script, script::no_value, &value);
+            if (callable_type(t)) {
+                Cell callable = v;
+                detail::ArgSource src{&at};
+                return detail::call_callable(callable, src, value, nullptr, 0, call_mode::code, false);
+            }
+            if (t == type_op) raise_error(err_cat::script, script::no_op_arg, &value);
+            push_traced(v);
+            return Status::ok;
+        }
+        case type_set_word:
+            return eval_set_word(value, at);
+        case type_lit_word: {
+            Cell w = value;
+            set_type(w, type_word);
+            clear_new_line_flag(w);
+            push_traced(w);
+            return Status::ok;
+        }
+        case type_get_word:
+            push_traced(word_value(value));
+            return Status::ok;
+        case type_issue: {
+            int32_t sym = symbol_t::resolve_alias(int32_t(value.w2));
+            if (!at.at_end() && type_of(at.value()) == type_block &&
+                (sym == symbol_t::resolve_alias(fixed::sym_system) ||
+                 sym == symbol_t::resolve_alias(fixed::sym_system_global)))
+                raise_error(err_cat::internal, err_id::internal::vyr_system);
+            push_traced(value);
+            return Status::ok;
+        }
+        case type_native:
+        case type_action:
+        case type_function:
+        case type_routine: {
+            if (callables_as_values) {
+                push_traced(value);
+                return Status::ok;
+            }
+            Cell callable = value;
+            detail::ArgSource src{&at};
+            return detail::call_callable(callable, src, frames::markers().anon, nullptr, 0, call_mode::code, false);
+        }
+        case type_op:
+            raise_error(err_cat::internal, err_id::internal::not_done);
+        case type_path:
+            return detail::eval_path(value, &at, type_path, nullptr);
+        case type_lit_path: {
+            Cell p = value;
+            set_type(p, type_path);
+            p.w3 = 0;
+            push_traced(p);
+            return Status::ok;
+        }
+        case type_set_path:
+            return eval_set_path(value, at);
+        case type_get_path:
+            return detail::eval_path(value, &at, type_get_path, nullptr);
+        default:
+            push_traced(value);
+            return Status::ok;
+    }
+}
+
+}  // namespace
+
+// ---- Expressions ------------------------------------------------------------------
+
+Status detail::eval_value(Cursor& at, bool no_infix, bool callables_as_values) {
+    collector::safe_point();
+    Cell* start = top_slot();
+    uint32_t pos = at.pos;
+    Cell value = at.value();
+    ++at.pos;
+    if (tracing) {
+        if (Status s = fire_at(event::fetch, at, pos, &value); s != Status::ok) return s;
+    }
+    if (Status s = eval_primary(at, value, callables_as_values); s != Status::ok) return s;
+    if (tracing) {
+        if (Status s = fire_at(event::push, at, pos, stack::top_cell()); s != Status::ok) return s;
+    }
+    if (no_infix) return Status::ok;
+    while (!at.at_end()) {
+        const Cell* op_value = operator_at(at);
+        if (!op_value) break;
+        Cell op = *op_value;
+        Cell name = at.value();
+        uint32_t op_pos = at.pos;
+        ++at.pos;
+        if (tracing) {
+            if (Status s = fire_at(event::fetch, at, op_pos, &op); s != Status::ok) return s;
+        }
+        set_type(op, (op.header & header::op_type_mask) >> header::op_type_shift);
+        op.header &= ~header::op_type_mask;
+        stack::set_top(start + 1);  // the left operand alone above the start
+        ArgSource src{&at};
+        if (Status s = call_callable(op, src, name, nullptr, 0, call_mode::code, true); s != Status::ok) return s;
+    }
+    return Status::ok;
+}
+
+Status eval_expression(Cursor& at, bool no_infix, bool push, bool callables_as_values) {
+    uint32_t pos = at.pos;
+    if (Status s = detail::eval_value(at, no_infix, callables_as_values); s != Status::ok) return s;
+    if (!push) {
+        stack::reset_with_result(*stack::top_cell());
+        if (detail::tracing) return fire_at(event::expr, at, pos, stack::arg_base());
+    }
+    return Status::ok;
+}
+
+Status eval_block(const Cell& word, const Cell& block, bool copy_result) {
+    PositionSave save;
+    Cursor at(block);
+    frames::frame_open_eval(word);
+    if (detail::tracing) {
+        if (Status s = fire_at(event::enter, at, at.pos, nullptr); s != Status::ok) return s;
+    }
+    if (at.at_end()) {
+        stack::reset_with_result(unset_t::value);
+    } else {
+        position_cell = at.code;
+        for (;;) {
+            position_cell.w1 = at.pos;
+            if (Status s = eval_expression(at, false, false, false); s != Status::ok) return s;
+            if (at.at_end()) break;
+            stack::stack_reset();
+        }
+    }
+    if (detail::tracing) {
+        if (Status s = fire_at(event::exit, at, at.pos, nullptr); s != Status::ok) return s;
+    }
+    if (copy_result) frames::frame_return();
+    else frames::frame_close();
+    return Status::ok;
+}
+
+Status do_block(const Cell& block) { return eval_block(frames::markers().body, block, true); }
+
+Status eval_next(Cursor& at, bool push) {
+    frames::push_frame(frames::markers().body, frames::opener::interp_native);
+    if (Status s = eval_expression(at, false, false, false); s != Status::ok) return s;
+    if (push) frames::frame_close();
+    else frames::frame_return();
+    return Status::ok;
+}
+
+Status eval_next_index(const Cell& block, uint32_t& next) {
+    Cursor at(block);
+    next = block.w1;
+    if (at.at_end()) {
+        stack::reset_with_result(unset_t::value);
+        return Status::ok;
+    }
+    PositionSave save;
+    position_cell = at.here();
+    if (Status s = eval_expression(at, false, false, false); s != Status::ok) return s;
+    next = at.pos;
+    return Status::ok;
+}
+
+Status eval_path_value(const Cell& path, bool push) {
+    Cursor none_left(path, memory::series_length(path.w2), memory::series_length(path.w2));
+    if (Status s = detail::eval_path(path, &none_left, type_path, nullptr); s != Status::ok) return s;
+    if (!push) stack::reset_with_result(*stack::top_cell());
+    return Status::ok;
+}
+
+Status eval_call(const Cell& callable, Cursor& args, const Cell& name, const Cell* path, uint32_t path_index,
+                 NodeId object, uint32_t mode, bool push) {
+    (void)object;
+    Cell c = callable;
+    if (type_of(c) == type_op) {
+        set_type(c, (c.header & header::op_type_mask) >> header::op_type_shift);
+        c.header &= ~header::op_type_mask;
+    }
+    detail::ArgSource src{&args};
+    if (Status s = detail::call_callable(c, src, name, path, path_index, mode, false); s != Status::ok) return s;
+    if (!push) stack::reset_with_result(*stack::top_cell());
+    return Status::ok;
+}
+
+// ---- Paths ------------------------------------------------------------------------
+
+namespace {
+
+bool any_block_type(uint32_t t) {
+    return t == type_block || t == type_paren || t == type_hash || t == type_path || t == type_lit_path ||
+           t == type_set_path || t == type_get_path;
+}
+
+}  // namespace
+
+// The walk keeps its cells on the argument stack from the top at entry:
+// [0] the path, [1] the parent, [2] the grand-parent, [3] the element being
+// used, [4] the previous element. The answer replaces them all.
+Status detail::eval_path(const Cell& path_value, Cursor* at, uint32_t kind, const Cell* value) {
+    Cell* cells = stack::top();
+    stack::push_copy(path_value);
+    for (int k = 0; k < 4; ++k) stack::push_copy(none_t::value);
+    Cell* const path = cells;
+    Cell& previous = cells[4];
+    bool set_mode = kind == type_set_path, get_mode = kind == type_get_path;
+    NodeId node = path->w2;
+    uint32_t first = path->w1, end = memory::series_length(node);
+    uint32_t count = end > first ? end - first : 0;
+    if (count == 0) raise_error(err_cat::script, script::empty_path);
+    Cell head = *memory::cell_at(node, first);
+    if (type_of(head) != type_word) raise_error(err_cat::script, script::word_first, path);
+    if (tracing) {
+        if (Status s = trace::fire(event::enter, path, first, nullptr, nullptr); s != Status::ok) return s;
+        if (Status s = trace::fire(event::fetch, path, first, &head, nullptr); s != Status::ok) return s;
+    }
+    const Cell& start = word_value(head);
+    uint32_t t = type_of(start);
+    if (t == type_unset) raise_error(err_cat::script, script::unset_path, path, &head);
+    if (callable_type(t)) {
+        if (set_mode) raise_error(err_cat::script, script::invalid_path_set, path);
+        if (get_mode) raise_error(err_cat::script, script::invalid_path_get, path);
+        Cell callable = start;
+        Cell p = *path;
+        stack::set_top(cells);
+        ArgSource src{at};
+        return call_callable(callable, src, head, &p, 1, call_mode::code, false);
+    }
+    cells[1] = start;
+    bool has_grand = false;
+    // A word bound to an object's context gives that object as the first
+    // grand-parent (so a change to a field of it notifies the object).
+    if (head.w1 && head.w1 != context_t::global_context) {
+        const Cell* self = context_t::self_slot(head.w1);
+        if (type_of(*self) == type_object) {
+            cells[2] = *self;
+            has_grand = true;
+        }
+    }
+    previous = head;
+    for (uint32_t i = 1; i < count; ++i) {
+        node = path->w2;
+        if (first + i >= memory::series_length(node)) break;  // the path shrank under its own parens
+        Cell* element = memory::cell_at(node, first + i);
+        uint32_t et = type_of(*element);
+        Cell* used = element;
+        if (et == type_get_word) {
+            cells[3] = word_value(*element);
+            used = &cells[3];
+        } else if (et == type_paren) {
+            Cell paren = *element;
+            frames::push_frame(frames::markers().body, frames::opener::interp_native);
+            if (Status s = eval_block(frames::markers().body, paren, true); s != Status::ok) return s;
+            frames::frame_close();
+            cells[3] = *stack::top_cell();
+            stack::set_top(cells + 5);
+            used = &cells[3];
+        }
+        if (type_of(*used) == type_unset) raise_error(err_cat::script, script::invalid_path, path, used);
+        if (tracing) {
+            if (Status s = trace::fire(event::fetch, path, first + i, used, nullptr); s != Status::ok) return s;
+        }
+        bool last = i + 1 == count;
+        bool event = false;
+        if (last && set_mode && count >= 3 && has_grand) {
+            uint32_t gt = type_of(cells[2]);
+            event = (gt == type_object && cells[2].w3 != 0 && type_of(previous) == type_word) || any_block_type(gt);
+        }
+        Cell* answer = actions::path_access(&cells[1], used, last && set_mode ? const_cast<Cell*>(value) : nullptr,
+                                            path, has_grand ? &cells[2] : nullptr, &previous, int32_t(i), false,
+                                            get_mode, last, event);
+        Cell next = *answer;
+        previous = *used;
+        cells[2] = cells[1];
+        has_grand = true;
+        cells[1] = next;
+        uint32_t nt = type_of(next);
+        if (!set_mode && !get_mode && callable_type(nt)) {
+            Cell callable = next;
+            Cell p = *path;
+            Cell name = type_of(previous) == type_word ? previous : frames::markers().anon;
+            stack::set_top(cells);
+            if (tracing) {
+                if (Status s = trace::fire(event::exit, &p, first + i, &callable, nullptr); s != Status::ok) return s;
+            }
+            ArgSource src{at};
+            return call_callable(callable, src, name, &p, i + 1, call_mode::code, false);
+        }
+    }
+    if (tracing) {
+        if (Status s = trace::fire(event::exit, path, first, &cells[1], nullptr); s != Status::ok) return s;
+    }
+    cells[0] = cells[1];
+    stack::set_top(cells + 1);
+    return Status::ok;
+}
 
 }  // namespace vyr::eval

@@ -113,7 +113,11 @@ Status eval_call(const Cell& callable, Cursor& args, const Cell& name, const Cel
 // arguments in spec order; a function's locals and unused refinements are
 // filled in). Opens the frame named by `name`, runs the call and copies the
 // answer into `answer`. Installed as function_t's caller at start-up.
-Status call_value(const Cell& fn, Cell* args, uint32_t count, NodeId object, const Cell& name, Cell& answer);
+// With `args_after`, the argument cells after the first (whose cell the
+// answer takes) are copied back into args_after[1 .. count - 1] as the callee
+// left them, for callers that let the callee move a series it received.
+Status call_value(const Cell& fn, Cell* args, uint32_t count, NodeId object, const Cell& name, Cell& answer,
+                  Cell* args_after = nullptr);
 
 // ---- The current position -----------------------------------------------------
 

@@ -66,6 +66,8 @@ void frames_init() {
     detail::error_frame = nullptr;
     held = 0;
     marker_words = {fixed::word_body_marker, fixed::word_anon_marker, fixed::word_not_found_marker};
+    // The marker words name frames by their context; it follows node renumbering.
+    collector::add_root_cells(&marker_words.body, 3);
 }
 
 // ---- Opening ------------------------------------------------------------------

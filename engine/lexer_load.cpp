@@ -541,7 +541,4 @@ uint32_t event_mask_of_body(const Cell& body) {
     return mask;
 }
 
-// Calling a Vyr function from the lexer needs the evaluator's call entry.
-Tracer callback_tracer(State*, const Cell&) { not_done(); }
-
 }  // namespace vyr::lexer

@@ -16,6 +16,7 @@
 #include "datatypes/word.h"
 #include "engine/actions.h"
 #include "engine/checksum.h"
+#include "engine/eval.h"
 #include "engine/frames.h"
 #include "engine/lexer.h"
 #include "engine/natives.h"
@@ -75,7 +76,7 @@ void lexer_init() { lexer::lexer_init(); }
 // Until the boot data carries them, the error catalog objects are built
 // from the C++ catalog table here, where the boot data would decode them.
 void decode_boot() { error_t::make_catalog(); }
-void interp_init() {}
+void interp_init() { eval::interp_init(); }
 void extref_init() { resources::extref_init(); }
 void collector_reset() { collector::collector_reset(); }
 
