@@ -7,8 +7,9 @@
 //   argument     A: typeset! (the accepted types; fetch mode in bits 20-21)
 //                B: integer! with w1 the frame slot, w2 the spec index of
 //                   the argument word
-//   refinement   A: refinement! with w1 its ordinal, w2 its canonical symbol,
-//                   w3 the number of its arguments
+//   refinement   A: integer! with w1 its ordinal, w2 its canonical symbol,
+//                   w3 the number of its arguments (an integer!, not a
+//                   refinement!: the collector would read w1 as a context)
 //                B: integer! with w1 the frame slot of its first cell (a
 //                   function's refinement slot; a native's first argument),
 //                   w2 the spec index of the refinement
@@ -66,6 +67,7 @@ inline constexpr uint32_t mask = 0x300000;
 }  // namespace mode
 
 inline constexpr uint32_t max_refinements = 32;
+inline constexpr uint32_t refinement_entry = type_integer;  // type of a refinement's first cell
 inline constexpr uint32_t record_arg_spec = 1;  // record cell that caches the argument spec
 
 uint32_t canonical(int32_t symbol) { return uint32_t(symbol_t::resolve_alias(symbol)); }
@@ -163,7 +165,7 @@ Cell build_arg_spec(const Cell& callable) {
             if (refinements >= max_refinements) raise_error(err_cat::script, script::bad_func_def, &c);
             uint32_t slot = slot_of(c);
             open_refinement = int32_t(memory::series_length(out.w2));
-            append(Cell{type_refinement, refinements++, canonical(int32_t(c.w2)), 0});
+            append(Cell{refinement_entry, refinements++, canonical(int32_t(c.w2)), 0});
             append(Cell{type_integer, slot, i, 0});
             continue;
         }
@@ -300,7 +302,7 @@ int32_t find_refinement(CallState& st, int32_t symbol) {
     uint32_t n = st.entries();
     for (uint32_t i = 0; i < n; i += 2) {
         const Cell& e = st.entry(i);
-        if (type_of(e) == type_refinement && e.w2 == sym) return int32_t(i);
+        if (type_of(e) == refinement_entry && e.w2 == sym) return int32_t(i);
     }
     return -1;
 }
@@ -314,7 +316,7 @@ Status fetch_arguments(CallState& st, detail::ArgSource& src, uint32_t path_inde
     int32_t refinement = -1;  // the refinement whose arguments the main pass is in
     for (uint32_t i = 0; i < n; i += 2) {
         const Cell& e = st.entry(i);
-        if (type_of(e) == type_refinement) {
+        if (type_of(e) == refinement_entry) {
             refinement = int32_t(i);
             refs[e.w1] = -1;
             if (fn_like) logic_t::push(false);
@@ -377,7 +379,7 @@ Status fetch_arguments(CallState& st, detail::ArgSource& src, uint32_t path_inde
     if ((call_flags & call_mode::all) && src.at) {
         for (uint32_t i = 0; i < n; i += 2) {
             const Cell& e = st.entry(i);
-            if (type_of(e) != type_refinement) continue;
+            if (type_of(e) != refinement_entry) continue;
             uint32_t ordinal = e.w1, nargs = e.w3;
             uint32_t slot = st.entry(i + 1).w1;
             bool on = false;

@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "boot/boot.h"
+#include "console/launch.h"
 #include "datatypes/context.h"
 #include "datatypes/datatypes.h"
 #include "datatypes/error.h"
@@ -23,6 +25,7 @@
 #include "engine/random.h"
 #include "engine/stack.h"
 #include "io/deflate.h"
+#include "library/routines.h"
 #include "runtime/case_tables.h"
 #include "runtime/catch_codes.h"
 #include "runtime/collector.h"
@@ -81,10 +84,10 @@ void extref_init() { resources::extref_init(); }
 void collector_reset() { collector::collector_reset(); }
 
 // After runtime_init.
-void intern_names() {}
+void intern_names() { library::intern_names(); }
 void enable_collection() { collector::set_enabled(true); }
 void run_boot_script() {}
-void launch() {}
+void launch() { console::launch(); }
 }  // namespace startup
 
 void runtime_init() {

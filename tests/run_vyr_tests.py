@@ -7,8 +7,9 @@ A test file holds cases of this form:
     source lines (Vyr code)
     --> expected result
 
-The expected result is the molded value of the last expression, or, when the
-code raises an error, the error's report line ("*** Script Error: ...").
+The expected result is the molded value (mold/all) of the last expression,
+or, when the code raises an error, "error: " followed by the error's category
+and id, as in "error: script no-value".
 Lines starting with ";" outside a case are comments. All cases of a file run
 in one process; each case is evaluated under `try`, so a failing case does not
 stop the others.
@@ -23,7 +24,9 @@ CASE_TEMPLATE = """print {{@@case {index}}}
 set/any 'vyr-test-result try [
 {code}
 ]
-either error? :vyr-test-result [print form :vyr-test-result] [print mold/all :vyr-test-result]
+either error? :vyr-test-result [
+    print ["error:" vyr-test-result/type vyr-test-result/id]
+] [print mold/all :vyr-test-result]
 """
 
 

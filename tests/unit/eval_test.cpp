@@ -212,6 +212,8 @@ TEST_F(EvalTest, ReturnsUnderStressCollection) {
     collector::set_stress(true);
     define_function("f", "a b /local c", "c: [1 2 3] a + b + pick c 3");
     EXPECT_EQ(run_int("f 1 2 + f 3 4"), 16);  // b is 2 + (f 3 4)
+    define_function("g", "a /more b", "a + b");  // a refinement in the cached argument spec
+    EXPECT_EQ(run_int("g/more 1 2 + g/more 3 4"), 10);
     collector::set_stress(false);
 }
 

@@ -1,0 +1,29 @@
+// The library's routines: the type predicates and the small routines that
+// give Vyr code access to runtime services (quiet setters, shifts, stack and
+// frame queries, tuple builders).
+//
+// Each routine is a C++ entry in the routine table (engine/routines.h) and a
+// routine! value bound to its global word, with the spec (argument words,
+// types, doc string) that help shows. The datatype tests compare the type
+// id of their argument; the typeset tests read, at every call, the current
+// value of the global word that names their typeset, so redefining
+// `number!` changes what `number?` answers.
+#pragma once
+
+namespace vyr::library {
+
+// Start-up (intern step, root keeping on): the words of the typesets that the
+// typeset tests read.
+void intern_names();
+// Start-up (boot step): adds the entries to the routine table, makes the
+// routine! values and binds them to their words.
+void make_routines();
+
+}  // namespace vyr::library
+
+// The flag that print and prin leave behind: whether the last text they
+// wrote ended with a line end. Defined by the module of those natives;
+// `last-lf?` answers true while it is absent.
+namespace vyr::natives {
+bool last_lf_q() __attribute__((weak));
+}  // namespace vyr::natives
