@@ -56,6 +56,22 @@ inline void install_month_names(std::initializer_list<const char*> names) {
     context_t::set_global_symbol_value(fixed::sym_system, system);
 }
 
+// mold (or form) options of the tests; `part` is the /part budget, -1 for none.
+struct MoldFlags {
+    bool only = false, all = false, flat = false;
+    int32_t part = -1;
+    int32_t indent = 0;
+};
+
+// The mold of a value through its type's action, as UTF-8.
+inline std::string molded_text(const Cell& v, MoldFlags f) {
+    Cell value = v, buffer{}, part{type_integer, 0, uint32_t(f.part), 0};
+    string_t::make_at(buffer, 16);
+    actions::mold(&value, &buffer, f.only, f.all, f.flat, f.part >= 0 ? &part : nullptr,
+                  f.part >= 0 ? f.part : INT32_MAX, f.indent);
+    return utf8_of(buffer);
+}
+
 class LiteralTest : public RuntimeTest {
 protected:
     void SetUp() override {
@@ -74,19 +90,7 @@ protected:
         lexer::lexer_scan(&result, rq, nullptr);
         return result;
     }
-    // mold (or form) of a value; `part` is the /part budget, -1 for none.
-    struct MoldFlags {
-        bool only = false, all = false, flat = false;
-        int32_t part = -1;
-        int32_t indent = 0;
-    };
-    static std::string mold(const Cell& v, MoldFlags f) {
-        Cell value = v, buffer{}, part{type_integer, 0, uint32_t(f.part), 0};
-        string_t::make_at(buffer, 16);
-        actions::mold(&value, &buffer, f.only, f.all, f.flat, f.part >= 0 ? &part : nullptr,
-                      f.part >= 0 ? f.part : INT32_MAX, f.indent);
-        return utf8_of(buffer);
-    }
+    static std::string mold(const Cell& v, MoldFlags f) { return molded_text(v, f); }
     static std::string mold(const Cell& v) { return mold(v, MoldFlags{}); }
     static std::string form(const Cell& v) {
         Cell value = v, buffer{};
