@@ -163,7 +163,7 @@ Cell build_arg_spec(const Cell& callable) {
                 break;
             }
             if (refinements >= max_refinements) raise_error(err_cat::script, script::bad_func_def, &c);
-            uint32_t slot = slot_of(c);
+            uint32_t slot = fn_like ? slot_of(c) : position;  // a native refinement has no cell of its own
             open_refinement = int32_t(memory::series_length(out.w2));
             append(Cell{refinement_entry, refinements++, canonical(int32_t(c.w2)), 0});
             append(Cell{type_integer, slot, i, 0});

@@ -344,6 +344,25 @@ void raise_bad_make_arg(const Cell& type, const Cell& spec) {
     raise_error(err_cat::script, err_id::script::bad_make_arg, &type, &spec);
 }
 
+Cell last_error_value() { return value_ready(record) ? record.value : none_cell; }
+
+void raise_value(const Cell& error) {
+    Cell e = error;
+    const Cell& code = *error_t::field_at(e, error_t::field::code);
+    int32_t n = type_of(code) == type_integer ? int32_t(code.w2) : -1;
+    record_error(n >= 0 ? n / 100 : err_cat::internal, n >= 0 ? n % 100 + err_id::first : err_id::internal::invalid_error,
+                 error_t::field_at(e, error_t::field::arg1), error_t::field_at(e, error_t::field::arg2),
+                 error_t::field_at(e, error_t::field::arg3), false);
+    // What the value already says of where it happened is kept; otherwise
+    // the error is placed where it is raised now.
+    const Cell& where = *error_t::field_at(e, error_t::field::where);
+    const Cell& near = *error_t::field_at(e, error_t::field::near);
+    if (type_of(where) != type_none) record.where = where;
+    if (type_of(near) != type_none) record.near = near;
+    record.value = e;
+    unwind::error_unwind();
+}
+
 void quit_uncaught() {
     print_line(report(record));
     platform::release_all_allocations();

@@ -80,6 +80,14 @@ void print_error(int category, int id, const Cell* arg1 = nullptr, const Cell* a
 // action!).
 [[noreturn]] void raise_bad_make_arg(const Cell& type, const Cell& spec);
 
+// The error! value of the last error, completed with the `where` and `near`
+// the unwinding recorded: what a catch site (`try`) hands to the language.
+// none! when no value could be made.
+Cell last_error_value();
+// Raises an existing error! value (`do` of an error!): it becomes the last
+// error, its category and id read from its code, and unwinds as a new one.
+[[noreturn]] void raise_value(const Cell& error);
+
 // The entry frame's handling of an error no site caught: prints the report
 // of the last error and ends the process with status -2.
 [[noreturn]] void quit_uncaught();

@@ -86,7 +86,7 @@ void collector_reset() { collector::collector_reset(); }
 // After runtime_init.
 void intern_names() { library::intern_names(); }
 void enable_collection() { collector::set_enabled(true); }
-void run_boot_script() {}
+void run_boot_script() { boot::run_boot_script(); }
 void launch() { console::launch(); }
 }  // namespace startup
 

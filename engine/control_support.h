@@ -1,0 +1,55 @@
+// Small pieces shared by the control-flow natives (natives_control.cpp,
+// natives_loops.cpp, natives_exits.cpp).
+//
+// Every helper here keeps what it evaluates rooted: a block value handed to
+// the evaluator is a rooted copy, so the collector may move or renumber its
+// buffer at any safe point of the evaluation.
+#pragma once
+
+#include <cstdint>
+
+#include "engine/eval.h"
+#include "engine/frames.h"
+#include "engine/stack.h"
+#include "runtime/catch_codes.h"
+#include "runtime/cell.h"
+
+namespace vyr::control {
+
+// Evaluates the block (block!, paren!) in a `<body>` frame; its value lands
+// in the current result slot (the argument base).
+inline Status run_block(Cell block) {
+    collector::CellRoot root(&block);
+    return eval::do_block(block);
+}
+
+// The native's result is the value; the stack keeps only the result slot.
+inline Status finish(const Cell& value) {
+    stack::reset_with_result(value);
+    return Status::ok;
+}
+
+// Closes the frame the native opened, its first cell becoming the native's
+// result, and leaves the native's stack at its result slot.
+inline Status finish_frame() {
+    frames::frame_return();
+    stack::stack_keep();
+    return Status::ok;
+}
+
+// Evaluates a value that stands outside any block as an expression of that
+// one cell (nothing follows it): a word is looked up (and its function
+// called), a paren evaluated, a scalar answers itself. With `push` the value
+// is pushed, else it becomes the current frame's result.
+Status eval_single(const Cell& value, bool push);
+
+// The loop body's status as a loop acts on it: ok and continue go on with
+// the next iteration, break ends the loop, any other code is not the loop's.
+enum class Step { next, leave, pass };
+inline Step loop_step(Status s) {
+    if (s == Status::ok || s == Status::continue_) return Step::next;
+    if (s == Status::break_) return Step::leave;
+    return Step::pass;
+}
+
+}  // namespace vyr::control

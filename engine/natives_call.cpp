@@ -1,0 +1,326 @@
+// Child processes for `call` and `browse`: posix_spawn with the standard
+// streams redirected to pipes, files or the null device, and the pipes
+// drained together with poll, so that a child filling one pipe while the
+// runtime writes or reads another never blocks both.
+//
+// Every descriptor made here is close-on-exec, so a child sees only its
+// three standard streams from this call. SIGPIPE is blocked in the calling
+// thread while input is written (a child that exits without reading its
+// input must not end the runtime); the child starts with the signal mask
+// and default dispositions the runtime had. Children that are not waited
+// for are reaped at the next call, so they never linger as zombies for long.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "engine/natives_io.h"
+#include "runtime/errors.h"
+#include "runtime/memory.h"
+
+extern char** environ;
+
+namespace vyr::natives_io {
+
+namespace {
+
+constexpr int no_fd = -1;
+constexpr int32_t failed = -1;
+constexpr int32_t signal_status_base = 128;  // the status a shell reports for a child killed by a signal
+constexpr size_t read_block = 65536;
+
+// Children started without waiting, reaped by later calls.
+std::vector<pid_t> detached;
+
+void reap_detached() {
+    std::erase_if(detached, [](pid_t pid) { return ::waitpid(pid, nullptr, WNOHANG) != 0; });
+}
+
+void close_fd(int& fd) {
+    if (fd >= 0) ::close(fd);
+    fd = no_fd;
+}
+
+// The words of a command line, quoted as the POSIX shell quotes: blanks
+// separate words; single quotes take everything up to the next one as it
+// is; double quotes group, a backslash in them quoting only " \ $ and `;
+// outside quotes a backslash takes the next character as it is.
+std::vector<std::string> split_command(const std::string& cmd) {
+    std::vector<std::string> words;
+    std::string word;
+    bool in_word = false;
+    char quote = 0;
+    for (size_t i = 0; i < cmd.size(); ++i) {
+        char c = cmd[i];
+        if (quote) {
+            if (c == quote)
+                quote = 0;
+            else if (c == '\\' && quote == '"' && i + 1 < cmd.size() && std::strchr("\"\\$`", cmd[i + 1]))
+                word += cmd[++i];
+            else
+                word += c;
+        } else if (c == ' ' || c == '\t' || c == '\n' || c == '\r') {
+            if (in_word) words.push_back(word);
+            word.clear();
+            in_word = false;
+        } else {
+            in_word = true;
+            if (c == '"' || c == '\'')
+                quote = c;
+            else if (c == '\\' && i + 1 < cmd.size())
+                word += cmd[++i];
+            else
+                word += c;
+        }
+    }
+    if (in_word) words.push_back(word);
+    return words;
+}
+
+// The descriptors of one call: the child's three streams, and the parent's
+// ends of the pipes. Closes whatever it still holds when it goes.
+struct Streams {
+    int child[3] = {no_fd, no_fd, no_fd};  // no_fd: the child keeps the runtime's own stream
+    int input_write = no_fd;
+    int output_read = no_fd;
+    int error_read = no_fd;
+    int null_device = no_fd;
+    ~Streams() {
+        for (int& fd : child) close_fd(fd);
+        close_fd(input_write);
+        close_fd(output_read);
+        close_fd(error_read);
+        close_fd(null_device);
+    }
+    void close_child_ends() {
+        for (int& fd : child) close_fd(fd);
+    }
+};
+
+// A close-on-exec duplicate of the null device (opened once per call).
+int null_fd(Streams& s) {
+    if (s.null_device == no_fd) s.null_device = ::open("/dev/null", O_RDWR | O_CLOEXEC);
+    return s.null_device < 0 ? no_fd : ::fcntl(s.null_device, F_DUPFD_CLOEXEC, 3);
+}
+
+bool make_pipe(int& read_end, int& write_end) {
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0) return false;
+    read_end = fds[0];
+    write_end = fds[1];
+    return true;
+}
+
+// The bytes a string! (UTF-8) or binary! (from its index) sends as input.
+std::vector<uint8_t> input_bytes(Cell& value) {
+    ByteView v = value_bytes(value);
+    return std::vector<uint8_t>(v.data, v.data + v.size);
+}
+
+// Sets up one output stream (1 or 2): a file appended to, a pipe whose read
+// end the parent keeps, or the null device unless the child shares the
+// runtime's own stream (console).
+bool prepare_output(Streams& s, int stream, const Redirect& r, bool console, int& parent_read) {
+    if (r.kind == Redirect::file) {
+        s.child[stream] = ::open(r.path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+        if (s.child[stream] < 0) s.child[stream] = null_fd(s);  // an unopenable file leaves the stream unused
+        return true;
+    }
+    if (r.kind == Redirect::value) return make_pipe(parent_read, s.child[stream]);
+    if (!console) s.child[stream] = null_fd(s);
+    return true;
+}
+
+// Starts the child; answers 0 or the error number of posix_spawnp.
+int spawn(const std::vector<std::string>& words, const Streams& s, const sigset_t& child_mask, pid_t& pid) {
+    std::vector<char*> argv;
+    for (const std::string& w : words) argv.push_back(const_cast<char*>(w.c_str()));
+    argv.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    for (int stream = 0; stream < 3; ++stream)
+        if (s.child[stream] >= 0) posix_spawn_file_actions_adddup2(&actions, s.child[stream], stream);
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    for (int sig : {SIGPIPE, SIGINT, SIGQUIT, SIGTERM, SIGCHLD, SIGWINCH}) sigaddset(&defaults, sig);
+    posix_spawnattr_setsigdefault(&attr, &defaults);
+    posix_spawnattr_setsigmask(&attr, &child_mask);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+    int rc = ::posix_spawnp(&pid, argv[0], &actions, &attr, argv.data(), environ);
+    posix_spawnattr_destroy(&attr);
+    posix_spawn_file_actions_destroy(&actions);
+    return rc;
+}
+
+std::vector<std::string> shell_words(const std::string& command) { return {"/bin/sh", "-c", command}; }
+
+// Blocks SIGPIPE for the scope; a SIGPIPE raised meanwhile is taken off the
+// pending set before the old mask comes back.
+class SigpipeBlock {
+public:
+    SigpipeBlock() {
+        sigset_t pipe_only;
+        sigemptyset(&pipe_only);
+        sigaddset(&pipe_only, SIGPIPE);
+        pthread_sigmask(SIG_BLOCK, &pipe_only, &old_);
+        sigset_t pending;
+        sigpending(&pending);
+        was_pending_ = sigismember(&pending, SIGPIPE);
+    }
+    ~SigpipeBlock() {
+        sigset_t pending;
+        sigpending(&pending);
+        if (!was_pending_ && sigismember(&pending, SIGPIPE)) {
+            sigset_t pipe_only;
+            sigemptyset(&pipe_only);
+            sigaddset(&pipe_only, SIGPIPE);
+            struct timespec zero {
+                0, 0
+            };
+            sigtimedwait(&pipe_only, nullptr, &zero);
+        }
+        pthread_sigmask(SIG_SETMASK, &old_, nullptr);
+    }
+    const sigset_t& old_mask() const { return old_; }
+
+private:
+    sigset_t old_;
+    bool was_pending_;
+};
+
+// Writes the input and reads both outputs until every pipe is done.
+void drain(Streams& s, const std::vector<uint8_t>& input, std::vector<uint8_t>& out, std::vector<uint8_t>& err) {
+    size_t written = 0;
+    if (s.input_write >= 0 && input.empty()) close_fd(s.input_write);
+    if (s.input_write >= 0) ::fcntl(s.input_write, F_SETFL, ::fcntl(s.input_write, F_GETFL) | O_NONBLOCK);
+    std::vector<uint8_t> block(read_block);
+    while (s.input_write >= 0 || s.output_read >= 0 || s.error_read >= 0) {
+        pollfd fds[3];
+        int n = 0;
+        int* owners[3];
+        if (s.input_write >= 0) fds[n] = {s.input_write, POLLOUT, 0}, owners[n++] = &s.input_write;
+        if (s.output_read >= 0) fds[n] = {s.output_read, POLLIN, 0}, owners[n++] = &s.output_read;
+        if (s.error_read >= 0) fds[n] = {s.error_read, POLLIN, 0}, owners[n++] = &s.error_read;
+        if (::poll(fds, nfds_t(n), -1) < 0) {
+            if (errno == EINTR) continue;
+            break;
+        }
+        for (int i = 0; i < n; ++i) {
+            if (!fds[i].revents) continue;
+            int& fd = *owners[i];
+            if (&fd == &s.input_write) {
+                ssize_t w = ::write(fd, input.data() + written, input.size() - written);
+                if (w > 0) written += size_t(w);
+                if ((w < 0 && errno != EAGAIN && errno != EINTR) || written == input.size()) close_fd(fd);
+                continue;
+            }
+            ssize_t r = ::read(fd, block.data(), block.size());
+            if (r > 0) {
+                std::vector<uint8_t>& into = &fd == &s.output_read ? out : err;
+                into.insert(into.end(), block.data(), block.data() + r);
+            } else if (r == 0 || (errno != EAGAIN && errno != EINTR)) {
+                close_fd(fd);
+            }
+        }
+    }
+    for (int* fd : {&s.input_write, &s.output_read, &s.error_read}) close_fd(*fd);
+}
+
+int32_t wait_for(pid_t pid) {
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0)
+        if (errno != EINTR) return failed;
+    if (WIFEXITED(status)) return WEXITSTATUS(status);
+    if (WIFSIGNALED(status)) return signal_status_base + WTERMSIG(status);
+    return failed;
+}
+
+// Inserts the bytes at the binary's index.
+void insert_bytes(const Cell& binary, const uint8_t* p, size_t n) {
+    NodeId node = binary.w2;
+    memory::SeriesBuffer* b = memory::buffer_of(node);
+    uint32_t used = b->used();
+    uint32_t at = std::min(binary.w1, used);
+    uint64_t need = uint64_t(used) + n;
+    if (need > memory::max_series_bytes) raise_error(err_cat::internal, err_id::internal::no_memory);
+    if (b->head + need > b->capacity) {
+        uint64_t size = std::min<uint64_t>(std::max<uint64_t>(need, 2ull * b->capacity), memory::max_series_bytes);
+        b = memory::expand_series(node, uint32_t(size));
+    }
+    std::memmove(b->head_ptr() + at + n, b->head_ptr() + at, used - at);
+    std::memcpy(b->head_ptr() + at, p, n);
+    b->tail += uint32_t(n);
+}
+
+// Captured bytes go into a binary! at its index, or onto a string!'s tail.
+void store_output(const Redirect& r, const std::vector<uint8_t>& bytes) {
+    if (r.kind != Redirect::value || bytes.empty()) return;
+    if (type_of(*r.cell) == type_binary)
+        insert_bytes(*r.cell, bytes.data(), bytes.size());
+    else
+        append_utf8_lenient(r.cell->w2, bytes.data(), bytes.size(), true);
+}
+
+}  // namespace
+
+int32_t call_process(const std::string& command, const CallFlags& flags, const Redirect& in, const Redirect& out,
+                     const Redirect& err) {
+    reap_detached();
+    Streams s;
+    std::vector<uint8_t> input;
+    if (in.kind == Redirect::file) {
+        s.child[0] = ::open(in.path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (s.child[0] < 0) return failed;
+    } else if (in.kind == Redirect::value) {
+        input = input_bytes(*in.cell);
+        if (!make_pipe(s.child[0], s.input_write)) return failed;
+    }
+    if (!prepare_output(s, 1, out, flags.console, s.output_read)) return failed;
+    if (!prepare_output(s, 2, err, flags.console, s.error_read)) return failed;
+    bool redirected = in.kind != Redirect::none || out.kind != Redirect::none || err.kind != Redirect::none;
+    bool waiting = flags.wait || flags.console || redirected;
+
+    SigpipeBlock sigpipe;
+    pid_t pid = 0;
+    std::vector<std::string> words = flags.shell ? shell_words(command) : split_command(command);
+    if (words.empty()) words = shell_words(command);
+    int rc = spawn(words, s, sigpipe.old_mask(), pid);
+    if (rc == ENOENT && !flags.shell) rc = spawn(shell_words(command), s, sigpipe.old_mask(), pid);
+    if (rc != 0) return failed;
+    s.close_child_ends();
+
+    if (!waiting) {
+        detached.push_back(pid);
+        return int32_t(pid);
+    }
+    std::vector<uint8_t> captured_out, captured_err;
+    drain(s, input, captured_out, captured_err);
+    int32_t status = wait_for(pid);
+    store_output(out, captured_out);
+    store_output(err, captured_err);
+    return status;
+}
+
+void open_with_desktop(const std::string& target) {
+    reap_detached();
+    Streams s;
+    for (int stream = 0; stream < 3; ++stream) s.child[stream] = null_fd(s);
+    sigset_t mask;
+    pthread_sigmask(SIG_SETMASK, nullptr, &mask);
+    pid_t pid = 0;
+    if (spawn({"xdg-open", target}, s, mask, pid) == 0) detached.push_back(pid);
+}
+
+}  // namespace vyr::natives_io

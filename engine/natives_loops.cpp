@@ -1,0 +1,301 @@
+// The loop natives (while, until, loop, repeat, forever, foreach, forall,
+// remove-each) and their step routines.
+//
+// Every loop opens one loop frame (kind 8, named `<body>`) whose result slot
+// takes each body value. A break or continue from the body arrives as a
+// status with the frames already unrolled to that loop frame (its result
+// slot holding the break value, unset for continue); the loop acts on it and
+// closes its frame. Any other status is handed back untouched: its target
+// lies further out and the loop frame is already gone.
+//
+// Per iteration the loop passes one collector safe point; what it keeps
+// across iterations (its arguments, the moving copy of a series, the
+// counter) lives on the argument stack, read again by position.
+#include "engine/loop_steps.h"
+
+#include "datatypes/block.h"
+#include "datatypes/logic.h"
+#include "datatypes/none.h"
+#include "datatypes/series.h"
+#include "datatypes/unset.h"
+#include "datatypes/word.h"
+#include "engine/actions.h"
+#include "engine/control_support.h"
+#include "engine/natives.h"
+#include "runtime/checks.h"
+#include "runtime/collector.h"
+#include "runtime/errors.h"
+#include "runtime/memory.h"
+#include "runtime/numeric.h"
+
+namespace vyr::loop_steps {
+
+namespace {
+[[noreturn]] void not_done() { raise_error(err_cat::internal, err_id::internal::not_done); }
+
+bool word_like(uint32_t type) {
+    return type == type_word || type == type_set_word || type == type_get_word || type == type_lit_word;
+}
+
+// Element i after the series index: a block's cell, else what pick answers;
+// none past the tail.
+Cell element(const Cell& series, uint32_t i) {
+    int64_t pos = int64_t(int32_t(series.w1)) + i;
+    if (series_t::block_family_q(type_of(series))) {
+        if (pos < 0 || pos >= int64_t(memory::series_length(series.w2))) return none_t::value;
+        return *memory::cell_at(series.w2, uint32_t(pos));
+    }
+    Cell s = series;
+    Cell index{type_integer, 0, i + 1, 0};
+    return *actions::pick(&s, int32_t(i + 1), &index);
+}
+
+// Sets the first n words of the block to the elements after the series
+// index. Every word is checked first (each must be a word; a block's unset!
+// element is refused), so that a bad block sets none of them.
+void set_words(const Cell& words, uint32_t n, const Cell& series) {
+    bool cells = series_t::block_family_q(type_of(series));
+    for (uint32_t i = 0; i < n; ++i) {
+        Cell w = *memory::cell_at(words.w2, words.w1 + i);
+        if (!word_like(type_of(w))) raise_error(err_cat::script, err_id::script::invalid_arg, &w);
+        if (cells && type_of(element(series, i)) == type_unset)
+            raise_error(err_cat::script, err_id::script::need_value, &w);
+    }
+    for (uint32_t i = 0; i < n; ++i) {
+        Cell w = *memory::cell_at(words.w2, words.w1 + i);
+        word_t::set(w, element(series, i));
+    }
+}
+}  // namespace
+
+bool at_tail(const Cell& series) {
+    if (type_of(series) == type_image) not_done();  // image! steps by pixels: wired with the image! module
+    return series_t::at_tail_q(series);
+}
+
+bool foreach_next(Cell& series, Cell& word) {
+    if (at_tail(series)) return false;
+    word_t::set(word, element(series, 0));
+    series.w1 += 1;
+    return true;
+}
+
+bool foreach_next_multi(Cell& series, const Cell& words, uint32_t n) {
+    uint32_t type = type_of(series);
+    if (type == type_map) {
+        if (n != 2) raise_error(err_cat::script, err_id::script::invalid_arg, &words);
+        not_done();  // key/value steps over a map! come with the map! module
+    }
+    if (n < 1 || at_tail(series)) return false;
+    set_words(words, n, series);
+    series.w1 += n;
+    return true;
+}
+
+void remove_each_step(Cell& series, uint32_t n, const Cell& body_value) {
+    if (logic_t::falsy(body_value)) return;
+    series.w1 -= n;
+    Cell part{type_integer, 0, n, 0};
+    series = *actions::remove(&series, n == 1 ? nullptr : &part, nullptr);
+}
+
+int32_t loop_count(Cell& count) {
+    if (type_of(count) == type_float) count = Cell{type_integer, 0, uint32_t(numeric::truncate_to_int32(cell_float(count))), 0};
+    return int32_t(count.w2);
+}
+
+}  // namespace vyr::loop_steps
+
+namespace vyr::natives {
+
+using control::finish;
+using control::finish_frame;
+using control::loop_step;
+using control::run_block;
+using control::Step;
+
+namespace {
+// Opens the loop frame; its result slot starts unset.
+void open_loop() {
+    frames::frame_open_loop(frames::markers().body);
+    unset_t::push();
+}
+
+// The number of words a foreach or remove-each sets per step: those of a
+// block (which must not be empty), else 1.
+uint32_t word_count(const Cell& words) {
+    if (type_of(words) != type_block) return 1;
+    uint32_t n = uint32_t(block_t::length_at(words));
+    if (n == 0) raise_error(err_cat::script, err_id::script::invalid_arg, &words);
+    return n;
+}
+
+// One step of foreach or remove-each over the moving series copy.
+bool step_words(Cell& series, Cell& words, uint32_t n) {
+    if (type_of(words) == type_block) return loop_steps::foreach_next_multi(series, words, n);
+    if (type_of(series) == type_map) raise_error(err_cat::script, err_id::script::invalid_arg, &words);
+    return loop_steps::foreach_next(series, words);
+}
+}  // namespace
+
+// The condition block runs in the loop frame too: a break or continue there
+// is refused. The result is always unset.
+Status while_(bool, const int32_t*) {
+    Cell* args = stack::arg_base();
+    open_loop();
+    for (;;) {
+        collector::safe_point();
+        stack::stack_reset();
+        Status s = run_block(args[0]);
+        if (s == Status::break_ || s == Status::continue_)
+            raise_error(err_cat::throw_, err_id::throw_::while_cond);
+        if (s != Status::ok) return s;
+        if (!logic_t::arg_true_q()) break;
+        stack::stack_reset();
+        s = run_block(args[1]);
+        Step step = loop_step(s);
+        if (step == Step::leave) break;
+        if (step == Step::pass) return s;
+    }
+    frames::frame_close();
+    return finish(unset_t::value);
+}
+
+// Until the body's value is true; a continue skips the test.
+Status until(bool, const int32_t*) {
+    Cell* args = stack::arg_base();
+    open_loop();
+    for (;;) {
+        collector::safe_point();
+        stack::stack_reset();
+        Status s = run_block(args[0]);
+        if (s == Status::break_) break;
+        if (s == Status::continue_) continue;
+        if (s != Status::ok) return s;
+        if (logic_t::arg_true_q()) break;
+    }
+    return finish_frame();
+}
+
+Status loop(bool, const int32_t*) {
+    Cell* args = stack::arg_base();
+    int32_t n = loop_steps::loop_count(args[0]);
+    if (n < 1) return finish(none_t::value);
+    open_loop();
+    for (int32_t i = 0; i < n; ++i) {
+        collector::safe_point();
+        stack::stack_reset();
+        Status s = run_block(args[1]);
+        Step step = loop_step(s);
+        if (step == Step::leave) break;
+        if (step == Step::pass) return s;
+    }
+    return finish_frame();
+}
+
+// The value cell becomes the counter. The word is not made local: after the
+// loop it keeps the last count it was given.
+Status repeat(bool, const int32_t*) {
+    Cell* args = stack::arg_base();
+    int32_t n = loop_steps::loop_count(args[1]);
+    if (n < 1) return finish(none_t::value);
+    args[1] = Cell{type_integer, 0, 1, 0};
+    open_loop();
+    for (int32_t i = 0; i < n; ++i) {
+        collector::safe_point();
+        stack::stack_reset();
+        word_t::set(args[0], args[1]);
+        Status s = run_block(args[2]);
+        Step step = loop_step(s);
+        if (step == Step::leave) break;
+        if (step == Step::pass) return s;
+        args[1].w2 += 1;
+    }
+    return finish_frame();
+}
+
+Status forever(bool, const int32_t*) {
+    Cell* args = stack::arg_base();
+    open_loop();
+    for (;;) {
+        collector::safe_point();
+        stack::stack_reset();
+        Status s = run_block(args[0]);
+        Step step = loop_step(s);
+        if (step == Step::leave) break;
+        if (step == Step::pass) return s;
+    }
+    return finish_frame();
+}
+
+// A copy of the series (pushed above the arguments) moves; the argument
+// stays as given. A step may run Vyr code (an object's change handler), so
+// it runs with the result slot kept.
+Status foreach(bool, const int32_t*) {
+    Cell* args = stack::arg_base();
+    uint32_t n = word_count(args[0]);
+    Cell* series = stack::push_copy(args[1]);
+    open_loop();
+    for (;;) {
+        collector::safe_point();
+        stack::stack_keep();
+        if (!step_words(*series, args[0], n)) break;
+        stack::stack_reset();
+        Status s = run_block(args[2]);
+        Step step = loop_step(s);
+        if (step == Step::leave) break;
+        if (step == Step::pass) return s;
+    }
+    return finish_frame();
+}
+
+// Removes the elements just visited when the body's value is true; the
+// result is the series as given.
+Status remove_each(bool, const int32_t*) {
+    Cell* args = stack::arg_base();
+    uint32_t n = word_count(args[0]);
+    Cell* series = stack::push_copy(args[1]);
+    open_loop();
+    for (;;) {
+        collector::safe_point();
+        stack::stack_keep();
+        if (!step_words(*series, args[0], n)) break;
+        stack::stack_reset();
+        Status s = run_block(args[2]);
+        if (s == Status::break_) break;
+        if (s == Status::continue_) continue;
+        if (s != Status::ok) return s;
+        loop_steps::remove_each_step(*series, n, *stack::arg_base());
+    }
+    frames::frame_discard();
+    return finish(args[1]);
+}
+
+// Moves the word's own series value through its positions. The body may
+// move the word too, but not give it another series. At a normal end the
+// word gets its starting position back; a break leaves it where it is.
+Status forall(bool, const int32_t*) {
+    Cell* args = stack::arg_base();
+    Cell* start = word_t::push_value(args[0]);
+    if (!series_t::series_type_q(type_of(*start))) checks::raise_expect_arg(0, *start);
+    open_loop();
+    for (;;) {
+        collector::safe_point();
+        stack::stack_keep();
+        if (loop_steps::at_tail(*word_t::get(args[0]))) break;
+        stack::stack_reset();
+        Status s = run_block(args[1]);
+        Step step = loop_step(s);
+        if (step == Step::leave) return finish_frame();
+        if (step == Step::pass) return s;
+        Cell* now = word_t::get(args[0]);
+        if (!series_t::series_type_q(type_of(*now)) || now->w2 != start->w2)
+            raise_error(err_cat::script, err_id::script::bad_loop_series, now);
+        now->w1 += 1;
+    }
+    stack::stack_keep();
+    word_t::set(args[0], *start);
+    return finish_frame();
+}
+
+}  // namespace vyr::natives

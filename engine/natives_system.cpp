@@ -1,0 +1,369 @@
+// The system natives: the clock (`now`, `wait`), child processes and the
+// desktop (`call`, `browse`), environment variables (`get-env`, `set-env`,
+// `list-env`), files (`size?`, `to-local-file`) and the memory manager
+// (`recycle`, `stats`).
+//
+// Host failures are answered as values (none from get-env and size?, -1
+// from call) or not reported (browse, set-env); only refused arguments
+// raise errors.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstring>
+#include <string>
+
+#include "datatypes/block.h"
+#include "datatypes/context.h"
+#include "datatypes/datatype.h"
+#include "datatypes/file.h"
+#include "datatypes/float.h"
+#include "datatypes/integer.h"
+#include "datatypes/none.h"
+#include "datatypes/registry.h"
+#include "datatypes/string.h"
+#include "datatypes/symbol.h"
+#include "datatypes/time.h"
+#include "datatypes/unset.h"
+#include "datatypes/word.h"
+#include "engine/actions.h"
+#include "engine/eval.h"
+#include "engine/natives.h"
+#include "engine/natives_io.h"
+#include "engine/stack.h"
+#include "runtime/collector.h"
+#include "runtime/errors.h"
+#include "runtime/platform.h"
+
+extern char** environ;
+
+namespace vyr::natives {
+
+namespace {
+
+Cell& arg(int32_t position) { return stack::arg_base()[position]; }
+
+Status answer(const Cell& value) {
+    stack::reset_with_result(value);
+    return Status::ok;
+}
+
+[[noreturn]] void raise_not_done() { raise_error(err_cat::internal, err_id::internal::not_done); }
+
+// integer!, or float! for a count beyond the integer range.
+Cell count_value(double n) {
+    Cell c;
+    if (n <= double(INT32_MAX))
+        integer_t::make_at(&c, int32_t(n));
+    else
+        float_t::make_at(&c, n);
+    return c;
+}
+
+// The UTF-8 text a name argument stands for: a text from its index, or the
+// spelling of a word's symbol.
+std::string name_text(const Cell& var) {
+    if (string_t::string_like_q(type_of(var))) return file_t::to_local_path(var);
+    return std::string(symbol_t::name(int32_t(var.w2)));
+}
+
+// A new string! of external UTF-8 text.
+Cell external_text(const char* text, size_t length) {
+    Cell s;
+    string_t::make_at(s, uint32_t(length));
+    natives_io::append_utf8_lenient(s.w2, reinterpret_cast<const uint8_t*>(text), length, false);
+    return s;
+}
+
+// ---- The clock ---------------------------------------------------------------------
+
+// The packed date of the platform layer: year << 17 | month << 12 | day << 7
+// | zone, the zone being a sign bit, 4 bits of hours and 2 of quarter hours.
+namespace packed {
+inline constexpr uint32_t year_shift = 17;
+inline constexpr uint32_t month_shift = 12;
+inline constexpr uint32_t month_mask = 0xF;
+inline constexpr uint32_t day_shift = 7;
+inline constexpr uint32_t day_mask = 0x1F;
+inline constexpr uint32_t zone_sign = 0x40;
+inline constexpr uint32_t zone_hours_shift = 2;
+inline constexpr uint32_t zone_hours_mask = 0xF;
+inline constexpr uint32_t zone_quarters_mask = 0x3;
+}  // namespace packed
+
+constexpr double seconds_per_day = 86400.0;
+
+struct Now {
+    int32_t year, month, day;
+    int32_t zone_seconds;  // the local offset from UTC (0 with /utc)
+    double time;           // seconds since the local (or UTC) midnight
+};
+
+Now read_clock(bool utc, bool precise) {
+    uint32_t d = platform::get_date_now(utc);
+    Now n{};
+    n.year = int32_t(d >> packed::year_shift);
+    n.month = int32_t((d >> packed::month_shift) & packed::month_mask);
+    n.day = int32_t((d >> packed::day_shift) & packed::day_mask);
+    int32_t zone = int32_t(((d >> packed::zone_hours_shift) & packed::zone_hours_mask) * 3600 +
+                           (d & packed::zone_quarters_mask) * 900);
+    n.zone_seconds = d & packed::zone_sign ? -zone : zone;
+    double t = std::fmod(platform::get_time_of_day(precise) + n.zone_seconds, seconds_per_day);
+    n.time = t < 0 ? t + seconds_per_day : t;
+    return n;
+}
+
+// Days since 1970-01-01 of a proleptic Gregorian date.
+int64_t days_from_civil(int64_t y, int64_t m, int64_t d) {
+    y -= m <= 2;
+    int64_t era = (y >= 0 ? y : y - 399) / 400;
+    int64_t yoe = y - era * 400;
+    int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + doe - 719468;
+}
+
+// Monday is 1; 1970-01-01 was a Thursday.
+int32_t weekday_of(const Now& n) {
+    int64_t days = days_from_civil(n.year, n.month, n.day);
+    return int32_t(((days % 7) + 7 + 3) % 7) + 1;
+}
+
+int32_t yearday_of(const Now& n) {
+    return int32_t(days_from_civil(n.year, n.month, n.day) - days_from_civil(n.year, 1, 1)) + 1;
+}
+
+enum NowRef { n_year, n_month, n_day, n_time, n_zone, n_date, n_weekday, n_yearday, n_precise, n_utc, n_count };
+
+}  // namespace
+
+// ---- now, wait --------------------------------------------------------------------------------
+
+// The current date, or one field of it. Two or more selections are refused,
+// except that with both /time and /precise anything goes (the first
+// selection in the order year, month, day, zone, time, weekday, yearday
+// wins). date! is not built yet: the answers that are a date raise
+// `not-done`.
+Status now(bool, const int32_t* refs) {
+    auto used = [&](NowRef r) { return refs[r] >= 0; };
+    int selections = 0;
+    for (int r = n_year; r < n_utc; ++r) selections += used(NowRef(r));
+    if (selections >= 2 && !(used(n_time) && used(n_precise)))
+        raise_error(err_cat::script, err_id::script::bad_refines);
+
+    Now n = read_clock(used(n_utc), used(n_precise));
+    Cell result;
+    if (used(n_year))
+        integer_t::make_at(&result, n.year);
+    else if (used(n_month))
+        integer_t::make_at(&result, n.month);
+    else if (used(n_day))
+        integer_t::make_at(&result, n.day);
+    else if (used(n_zone))
+        time_t::make_at(&result, double(n.zone_seconds));
+    else if (used(n_time))
+        time_t::make_at(&result, n.time);
+    else if (used(n_weekday))
+        integer_t::make_at(&result, weekday_of(n));
+    else if (used(n_yearday))
+        integer_t::make_at(&result, yearday_of(n));
+    else
+        raise_not_done();  // the whole date!, or /date
+    return answer(result);
+}
+
+// Sleeps for an integer! of seconds, or a float! or time! of seconds (at
+// least a millisecond). The answer is none; /all has no effect.
+Status wait(bool, const int32_t*) {
+    const Cell& v = arg(0);
+    double seconds;
+    switch (type_of(v)) {
+        case type_integer: seconds = integer_t::get(v); break;
+        case type_float:
+        case type_time: seconds = cell_float(v); break;
+        default: raise_error(err_cat::script, err_id::script::invalid_arg, &v);
+    }
+    arg(0) = none_t::value;
+    platform::sleep_seconds(seconds);
+    return answer(none_t::value);
+}
+
+// ---- call, browse ------------------------------------------------------------------------------
+
+namespace {
+enum CallRef { c_wait, c_show, c_console, c_shell, c_input, c_output, c_error };
+
+natives_io::Redirect redirect_of(int32_t position) {
+    natives_io::Redirect r;
+    if (position < 0) return r;
+    Cell& v = arg(position);
+    if (type_of(v) == type_file) {
+        r.kind = natives_io::Redirect::file;
+        r.path = file_t::to_local_path(v);
+    } else {
+        r.kind = natives_io::Redirect::value;
+        r.cell = &v;
+    }
+    return r;
+}
+}  // namespace
+
+// Runs a command as a child process: 0 for a command with no characters,
+// else the exit status (when waiting), the process id, or -1.
+Status call(bool, const int32_t* refs) {
+    Cell cmd = arg(0);
+    if (string_t::length_at(cmd) == 0) return answer(Cell{type_integer, 0, 0, 0});
+    std::string command = file_t::to_local_path(cmd);
+    natives_io::CallFlags flags{refs[c_wait] >= 0, refs[c_show] >= 0, refs[c_console] >= 0, refs[c_shell] >= 0};
+    int32_t code = natives_io::call_process(command, flags, redirect_of(refs[c_input]), redirect_of(refs[c_output]),
+                                            redirect_of(refs[c_error]));
+    Cell result;
+    return answer(*integer_t::make_at(&result, code));
+}
+
+// Opens a url or a file with the desktop's handler; failures are not reported.
+Status browse(bool, const int32_t*) {
+    natives_io::open_with_desktop(file_t::to_local_path(arg(0)));
+    return answer(unset_t::value);
+}
+
+// ---- Environment ---------------------------------------------------------------------------------
+
+// The variable's value as a string!, or none when it is not set or empty.
+Status get_env(bool, const int32_t*) {
+    std::string name = name_text(arg(0));
+    std::string value;
+    if (name.find('\0') != std::string::npos || !platform::get_env_var(name, value) || value.empty())
+        return answer(none_t::value);
+    return answer(external_text(value.data(), value.size()));
+}
+
+// Sets the variable to the string!, or removes it for none. The answer is
+// the value argument.
+Status set_env(bool, const int32_t*) {
+    std::string name = name_text(arg(0));
+    if (name.find('\0') == std::string::npos) {
+        if (type_of(arg(1)) == type_none) {
+            platform::set_env_var(name, nullptr);
+        } else {
+            std::string value = file_t::to_local_path(arg(1));
+            if (value.find('\0') == std::string::npos) platform::set_env_var(name, &value);
+        }
+    }
+    return answer(arg(1));
+}
+
+// Every variable as a map! of name -> value strings. The name ends at the
+// first "=" that is not its first character.
+Status list_env(bool, const int32_t*) {
+    auto make_map = registry::get_action(type_map, registry::slot_make);
+    if (!make_map) raise_not_done();  // map! is not built yet
+    Cell* pairs = block_t::push_new(100);
+    for (char** e = environ; e && *e; ++e) {
+        const char* entry = *e;
+        const char* eq = std::strchr(entry + (entry[0] ? 1 : 0), '=');
+        if (!eq) continue;
+        Cell name = external_text(entry, size_t(eq - entry));
+        block_t::append_value(*pairs, name);
+        Cell value = external_text(eq + 1, std::strlen(eq + 1));
+        block_t::append_value(*pairs, value);
+    }
+    Cell* proto = stack::push_copy(datatype_t::value_of(type_map));
+    Cell* made = actions::make(proto, pairs);
+    return answer(*made);
+}
+
+// ---- Files ---------------------------------------------------------------------------------------
+
+namespace {
+
+// Whether the name is a directory name: it ends with "/" or "\", or is "."
+// or "..", or ends with one of those after a slash.
+bool dir_name_q(const Cell& file) {
+    Cell f = file;
+    uint32_t n = string_t::length_at(f);
+    if (n == 0) return false;
+    auto at_end = [&](uint32_t k) { return string_t::char_at(f, f.w1 + n - k); };  // k = 1: the last character
+    auto slash = [](uint32_t c) { return c == '/' || c == '\\'; };
+    uint32_t c1 = at_end(1);
+    if (slash(c1)) return true;
+    if (c1 != '.') return false;
+    if (n == 1) return true;
+    uint32_t c2 = at_end(2);
+    if (slash(c2)) return true;
+    if (c2 != '.') return false;
+    return n == 2 || slash(at_end(3));
+}
+
+}  // namespace
+
+// The size of the file in bytes (a float! from 2 GiB on), or none for a
+// directory, a directory name, or a file that cannot be opened.
+Status size_q(bool, const int32_t*) {
+    const Cell& file = arg(0);
+    if (dir_name_q(file)) return answer(none_t::value);
+    std::string path = file_t::to_local_path(file);
+    if (path.find('\0') != std::string::npos) return answer(none_t::value);
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return answer(none_t::value);
+    struct stat st {};
+    bool ok = ::fstat(fd, &st) == 0 && !S_ISDIR(st.st_mode) && st.st_size >= 0;
+    ::close(fd);
+    if (!ok) return answer(none_t::value);
+    return answer(count_value(double(st.st_size)));
+}
+
+// The platform form of the path in a new string! (on this platform the
+// POSIX path itself); with /full a relative path gets the current directory
+// in front.
+Status to_local_file(bool, const int32_t* refs) {
+    Cell out;
+    string_t::make_at(out, string_t::buffer_length(arg(0)) + 1);
+    Cell* kept = stack::push_copy(out);
+    file_t::to_local_text(arg(0), *kept, refs[0] >= 0);
+    return answer(*kept);
+}
+
+// ---- Memory ---------------------------------------------------------------------------------------
+
+namespace {
+enum StatsRef { s_show, s_info };
+enum RecycleRef { r_on, r_off };
+
+Cell memory_in_use() { return count_value(collector::memory_in_use()); }
+}  // namespace
+
+// The memory in use (integer!, float! beyond the integer range); /info the
+// detailed block; /show prints that block through the library's
+// show-memory-stats.
+Status stats(bool, const int32_t* refs) {
+    if (refs[s_show] < 0 && refs[s_info] < 0) return answer(memory_in_use());
+    Cell* info = block_t::push_new(5);
+    collector::memory_stats_block(info->w2);
+    if (refs[s_show] < 0) return answer(*info);
+
+    int32_t symbol = symbol_t::make("show-memory-stats");
+    Cell* fn = context_t::global_symbol_value(symbol);
+    if (!fn || type_of(*fn) != type_function) raise_not_done();  // the library function is not loaded
+    Cell* show = stack::push_copy(*fn);                          // rooted for the call
+    Cell name{type_word, 0, uint32_t(symbol), word_t::unresolved};
+    Cell* args = stack::push_copy(*info);
+    Cell ignored;
+    Status s = eval::call_value(*show, args, 1, no_node, name, ignored);
+    if (s != Status::ok) return s;
+    return answer(unset_t::value);
+}
+
+// /on and /off switch collection on and off; without them one collection
+// cycle runs and the answer is the memory in use afterwards.
+Status recycle(bool, const int32_t* refs) {
+    if (refs[r_on] >= 0 || refs[r_off] >= 0) {
+        collector::set_enabled(refs[r_off] < 0);
+        return answer(unset_t::value);
+    }
+    collector::recycle();
+    return answer(memory_in_use());
+}
+
+}  // namespace vyr::natives
