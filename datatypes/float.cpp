@@ -14,6 +14,7 @@
 #include "datatypes/point3d.h"
 #include "datatypes/registry.h"
 #include "datatypes/tuple.h"
+#include "datatypes/vector.h"
 #include "engine/random.h"
 #include "engine/number_text.h"
 #include "engine/stack.h"
@@ -172,9 +173,12 @@ Cell* do_math(int32_t op) {
     uint32_t lt = type_of(*left), rt = type_of(*right);
     switch (rt) {
         case type_tuple: return tuple_t::do_math(op);  // it takes the tuple first
-        case type_vector:  // vector/do-math-scalar: vector! is not built yet
-            raise_not_done();
         case type_money: return money_t::do_math(op);
+        case type_vector: {  // the vector changes in place and is the answer
+            Cell vector = *right;
+            *left = *vector_t::do_math_scalar(op, &vector, *left);
+            return left;
+        }
         case type_pair:
         case type_point2d:
         case type_point3d:

@@ -3,6 +3,7 @@
 #include <climits>
 #include <utility>
 
+#include "datatypes/date.h"
 #include "datatypes/float.h"
 #include "datatypes/money.h"
 #include "datatypes/number_support.h"
@@ -11,6 +12,7 @@
 #include "datatypes/point3d.h"
 #include "datatypes/registry.h"
 #include "datatypes/tuple.h"
+#include "datatypes/vector.h"
 #include "engine/random.h"
 #include "datatypes/word.h"
 #include "engine/number_text.h"
@@ -186,9 +188,13 @@ Cell* do_math(int32_t op) {
             return tuple_t::do_math(op);  // with the operands swapped
         case type_date:
             if (op != op_add) raise_not_related(word_arg(op_word_spelling(op)), type_integer);
-            raise_not_done();  // date/do-math: date! is not built yet
-        case type_vector:  // vector/do-math-scalar: vector! is not built yet
-            raise_not_done();
+            std::swap(*left, *right);  // days + date is date + days
+            return date_t::do_math(left, *right, op_add);
+        case type_vector: {  // the vector changes in place and is the answer
+            Cell vector = *right;
+            *left = *vector_t::do_math_scalar(op, &vector, *left);
+            return left;
+        }
         case type_money: return money_t::do_math(op);
         default: raise_invalid_type(*right);
     }
@@ -256,8 +262,7 @@ int32_t to_value(Cell* spec) {
         case type_email:
         case type_ref: return from_text(*spec);
         case type_issue: return from_issue(*spec);
-        // The date's epoch seconds: date! is not built yet.
-        case type_date: raise_not_done();
+        case type_date: return date_t::to_epoch(*spec);
         case type_money: return money_t::to_integer(*spec);
         default: raise_bad_to_arg(type_integer, *spec);
     }
