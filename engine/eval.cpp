@@ -222,6 +222,7 @@ Status detail::eval_value(Cursor& at, bool no_infix, bool callables_as_values) {
     ++at.pos;
     if (tracing) {
         if (Status s = fire_at(event::fetch, at, pos, &value); s != Status::ok) return s;
+        value = *memory::cell_at(at.code.w2, pos);  // the callback may have moved everything
     }
     if (Status s = eval_primary(at, value, callables_as_values); s != Status::ok) return s;
     if (tracing) {
@@ -237,6 +238,11 @@ Status detail::eval_value(Cursor& at, bool no_infix, bool callables_as_values) {
         ++at.pos;
         if (tracing) {
             if (Status s = fire_at(event::fetch, at, op_pos, &op); s != Status::ok) return s;
+            // The callback may have moved everything: read the operator again.
+            name = *memory::cell_at(at.code.w2, op_pos);
+            const Cell* again = detail::word_value_fast(name);
+            if (!again || type_of(*again) != type_op) raise_error(err_cat::script, script::no_op_arg, &name);
+            op = *again;
         }
         set_type(op, (op.header & header::op_type_mask) >> header::op_type_shift);
         op.header &= ~header::op_type_mask;
@@ -358,6 +364,7 @@ Status detail::eval_path(const Cell& path_value, Cursor* at, uint32_t kind, cons
     if (tracing) {
         if (Status s = trace::fire(event::enter, path, first, nullptr, nullptr); s != Status::ok) return s;
         if (Status s = trace::fire(event::fetch, path, first, &head, nullptr); s != Status::ok) return s;
+        head = *memory::cell_at(path->w2, first);  // the callback may have moved everything
     }
     const Cell& start = word_value(head);
     uint32_t t = type_of(start);

@@ -571,17 +571,17 @@ Status detail::call_callable(const Cell& callable, ArgSource& src, const Cell& n
     uint32_t t = type_of(st.callable());
     Cell* start;
     if (infix) {
-        start = stack::top() - 1;  // the left operand
-        stack::set_top(start);
+        start = stack::top() - 1;  // the left operand, the top cell
     } else {
         start = stack::top();
         stack::push_copy(st.callable());  // marks where the call's result goes
     }
-    if (tracing && src.at) {
+    if (tracing && src.at) {  // above the left operand or the callable
         Cell code = src.at->code;
         if (Status s = trace::fire(event::open, &code, src.at->pos, &st.callable(), &st.name()); s != Status::ok)
             return s;
     }
+    if (infix) stack::set_top(start);
     if (t == type_function) {
         frames::frame_open_function(st.name(), st.callable().w1);
         frames::mark_interpreted();

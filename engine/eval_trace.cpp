@@ -100,7 +100,9 @@ Status fire(uint32_t ev, const Cell* code, uint32_t pos, const Cell* value, cons
                     ev == event::call;
     args[4] = with_ref && ref ? *ref : none_t::value;
     args[5] = Cell{type_pair, 0, stack::cell_index(base), stack::cell_index(top)};
-    stack::set_top(top + 1);  // the value on top stays untouched
+    // Everything the traced evaluation holds lies below the top (the cell at
+    // the top is not initialised, so it must not become live): the callback's
+    // frame opens right there.
     Cell answer;
     Cell callback = trace_cells[0];
     detail::tracing = false;
