@@ -32,7 +32,7 @@ constexpr const char* type_names[] = {
 constexpr uint32_t named_types = sizeof(type_names) / sizeof(type_names[0]);
 static_assert(named_types == type_event + 1, "one name per type id up to event!");
 
-// The spec of the provisional `make`: enough for the evaluator to fetch its
+// What the provisional `make` takes: enough for the evaluator to fetch its
 // two arguments. No type blocks: the typesets they would name do not exist
 // yet.
 constexpr const char bootstrap_make_spec[] = "type spec";

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <vector>
 
+#include "datatypes/binary.h"
 #include "datatypes/registry.h"
 #include "datatypes/string_buffer.h"
 #include "datatypes/series_internal.h"
@@ -348,13 +349,17 @@ Cell* poke(Cell* series, int32_t index, Cell* value, Cell*) {
     if (pos < 0) raise_out_of_range(cells::integer(index));
     uint32_t type = type_of(*series);
     bool text = text_family_q(type);
+    bool bytes = type == type_binary;
     if (text && type_of(*value) != type_char) raise_invalid_arg(*value);
-    if (!block_family_q(type) && !text) raise_not_done();  // binary! and vector! store by their own rules
+    uint8_t byte = bytes ? binary_t::byte_from_value(*value) : 0;
+    if (!block_family_q(type) && !text && !bytes) raise_not_done();  // vector! stores by its own rules
     bool owned = notify_before(*series, Change::poke, value, int32_t(pos), 1);
     pos = element_position(*series, index);  // the owner's handler may have changed the series
     if (pos >= 0) {
         if (text) {
             string_t::set_code_point(node_of(*series), uint32_t(pos), value->w2);
+        } else if (bytes) {
+            buffer_of(node_of(*series))->head_ptr()[pos] = byte;
         } else {
             hash_unindex(*series, uint32_t(pos));
             buffer_of(node_of(*series))->cells()[pos] = *value;

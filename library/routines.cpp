@@ -203,7 +203,7 @@ constexpr int32_t no_return_type = -1;
 
 struct RoutineDef {
     const char* word;
-    const char* spec;  // Vyr source of the spec block's contents
+    const char* spec;  // Vyr source of its spec block's contents
     Entry entry;       // null: the routine's service is not built yet (internal not-done)
     int32_t return_type;
 };

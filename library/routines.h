@@ -3,7 +3,7 @@
 // frame queries, tuple builders).
 //
 // Each routine is a C++ entry in the routine table (engine/routines.h) and a
-// routine! value bound to its global word, with the spec (argument words,
+// routine! value bound to its global word, with a spec block (argument words,
 // types, doc string) that help shows. The datatype tests compare the type
 // id of their argument; the typeset tests read, at every call, the current
 // value of the global word that names their typeset, so redefining
