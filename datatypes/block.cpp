@@ -6,13 +6,16 @@
 #include <cstring>
 #include <vector>
 
+#include "datatypes/map.h"
 #include "datatypes/registry.h"
 #include "datatypes/series.h"
 #include "datatypes/series_internal.h"
 #include "datatypes/symbol.h"
 #include "datatypes/typeset.h"
+#include "datatypes/vector.h"
 #include "engine/stack.h"
 #include "runtime/checks.h"
+#include "runtime/fixed_words.h"
 #include "runtime/memory.h"
 #include "runtime/series.h"
 
@@ -300,14 +303,27 @@ Cell* push_new(int32_t n) { return stack::push_copy(new_block(type_block, n)); }
 
 // ---- make and to ------------------------------------------------------------------
 
+namespace {
+// The key/value pairs of a map as a new block (map!'s reflect body).
+void map_body(const Cell& map, Cell& out) {
+    Cell m = map;
+    Cell field{type_word, 0, uint32_t(fixed::sym_body), 0};
+    out = *map_t::reflect(&m, &field);
+}
+}  // namespace
+
 Cell* make(Cell* proto, Cell* spec, uint32_t type) {
     uint32_t t = type_of(*spec);
     if (series_t::block_family_q(t)) {
         clone_into(*spec, *proto, false, false);
     } else if (t == type_integer || t == type_float) {
         *proto = new_block(type, checks::cell_to_int(*spec));
-    } else if (t == type_object || t == type_map || t == type_vector) {
-        series_t::raise_not_done();  // their bodies and elements come with their own modules
+    } else if (t == type_map) {
+        map_body(*spec, *proto);
+    } else if (t == type_vector) {
+        vector_t::to_block(*spec, proto);
+    } else if (t == type_object) {
+        series_t::raise_not_done();  // its body comes with its own module
     } else {
         Cell dt = cells::datatype(type);
         raise_error(err_cat::script, err_id::script::bad_make_arg, &dt, spec);
@@ -320,7 +336,11 @@ Cell* to(Cell* proto, Cell* spec, uint32_t type) {
     uint32_t t = type_of(*spec);
     if (series_t::block_family_q(t)) {
         clone_into(*spec, *proto, false, false);
-    } else if (t == type_object || t == type_map || t == type_vector || series_t::text_family_q(t)) {
+    } else if (t == type_map) {
+        map_body(*spec, *proto);
+    } else if (t == type_vector) {
+        vector_t::to_block(*spec, proto);
+    } else if (t == type_object || series_t::text_family_q(t)) {
         series_t::raise_not_done();  // bodies, elements and the loader come with their own modules
     } else if (t == type_typeset) {
         Cell ts = *spec;

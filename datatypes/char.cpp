@@ -6,6 +6,7 @@
 #include "datatypes/string.h"
 #include "datatypes/text_codec.h"
 #include "datatypes/text_errors.h"
+#include "datatypes/vector.h"
 #include "engine/stack.h"
 #include "runtime/numeric.h"
 #include "runtime/series.h"
@@ -56,7 +57,11 @@ Cell* do_math(int32_t op) {
         case type_char:
         case type_integer: right = int32_t(second.w2); break;
         case type_float: right = numeric::truncate_to_int32(cell_float(second)); break;
-        case type_vector: text_errors::raise_not_done();  // vector! arithmetic is not built yet
+        case type_vector: {  // the vector changes in place and is the answer
+            Cell vector = second;
+            *base = *vector_t::do_math_scalar(op, &vector, *base);
+            return base;
+        }
         default: text_errors::raise_invalid_type(second);
     }
     // Every operation but divide gets a scratch cell, so that an overflow

@@ -4,13 +4,22 @@
 #include <cfloat>
 #include <cmath>
 #include <limits>
+#include <utility>
 
 #include "datatypes/integer.h"
+#include "datatypes/money.h"
 #include "datatypes/number_support.h"
+#include "datatypes/pair.h"
+#include "datatypes/point2d.h"
+#include "datatypes/point3d.h"
 #include "datatypes/registry.h"
+#include "datatypes/tuple.h"
+#include "datatypes/vector.h"
 #include "engine/random.h"
 #include "engine/number_text.h"
 #include "engine/stack.h"
+#include "runtime/checks.h"
+#include "runtime/collector.h"
 #include "runtime/numeric.h"
 #include "runtime/series.h"
 
@@ -135,12 +144,15 @@ double do_math_op(double x, double y, int32_t op) {
 
 namespace {
 
-// A pair! or point second operand: the pair/point arithmetic would run with
-// the number as its second operand.
-[[noreturn]] void math_with_point(uint32_t point_type, int32_t op) {
+// A pair! or point second operand: the pair/point arithmetic runs with the
+// operands swapped, the number keeping its type.
+Cell* math_with_point(uint32_t point_type, int32_t op) {
     if (op == integer_t::op_subtract) raise_not_related(word_arg("subtract"), point_type);
     if (op == integer_t::op_divide) raise_not_related(word_arg("divide"), point_type);
-    raise_not_done();  // pair/do-math, point2D/do-math, point3D/do-math: not built yet
+    std::swap(stack::arg_base()[0], stack::arg_base()[1]);
+    if (point_type == type_pair) return pair_t::do_math(op);
+    if (point_type == type_point2d) return point2d_t::do_math(op);
+    return point3d_t::do_math(op);
 }
 
 bool float_operand_q(uint32_t type) {
@@ -160,14 +172,17 @@ Cell* do_math(int32_t op) {
     Cell* right = left + 1;
     uint32_t lt = type_of(*left), rt = type_of(*right);
     switch (rt) {
-        case type_tuple:   // tuple/do-math: tuple! is not built yet
-        case type_money:   // money/do-math: money! is not built yet
-        case type_vector:  // vector/do-math-scalar: vector! is not built yet
-            raise_not_done();
+        case type_tuple: return tuple_t::do_math(op);  // it takes the tuple first
+        case type_money: return money_t::do_math(op);
+        case type_vector: {  // the vector changes in place and is the answer
+            Cell vector = *right;
+            *left = *vector_t::do_math_scalar(op, &vector, *left);
+            return left;
+        }
         case type_pair:
         case type_point2d:
         case type_point3d:
-            if (lt != type_time) math_with_point(rt, op);
+            if (lt != type_time) return math_with_point(rt, op);
             break;
         default: break;
     }
@@ -190,7 +205,11 @@ int32_t compare_number(double x, uint32_t type, const Cell* other, int32_t op) {
         case type_float:
         case type_percent:
         case type_time: y = get(*other); break;
-        case type_money: raise_not_done();  // money!'s range tests and compare: not built yet
+        case type_money: {
+            Cell number{type, 0, 0, 0};
+            set_cell_float(number, x);
+            return money_t::compare_number(number, *other, op);
+        }
         default: return not_comparable;
     }
     switch (op) {
@@ -325,10 +344,20 @@ double from_block(const Cell& block, uint32_t target) {
     return mantissa * std::pow(10.0, double(numeric::truncate_to_int32(exponent)));
 }
 
-// Text: for float! the float syntax ("," read as "."); percent! texts are
-// loaded as values, which needs percent! itself (not built yet).
+// Text: for float! the float syntax ("," read as "."); a percent! text is
+// loaded as one value, whose number is taken (50% and 0.5 both give 50%).
 double from_text(const Cell& text, uint32_t target) {
-    if (target != type_float) raise_not_done();
+    if (target != type_float) {
+        Cell loaded{};
+        collector::CellRoot root(&loaded);
+        const Cell* v = checks::scan_single_value(text, &loaded);
+        switch (type_of(*v)) {
+            case type_integer: return double(integer_t::get(*v));
+            case type_float:
+            case type_percent: return get(*v);
+            default: raise_bad_to_arg(target, text);
+        }
+    }
     TextView v = text_from_index(text);
     int32_t error = 0;
     double x = number_text::string_to_float(v.units, v.count, v.unit, error);
@@ -353,8 +382,7 @@ double to_value(const Cell& spec, uint32_t target) {
         case type_tag:
         case type_email:
         case type_ref: return from_text(spec, target);
-        // money/to-float: money! is not built yet.
-        case type_money: raise_not_done();
+        case type_money: return money_t::to_float(spec);
         default: raise_bad_to_arg(target, spec);
     }
 }

@@ -1,10 +1,18 @@
 #include "datatypes/integer.h"
 
 #include <climits>
+#include <utility>
 
+#include "datatypes/date.h"
 #include "datatypes/float.h"
+#include "datatypes/money.h"
 #include "datatypes/number_support.h"
+#include "datatypes/pair.h"
+#include "datatypes/point2d.h"
+#include "datatypes/point3d.h"
 #include "datatypes/registry.h"
+#include "datatypes/tuple.h"
+#include "datatypes/vector.h"
 #include "engine/random.h"
 #include "datatypes/word.h"
 #include "engine/number_text.h"
@@ -145,11 +153,20 @@ const char* op_word_spelling(int32_t op) {
 // The integer with a pair! or point second operand: the pair/point arithmetic
 // runs with the operands swapped (integer - point becomes -point + integer),
 // and an integer cannot be divided by one.
-[[noreturn]] void math_with_point(int32_t op) {
+Cell* math_with_point(int32_t op) {
     if (op == op_divide) raise_not_related(word_arg("divide"), type_integer);
-    // pair!/negate and pair/do-math, point2D/do-math, point3D/do-math: those
-    // types are not built yet.
-    raise_not_done();
+    Cell* left = stack::arg_base();
+    std::swap(left[0], left[1]);
+    uint32_t t = type_of(*left);
+    if (op == op_subtract) {
+        if (t == type_pair) pair_t::negate(left);
+        else if (t == type_point2d) point2d_t::negate(left);
+        else point3d_t::negate(left);
+        op = op_add;
+    }
+    if (t == type_pair) return pair_t::do_math(op);
+    if (t == type_point2d) return point2d_t::do_math(op);
+    return point3d_t::do_math(op);
 }
 
 }  // namespace
@@ -165,16 +182,20 @@ Cell* do_math(int32_t op) {
         case type_time: return float_t::do_math(op);
         case type_pair:
         case type_point2d:
-        case type_point3d: math_with_point(op);
+        case type_point3d: return math_with_point(op);
         case type_tuple:
             if (op == op_subtract || op == op_divide) raise_not_related(word_arg(op_word_spelling(op)), type_integer);
-            raise_not_done();  // tuple/do-math: tuple! is not built yet
+            return tuple_t::do_math(op);  // with the operands swapped
         case type_date:
             if (op != op_add) raise_not_related(word_arg(op_word_spelling(op)), type_integer);
-            raise_not_done();  // date/do-math: date! is not built yet
-        case type_vector:  // vector/do-math-scalar: vector! is not built yet
-        case type_money:   // money/do-math: money! is not built yet
-            raise_not_done();
+            std::swap(*left, *right);  // days + date is date + days
+            return date_t::do_math(left, *right, op_add);
+        case type_vector: {  // the vector changes in place and is the answer
+            Cell vector = *right;
+            *left = *vector_t::do_math_scalar(op, &vector, *left);
+            return left;
+        }
+        case type_money: return money_t::do_math(op);
         default: raise_invalid_type(*right);
     }
 }
@@ -241,10 +262,8 @@ int32_t to_value(Cell* spec) {
         case type_email:
         case type_ref: return from_text(*spec);
         case type_issue: return from_issue(*spec);
-        // The date's epoch seconds (date!) and money!'s integer part are not
-        // available yet.
-        case type_date:
-        case type_money: raise_not_done();
+        case type_date: return date_t::to_epoch(*spec);
+        case type_money: return money_t::to_integer(*spec);
         default: raise_bad_to_arg(type_integer, *spec);
     }
 }
@@ -288,7 +307,7 @@ int32_t compare(Cell* value, Cell* other, int32_t op) {
         case type_float:
         case type_percent:
         case type_time: return float_t::compare_number(double(get(*value)), type_float, other, op);
-        case type_money: raise_not_done();  // money/from-integer: money! is not built yet
+        case type_money: return money_t::compare_number(*value, *other, op);
         default: return registry::not_comparable;
     }
 }

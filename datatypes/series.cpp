@@ -6,10 +6,12 @@
 #include <cstring>
 #include <vector>
 
+#include "datatypes/binary.h"
 #include "datatypes/registry.h"
 #include "datatypes/string_buffer.h"
 #include "datatypes/series_internal.h"
 #include "datatypes/symbol.h"
+#include "datatypes/vector.h"
 #include "datatypes/word.h"
 #include "engine/actions.h"
 #include "engine/random.h"
@@ -198,8 +200,10 @@ void element_at(const Cell& series, uint32_t i, Cell& out) {
         out = cells::character(unicode::load_unit(b->head_ptr(), i, b->unit()));
     } else if (type == type_binary) {
         out = cells::integer(b->head_ptr()[i]);
+    } else if (type == type_vector) {
+        out = vector_t::element_at(series, i);
     } else {
-        raise_not_done();  // vector! and image! elements come with their own modules
+        raise_not_done();  // image! elements come with their own module
     }
 }
 
@@ -348,13 +352,21 @@ Cell* poke(Cell* series, int32_t index, Cell* value, Cell*) {
     if (pos < 0) raise_out_of_range(cells::integer(index));
     uint32_t type = type_of(*series);
     bool text = text_family_q(type);
+    bool bytes = type == type_binary;
     if (text && type_of(*value) != type_char) raise_invalid_arg(*value);
-    if (!block_family_q(type) && !text) raise_not_done();  // binary! and vector! store by their own rules
+    bool vector = type == type_vector;
+    if (vector && type_of(*value) != vector_t::element_type(*series)) raise_invalid_arg(*value);
+    uint8_t byte = bytes ? binary_t::byte_from_value(*value) : 0;
+    if (!block_family_q(type) && !text && !bytes && !vector) raise_not_done();
     bool owned = notify_before(*series, Change::poke, value, int32_t(pos), 1);
     pos = element_position(*series, index);  // the owner's handler may have changed the series
     if (pos >= 0) {
         if (text) {
             string_t::set_code_point(node_of(*series), uint32_t(pos), value->w2);
+        } else if (bytes) {
+            buffer_of(node_of(*series))->head_ptr()[pos] = byte;
+        } else if (vector) {
+            vector_t::set_value(unit_ptr(*series, uint32_t(pos)), *value, unit_of(*series));
         } else {
             hash_unindex(*series, uint32_t(pos));
             buffer_of(node_of(*series))->cells()[pos] = *value;

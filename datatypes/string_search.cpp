@@ -18,6 +18,7 @@
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
 #include "datatypes/text_errors.h"
+#include "datatypes/vector.h"
 #include "runtime/case_tables.h"
 #include "runtime/collector.h"
 #include "runtime/series.h"
@@ -489,7 +490,6 @@ Cell* swap(Cell* a, Cell* b) {
 
 Cell* take(Cell* series, Cell* part, bool deep, bool last) {
     Cell s = *series;
-    if (type_of(s) == type_vector) text_errors::raise_not_done();  // vector! elements are not built yet
     uint32_t idx = clamp(s), len = buffer_length(s);
     if (idx >= len) {
         *series = none_cell();
@@ -527,8 +527,13 @@ Cell* take(Cell* series, Cell* part, bool deep, bool last) {
     }
     if (part) {
         Cell taken = make_cell(series::copy_series_part(node_of(s), from, n), 0, type_of(s));
+        if (type_of(s) == type_vector) taken.w3 = s.w3;  // the element type
         remove_chars(s, from, n);
         *series = taken;
+    } else if (type_of(s) == type_vector) {
+        Cell element = vector_t::element_at(s, from);
+        remove_chars(s, from, 1);
+        *series = element;
     } else {
         uint32_t cp = char_at(s, from);
         remove_chars(s, from, 1);

@@ -2,7 +2,9 @@
 
 #include <cmath>
 #include <cstring>
+#include <utility>
 
+#include "datatypes/date.h"
 #include "datatypes/float.h"
 #include "datatypes/integer.h"
 #include "datatypes/number_support.h"
@@ -261,8 +263,11 @@ Cell* pick(Cell* value, int32_t index, Cell* index_cell) {
 }
 
 Cell* add() {
-    // date/do-math adds the time to a date: date! is not built yet.
-    if (type_of(stack::arg_base()[1]) == type_date) raise_not_done();
+    Cell* left = stack::arg_base();
+    if (type_of(left[1]) == type_date) {  // time + date is date + time
+        std::swap(left[0], left[1]);
+        return date_t::do_math(left, left[1], integer_t::op_add);
+    }
     return float_t::do_math(integer_t::op_add);
 }
 

@@ -43,6 +43,15 @@ inline Status finish_frame() {
 // is pushed, else it becomes the current frame's result.
 Status eval_single(const Cell& value, bool push);
 
+// Sends a trace event from a native. The event's delivery keeps the cell
+// just above the top out of the callback's way, so that cell must hold a
+// valid value: here it is a dead one, which becomes unset.
+inline Status fire_event(uint32_t event, const Cell* value) {
+    if (!eval::trace::on()) return Status::ok;
+    *stack::top() = Cell{type_unset, 0, 0, 0};
+    return eval::trace::fire(event, nullptr, 0, value, nullptr);
+}
+
 // The loop body's status as a loop acts on it: ok and continue go on with
 // the next iteration, break ends the loop, any other code is not the loop's.
 enum class Step { next, leave, pass };

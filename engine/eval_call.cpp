@@ -97,6 +97,8 @@ void add_types(Cell& ts, const Cell& type_block) {
                 ts.w2 |= entry.w2;
                 ts.w3 |= entry.w3;
                 break;
+            case vyr::type_block:  // a callback's own spec, which documents what it is given
+                break;
             default:
                 raise_error(err_cat::script, script::invalid_type_spec, memory::cell_at(type_block.w2, i));
         }

@@ -9,17 +9,26 @@
 #include <string>
 #include <vector>
 
+#include "datatypes/binary.h"
 #include "datatypes/block.h"
 #include "datatypes/char.h"
 #include "datatypes/datatype.h"
+#include "datatypes/date.h"
 #include "datatypes/float.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
+#include "datatypes/map.h"
+#include "datatypes/money.h"
 #include "datatypes/none.h"
+#include "datatypes/pair.h"
+#include "datatypes/percent.h"
+#include "datatypes/point2d.h"
+#include "datatypes/point3d.h"
 #include "datatypes/registry.h"
 #include "datatypes/string_buffer.h"
 #include "datatypes/symbol.h"
 #include "datatypes/time.h"
+#include "datatypes/tuple.h"
 #include "datatypes/unset.h"
 #include "datatypes/url.h"
 #include "datatypes/word.h"
@@ -427,7 +436,6 @@ void make_word(Cell* cell, uint32_t type, const uint8_t* start, const uint8_t* e
 
 void make_text(Cell* cell, uint32_t type, const uint8_t* start, const uint8_t* end, const TextShape& shape,
                bool escapes, bool percent_decode) {
-    if (type != type_string && type != type_file && type != type_url) not_done();  // tag!, email!, ref! come later
     NewLineMark mark(cell);
     std::vector<uint8_t> units(size_t(shape.count) * shape.unit + 4);
     decode_text(start, end, escapes, shape, units.data());
@@ -441,6 +449,22 @@ void make_text(Cell* cell, uint32_t type, const uint8_t* start, const uint8_t* e
     }
     set_type(text, type);
     *cell = text;
+}
+
+bool make_money(Cell* cell, bool negative, const uint8_t* currency, const uint8_t* digits, const uint8_t* point,
+                const uint8_t* end) {
+    NewLineMark mark(cell);
+    return money_t::from_text_parts(cell, negative, currency, digits, point, end) != nullptr;
+}
+
+// The text between the braces was checked by binary_load.
+void make_binary(Cell* cell, uint32_t base, const uint8_t* start, const uint8_t* end) {
+    NewLineMark mark(cell);
+    Cell bin;
+    binary_t::make_at(bin, binary_capacity(base, start, end));
+    memory::SeriesBuffer* b = memory::buffer_of(bin.w2);
+    b->tail = b->head + uint32_t(binary_decode(base, start, end, b->head_ptr()));
+    *cell = bin;
 }
 
 void make_char(Cell* cell, uint32_t cp) {
@@ -461,28 +485,41 @@ void make_construction(Cell* cell, const Construction& c) {
 
 void make_none(Cell* cell) { none_t::make_at(cell); }
 
+void make_percent(Cell* cell, double fraction) {
+    NewLineMark mark(cell);
+    percent_t::make_at(cell, fraction);
+}
+
+void make_pair(Cell* cell, int32_t x, int32_t y) {
+    NewLineMark mark(cell);
+    pair_t::make_at(cell, x, y);
+}
+
+void make_tuple(Cell* cell, const uint8_t* bytes, uint32_t count) {
+    NewLineMark mark(cell);
+    *cell = tuple_t::cell_of(bytes, count);
+}
+
+void make_point(Cell* cell, const PointValue& point) {
+    NewLineMark mark(cell);
+    if (point.count == 3) *cell = point3d_t::cell_of(point.v[0], point.v[1], point.v[2]);
+    else *cell = point2d_t::cell_of(point.v[0], point.v[1]);
+}
+
 // The modules of these datatypes are not built yet: each maker is the one
 // place that changes when its module arrives.
-void make_percent(Cell*, double) { not_done(); }
-void make_pair(Cell*, int32_t, int32_t) { not_done(); }
-void make_tuple(Cell*, const uint8_t*, uint32_t) { not_done(); }
-void make_point(Cell*, const PointValue&) { not_done(); }
-bool make_money(Cell*, bool, const uint8_t*, const uint8_t*, const uint8_t*, const uint8_t*) { not_done(); }
-void make_date(Cell*, const DateValue&) { not_done(); }
-void make_binary(Cell*, uint32_t, const uint8_t*, const uint8_t*) { not_done(); }
-void make_map(Cell*, const Cell*, uint32_t) { not_done(); }
 
-bool map_key_type(uint32_t type) {
-    switch (type) {
-        case type_string: case type_file: case type_url: case type_char: case type_integer: case type_float:
-        case type_word: case type_set_word: case type_lit_word: case type_get_word: case type_refinement:
-        case type_issue: case type_pair: case type_percent: case type_tuple: case type_binary: case type_time:
-        case type_tag: case type_email: case type_date: case type_money: case type_ref: case type_point2d:
-        case type_point3d:
-            return true;
-        default:
-            return false;
-    }
+void make_date(Cell* cell, const DateValue& d) {
+    NewLineMark mark(cell);
+    date_t::from_parts(cell, d.year, d.month, d.day, d.time, d.zone_hours, d.zone_minutes, d.has_time);
+}
+
+bool map_key_type(uint32_t type) { return map_t::key_type_q(type); }
+
+void make_map(Cell* cell, const Cell* cells, uint32_t count) {
+    Cell block{};
+    make_block(&block, cells, count, type_block);
+    map_t::make_at(cell, &block, int32_t(count));
 }
 
 void make_block(Cell* cell, const Cell* cells, uint32_t count, uint32_t type) {

@@ -219,12 +219,19 @@ Status do_(bool, const int32_t* refs) {
     const Cell* callback = refs[do_trace] >= 0 ? stack::arg_base() + refs[do_trace] : nullptr;
     TraceScope trace(callback);
     if (trace.installed()) {
-        Status s = eval::trace::fire(eval::event::init, nullptr, 0, nullptr, nullptr);
+        Status s = control::fire_event(eval::event::init, nullptr);
         if (s != Status::ok) return s;
     }
     Status s = do_value(refs);
     if (trace.installed()) {
-        Status end = eval::trace::fire(eval::event::end, nullptr, 0, nullptr, nullptr);
+        // A break, continue, return or exit has put its value in the result
+        // slot of its target, at the top: it is counted while the end event
+        // runs the callback.
+        Cell* top = stack::top();
+        bool landed = s == Status::break_ || s == Status::continue_ || s == Status::return_ || s == Status::exit;
+        if (landed) stack::set_top(top + 1);
+        Status end = control::fire_event(eval::event::end, nullptr);
+        if (landed) stack::set_top(top);
         if (s == Status::ok) s = end;
     }
     return s;

@@ -104,20 +104,14 @@ Status catch_(bool, const int32_t* refs) {
     if (refs[0] >= 0 && !name_matches(thrown[1], held[1])) return unwind::throw_value(catch_code::throw_);
     frames::clear_error_frame();
     stack::stack_keep();
-    if (eval::trace::on()) {
-        Status t = eval::trace::fire(eval::event::catch_, nullptr, 0, stack::arg_base(), nullptr);
-        if (t != Status::ok) return t;
-    }
+    if (Status t = control::fire_event(eval::event::catch_, stack::arg_base()); t != Status::ok) return t;
     return finish_frame();
 }
 
 // The value and its name (unset without /name) go to the nearest catch.
 Status throw_(bool, const int32_t* refs) {
     Cell* args = stack::arg_base();
-    if (eval::trace::on()) {
-        Status t = eval::trace::fire(eval::event::throw_, nullptr, 0, &args[0], nullptr);
-        if (t != Status::ok) return t;
-    }
+    if (Status t = control::fire_event(eval::event::throw_, &args[0]); t != Status::ok) return t;
     if (refs[0] < 0) args[1] = unset_t::value;
     return unwind::throw_value(catch_code::throw_);
 }
@@ -144,7 +138,7 @@ bool word_like(uint32_t type) {
 // Calls the function a word or path names, or a function value (named
 // `<applied>`), with its arguments from the block. Without /all the block's
 // values are the plain arguments and refinements come from the path; with
-// /all every argument and refinement of the spec is taken from the block in
+// /all every argument and refinement the function takes comes from the block in
 // order. /safer skips the arguments of refinements that are off.
 Status apply(bool, const int32_t* refs) {
     Cell* args = stack::arg_base();

@@ -113,7 +113,7 @@ TEST_F(FloatErrorTest, OperandsOfOtherTypes) {
     EXPECT_TRUE(names_type(error_arg(2), type_point2d));
     // A time! with a pair! is no pair arithmetic at all.
     EXPECT_ERROR(call_direct(ft::subtract, time_cell(1), typed_cell(type_pair)), report::invalid_type);
-    EXPECT_ERROR(call_direct(ft::add, float_cell(1), typed_cell(type_tuple)), report::not_done);
+    EXPECT_ERROR(call_direct(ft::add, float_cell(1), typed_cell(type_money)), report::not_done);
     EXPECT_ERROR(ft::do_math_op(1.0, 2.0, it::op_xor), report::cannot_use);
     EXPECT_TRUE(names_type(error_arg(2), type_float));
 }

@@ -368,6 +368,13 @@ TEST_F(ControlEvalTest, DoTrace) {
     define_function("cb", "event code offset value ref frame", "append events event");
     define_function("cb-throws", "[throw catch] event code offset value ref frame", "append events event");
     define_function("cb-fails", "event code offset value ref frame", "1 / 0");
+    // Under collection stress, with events that only do itself sends.
+    define_function("cb-ends", "[init end] event code offset value ref frame", "append events event");
+    define_function("f-traced", "", "do/trace [return 4] :cb-ends 5");
+    collector::set_stress(true);
+    EXPECT_EQ(run("events: copy [] reduce [do/trace [1 + 2] :cb-ends events]"), "[3 [init end]]");
+    EXPECT_EQ(run("events: copy [] reduce [f-traced events]"), "[4 [init end]]");
+    collector::set_stress(false);
     run_cases(*this, {
         {"events: copy [] r: do/trace [1 + 2] :cb reduce [r pick events 1 pick events length? events]",
          "[3 init end]"},

@@ -1,0 +1,319 @@
+// point2D!: helpers, actions in slot order, registration (see point2d.h).
+#include "datatypes/point2d.h"
+
+#include "datatypes/float.h"
+#include "datatypes/integer.h"
+#include "datatypes/number_support.h"
+#include "datatypes/registry.h"
+#include "datatypes/scalar_support.h"
+#include "engine/random.h"
+#include "engine/stack.h"
+#include "runtime/checks.h"
+#include "runtime/collector.h"
+#include "runtime/fixed_words.h"
+#include "runtime/hash.h"
+#include "runtime/series.h"
+
+namespace vyr::point2d_t {
+
+using namespace number_support;
+
+namespace {
+constexpr uint32_t float32_magnitude_mask = 0x7FFFFFFF;
+constexpr int32_t field_x = 1, field_y = 2;
+}  // namespace
+
+// ---- Helpers -----------------------------------------------------------------
+
+Cell* make_at(Cell* cell, float x, float y) {
+    Cell c = cell_of(x, y);
+    cell->header = (cell->header & ~header::type_mask) | type_point2d;
+    cell->w1 = c.w1;
+    cell->w2 = c.w2;
+    cell->w3 = 0;
+    return cell;
+}
+
+Cell* make_in(const Cell& block, float x, float y) {
+    Cell* c = series::append_cell(block);
+    *c = cell_of(x, y);
+    return c;
+}
+
+Cell* push(float x, float y) { return stack::push_copy(cell_of(x, y)); }
+
+float component(const Cell& c) {
+    if (type_of(c) == type_float) return narrow(float_t::get(c));
+    return float(integer_t::get(c));
+}
+
+int32_t field_index(const Cell& word, const Cell& value, const Cell* path) {
+    if (int32_t field = scalar_support::word_field(word, {fixed::sym_x, fixed::sym_y})) return field;
+    if (type_of(value) == type_point2d) raise_script(script::cannot_use, word, datatype_of(value));
+    raise_error(err_cat::script, script::invalid_path, path, &word);
+}
+
+namespace {
+
+bool float_operand_q(uint32_t t) { return t == type_float || t == type_percent; }
+
+// The components of a whole-number or point operand.
+void operand_components(const Cell& b, float& bx, float& by) {
+    switch (type_of(b)) {
+        case type_point2d: bx = x_of(b), by = y_of(b); return;
+        case type_pair: bx = float(int32_t(b.w2)), by = float(int32_t(b.w3)); return;
+        case type_integer: bx = by = float(integer_t::get(b)); return;
+        case type_float:
+        case type_percent: bx = by = narrow(float_t::get(b)); return;
+        default: raise_invalid_type(b);
+    }
+}
+
+}  // namespace
+
+Cell* do_math(int32_t op) {
+    Cell* a = stack::arg_base();
+    const Cell& b = a[1];
+    float x = x_of(*a), y = y_of(*a);
+    float bx, by;
+    operand_components(b, bx, by);
+    if (float_operand_q(type_of(b)) && (op == integer_t::op_multiply || op == integer_t::op_divide)) {
+        // A float multiplier or divisor works in single precision, without a
+        // zero test.
+        if (op == integer_t::op_multiply) x *= bx, y *= by;
+        else x /= bx, y /= by;
+        return make_at(a, x, y);
+    }
+    if ((op == integer_t::op_divide || op == integer_t::op_remainder) && (bx == 0.0f || by == 0.0f))
+        raise_math(math::zero_divide);
+    double rx = float_t::do_math_op(x, bx, op);
+    double ry = float_t::do_math_op(y, by, op);
+    return make_at(a, narrow(rx), narrow(ry));
+}
+
+// ---- Actions -------------------------------------------------------------------
+
+namespace {
+
+// [x y ...]: the first two values, each integer! or float!.
+Cell from_block(const Cell& block) {
+    CellView v = cells_from_index(block);
+    auto number_q = [](const Cell& c) { return type_of(c) == type_integer || type_of(c) == type_float; };
+    if (v.length < 2 || !number_q(v.cells[0]) || !number_q(v.cells[1])) {
+        Cell type = datatype_t::value_of(type_point2d);
+        raise_error(err_cat::syntax, err_id::syntax::malconstruct, &type, &block);
+    }
+    return cell_of(component(v.cells[0]), component(v.cells[1]));
+}
+
+// The text loaded as one value, which must be a point2D!.
+Cell from_text(const Cell& text) {
+    Cell loaded{};
+    collector::CellRoot root(&loaded);
+    const Cell* v = checks::scan_single_value(text, &loaded);
+    if (type_of(*v) != type_point2d) raise_bad_to_arg(type_point2d, text);
+    return cell_of(x_of(*v), y_of(*v));
+}
+
+}  // namespace
+
+Cell* make(Cell* proto, Cell* spec, uint32_t) {
+    const Cell s = *spec;
+    Cell result;
+    switch (type_of(s)) {
+        case type_integer:
+        case type_float: {
+            float n = component(s);
+            result = cell_of(n, n);
+            break;
+        }
+        case type_pair: result = cell_of(float(int32_t(s.w2)), float(int32_t(s.w3))); break;
+        case type_point2d: result = cell_of(x_of(s), y_of(s)); break;
+        case type_block: result = from_block(s); break;
+        case type_string: result = from_text(s); break;
+        default: raise_bad_to_arg(type_point2d, s);
+    }
+    *proto = result;
+    return proto;
+}
+
+// /seed seeds the generator with the hash of the two components' bytes.
+Cell* random(Cell* value, bool seed, bool secure, bool) {
+    if (seed) {
+        uint32_t bytes[2] = {value->w1, value->w2};
+        random::random_seed(int32_t(hash::hash_bytes(bytes, sizeof bytes)));
+        *value = Cell{type_unset, 0, 0, 0};
+        return value;
+    }
+    float c[2] = {x_of(*value), y_of(*value)};
+    for (float& v : c)
+        if (v != 0.0f) v = narrow(float_t::random_int(v, secure));
+    return make_at(value, c[0], c[1]);
+}
+
+// "(x, y)", each component with seven significant digits.
+int32_t form(Cell* value, Cell* buffer, Cell*, int32_t budget) {
+    budget = append_ascii(*buffer, "(", budget);
+    budget = append_ascii(*buffer, float_t::format_float(x_of(*value), float_text::FloatKind::point).view(), budget);
+    budget = append_ascii(*buffer, ", ", budget);
+    budget = append_ascii(*buffer, float_t::format_float(y_of(*value), float_text::FloatKind::point).view(), budget);
+    return append_ascii(*buffer, ")", budget);
+}
+
+int32_t mold(Cell* value, Cell* buffer, bool, bool, bool, Cell* part, int32_t budget, int32_t) {
+    return form(value, buffer, part, budget);
+}
+
+namespace {
+
+// The component a path element names: 1, 2, x or y.
+int32_t path_field(const Cell& element, const Cell* path) {
+    if (type_of(element) == type_integer) {
+        int32_t n = integer_t::get(element);
+        if (n == field_x || n == field_y) return n;
+        raise_error(err_cat::script, script::invalid_path, path, &element);
+    }
+    if (!scalar_support::any_word_q(type_of(element))) raise_error(err_cat::script, script::invalid_path, path, &element);
+    return field_index(element, Cell{type_none, 0, 0, 0}, path);
+}
+
+Cell component_cell(const Cell& point, int32_t field) {
+    Cell c{type_float, 0, 0, 0};
+    set_cell_float(c, field == field_x ? x_of(point) : y_of(point));
+    return c;
+}
+
+}  // namespace
+
+Cell* path_access(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* grand_parent, Cell* previous, int32_t,
+                  bool, bool, bool, bool) {
+    int32_t field = path_field(*element, path);
+    if (!value) return scalar_support::path_answer(component_cell(*parent, field));
+    if (type_of(*value) != type_integer && type_of(*value) != type_float) raise_invalid_type(*value);
+    scalar_support::InPlaceChange change(parent, grand_parent, previous);
+    float n = component(*value);
+    make_at(parent, field == field_x ? n : x_of(*parent), field == field_y ? n : y_of(*parent));
+    change.done(parent);
+    return value;
+}
+
+// A pair! is compared as the point it converts to; equality is near-equality
+// of both components, ordering is by x, then by y.
+int32_t compare(Cell* a, Cell* b, int32_t op) {
+    Cell other = *b;
+    if (type_of(other) == type_pair) other = cell_of(float(int32_t(other.w2)), float(int32_t(other.w3)));
+    if (type_of(other) != type_point2d) return registry::not_comparable;
+    float ax = x_of(*a), ay = y_of(*a), bx = x_of(other), by = y_of(other);
+    switch (op) {
+        case registry::op_equal:
+        case registry::op_not_equal:
+            return float_t::float32_almost_equal_q(ax, bx) && float_t::float32_almost_equal_q(ay, by) ? 0 : 1;
+        case registry::op_strict_equal: return ax == bx && ay == by ? 0 : 1;
+        case registry::op_same: return a->w1 == other.w1 && a->w2 == other.w2 ? 0 : 1;
+        default: break;
+    }
+    float d = ax - bx;
+    if (float_t::float32_almost_equal_q(d, 0.0f)) d = ay - by;
+    return d < 0.0f ? -1 : d > 0.0f ? 1 : 0;
+}
+
+Cell* absolute() {
+    Cell* c = stack::arg_base();
+    c->w1 &= float32_magnitude_mask;
+    c->w2 &= float32_magnitude_mask;
+    return c;
+}
+
+Cell* add() { return point2d_t::do_math(integer_t::op_add); }
+Cell* divide() { return point2d_t::do_math(integer_t::op_divide); }
+Cell* multiply() { return point2d_t::do_math(integer_t::op_multiply); }
+Cell* remainder() { return point2d_t::do_math(integer_t::op_remainder); }
+Cell* subtract() { return point2d_t::do_math(integer_t::op_subtract); }
+
+// 0.0 minus each component, so that 0.0 stays 0.0.
+Cell* negate(Cell* value) { return make_at(value, 0.0f - x_of(*value), 0.0f - y_of(*value)); }
+
+namespace {
+
+// The scale for one component: a point or pair scale gives its own
+// component (an integer! of a pair, a float! of a point); any other scale is
+// used as it is.
+void scale_component(Cell* scale, const Cell& original, int32_t field) {
+    switch (type_of(original)) {
+        case type_pair: *scale = Cell{type_integer, 0, field == field_x ? original.w2 : original.w3, 0}; break;
+        case type_point2d:
+        case type_point3d: {
+            uint32_t bits = field == field_x ? original.w1 : original.w2;
+            *scale = Cell{type_float, 0, 0, 0};
+            set_cell_float(*scale, std::bit_cast<float>(bits));
+            break;
+        }
+        default: break;
+    }
+}
+
+// float! round of one component.
+float round_component(float c, Cell* scale, float_t::RoundFlags f) {
+    Cell n{type_float, 0, 0, 0};
+    set_cell_float(n, c);
+    float_t::round(&n, scale, f.even, f.down, f.half_down, f.floor, f.ceiling, f.half_ceiling);
+    return type_of(n) == type_integer ? float(integer_t::get(n)) : narrow(float_t::get(n));
+}
+
+}  // namespace
+
+Cell* round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool floor, bool ceiling,
+            bool half_ceiling) {
+    if (scale && type_of(*scale) == type_money) raise_not_related(calling_word(), type_money);
+    float_t::RoundFlags flags{even, down, half_down, floor, ceiling, half_ceiling};
+    const Cell original = scale ? *scale : Cell{};
+    float c[2] = {x_of(*value), y_of(*value)};
+    for (int32_t field : {field_x, field_y}) {
+        if (scale) scale_component(scale, original, field);
+        c[field - 1] = round_component(c[field - 1], scale, flags);
+    }
+    return make_at(value, c[0], c[1]);
+}
+
+Cell* pick(Cell* value, int32_t index, Cell* index_cell) {
+    uint32_t t = index_cell ? type_of(*index_cell) : type_integer;
+    int32_t field;
+    if (scalar_support::any_word_q(t)) {
+        field = field_index(*index_cell, *value, nullptr);
+    } else if (t == type_integer && (index == field_x || index == field_y)) {
+        field = index;
+    } else {
+        Cell i = index_cell ? *index_cell : Cell{type_integer, 0, uint32_t(index), 0};
+        raise_script(script::out_of_range, i);
+    }
+    *value = component_cell(*value, field);
+    return value;
+}
+
+Cell* reverse(Cell* value, Cell*, Cell*) { return make_at(value, y_of(*value), x_of(*value)); }
+
+void init() {
+    using namespace registry;
+    ActionFn row[action_count] = {};
+    auto set = [&](Slot s, ActionFn f) { row[s - 1] = f; };
+    set(slot_make, act(make));
+    set(slot_random, act(random));
+    set(slot_to, act(make));
+    set(slot_form, act(form));
+    set(slot_mold, act(mold));
+    set(slot_path_access, act(path_access));
+    set(slot_compare, act(compare));
+    set(slot_absolute, act(absolute));
+    set(slot_add, act(add));
+    set(slot_divide, act(divide));
+    set(slot_multiply, act(multiply));
+    set(slot_negate, act(negate));
+    set(slot_remainder, act(remainder));
+    set(slot_round, act(round));
+    set(slot_subtract, act(subtract));
+    set(slot_pick, act(pick));
+    set(slot_reverse, act(reverse));
+    register_datatype(type_point2d, 0, "point2D!", row, action_count);
+}
+
+}  // namespace vyr::point2d_t
