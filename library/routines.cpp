@@ -16,6 +16,7 @@
 #include "engine/eval.h"
 #include "engine/frames.h"
 #include "engine/lexer.h"
+#include "engine/natives_io.h"
 #include "engine/routines.h"
 #include "engine/stack.h"
 #include "runtime/checks.h"
@@ -123,7 +124,8 @@ Status quit_return(Cell* args, uint32_t) {
     std::exit(status);
 }
 
-Status last_lf(Cell* args, uint32_t) { return answer_logic(args, natives::last_lf_q ? natives::last_lf_q() : true); }
+// The line-end flag that print and prin leave behind.
+Status last_lf(Cell* args, uint32_t) { return answer_logic(args, natives::last_lf_q()); }
 
 // ---- Shifts --------------------------------------------------------------------------
 

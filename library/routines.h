@@ -20,10 +20,3 @@ void intern_names();
 void make_routines();
 
 }  // namespace vyr::library
-
-// The flag that print and prin leave behind: whether the last text they
-// wrote ended with a line end. Defined by the module of those natives;
-// `last-lf?` answers true while it is absent.
-namespace vyr::natives {
-bool last_lf_q() __attribute__((weak));
-}  // namespace vyr::natives
