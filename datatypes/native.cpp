@@ -23,7 +23,7 @@ namespace {
 constexpr uint32_t record_cells = 2;
 
 // A new record for a spec: the context! cell of a context made from the
-// spec's words (values on the stack), then none.
+// argument block's words (values on the stack), then none.
 NodeId make_record(const Cell& spec) {
     NodeId ctx = context_t::make_from_spec(spec, true, false, context_t::kind_function);
     Cell context_cell = *context_t::context_cell(ctx);

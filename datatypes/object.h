@@ -100,7 +100,7 @@ void copy_fields_by_name(NodeId source, NodeId destination);
 // make object! (slot 1): from the datatype or a prototype object, with a
 // spec block (evaluated) or another object.
 Cell* make(Cell* proto, Cell* spec, uint32_t type);
-// The `construct` native's core: a spec's set-words become fields, each
+// The `construct` native's core: a block's set-words become fields, each
 // taking the next value that is not a set-word, unevaluated (true/yes/on,
 // false/no/off and none become their values unless `only`).
 Cell* construct(const Cell& spec, const Cell* proto, bool only, Cell& out);

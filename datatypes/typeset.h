@@ -7,7 +7,7 @@
 // listed or counted. A typeset is a plain value; copying the cell copies
 // the set.
 //
-// Typesets check the argument types of functions (a spec's type block
+// Typesets check the argument types of functions (the type block of an argument
 // becomes a typeset), name pseudo-types such as number!, and take part in
 // the logic actions and the set operations.
 #pragma once
@@ -41,7 +41,7 @@ Cell* load_in(const Cell& block, uint32_t w1, uint32_t w2, uint32_t w3);
 // Appends the typeset of an argument declared without types: every bit
 // except unset!'s.
 Cell* load_all_in(const Cell& block);
-// Appends the typeset built from a spec's type block: words stand for their
+// Appends the typeset built from an argument's type block: words stand for their
 // values; a datatype! sets its bit, a typeset! is ORed in, a word whose
 // value is a word adds object!, a block is skipped; anything else raises
 // script `invalid-type-spec`.

@@ -372,7 +372,7 @@ Cell* make(Cell* proto, Cell* spec, uint32_t) {
     const Cell* c = n > 0 ? block_t::cell_at(s, s.w1) : nullptr;
     Cell out;
     if (n > 0 && type_of(c[0]) == type_word) {
-        std::vector<Cell> cells(c, c + n);  // the spec's cells stay put while the vector is made
+        std::vector<Cell> cells(c, c + n);  // the make block's cells stay put while the vector is made
         out = from_typed_spec(s, cells.data(), uint32_t(n));
     } else {
         uint32_t type = n == 0 ? type_integer : type_of(c[0]);

@@ -44,9 +44,6 @@ namespace vyr::lexer {
 
 namespace {
 
-// Raised by the makers of datatypes whose module is not built yet.
-[[noreturn]] void not_done() { raise_error(err_cat::internal, err_id::internal::not_done); }
-
 void check(State* st, const uint8_t* start, const uint8_t* end, int32_t code) {
     if (code != code_ok) lexer_error(st, start, end, code);
 }

@@ -108,7 +108,7 @@ protected:
         }
         return names;
     }
-    // The typeset of a spec's first argument.
+    // The typeset of an action's first argument.
     Cell first_argument_types(const Cell& spec) {
         for (uint32_t i = 0; i + 1 < length_of(spec); ++i) {
             uint32_t t = type_of(at(spec, i));
@@ -198,9 +198,11 @@ TEST_F(BootTest, ActionSpecsAdmitEveryImplementingType) {
     Cell values = *word_t::get(word_t::make_global("any-type!"));
     for (const Definition& d : definitions(load("actions.vyr"))) {
         Cell types = first_argument_types(d.spec);
-        for (uint32_t t = 1; t <= registry::highest_type(); ++t)
-            if (typeset_t::has(values, t) && registry::get_action(t, uint32_t(d.index)))
+        for (uint32_t t = 1; t <= registry::highest_type(); ++t) {
+            if (typeset_t::has(values, t) && registry::get_action(t, uint32_t(d.index))) {
                 EXPECT_TRUE(typeset_t::has(types, t)) << d.word << " refuses " << registry::type_name(t).name;
+            }
+        }
     }
 }
 
