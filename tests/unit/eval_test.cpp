@@ -5,40 +5,22 @@
 
 #include <string>
 
-#include "datatypes/function.h"
-#include "datatypes/native.h"
-#include "engine/actions.h"
 #include "engine/eval.h"
 #include "engine/frames.h"
-#include "engine/lexer.h"
-#include "engine/natives.h"
 #include "engine/unwind.h"
-#include "tests/unit/fixture.h"
+#include "tests/unit/eval_fixture.h"
 
 namespace vyr {
 namespace {
 
 namespace script = err_id::script;
 
-Cell load(const std::string& text) {
-    Cell out{};
-    lexer::Request r;
-    r.text = reinterpret_cast<const uint8_t*>(text.data());
-    r.length = uint32_t(text.size());
-    lexer::lexer_scan(&out, r, nullptr);
-    return out;
-}
+Cell load(const std::string& text) { return test::load_code(text); }
 
-class EvalTest : public test::RuntimeTest {
+class EvalTest : public test::EvalFixture {
 public:
     void SetUp() override {
-        test::RuntimeTest::SetUp();
-        actions::actions_init();
-        frames::make_frame_block();
-        frames::frames_init();
-        natives::natives_init();
-        lexer::lexer_init();
-        eval::interp_init();
+        test::EvalFixture::SetUp();
         define_action("make", "type spec", registry::slot_make);
         define_action("add", "a b", registry::slot_add);
         define_action("subtract", "a b", registry::slot_subtract);
@@ -47,35 +29,11 @@ public:
         define_op("+", "add");
         define_op("-", "subtract");
         define_op("*", "multiply");
-        // The type words stand for their datatypes (the start-up sources set them).
-        for (uint32_t t = 1; t <= registry::highest_type(); ++t) {
-            Cell w = registry::type_name(t).word;
-            if (type_of(w) == type_word) word_t::set(w, Cell{type_datatype, t, 0, 0});
-        }
+        define_type_words();
     }
 
-    void define_action(const char* name, const char* args, uint32_t slot) {
-        Cell spec = load(std::string("[") + args + "]");
-        Cell* v = native_t::push(type_action, *memory::cell_at(spec.w2, 0), slot - 1);
-        Cell w = word_t::make_global(name);
-        word_t::set(w, *v);
-        stack::pop_cells(1);
-    }
-    void define_op(const char* name, const char* of) {
-        Cell target = *word_t::get(word_t::make_global(of));
-        Cell op = target;
-        op.header = type_op | (type_of(target) << header::op_type_shift);
-        Cell w = word_t::make_global(name);
-        word_t::set(w, op);
-    }
-    // A function! bound to a global word.
-    void define_function(const char* name, const char* spec_text, const char* body_text) {
-        Cell spec = *memory::cell_at(load(std::string("[") + spec_text + "]").w2, 0);
-        Cell body = *memory::cell_at(load(std::string("[") + body_text + "]").w2, 0);
-        function_t::make_function(spec, &body, no_node, 0, 0, 0);
-        Cell w = word_t::make_global(name);
-        word_t::set(w, *stack::top_cell());
-        stack::pop_cells(1);
+    static void define_action(const char* name, const char* args, uint32_t slot) {
+        define_callable(type_action, name, args, slot - 1);
     }
 
     // Evaluates the text and answers its value.

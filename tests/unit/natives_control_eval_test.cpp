@@ -17,20 +17,13 @@
 #include "engine/lexer.h"
 #include "engine/natives.h"
 #include "engine/unwind.h"
-#include "tests/unit/fixture.h"
+#include "tests/unit/eval_fixture.h"
 #include "tests/unit/value_helpers.h"
 
 namespace vyr {
 namespace {
 
-Cell load(const std::string& text) {
-    Cell out{};
-    lexer::Request r;
-    r.text = reinterpret_cast<const uint8_t*>(text.data());
-    r.length = uint32_t(text.size());
-    lexer::lexer_scan(&out, r, nullptr);
-    return out;
-}
+Cell load(const std::string& text) { return test::load_code(text); }
 
 Status compare_native(int32_t op) {
     actions::compare_op(op);
@@ -75,16 +68,10 @@ const Extra extra_natives[] = {
     {"unset?", test_unset_q, "value"}, {"error?", test_error_q, "value"},
 };
 
-class ControlEvalTest : public test::RuntimeTest {
+class ControlEvalTest : public test::EvalFixture {
 public:
     void SetUp() override {
-        test::RuntimeTest::SetUp();
-        actions::actions_init();
-        frames::make_frame_block();
-        frames::frames_init();
-        natives::natives_init();
-        lexer::lexer_init();
-        eval::interp_init();
+        test::EvalFixture::SetUp();
         for (const Spec& s : control_specs) define_callable(type_native, s.word, s.spec, natives::slot_of(s.index));
         uint32_t slot = natives::slot_of(natives::native_count + 1);
         for (const Extra& e : extra_natives) {
@@ -113,37 +100,7 @@ public:
         set_global("none", none_t::value);
         set_global("true", logic_t::true_value);
         set_global("false", logic_t::false_value);
-        for (uint32_t t = 1; t <= registry::highest_type(); ++t) {
-            Cell w = registry::type_name(t).word;
-            if (type_of(w) == type_word) word_t::set(w, Cell{type_datatype, t, 0, 0});
-        }
-    }
-
-    static void set_global(const char* name, const Cell& value) {
-        Cell w = word_t::make_global(name);
-        word_t::set(w, value);
-    }
-    void define_callable(uint32_t type, const char* name, const char* spec_text, uint32_t slot) {
-        Cell spec = load(std::string("[") + spec_text + "]");
-        Cell* v = native_t::push(type, *memory::cell_at(spec.w2, 0), slot);
-        Cell w = word_t::make_global(name);
-        word_t::set(w, *v);
-        stack::pop_cells(1);
-    }
-    void define_op(const char* name, const char* of) {
-        Cell target = *word_t::get(word_t::make_global(of));
-        Cell op = target;
-        op.header = type_op | (type_of(target) << header::op_type_shift);
-        Cell w = word_t::make_global(name);
-        word_t::set(w, op);
-    }
-    void define_function(const char* name, const char* spec_text, const char* body_text) {
-        Cell spec = *memory::cell_at(load(std::string("[") + spec_text + "]").w2, 0);
-        Cell body = *memory::cell_at(load(std::string("[") + body_text + "]").w2, 0);
-        function_t::make_function(spec, &body, no_node, 0, 0, 0);
-        Cell w = word_t::make_global(name);
-        word_t::set(w, *stack::top_cell());
-        stack::pop_cells(1);
+        define_type_words();
     }
 
     // Evaluates the text; answers the mold of its value. The frames must be

@@ -33,6 +33,7 @@
 #include "runtime/collector.h"
 #include "runtime/print_hooks.h"
 #include "tests/unit/engine_fixture.h"
+#include "tests/unit/eval_fixture.h"
 #include "tests/unit/output_capture.h"
 #include "tests/unit/text_util.h"
 
@@ -678,48 +679,19 @@ TEST_F(NativesIoTest, BrowseHandsTheTargetToXdgOpen) {
 
 namespace {
 
-Cell load_text(const std::string& source) {
-    Cell out{};
-    lexer::Request r;
-    r.text = reinterpret_cast<const uint8_t*>(source.data());
-    r.length = uint32_t(source.size());
-    lexer::lexer_scan(&out, r, nullptr);
-    return out;
-}
+Cell load_text(const std::string& source) { return test::load_code(source); }
 
 // The evaluator with `print`, `prin` and the `+` operator defined by hand
 // (the start-up sources are not loaded here).
-class PrintEvalTest : public RuntimeTest {
+class PrintEvalTest : public test::EvalFixture {
 protected:
     void SetUp() override {
-        RuntimeTest::SetUp();
-        actions::actions_init();
-        frames::make_frame_block();
-        frames::frames_init();
-        natives::natives_init();
-        lexer::lexer_init();
-        eval::interp_init();
+        test::EvalFixture::SetUp();
         hooks::print_hooks_init();
-        define("print", "[value]", type_native, 22);
-        define("prin", "[value]", type_native, 23);
-        define("add", "[a b]", type_action, registry::slot_add - 1);
-        Cell op = *word_t::get(word_t::make_global("add"));
-        op.header = type_op | (type_action << header::op_type_shift);
-        Cell plus = word_t::make_global("+");
-        word_t::set(plus, op);
-    }
-    void TearDown() override {
-        frames::set_frame_top(frames::bottom());
-        frames::clear_error_frame();
-        frames::set_markers({});
-        RuntimeTest::TearDown();
-    }
-    void define(const char* name, const char* spec_text, uint32_t type, uint32_t slot) {
-        Cell spec = *memory::cell_at(load_text(spec_text).w2, 0);
-        Cell* v = native_t::push(type, spec, slot);
-        Cell w = word_t::make_global(name);
-        word_t::set(w, *v);
-        stack::pop_cells(1);
+        define_callable(type_native, "print", "value", 22);
+        define_callable(type_native, "prin", "value", 23);
+        define_callable(type_action, "add", "a b", registry::slot_add - 1);
+        define_op("+", "add");
     }
     // Runs the code and answers what it printed; `raised` tells whether it
     // ended in an error (which is expected only when `raised` is given).

@@ -18,7 +18,7 @@
 #include "engine/lexer.h"
 #include "engine/natives.h"
 #include "engine/natives_words.h"
-#include "tests/unit/fixture.h"
+#include "tests/unit/eval_fixture.h"
 #include "tests/unit/value_helpers.h"
 
 using namespace vyr;
@@ -30,33 +30,10 @@ constexpr int32_t off = -1;  // a refinement that was not used
 
 int32_t int_of(const Cell& c) { return int32_t(c.w2); }
 
-class NativesWordsTest : public RuntimeTest {
+class NativesWordsTest : public test::EvalFixture {
 protected:
-    void SetUp() override {
-        RuntimeTest::SetUp();
-        frames::make_frame_block();
-        frames::frames_init();
-        actions::actions_init();
-        natives::natives_init();
-        lexer::lexer_init();
-        eval::interp_init();
-    }
-    void TearDown() override {
-        frames::set_frame_top(frames::bottom());
-        frames::clear_error_frame();
-        frames::set_markers({});
-        RuntimeTest::TearDown();
-    }
-
     // The values of the text, as a block.
-    static Cell load(const char* text) {
-        lexer::Request rq;
-        rq.text = reinterpret_cast<const uint8_t*>(text);
-        rq.length = uint32_t(std::strlen(text));
-        Cell result{};
-        lexer::lexer_scan(&result, rq, nullptr);
-        return result;
-    }
+    static Cell load(const char* text) { return test::load_code(text); }
     // The first value of the text.
     static Cell value(const char* text) { return *memory::cell_at(load(text).w2, 0); }
 

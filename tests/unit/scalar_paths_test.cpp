@@ -12,52 +12,22 @@
 #include "engine/frames.h"
 #include "engine/lexer.h"
 #include "engine/natives.h"
+#include "tests/unit/eval_fixture.h"
 #include "tests/unit/number_fixture.h"
 
 namespace vyr {
 namespace {
 
-Cell load(const std::string& text) {
-    Cell out{};
-    lexer::Request r;
-    r.text = reinterpret_cast<const uint8_t*>(text.data());
-    r.length = uint32_t(text.size());
-    lexer::lexer_scan(&out, r, nullptr);
-    return out;
-}
+Cell load(const std::string& text) { return test::load_code(text); }
 
-class ScalarPathTest : public test::RuntimeTest {
+class ScalarPathTest : public test::EvalFixture {
 public:
     void SetUp() override {
-        test::RuntimeTest::SetUp();
-        actions::actions_init();
-        frames::make_frame_block();
-        frames::frames_init();
-        natives::natives_init();
-        lexer::lexer_init();
-        eval::interp_init();
-        Cell spec = *memory::cell_at(load("[type spec]").w2, 0);
-        Cell* make = native_t::push(type_action, spec, registry::slot_make - 1);
-        Cell w = word_t::make_global("make");
-        word_t::set(w, *make);
-        stack::pop_cells(1);
-        Cell object_word = word_t::make_global("object!");
-        word_t::set(object_word, Cell{type_datatype, type_object, 0, 0});
-    }
-    void TearDown() override {
-        frames::set_frame_top(frames::bottom());
-        test::RuntimeTest::TearDown();
+        test::EvalFixture::SetUp();
+        define_callable(type_action, "make", "type spec", registry::slot_make - 1);
+        set_global("object!", Cell{type_datatype, type_object, 0, 0});
     }
 
-    // A function! bound to a global word.
-    void define_function(const char* name, const char* spec_text, const char* body_text) {
-        Cell spec = *memory::cell_at(load(std::string("[") + spec_text + "]").w2, 0);
-        Cell body = *memory::cell_at(load(std::string("[") + body_text + "]").w2, 0);
-        function_t::make_function(spec, &body, no_node, 0, 0, 0);
-        Cell w = word_t::make_global(name);
-        word_t::set(w, *stack::top_cell());
-        stack::pop_cells(1);
-    }
 
     // Evaluates the text; answers the mold of its value.
     std::string run(const std::string& text) {
