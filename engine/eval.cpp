@@ -53,13 +53,7 @@ bool callable_type(uint32_t t) {
     return t == type_native || t == type_action || t == type_function || t == type_routine;
 }
 
-Cell* top_slot() { return stack::top(); }
-
-void push_traced(const Cell& value) {
-    stack::push_copy(value);
-}
-
-// Fires an event for the value at the cursor's previous position.
+// Fires an event at a position in the cursor's block.
 Status fire_at(uint32_t ev, const Cursor& at, uint32_t pos, const Cell* value, const Cell* ref = nullptr) {
     Cell code = at.code;
     return trace::fire(ev, &code, pos, value, ref);
@@ -153,7 +147,7 @@ Status eval_primary(Cursor& at, const Cell& value, bool callables_as_values) {
                 return detail::call_callable(callable, src, value, nullptr, 0, call_mode::code, false);
             }
             if (t == type_op) raise_error(err_cat::script, script::no_op_arg, &value);
-            push_traced(v);
+            stack::push_copy(v);
             return Status::ok;
         }
         case type_set_word:
@@ -162,11 +156,11 @@ Status eval_primary(Cursor& at, const Cell& value, bool callables_as_values) {
             Cell w = value;
             set_type(w, type_word);
             clear_new_line_flag(w);
-            push_traced(w);
+            stack::push_copy(w);
             return Status::ok;
         }
         case type_get_word:
-            push_traced(word_value(value));
+            stack::push_copy(word_value(value));
             return Status::ok;
         case type_issue: {
             int32_t sym = symbol_t::resolve_alias(int32_t(value.w2));
@@ -174,7 +168,7 @@ Status eval_primary(Cursor& at, const Cell& value, bool callables_as_values) {
                 (sym == symbol_t::resolve_alias(fixed::sym_system) ||
                  sym == symbol_t::resolve_alias(fixed::sym_system_global)))
                 raise_error(err_cat::internal, err_id::internal::vyr_system);
-            push_traced(value);
+            stack::push_copy(value);
             return Status::ok;
         }
         case type_native:
@@ -182,7 +176,7 @@ Status eval_primary(Cursor& at, const Cell& value, bool callables_as_values) {
         case type_function:
         case type_routine: {
             if (callables_as_values) {
-                push_traced(value);
+                stack::push_copy(value);
                 return Status::ok;
             }
             Cell callable = value;
@@ -197,7 +191,7 @@ Status eval_primary(Cursor& at, const Cell& value, bool callables_as_values) {
             Cell p = value;
             set_type(p, type_path);
             p.w3 = 0;
-            push_traced(p);
+            stack::push_copy(p);
             return Status::ok;
         }
         case type_set_path:
@@ -205,7 +199,7 @@ Status eval_primary(Cursor& at, const Cell& value, bool callables_as_values) {
         case type_get_path:
             return detail::eval_path(value, &at, type_get_path, nullptr);
         default:
-            push_traced(value);
+            stack::push_copy(value);
             return Status::ok;
     }
 }
@@ -216,7 +210,7 @@ Status eval_primary(Cursor& at, const Cell& value, bool callables_as_values) {
 
 Status detail::eval_value(Cursor& at, bool no_infix, bool callables_as_values) {
     collector::safe_point();
-    Cell* start = top_slot();
+    Cell* start = stack::top();
     uint32_t pos = at.pos;
     Cell value = at.value();
     ++at.pos;
@@ -244,8 +238,7 @@ Status detail::eval_value(Cursor& at, bool no_infix, bool callables_as_values) {
             if (!again || type_of(*again) != type_op) raise_error(err_cat::script, script::no_op_arg, &name);
             op = *again;
         }
-        set_type(op, (op.header & header::op_type_mask) >> header::op_type_shift);
-        op.header &= ~header::op_type_mask;
+        op = unwrap_op(op);
         stack::set_top(start + 1);  // the left operand alone above the start
         ArgSource src{&at};
         if (Status s = call_callable(op, src, name, nullptr, 0, call_mode::code, true); s != Status::ok) return s;
@@ -323,11 +316,7 @@ Status eval_path_value(const Cell& path, bool push) {
 Status eval_call(const Cell& callable, Cursor& args, const Cell& name, const Cell* path, uint32_t path_index,
                  NodeId object, uint32_t mode, bool push) {
     (void)object;
-    Cell c = callable;
-    if (type_of(c) == type_op) {
-        set_type(c, (c.header & header::op_type_mask) >> header::op_type_shift);
-        c.header &= ~header::op_type_mask;
-    }
+    Cell c = type_of(callable) == type_op ? detail::unwrap_op(callable) : callable;
     detail::ArgSource src{&args};
     if (Status s = detail::call_callable(c, src, name, path, path_index, mode, false); s != Status::ok) return s;
     if (!push) stack::reset_with_result(*stack::top_cell());

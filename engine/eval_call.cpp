@@ -3,16 +3,17 @@
 //
 // The argument spec of a callable is built from its spec block on its first
 // call and cached in its record (cell 1 of the record block), so a call reads
-// a flat list instead of walking the spec. Its layout, two cells per entry:
+// a flat list instead of walking its spec block. Its layout, two cells per
+// entry:
 //   argument     A: typeset! (the accepted types; fetch mode in bits 20-21)
-//                B: integer! with w1 the frame slot, w2 the spec index of
-//                   the argument word
+//                B: integer! with w1 the frame slot, w2 the position of the
+//                   argument word in its spec block
 //   refinement   A: integer! with w1 its ordinal, w2 its canonical symbol,
 //                   w3 the number of its arguments (an integer!, not a
 //                   refinement!: the collector would read w1 as a context)
 //                B: integer! with w1 the frame slot of its first cell (a
 //                   function's refinement slot; a native's first argument),
-//                   w2 the spec index of the refinement
+//                   w2 the refinement's position in its spec block
 // and one last cell: integer! with w1 the local slots (from /local on),
 // w2 the frame cells a call fills, w3 the number of refinements.
 //
@@ -59,7 +60,7 @@ namespace {
 
 // Fetch modes of an argument (typeset header bits 20-21).
 namespace mode {
-inline constexpr uint32_t evaluated = 0;    // a word in the spec
+inline constexpr uint32_t evaluated = 0;    // a plain word in a spec block
 inline constexpr uint32_t unevaluated = 1;  // a get-word: the value as it stands
 inline constexpr uint32_t quoted = 2;       // a lit-word: quoted, but parens and get-forms evaluate
 inline constexpr uint32_t shift = 20;
@@ -82,7 +83,7 @@ bool is_function_like(uint32_t t) { return t == type_function || t == type_routi
 
 // ---- Building argument specs ---------------------------------------------------
 
-// ORs the types a spec's type block names into the typeset.
+// ORs the types an argument's type block names into the typeset.
 void add_types(Cell& ts, const Cell& type_block) {
     uint32_t n = memory::series_length(type_block.w2);
     for (uint32_t i = type_block.w1; i < n; ++i) {
@@ -209,7 +210,7 @@ struct CallState {
     const Cell& summary() { return *memory::cell_at(held[1].w2, entries()); }
 };
 
-// The spec word of an entry, for error messages.
+// The word that names an entry in its spec block, for error messages.
 Cell spec_word(CallState& st, uint32_t entry_index) {
     uint32_t i = st.entry(entry_index + 1).w2;
     Cell w = *memory::cell_at(st.callable().w2, i);
@@ -315,11 +316,9 @@ Status fetch_arguments(CallState& st, detail::ArgSource& src, uint32_t path_inde
     bool fn_like = is_function_like(type_of(st.callable()));
     uint32_t n = st.entries();
     bool first = true;
-    int32_t refinement = -1;  // the refinement whose arguments the main pass is in
     for (uint32_t i = 0; i < n; i += 2) {
         const Cell& e = st.entry(i);
         if (type_of(e) == refinement_entry) {
-            refinement = int32_t(i);
             refs[e.w1] = -1;
             if (fn_like) logic_t::push(false);
             for (uint32_t k = 0; k < e.w3; ++k) none_t::push();
@@ -334,7 +333,6 @@ Status fetch_arguments(CallState& st, detail::ArgSource& src, uint32_t path_inde
         }
         first = false;
     }
-    (void)refinement;
     if (fn_like) function_t::push_initial_locals(int32_t(st.summary().w1));
 
     // Refinements named by the path, in path order.
@@ -615,12 +613,7 @@ Status call_value(const Cell& fn, Cell* args, uint32_t count, NodeId object, con
                   Cell* args_after) {
     (void)object;
     uint32_t t = type_of(fn);
-    if (t == type_op) {
-        Cell c = fn;
-        set_type(c, (c.header & header::op_type_mask) >> header::op_type_shift);
-        c.header &= ~header::op_type_mask;
-        return call_value(c, args, count, object, name, answer, args_after);
-    }
+    if (t == type_op) return call_value(detail::unwrap_op(fn), args, count, object, name, answer, args_after);
     if (t != type_native && t != type_action && t != type_function && t != type_routine)
         raise_error(err_cat::script, script::invalid_arg, &fn);
     stack::Mark mark;

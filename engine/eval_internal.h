@@ -35,6 +35,15 @@ Status eval_path(const Cell& path, Cursor* at, uint32_t kind, const Cell* value)
 // caller then goes through word_t::get, which raises the right error).
 const Cell* word_value_fast(const Cell& word);
 
+// An op! as the callable it wraps (the type kept in its header bits 16-23;
+// the op! shares that callable's spec and record).
+inline Cell unwrap_op(const Cell& op) {
+    Cell c = op;
+    set_type(c, (c.header & header::op_type_mask) >> header::op_type_shift);
+    c.header &= ~header::op_type_mask;
+    return c;
+}
+
 // Tracing state, read on the hot path.
 extern bool tracing;
 

@@ -161,10 +161,7 @@ Status apply(bool, const int32_t* refs) {
         held[0] = *word_t::get(name);
     }
     if (!callable_q(type_of(held[0]))) raise_error(err_cat::script, err_id::script::invalid_arg, &args[0]);
-    if (type_of(held[0]) == type_op) {
-        set_type(held[0], (held[0].header & header::op_type_mask) >> header::op_type_shift);
-        held[0].header &= ~header::op_type_mask;
-    }
+    // eval_call takes an op! as the callable it wraps.
     uint32_t mode = (refs[0] >= 0 ? eval::call_mode::all : eval::call_mode::values) |
                     (refs[1] >= 0 ? eval::call_mode::safer : 0);
     frames::mark_interpreted();
