@@ -15,11 +15,11 @@
 #include "datatypes/base_codecs.h"
 #include "datatypes/bitset.h"
 #include "datatypes/integer.h"
-#include "datatypes/registry.h"
+#include "runtime/registry.h"
 #include "datatypes/string.h"
 #include "datatypes/text_errors.h"
 #include "datatypes/word.h"
-#include "engine/stack.h"
+#include "runtime/stack.h"
 #include "runtime/series.h"
 #include "runtime/unicode.h"
 
