@@ -1,6 +1,6 @@
 // binary!: byte helpers, conversion to bytes, hexadecimal form and mold,
 // comparison, the bitwise actions, append/insert, change, trim and
-// registration. The base codecs are in base_codecs.cpp.
+// registration. The base codecs are in runtime/base_codecs.cpp.
 //
 // append, insert and change convert their material to bytes before they
 // touch the series, so a value that raises (an integer out of range) leaves
@@ -12,7 +12,7 @@
 #include <climits>
 #include <cstring>
 
-#include "datatypes/base_codecs.h"
+#include "runtime/base_codecs.h"
 #include "datatypes/bitset.h"
 #include "datatypes/integer.h"
 #include "runtime/registry.h"
