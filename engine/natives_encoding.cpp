@@ -26,6 +26,7 @@
 #include "datatypes/word.h"
 #include "engine/checksum_words.h"
 #include "engine/natives.h"
+#include "engine/natives_support.h"
 #include "engine/natives_io.h"
 #include "runtime/stack.h"
 #include "io/deflate.h"
@@ -89,18 +90,6 @@ namespace vyr::natives {
 namespace {
 
 using natives_io::ByteView;
-
-Cell& arg(int32_t position) { return stack::arg_base()[position]; }
-
-[[noreturn]] void raise_invalid_arg(const Cell& value) {
-    raise_error(err_cat::script, err_id::script::invalid_arg, &value);
-}
-
-// Leaves the value as the result and only the result on the stack.
-Status answer(const Cell& value) {
-    stack::reset_with_result(value);
-    return Status::ok;
-}
 
 // ---- Files read whole (checksum of a file!) -----------------------------------
 

@@ -30,6 +30,7 @@
 #include "datatypes/actions.h"
 #include "engine/eval.h"
 #include "engine/natives.h"
+#include "engine/natives_support.h"
 #include "engine/natives_io.h"
 #include "runtime/stack.h"
 #include "runtime/collector.h"
@@ -41,15 +42,6 @@ extern char** environ;
 namespace vyr::natives {
 
 namespace {
-
-Cell& arg(int32_t position) { return stack::arg_base()[position]; }
-
-Status answer(const Cell& value) {
-    stack::reset_with_result(value);
-    return Status::ok;
-}
-
-[[noreturn]] void raise_not_done() { raise_error(err_cat::internal, err_id::internal::not_done); }
 
 // integer!, or float! for a count beyond the integer range.
 Cell count_value(double n) {
