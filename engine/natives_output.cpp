@@ -236,15 +236,15 @@ int64_t parse_limit(const Cell& input, const Cell& part) {
 // index, without running the rules.
 Status parse(bool, const int32_t* refs) {
     int32_t limit = 0;
-    if (refs[p_part] >= 0) {
+    if (used(refs, p_part)) {
         Cell input = arg(0);
         int64_t at = parse_limit(input, arg(refs[p_part]));
-        if (at < 1) return answer(logic_t::value_of(series_t::length_at(input) == 0));
+        if (at < 1) return answer_logic(series_t::length_at(input) == 0);
         limit = int32_t(std::min<int64_t>(at, INT32_MAX));
     }
-    const Cell* callback = refs[p_trace] >= 0 ? &arg(refs[p_trace]) : nullptr;
+    const Cell* callback = used(refs, p_trace) ? &arg(refs[p_trace]) : nullptr;
     Cell result;
-    Status s = parse::parse_engine(arg(0), arg(1), refs[p_case] >= 0 ? 2 : 0, limit, callback, result);
+    Status s = parse::parse_engine(arg(0), arg(1), used(refs, p_case) ? 2 : 0, limit, callback, result);
     if (s != Status::ok) return s;
     return answer(result);
 }
