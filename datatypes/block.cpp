@@ -7,15 +7,15 @@
 #include <vector>
 
 #include "datatypes/map.h"
-#include "datatypes/registry.h"
+#include "runtime/registry.h"
 #include "datatypes/series.h"
 #include "datatypes/series_internal.h"
 #include "datatypes/symbol.h"
 #include "datatypes/typeset.h"
 #include "datatypes/vector.h"
-#include "engine/stack.h"
-#include "runtime/checks.h"
-#include "runtime/fixed_words.h"
+#include "runtime/stack.h"
+#include "datatypes/checks.h"
+#include "datatypes/fixed_words.h"
 #include "runtime/memory.h"
 #include "runtime/series.h"
 

@@ -5,13 +5,13 @@
 #include <vector>
 
 #include "datatypes/block.h"
-#include "datatypes/registry.h"
+#include "runtime/registry.h"
 #include "datatypes/series.h"
 #include "datatypes/series_internal.h"
-#include "engine/stack.h"
+#include "runtime/stack.h"
 #include "runtime/collector.h"
 #include "runtime/hash.h"
-#include "runtime/checks.h"
+#include "datatypes/checks.h"
 #include "runtime/memory.h"
 #include "runtime/sort.h"
 

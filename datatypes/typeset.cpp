@@ -5,10 +5,10 @@
 
 #include "datatypes/datatype.h"
 #include "datatypes/logic.h"
-#include "datatypes/registry.h"
+#include "runtime/registry.h"
 #include "datatypes/string_buffer.h"
 #include "datatypes/word.h"
-#include "engine/stack.h"
+#include "runtime/stack.h"
 #include "runtime/errors.h"
 #include "runtime/memory.h"
 #include "runtime/runtime_error.h"

@@ -19,14 +19,14 @@
 #include "datatypes/symbol.h"
 #include "datatypes/unset.h"
 #include "datatypes/word.h"
-#include "engine/actions.h"
+#include "datatypes/actions.h"
 #include "engine/eval_internal.h"
-#include "engine/frames.h"
-#include "engine/stack.h"
-#include "engine/unwind.h"
+#include "datatypes/frames.h"
+#include "datatypes/unwind.h"
+#include "runtime/stack.h"
 #include "runtime/collector.h"
 #include "runtime/errors.h"
-#include "runtime/fixed_words.h"
+#include "datatypes/fixed_words.h"
 
 namespace vyr::eval {
 
@@ -106,7 +106,7 @@ Status eval_set_word(const Cell& word, Cursor& at) {
             return s;
     }
     // A store may run an object's on-change* handler: an exit leaving it
-    // comes back as the status (engine/unwind.h).
+    // comes back as the status (datatypes/unwind.h).
     if (Status s = unwind::catch_status([] { word_t::set_from_args(); }); s != Status::ok) return s;
     frames::frame_close();
     return Status::ok;

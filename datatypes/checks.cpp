@@ -1,4 +1,4 @@
-#include "runtime/checks.h"
+#include "datatypes/checks.h"
 
 #include <cstring>
 
@@ -6,12 +6,12 @@
 #include "datatypes/datatype.h"
 #include "datatypes/logic.h"
 #include "datatypes/none.h"
-#include "datatypes/registry.h"
+#include "runtime/registry.h"
 #include "datatypes/string_buffer.h"
+#include "datatypes/text_readers.h"
 #include "datatypes/word.h"
-#include "engine/frames.h"
-#include "engine/lexer.h"
-#include "engine/stack.h"
+#include "datatypes/frames.h"
+#include "runtime/stack.h"
 #include "runtime/errors.h"
 #include "runtime/memory.h"
 #include "runtime/numeric.h"
@@ -179,16 +179,7 @@ int32_t switch_find(bool result_mode, bool switch_mode) {
 namespace vyr::checks {
 
 const Cell* scan_single_value(const Cell& string, Cell* destination) {
-    Cell text = string;
-    uint32_t length = string_t::length_at(text);
-    uint32_t consumed = 0;
-    lexer::lexer_scan_string(destination, text, -1, lexer::Request{}, &consumed);
-    if (consumed < length) return &none_t::value;
-    if (memory::series_length(destination->w2) <= destination->w1) {
-        set_type(*destination, type_unset);
-        return destination;
-    }
-    return memory::cell_at(destination->w2, destination->w1);
+    return text_readers::readers.scan_single_value(string, destination);
 }
 
 const Cell* scan_single_value_arg(const Cell& string) { return scan_single_value(string, stack::arg_base()); }
