@@ -11,6 +11,7 @@
 #include "engine/lexer.h"
 #include "runtime/stack.h"
 #include "library/routines.h"
+#include "console/input.h"
 #include "runtime/memory.h"
 
 namespace vyr::boot {
@@ -88,6 +89,7 @@ void run_boot_script() {
     define_type_words();
     bootstrap_make();
     library::make_routines();
+    console::make_routines();
     for (uint32_t i = 0; i < source_count; ++i) {
         stack::Mark mark;
         Cell* code = stack::push_copy(load_source(sources[i]));
