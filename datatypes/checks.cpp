@@ -8,6 +8,7 @@
 #include "datatypes/none.h"
 #include "runtime/registry.h"
 #include "datatypes/string_buffer.h"
+#include "datatypes/typeset.h"
 #include "datatypes/text_readers.h"
 #include "datatypes/word.h"
 #include "datatypes/frames.h"
@@ -19,20 +20,12 @@
 namespace vyr::checks {
 
 namespace {
-constexpr uint32_t typeset_bits = 96;
 
 // The word of the innermost call frame, and the word at a position of the
 // running function's spec (none! when it is not a callable's).
 Cell calling_word() { return frames::calling_word(); }
 Cell spec_word_at(int32_t position) { return frames::spec_word_at(uint32_t(position)); }
 }  // namespace
-
-bool typeset_has(const Cell& typeset, uint32_t type) {
-    if (type >= typeset_bits) return false;
-    uint8_t bytes[12];
-    std::memcpy(bytes, &typeset.w1, sizeof bytes);
-    return bytes[type >> 3] & (0x80u >> (type & 7));
-}
 
 void raise_expect_arg(int32_t position, const Cell& arg) {
     Cell word = calling_word();
@@ -42,7 +35,7 @@ void raise_expect_arg(int32_t position, const Cell& arg) {
 }
 
 Cell* check_arg_type(const Cell& typeset, int32_t position, Cell* arg) {
-    if (!typeset_has(typeset, type_of(*arg))) raise_expect_arg(position, *arg);
+    if (!typeset_t::has(typeset, type_of(*arg))) raise_expect_arg(position, *arg);
     return arg;
 }
 

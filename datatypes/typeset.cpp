@@ -50,13 +50,6 @@ Cell* append_to(const Cell& block, const Cell& value) {
 
 // ---- Members ---------------------------------------------------------------------
 
-bool has(const Cell& typeset, uint32_t type) {
-    if (type >= map_bits) return false;
-    uint8_t bytes[map_bytes];
-    read_map(typeset, bytes);
-    return bytes[type >> 3] & bit_of(type);
-}
-
 void set(Cell& typeset, uint32_t type) {
     if (type >= map_bits) return;
     uint8_t bytes[map_bytes];
