@@ -3,13 +3,16 @@
 // making a folder with its parents, the current folder, and the command
 // line. They are routines with "Internal Use Only" specs, called only from
 // console/cli.vyr.
+#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include "console/host.h"
 #include "datatypes/block.h"
@@ -129,6 +132,33 @@ Status command_line(Cell* args, uint32_t) {
     for (int i = 1; i < platform::arg_count(); ++i) {
         Cell text = make_text(platform::arg_vector()[i], type_string);
         block_t::append_value(*block, text);
+    }
+    args[0] = *block;
+    mark.restore();
+    return Status::ok;
+}
+
+Status list_dir(Cell* args, uint32_t) {
+    std::string path = path_of(args[0]);
+    std::vector<std::string> names;
+    if (DIR* d = ::opendir(path.empty() ? "." : path.c_str())) {
+        while (dirent* e = ::readdir(d)) {
+            std::string name = e->d_name;
+            if (name == "." || name == "..") continue;
+            struct stat st {};
+            if (::stat((path + (path.empty() || path.back() == '/' ? "" : "/") + name).c_str(), &st) == 0 &&
+                S_ISDIR(st.st_mode))
+                name += "/";
+            names.push_back(name);
+        }
+        ::closedir(d);
+    }
+    std::sort(names.begin(), names.end());
+    stack::Mark mark;
+    Cell* block = block_t::push_new(int32_t(names.size()));
+    for (const std::string& name : names) {
+        Cell file = make_text(name, type_file);
+        block_t::append_value(*block, file);
     }
     args[0] = *block;
     mark.restore();

@@ -18,7 +18,10 @@
 #include "datatypes/string_buffer.h"
 #include "datatypes/word.h"
 #include "engine/lexer.h"
+#include "datatypes/frames.h"
+#include "engine/eval.h"
 #include "runtime/collector.h"
+#include "runtime/interrupt.h"
 #include "runtime/memory.h"
 #include "runtime/platform.h"
 #include "runtime/routines.h"
@@ -76,8 +79,16 @@ int sequence_length(int lead) {
 
 // ---- Editor state shared with the line editor -------------------------------
 
-// The line to fill and the history block, as `_set-buffer-history` gave them.
-Cell handed[2];
+// The line to fill and the history block, as `_set-buffer-history` gave
+// them, and the code that Ctrl-C runs: [halt].
+Cell handed[3];
+
+// Ctrl-C while code runs: the evaluator halts as `halt` does, back to the
+// console's prompt (or, in a script, to the end of the script).
+Status halt_on_interrupt() {
+    if (type_of(handed[2]) != type_block) return Status::ok;
+    return eval::eval_block(frames::markers().body, handed[2], false);
+}
 
 // ---- Helpers -----------------------------------------------------------------
 
@@ -119,7 +130,7 @@ Status read_input(Cell* args, uint32_t) {
 Status terminate_console(Cell* args, uint32_t) { return answer_none(args); }
 
 Status stdin_ended_q(Cell* args, uint32_t) {
-    *args = logic_t::value_of(!terminal_input() && stdin_ended());
+    *args = logic_t::value_of(terminal_input() ? line_editor::input_failed() : stdin_ended());
     return Status::ok;
 }
 
@@ -164,6 +175,12 @@ Status console_init(Cell* args, uint32_t) {
         }
     }
     terminal::set_size_cell_hook([] { return console_field("size"); });
+    static const char halt_text[] = "halt";
+    lexer::Request request;
+    request.text = reinterpret_cast<const uint8_t*>(halt_text);
+    request.length = sizeof halt_text - 1;
+    lexer::lexer_scan(&handed[2], request, nullptr);
+    interrupt::set_hook(halt_on_interrupt);
     return answer_none(args);
 }
 
@@ -187,6 +204,7 @@ const RoutineDef routine_defs[] = {
     {"_console-make-dir", R"("Internal Use Only" folder [file!])", host::make_dir},
     {"_console-change-dir", R"("Internal Use Only" folder [file!])", host::change_dir},
     {"_console-current-dir", R"("Internal Use Only")", host::current_dir},
+    {"_console-list-dir", R"("Internal Use Only" folder [file!])", host::list_dir},
     {"_console-args", R"("Internal Use Only")", host::command_line},
 };
 
@@ -208,9 +226,9 @@ void define(const RoutineDef& r) {
 
 void make_routines() {
     static bool rooted = false;
-    if (!rooted) collector::add_root_cells(handed, 2);
+    if (!rooted) collector::add_root_cells(handed, 3);
     rooted = true;
-    handed[0] = handed[1] = none_t::value;
+    handed[0] = handed[1] = handed[2] = none_t::value;
     for (const RoutineDef& r : routine_defs) define(r);
 }
 

@@ -15,6 +15,7 @@
 #include <deque>
 #include <string>
 
+#include "runtime/interrupt.h"
 #include "runtime/memory.h"
 #include "runtime/platform.h"
 
@@ -83,6 +84,8 @@ void install_restorers() {
 std::atomic<bool> size_stale{true};
 
 void on_winch(int) { size_stale = true; }
+
+void on_interrupt(int) { interrupt::request(); }
 
 void read_size() {
     size_stale = false;
@@ -221,6 +224,9 @@ void init(const Cell& title) {
     sigemptyset(&sa.sa_mask);
     sa.sa_flags = 0;  // no restart: a waiting read returns to take the new size
     sigaction(SIGWINCH, &sa, nullptr);
+    sa.sa_handler = on_interrupt;
+    sa.sa_flags = SA_RESTART;
+    sigaction(SIGINT, &sa, nullptr);
     read_size();
 }
 
@@ -239,6 +245,7 @@ void set_size_cell_hook(Cell* (*hook)()) { size_cell = hook; }
 
 void enter_raw_mode() {
     if (!input_terminal || raw_active) return;
+    interrupt::clear();
     if (tcgetattr(STDIN_FILENO, &saved_mode) != 0) return;
     install_restorers();
     struct termios raw = saved_mode;
