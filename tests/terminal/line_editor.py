@@ -17,8 +17,14 @@ failures = []
 
 
 class Session:
-    def __init__(self, name, width=80, height=30, args=""):
+    def __init__(self, name, width=80, height=30, args="", history=None):
         self.home = tempfile.mkdtemp()
+        if history is not None:
+            folder = os.path.join(self.home, ".vyr", "Vyr-Console")
+            os.makedirs(folder)
+            with open(os.path.join(folder, "console-cfg.vyr"), "w", encoding="utf-8") as f:
+                f.write('Vyr [\n\tPurpose: "Vyr Console Configuration File"\n]\n\nbuffer-lines: 10000\n'
+                        "history: [%s]" % " ".join('"%s"' % h for h in history))
         self.socket = "vyr-test-%d-%s" % (os.getpid(), name)
         self.name = name
         # After vyr ends, the shell reports the status and the terminal's modes.
@@ -192,6 +198,26 @@ def test_q_and_ctrl_c_at_prompt():
             s.close()
 
 
+def test_history_from_settings_and_fatal_signal():
+    s = Session("settings", history=["1 + 41", "older"])
+    try:
+        s.wait_for(">>", "prompt")
+        s.keys("Up", "Enter")
+        s.expect_line("== 42", "history of the last run")
+        # A fatal signal while the line editor holds the terminal in raw mode
+        # still gives the terminal back.
+        s.type("abc")
+        shell = s.tmux("display", "-p", "-t", "t", "#{pane_pid}").strip()
+        children = subprocess.run(["ps", "-o", "pid=", "--ppid", shell], capture_output=True, text=True).stdout
+        for pid in children.split():
+            os.kill(int(pid), 15)
+        s.wait_for("EXIT=143", "ended by the signal")
+        if not sane(s):
+            failures.append("settings: terminal modes after SIGTERM:\n" + s.screen())
+    finally:
+        s.close()
+
+
 def test_catch_script():
     folder = tempfile.mkdtemp()
     script = os.path.join(folder, "hello.vyr")
@@ -220,6 +246,7 @@ def main():
     test_completion_and_wrapping()
     test_q_and_ctrl_c_at_prompt()
     test_catch_script()
+    test_history_from_settings_and_fatal_signal()
     for f in failures:
         print("FAIL " + f)
     print("line editor in tmux: %d failures" % len(failures))
