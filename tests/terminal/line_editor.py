@@ -204,6 +204,17 @@ def test_history_from_settings_and_fatal_signal():
         s.wait_for(">>", "prompt")
         s.keys("Up", "Enter")
         s.expect_line("== 42", "history of the last run")
+        # Hidden input shows a star for each character and stays out of the history.
+        s.type('pw: ask/hide "Password: "')
+        s.keys("Enter")
+        s.wait_for("Password:", "hidden prompt")
+        s.type("s\u4e2dcret")
+        s.wait_for("Password: ******", "stars")
+        s.keys("Enter")
+        enter(s, "pw", '== "s\u4e2dcret"', "hidden answer")
+        s.keys("Up", "Up")
+        s.wait_for(">> pw: ask/hide", "the hidden line is not in the history")
+        s.keys("C-a", "C-k")
         # A fatal signal while the line editor holds the terminal in raw mode
         # still gives the terminal back.
         s.type("abc")
@@ -216,6 +227,34 @@ def test_history_from_settings_and_fatal_signal():
             failures.append("settings: terminal modes after SIGTERM:\n" + s.screen())
     finally:
         s.close()
+
+
+def test_hang_up():
+    """A terminal that goes away while the editor waits for a key ends the
+    input: the console ends with status 0 instead of reading on for ever."""
+    import pty
+    import select
+    master, slave = pty.openpty()
+    home = tempfile.mkdtemp()
+    proc = subprocess.Popen([VYR], stdin=slave, stdout=slave, stderr=slave, env=dict(os.environ, HOME=home))
+    os.close(slave)
+    seen, end = b"", time.time() + 10
+    while b">> " not in seen and time.time() < end:
+        if select.select([master], [], [], 0.1)[0]:
+            try:
+                seen += os.read(master, 4096)
+            except OSError:
+                break
+    os.close(master)
+    try:
+        status = proc.wait(timeout=10)
+        if status != 0:
+            failures.append("hang-up: status %d" % status)
+    except subprocess.TimeoutExpired:
+        proc.kill()
+        proc.wait()
+        failures.append("hang-up: still running after the terminal went away")
+    shutil.rmtree(home, ignore_errors=True)
 
 
 def test_catch_script():
@@ -247,6 +286,7 @@ def main():
     test_q_and_ctrl_c_at_prompt()
     test_catch_script()
     test_history_from_settings_and_fatal_signal()
+    test_hang_up()
     for f in failures:
         print("FAIL " + f)
     print("line editor in tmux: %d failures" % len(failures))
