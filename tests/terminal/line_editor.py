@@ -239,6 +239,25 @@ def test_history_from_settings_and_fatal_signal():
         s.close()
 
 
+def test_redirected_output():
+    """With the output going to a file, the editor still draws on the terminal."""
+    folder = tempfile.mkdtemp()
+    out = os.path.join(folder, "out.txt")
+    s = Session("redirected", args="> " + out)
+    try:
+        s.wait_for(">>", "prompt on the terminal")
+        enter(s, "1 + 2", ">> 1 + 2", "echo on the terminal")
+        s.type("q")
+        s.keys("Enter")
+        s.wait_for("EXIT=0", "q")
+        text = open(out, encoding="utf-8").read()
+        if "== 3\n" not in text or ">>" in text:
+            failures.append("redirected: output file:\n" + text)
+    finally:
+        s.close()
+        shutil.rmtree(folder, ignore_errors=True)
+
+
 def test_hang_up():
     """A terminal that goes away while the editor waits for a key ends the
     input: the console ends with status 0 instead of reading on for ever."""
@@ -297,6 +316,7 @@ def main():
     test_catch_script()
     test_history_from_settings_and_fatal_signal()
     test_hang_up()
+    test_redirected_output()
     for f in failures:
         print("FAIL " + f)
     print("line editor in tmux: %d failures" % len(failures))
