@@ -159,7 +159,7 @@ def test_completion_and_wrapping():
         s.type("/")
         s.keys("Tab")
         s.wait_for("args", "candidates listed")
-        if ">> args cache path script" not in s.lines():
+        if not any(l.startswith(">> args ") for l in s.lines()):
             failures.append("completion: candidates:\n" + s.screen())
         s.wait_for(">> system/options/", "the line back after the list")
         s.type("sc")
@@ -177,6 +177,16 @@ def test_completion_and_wrapping():
         s.wait_for('== "' + "a" * 22 + "...", "wrapped result cut to the width")
         # Wide characters take two columns.
         s.type('"' + "\u4e2d" * 14 + '"')
+        s.wait_for("\u4e2d\"", "wide line")
+        # 4 + 13 x 2 columns fill the first row; one starting in the last
+        # column of a row would leave that column empty.
+        if '>> "' + "\u4e2d" * 13 not in s.lines() or "\u4e2d\"" not in s.lines():
+            failures.append("completion: wide characters:\n" + s.screen())
+        s.keys("Home", "Right")
+        s.type("a")
+        s.wait_for('>> "a' + "\u4e2d" * 12, "wide line redrawn")
+        if '>> "a' + "\u4e2d" * 12 not in s.lines() or "\u4e2d\u4e2d\"" not in s.lines():
+            failures.append("completion: wide characters after an insert:\n" + s.screen())
         s.keys("Enter")
         s.wait_for("== ", "wide result")
         s.keys("C-d")
@@ -227,6 +237,25 @@ def test_history_from_settings_and_fatal_signal():
             failures.append("settings: terminal modes after SIGTERM:\n" + s.screen())
     finally:
         s.close()
+
+
+def test_redirected_output():
+    """With the output going to a file, the editor still draws on the terminal."""
+    folder = tempfile.mkdtemp()
+    out = os.path.join(folder, "out.txt")
+    s = Session("redirected", args="> " + out)
+    try:
+        s.wait_for(">>", "prompt on the terminal")
+        enter(s, "1 + 2", ">> 1 + 2", "echo on the terminal")
+        s.type("q")
+        s.keys("Enter")
+        s.wait_for("EXIT=0", "q")
+        text = open(out, encoding="utf-8").read()
+        if "== 3\n" not in text or ">>" in text:
+            failures.append("redirected: output file:\n" + text)
+    finally:
+        s.close()
+        shutil.rmtree(folder, ignore_errors=True)
 
 
 def test_hang_up():
@@ -287,6 +316,7 @@ def main():
     test_catch_script()
     test_history_from_settings_and_fatal_signal()
     test_hang_up()
+    test_redirected_output()
     for f in failures:
         print("FAIL " + f)
     print("line editor in tmux: %d failures" % len(failures))
