@@ -350,11 +350,11 @@ double from_text(const Cell& text, uint32_t target) {
     if (target != type_float) {
         Cell loaded{};
         collector::CellRoot root(&loaded);
-        const Cell* v = checks::scan_single_value(text, &loaded);
-        switch (type_of(*v)) {
-            case type_integer: return double(integer_t::get(*v));
+        const Cell v = checks::scan_single_value(text, &loaded);
+        switch (type_of(v)) {
+            case type_integer: return double(integer_t::get(v));
             case type_float:
-            case type_percent: return get(*v);
+            case type_percent: return get(v);
             default: raise_bad_to_arg(target, text);
         }
     }

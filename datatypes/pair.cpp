@@ -148,9 +148,9 @@ Cell from_point(const Cell& point) {
 Cell from_text(const Cell& text) {
     Cell loaded{};
     collector::CellRoot root(&loaded);
-    const Cell* v = checks::scan_single_value(text, &loaded);
-    if (type_of(*v) != type_pair) raise_bad_to_arg(type_pair, text);
-    return cell_of(x_of(*v), y_of(*v));
+    const Cell v = checks::scan_single_value(text, &loaded);
+    if (type_of(v) != type_pair) raise_bad_to_arg(type_pair, text);
+    return cell_of(x_of(v), y_of(v));
 }
 
 }  // namespace

@@ -110,9 +110,9 @@ Cell from_block(const Cell& block) {
 Cell from_text(const Cell& text) {
     Cell loaded{};
     collector::CellRoot root(&loaded);
-    const Cell* v = checks::scan_single_value(text, &loaded);
-    if (type_of(*v) != type_point2d) raise_bad_to_arg(type_point2d, text);
-    return cell_of(x_of(*v), y_of(*v));
+    const Cell v = checks::scan_single_value(text, &loaded);
+    if (type_of(v) != type_point2d) raise_bad_to_arg(type_point2d, text);
+    return cell_of(x_of(v), y_of(v));
 }
 
 }  // namespace

@@ -106,9 +106,9 @@ Cell from_block(const Cell& block) {
 Cell from_text(const Cell& text) {
     Cell loaded{};
     collector::CellRoot root(&loaded);
-    const Cell* v = checks::scan_single_value(text, &loaded);
-    if (type_of(*v) != type_point3d) raise_bad_to_arg(type_point3d, text);
-    return cell_of(x_of(*v), y_of(*v), z_of(*v));
+    const Cell v = checks::scan_single_value(text, &loaded);
+    if (type_of(v) != type_point3d) raise_bad_to_arg(type_point3d, text);
+    return cell_of(x_of(v), y_of(v), z_of(v));
 }
 
 }  // namespace

@@ -164,9 +164,9 @@ double to_value(const Cell& spec) {
             // The text is loaded as a value, which must be a time!.
             Cell loaded;
             collector::CellRoot root(&loaded);
-            const Cell* v = checks::scan_single_value(spec, &loaded);
-            if (type_of(*v) != type_time) raise_bad_to_arg(type_time, spec);
-            return float_t::get(*v);
+            const Cell v = checks::scan_single_value(spec, &loaded);
+            if (type_of(v) != type_time) raise_bad_to_arg(type_time, spec);
+            return float_t::get(v);
         }
         default: raise_bad_to_arg(type_time, spec);
     }

@@ -216,9 +216,9 @@ Cell from_block(const Cell& block) {
 Cell from_text(const Cell& text) {
     Cell loaded{};
     collector::CellRoot root(&loaded);
-    const Cell* v = checks::scan_single_value(text, &loaded);
-    if (type_of(*v) != type_tuple) raise_bad_to_arg(type_tuple, text);
-    return *v;
+    const Cell v = checks::scan_single_value(text, &loaded);
+    if (type_of(v) != type_tuple) raise_bad_to_arg(type_tuple, text);
+    return v;
 }
 
 }  // namespace
