@@ -159,7 +159,7 @@ def test_completion_and_wrapping():
         s.type("/")
         s.keys("Tab")
         s.wait_for("args", "candidates listed")
-        if ">> args cache path script" not in s.lines():
+        if ">> args binary-base boot cache" not in s.lines():
             failures.append("completion: candidates:\n" + s.screen())
         s.wait_for(">> system/options/", "the line back after the list")
         s.type("sc")
