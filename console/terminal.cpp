@@ -289,8 +289,11 @@ int32_t read_key() {
 void write(std::string_view bytes) {
     const char* p = bytes.data();
     size_t n = bytes.size();
+    // With the output redirected, the editor still draws on the terminal
+    // the keys come from.
+    static const int fd = isatty(STDOUT_FILENO) || !isatty(STDIN_FILENO) ? STDOUT_FILENO : STDIN_FILENO;
     while (n > 0) {
-        ssize_t w = ::write(STDOUT_FILENO, p, n);
+        ssize_t w = ::write(fd, p, n);
         if (w < 0) {
             if (errno == EINTR) continue;
             return;
@@ -301,7 +304,7 @@ void write(std::string_view bytes) {
 }
 
 bool cursor_position(int32_t& row, int32_t& column) {
-    if (!input_terminal || !isatty(STDOUT_FILENO)) return false;
+    if (!input_terminal) return false;
     write("\x1b[6n");
     // The answer is ESC [ row ; col R; bytes typed meanwhile are kept.
     std::deque<uint8_t> typed;

@@ -159,12 +159,27 @@ def test_completion_and_wrapping():
         s.type("/")
         s.keys("Tab")
         s.wait_for("args", "candidates listed")
-        if ">> args binary-base boot cache" not in s.lines():
+        if not any(l.startswith(">> args ") for l in s.lines()):
             failures.append("completion: candidates:\n" + s.screen())
         s.wait_for(">> system/options/", "the line back after the list")
         s.type("sc")
         s.keys("Tab", "Enter")
         s.expect_line("== none", "completed path evaluated")
+        # Words complete from system/words once the library gives it.
+        s.type("to logic! in system 'words")
+        s.keys("Enter")
+        s.wait_for("== ", "system/words present?")
+        if "== true" in s.lines():
+            s.type("x: rejoi")
+            s.keys("Tab")
+            s.wait_for(">> x: rejoin", "word completed after a delimiter")
+            s.keys("C-a", "C-k")
+            s.type("pri")
+            s.keys("Tab")
+            s.wait_for(">> prin", "common beginning offered")
+            if not any(l.startswith(">> prin print") for l in s.lines()):
+                failures.append("completion: word candidates:\n" + s.screen())
+            s.keys("C-a", "C-k")
         # A line longer than the width wraps, and editing at its head redraws it.
         s.type('"' + "a" * 40 + '"')
         s.keys("Home")
@@ -177,6 +192,16 @@ def test_completion_and_wrapping():
         s.wait_for('== "' + "a" * 22 + "...", "wrapped result cut to the width")
         # Wide characters take two columns.
         s.type('"' + "\u4e2d" * 14 + '"')
+        s.wait_for("\u4e2d\"", "wide line")
+        # 4 + 13 x 2 columns fill the first row; one starting in the last
+        # column of a row would leave that column empty.
+        if '>> "' + "\u4e2d" * 13 not in s.lines() or "\u4e2d\"" not in s.lines():
+            failures.append("completion: wide characters:\n" + s.screen())
+        s.keys("Home", "Right")
+        s.type("a")
+        s.wait_for('>> "a' + "\u4e2d" * 12, "wide line redrawn")
+        if '>> "a' + "\u4e2d" * 12 not in s.lines() or "\u4e2d\u4e2d\"" not in s.lines():
+            failures.append("completion: wide characters after an insert:\n" + s.screen())
         s.keys("Enter")
         s.wait_for("== ", "wide result")
         s.keys("C-d")
@@ -204,6 +229,17 @@ def test_history_from_settings_and_fatal_signal():
         s.wait_for(">>", "prompt")
         s.keys("Up", "Enter")
         s.expect_line("== 42", "history of the last run")
+        # Hidden input shows a star for each character and stays out of the history.
+        s.type('pw: ask/hide "Password: "')
+        s.keys("Enter")
+        s.wait_for("Password:", "hidden prompt")
+        s.type("s\u4e2dcret")
+        s.wait_for("Password: ******", "stars")
+        s.keys("Enter")
+        enter(s, "pw", '== "s\u4e2dcret"', "hidden answer")
+        s.keys("Up", "Up")
+        s.wait_for(">> pw: ask/hide", "the hidden line is not in the history")
+        s.keys("C-a", "C-k")
         # A fatal signal while the line editor holds the terminal in raw mode
         # still gives the terminal back.
         s.type("abc")
@@ -216,6 +252,53 @@ def test_history_from_settings_and_fatal_signal():
             failures.append("settings: terminal modes after SIGTERM:\n" + s.screen())
     finally:
         s.close()
+
+
+def test_redirected_output():
+    """With the output going to a file, the editor still draws on the terminal."""
+    folder = tempfile.mkdtemp()
+    out = os.path.join(folder, "out.txt")
+    s = Session("redirected", args="> " + out)
+    try:
+        s.wait_for(">>", "prompt on the terminal")
+        enter(s, "1 + 2", ">> 1 + 2", "echo on the terminal")
+        s.type("q")
+        s.keys("Enter")
+        s.wait_for("EXIT=0", "q")
+        text = open(out, encoding="utf-8").read()
+        if "== 3\n" not in text or ">>" in text:
+            failures.append("redirected: output file:\n" + text)
+    finally:
+        s.close()
+        shutil.rmtree(folder, ignore_errors=True)
+
+
+def test_hang_up():
+    """A terminal that goes away while the editor waits for a key ends the
+    input: the console ends with status 0 instead of reading on for ever."""
+    import pty
+    import select
+    master, slave = pty.openpty()
+    home = tempfile.mkdtemp()
+    proc = subprocess.Popen([VYR], stdin=slave, stdout=slave, stderr=slave, env=dict(os.environ, HOME=home))
+    os.close(slave)
+    seen, end = b"", time.time() + 10
+    while b">> " not in seen and time.time() < end:
+        if select.select([master], [], [], 0.1)[0]:
+            try:
+                seen += os.read(master, 4096)
+            except OSError:
+                break
+    os.close(master)
+    try:
+        status = proc.wait(timeout=10)
+        if status != 0:
+            failures.append("hang-up: status %d" % status)
+    except subprocess.TimeoutExpired:
+        proc.kill()
+        proc.wait()
+        failures.append("hang-up: still running after the terminal went away")
+    shutil.rmtree(home, ignore_errors=True)
 
 
 def test_catch_script():
@@ -247,6 +330,8 @@ def main():
     test_q_and_ctrl_c_at_prompt()
     test_catch_script()
     test_history_from_settings_and_fatal_signal()
+    test_hang_up()
+    test_redirected_output()
     for f in failures:
         print("FAIL " + f)
     print("line editor in tmux: %d failures" % len(failures))
