@@ -26,6 +26,7 @@
 #include "runtime/stack.h"
 #include "runtime/collector.h"
 #include "runtime/errors.h"
+#include "runtime/interrupt.h"
 #include "datatypes/fixed_words.h"
 
 namespace vyr::eval {
@@ -265,6 +266,9 @@ Status eval_block(const Cell& word, const Cell& block, bool copy_result) {
     PositionSave save;
     Cursor at(block);
     frames::frame_open_eval(word);
+    if (interrupt::requested()) {
+        if (Status s = interrupt::take(); s != Status::ok) return s;
+    }
     if (detail::tracing) {
         if (Status s = fire_at(event::enter, at, at.pos, nullptr); s != Status::ok) return s;
     }
