@@ -320,8 +320,9 @@ Cell* sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, b
     } else {
         // The function may change the series itself: sort a private copy,
         // and write it back only over the very cells it was taken from. A
-        // function that changed them (inserted, removed, replaced) would have
-        // its values lost or others doubled by the write: that is an error.
+        // function that changed them (inserted before or among them, removed,
+        // replaced) would have its values lost or others doubled by the
+        // write: that is an error. Values added after them are kept.
         const Cell* from = buffer_of(node_of(*series))->cells() + start;
         std::vector<Cell> copy(from, from + count);
         std::vector<Cell> before(copy);
@@ -334,7 +335,7 @@ Cell* sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, b
         run(copy.data(), reinterpret_cast<uintptr_t>(&st), sort_compare_func);
         stack::set_top(saved_top);
         const Cell* now = buffer_of(node_of(*series))->cells() + start;
-        if (cell_count(*series) != len || std::memcmp(now, before.data(), size_t(count) * cell_bytes) != 0)
+        if (cell_count(*series) < start + count || std::memcmp(now, before.data(), size_t(count) * cell_bytes) != 0)
             series_t::raise_invalid_arg(*comparator);
         std::memcpy(buffer_of(node_of(*series))->cells() + start, copy.data(), size_t(count) * cell_bytes);
     }
