@@ -493,7 +493,9 @@ Cell* bitwise(int32_t op) {
             default: out[i] = x.p[i] ^ y.p[i]; break;
         }
     }
-    if (op != integer_t::op_and) std::memcpy(out.data() + shorter, longer.p + shorter, longer.n - shorter);
+    // Empty operands have no buffer address to copy from (memcpy wants one).
+    if (op != integer_t::op_and && longer.n > shorter)
+        std::memcpy(out.data() + shorter, longer.p + shorter, longer.n - shorter);
     *base = binary_of(out.data(), out.size());
     return base;
 }

@@ -14,6 +14,7 @@
 #include "runtime/numeric.h"
 #include "datatypes/owners.h"
 #include "runtime/runtime_error.h"
+#include "runtime/series.h"
 #include "runtime/unicode.h"
 
 namespace vyr::bitset_t {
@@ -161,6 +162,10 @@ bool process_spec(const Cell& spec, const Cell* b, Mode mode, uint32_t& largest,
     if (t == type_binary) text_errors::raise_not_done();  // a binary! inside a set description
     if (t != type_block) refuse(spec, kind);
 
+    // Nested blocks are walked by recursion: the cycle stack bounds the depth
+    // (internal `too-deep`), which also ends a block that holds itself.
+    series::CycleGuard guard;
+    series::cycle_push(spec.w2);
     NodeId block = spec.w2;
     for (uint32_t i = spec.w1; i < memory::series_length(block); ++i) {
         Cell item = *memory::cell_at(block, i);
@@ -412,7 +417,11 @@ Cell* find(Cell* series, Cell* value, Cell* part, bool only, bool case_, bool sa
     return series;
 }
 
-int32_t length(Cell* value) { return int32_t(byte_length(*value) * bits_per_byte); }
+// The bit count of the largest array (2^28 bytes, numbers up to 2^31 - 1) is
+// one past the integer! range: it answers the largest integer!.
+int32_t length(Cell* value) {
+    return int32_t(std::min<uint64_t>(uint64_t(byte_length(*value)) * bits_per_byte, INT32_MAX));
+}
 
 Cell* pick(Cell* series, int32_t index, Cell* index_cell) {
     uint32_t largest = 0;

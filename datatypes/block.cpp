@@ -426,7 +426,12 @@ Cell* path_access(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* gr
             }
             return cell_at(s, uint32_t(pos));
         }
-        return series_t::poke(&s, cells::integer_of(*element), value, element);
+        // poke may run an owner's handler: the series goes in a rooted cell.
+        stack::Mark mark;
+        Cell* target = stack::push_copy(s);
+        Cell* answer = series_t::poke(target, cells::integer_of(*element), value, element);
+        mark.restore();
+        return answer;
     }
     if (!value) {
         if (type_of(*element) == type_word && type_of(*parent) != type_hash) {

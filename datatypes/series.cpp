@@ -483,8 +483,8 @@ Cell* take(Cell* series, Cell* part, bool deep, bool last) {
     if (type_of(answer) == type_hash)  // a hash! answer gets a table of its own
         answer.w3 = hash::make_hash_table(int32_t(count), &answer, hash::kind_block, 0);
     remove_units(s, uint32_t(from), uint32_t(count));
+    *series = answer;  // rooted in the result cell while the handler runs
     if (owned) notify_after(s, Change::take, nullptr, from, int32_t(count));
-    *series = answer;
     return series;
 }
 

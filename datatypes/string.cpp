@@ -296,14 +296,18 @@ Cell* path_access(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* gr
     }
     if (et == type_word) raise_error(err_cat::script, err_id::script::invalid_path, path, element);
     if (!value) return select(parent, element, nullptr, false, case_, false, false, nullptr, nullptr, false, false);
-    Cell series = *parent;
-    Cell* found = find(&series, element, nullptr, false, case_, false, false, nullptr, nullptr, false, false, false,
+    // poke may run an owner's handler: the series goes in a rooted cell.
+    stack::Mark mark;
+    Cell* series = stack::push_copy(*parent);
+    Cell* found = find(series, element, nullptr, false, case_, false, false, nullptr, nullptr, false, false, false,
                        false);
     if (type_of(*found) == type_none) raise_error(err_cat::script, err_id::script::bad_path_set, path, element);
     auto poke_fn = action<action_sig::poke>(type_of(*found), slot_poke);
     if (!poke_fn) text_errors::raise_not_done();
     Cell two = text_errors::integer_cell(2);
-    return poke_fn(found, 2, value, &two);
+    Cell* answer = poke_fn(found, 2, value, &two);
+    mark.restore();
+    return answer;
 }
 
 // ---- Registration ------------------------------------------------------------------
