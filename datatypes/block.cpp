@@ -98,8 +98,6 @@ void overwrite_indexed(const Cell& series, uint32_t i, const Cell& v) {
     series_t::hash_index(series, i);
 }
 
-bool word_type_q(uint32_t t) { return t >= type_word && t <= type_issue; }
-bool number_type_q(uint32_t t) { return t == type_integer || t == type_float || t == type_percent; }
 
 // A clone of src into `out`, nested blocks cloned when deep. The cycle stack
 // stops a block that contains itself.
@@ -480,7 +478,7 @@ int32_t compare(Cell* a, Cell* b, int32_t op) {
     for (int32_t i = 0; i < std::min(la, lb); ++i) {
         Cell x = *cell_at(*a, uint32_t(ia + i)), y = *cell_at(*b, uint32_t(ib + i));
         uint32_t tx = type_of(x), ty = type_of(y);
-        if (tx != ty && !(word_type_q(tx) && word_type_q(ty)) && !(number_type_q(tx) && number_type_q(ty)))
+        if (tx != ty && !(all_word_q(tx) && all_word_q(ty)) && !(number_q(tx) && number_q(ty)))
             return tx < ty ? -1 : 1;
         int32_t r = series_t::compare_cells(x, y, op);
         if (r != 0) return r;

@@ -41,7 +41,6 @@ int32_t stack_trace_depth = 0;
 StackCollector stack_collector = nullptr;
 StackFormer stack_former = nullptr;
 
-bool any_word_q(uint32_t t) { return t == type_word || t == type_set_word || t == type_get_word || t == type_lit_word; }
 
 Cell* value_at(NodeId ctx, uint32_t i) { return context_t::context_value_at(ctx, int32_t(i)); }
 

@@ -65,13 +65,9 @@ bool handler_word_q(const Cell& word) {
     return s == canonical(fixed::word_on_change_star) || s == canonical(fixed::word_on_deep_change_star);
 }
 
-bool block_like_q(uint32_t t) {
-    return t == type_block || t == type_paren || t == type_hash || t == type_path || t == type_lit_path ||
-           t == type_set_path || t == type_get_path;
-}
 
 bool series_q(uint32_t t) {
-    return block_like_q(t) || string_t::string_like_q(t) || t == type_binary || t == type_vector || t == type_image;
+    return any_block_q(t) || string_t::string_like_q(t) || t == type_binary || t == type_vector || t == type_image;
 }
 
 Cell* value_at(NodeId ctx, uint32_t i) { return context_t::context_value_at(ctx, int32_t(i)); }
@@ -329,7 +325,7 @@ void refresh_series_fields(const Cell& proto, const Cell& object) {
         uint32_t t = type_of(v);
         if (!series_q(t)) continue;
         dispatch::copy(v, v, true);
-        if (block_like_q(t)) block_t::bind(&v, object.w1, true);
+        if (any_block_q(t)) block_t::bind(&v, object.w1, true);
         *value_at(object.w1, i) = v;
     }
 }

@@ -33,7 +33,6 @@ bool handler_word_q(const Cell& word) {
     return s == canonical(fixed::word_on_change_star) || s == canonical(fixed::word_on_deep_change_star);
 }
 
-bool any_word_q(uint32_t t) { return t == type_word || t == type_set_word || t == type_get_word || t == type_lit_word; }
 
 int32_t emit(Cell* buffer, const char* text, int32_t length, int32_t budget) {
     string_t::append_text(*buffer, text);
@@ -156,7 +155,6 @@ Cell* reflect(Cell* value, Cell* field) {
 
 namespace {
 
-bool number_q(uint32_t t) { return t == type_integer || t == type_float || t == type_percent; }
 
 bool compatible_q(uint32_t a, uint32_t b) {
     return a == b || (any_word_q(a) && any_word_q(b)) || (number_q(a) && number_q(b));

@@ -35,10 +35,6 @@ Cell value_of_word(const Cell& word) {
     return v;
 }
 
-bool word_type(uint32_t t) {
-    return t == type_word || t == type_set_word || t == type_get_word || t == type_lit_word;
-}
-
 Cell* append_to(const Cell& block, const Cell& value) {
     Cell v = value;
     Cell* slot = series::append_cell(block);
@@ -67,7 +63,7 @@ int32_t count(const Cell& typeset) {
 }
 
 void add(Cell& typeset, const Cell& value) {
-    Cell v = word_type(type_of(value)) ? value_of_word(value) : value;
+    Cell v = any_word_q(type_of(value)) ? value_of_word(value) : value;
     switch (type_of(v)) {
         case type_datatype: set(typeset, datatype_t::get(v)); return;
         case type_typeset:

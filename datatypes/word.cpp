@@ -28,7 +28,6 @@ namespace script = err_id::script;
 
 constexpr Cell unset_cell{type_unset, 0, 0, 0};
 
-bool any_word(uint32_t t) { return t >= type_word && t <= type_issue; }
 Cell word_cell(uint32_t type, NodeId ctx, int32_t symbol, int32_t index) {
     return Cell{type, ctx, uint32_t(symbol), uint32_t(index)};
 }
@@ -303,7 +302,7 @@ int32_t mold(Cell* value, Cell* buffer, bool, bool, bool, Cell*, int32_t budget,
 // exact spellings.
 int32_t compare(Cell* a, Cell* b, int32_t op) {
     uint32_t ta = type_of(*a), tb = type_of(*b);
-    if ((tb == type_issue && ta != type_issue) || !any_word(tb)) return registry::not_comparable;
+    if ((tb == type_issue && ta != type_issue) || !all_word_q(tb)) return registry::not_comparable;
     auto sa = int32_t(a->w2), sb = int32_t(b->w2);
     bool same_symbol = sa == sb;
     bool same_name = symbol_t::resolve_alias(sa) == symbol_t::resolve_alias(sb);
@@ -426,7 +425,7 @@ Cell* push(const Cell& word) { return child_push(word, type_issue); }
 // specs and issues are kept; anything else is made as by word!/make.
 Cell* make(Cell* result, Cell* spec, uint32_t type) {
     uint32_t t = type_of(*spec);
-    if (any_word(t)) {
+    if (all_word_q(t)) {
         *result = *spec;
     } else if (t == type_string) {
         *result = issue_of(symbol_t::from_string(*spec, -1));

@@ -126,16 +126,6 @@ Status exit(bool, const int32_t*) { return unwind::throw_return(false, false); }
 
 // ---- apply ------------------------------------------------------------------------
 
-namespace {
-bool callable_q(uint32_t type) {
-    return type == type_native || type == type_action || type == type_op || type == type_function ||
-           type == type_routine;
-}
-bool word_like(uint32_t type) {
-    return type == type_word || type == type_set_word || type == type_lit_word || type == type_get_word;
-}
-}  // namespace
-
 // Calls the function a word or path names, or a function value (named
 // `<applied>`), with its arguments from the block. Without /all the block's
 // values are the plain arguments and refinements come from the path; with
@@ -148,7 +138,7 @@ Status apply(bool, const int32_t* refs) {
     collector::CellRoot root(held, 3);
     uint32_t type = type_of(args[0]);
     const Cell* path = nullptr;
-    if (word_like(type) || type == type_path) {
+    if (any_word_q(type) || type == type_path) {
         Cell name = args[0];
         if (type == type_path) {
             held[2] = args[0];
@@ -156,12 +146,12 @@ Status apply(bool, const int32_t* refs) {
             if (block_t::length_at(args[0]) < 1) raise_invalid_arg(args[0]);
             name = *block_t::cell_at(args[0], args[0].w1);
         }
-        if (!word_like(type_of(name))) raise_invalid_arg(args[0]);
+        if (!any_word_q(type_of(name))) raise_invalid_arg(args[0]);
         set_type(name, type_word);
         held[1] = name;
         held[0] = *word_t::get(name);
     }
-    if (!callable_q(type_of(held[0]))) raise_invalid_arg(args[0]);
+    if (!any_function_q(type_of(held[0]))) raise_invalid_arg(args[0]);
     // eval_call takes an op! as the callable it wraps.
     uint32_t mode = (refs[0] >= 0 ? eval::call_mode::all : eval::call_mode::values) |
                     (refs[1] >= 0 ? eval::call_mode::safer : 0);

@@ -33,10 +33,6 @@ namespace vyr::loop_steps {
 
 namespace {
 
-bool word_like(uint32_t type) {
-    return type == type_word || type == type_set_word || type == type_get_word || type == type_lit_word;
-}
-
 // Element i after the series index: a block's cell, else what pick answers;
 // none past the tail.
 Cell element(const Cell& series, uint32_t i) {
@@ -57,7 +53,7 @@ void set_words(const Cell& words, uint32_t n, const Cell& series) {
     bool cells = series_t::block_family_q(type_of(series));
     for (uint32_t i = 0; i < n; ++i) {
         Cell w = *memory::cell_at(words.w2, words.w1 + i);
-        if (!word_like(type_of(w))) natives::raise_invalid_arg(w);
+        if (!any_word_q(type_of(w))) natives::raise_invalid_arg(w);
         if (cells && type_of(element(series, i)) == type_unset)
             raise_error(err_cat::script, err_id::script::need_value, &w);
     }

@@ -40,12 +40,6 @@ namespace {
 
 // ---- Type groups ------------------------------------------------------------------
 
-bool settable_word_q(uint32_t t) {
-    return t == type_word || t == type_set_word || t == type_get_word || t == type_lit_word;
-}
-bool any_word_q(uint32_t t) { return t >= type_word && t <= type_issue; }
-bool any_path_q(uint32_t t) { return t >= type_path && t <= type_get_path; }
-bool any_object_q(uint32_t t) { return t == type_object || t == type_error || t == type_port; }
 // The kinds `as` converts between: lists share a cell buffer, texts a
 // text buffer, so a value of one kind can be read as another of its kind.
 bool list_kind_q(uint32_t t) { return t == type_block || t == type_paren || any_path_q(t); }
@@ -75,7 +69,7 @@ Cell pick_value(const Cell& series, int32_t i) {
 NodeId context_of(const Cell& value, bool& object) {
     uint32_t t = type_of(value);
     NodeId ctx = no_node;
-    if (any_object_q(t) || t == type_function || t == type_routine || any_word_q(t)) ctx = value.w1;
+    if (any_object_q(t) || t == type_function || t == type_routine || all_word_q(t)) ctx = value.w1;
     if (t == type_op) {
         uint32_t wrapped = op_t::wrapped_type(value);
         if (wrapped == type_function || wrapped == type_routine) ctx = value.w1;
@@ -104,7 +98,7 @@ void set_words_from_values(const Cell& words_in, const Cell& values_in, uint32_t
     if (per_word) {
         for (uint32_t i = 1; i <= count; ++i) {
             Cell w = element(*words, first + i - 1);
-            if (!settable_word_q(type_of(w))) raise_invalid_arg(w);
+            if (!any_word_q(type_of(w))) raise_invalid_arg(w);
             if (!any && type_of(pick_value(*values, int32_t(i))) == type_unset)
                 raise_error(err_cat::script, script::need_value, &w);
         }
@@ -116,7 +110,7 @@ void set_words_from_values(const Cell& words_in, const Cell& values_in, uint32_t
         if (some && type_of(v) == type_none) continue;
         if (first + i - 1 >= tail_of(*words)) break;  // a change handler shortened the block
         Cell w = element(*words, first + i - 1);
-        if (!settable_word_q(type_of(w))) raise_invalid_arg(w);
+        if (!any_word_q(type_of(w))) raise_invalid_arg(w);
         word_t::set(w, v);
     }
     mark.restore();
@@ -132,7 +126,7 @@ void set_words_from_series(const Cell& words_in, const Cell& series_in, uint32_t
         uint32_t at = words->w1 + i - 1;
         if (at >= tail_of(*words)) break;
         Cell w = element(*words, at);
-        if (!settable_word_q(type_of(w))) raise_invalid_arg(w);
+        if (!any_word_q(type_of(w))) raise_invalid_arg(w);
         word_t::set(w, pick_value(*series, int32_t(i)));
     }
     mark.restore();
@@ -230,7 +224,7 @@ Status unset(bool, const int32_t*) {
 // value? value
 Status value_q(bool, const int32_t*) {
     Cell v = stack::arg_base()[0];
-    if (settable_word_q(type_of(v))) v = *word_t::get(v);
+    if (any_word_q(type_of(v))) v = *word_t::get(v);
     return answer(logic_t::value_of(type_of(v) != type_unset));
 }
 

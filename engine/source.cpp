@@ -54,6 +54,8 @@ bool skip_header(Cell& block) {
     return true;
 }
 
+Status evaluate(const Cell& code) { return eval::eval_block(frames::markers().body, code, false); }
+
 Outcome run(std::string_view text, Status& status) {
     status = Status::ok;
     size_t start = find_header(text);
@@ -61,7 +63,7 @@ Outcome run(std::string_view text, Status& status) {
     stack::Mark mark;
     Cell* code = load(text.substr(start));
     if (!skip_header(*code)) return Outcome::not_a_program;
-    status = eval::eval_block(frames::markers().body, *code, false);
+    status = evaluate(*code);
     return Outcome::ran;
 }
 

@@ -35,6 +35,10 @@ int64_t header_position(const Cell& block);
 // has none.
 bool skip_header(Cell& block);
 
+// Evaluates the block from its index in a body frame; answers the status of
+// the evaluation (a break, return or throw that nothing caught).
+Status evaluate(const Cell& code);
+
 // What `run` did.
 enum class Outcome { ran, no_header, not_a_program };
 

@@ -107,6 +107,28 @@ inline constexpr uint32_t routine_arity_shift = 25;
 
 inline uint32_t type_of(const Cell& c) { return c.header & header::type_mask; }
 
+// ---- Type groups -------------------------------------------------------------
+// The fixed groups the runtime tests by type id. The typeset words of the
+// same names (any-word! ...) may be redefined by scripts; these cannot.
+
+// word! set-word! lit-word! get-word!
+inline constexpr bool any_word_q(uint32_t t) { return t >= type_word && t <= type_get_word; }
+// any-word!, refinement! and issue!
+inline constexpr bool all_word_q(uint32_t t) { return t >= type_word && t <= type_issue; }
+// path! lit-path! set-path! get-path!
+inline constexpr bool any_path_q(uint32_t t) { return t >= type_path && t <= type_get_path; }
+// block! paren! hash!
+inline constexpr bool any_list_q(uint32_t t) { return t == type_block || t == type_paren || t == type_hash; }
+inline constexpr bool any_block_q(uint32_t t) { return any_list_q(t) || any_path_q(t); }
+// object! error! port!
+inline constexpr bool any_object_q(uint32_t t) { return t == type_object || t == type_error || t == type_port; }
+// native! action! op! function! routine!
+inline constexpr bool any_function_q(uint32_t t) {
+    return t == type_native || t == type_action || t == type_op || t == type_function || t == type_routine;
+}
+// integer! float! percent!
+inline constexpr bool number_q(uint32_t t) { return t == type_integer || t == type_float || t == type_percent; }
+
 // Replaces the type id and keeps the flag bits.
 inline void set_type(Cell& c, uint32_t type) { c.header = (c.header & ~header::type_mask) | type; }
 
