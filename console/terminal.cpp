@@ -296,7 +296,7 @@ void write(std::string_view bytes) {
         ssize_t w = ::write(fd, p, n);
         if (w < 0) {
             if (errno == EINTR) continue;
-            return;
+            platform::end_on_output_failure(errno);
         }
         p += w;
         n -= size_t(w);

@@ -1,6 +1,9 @@
 // native!, action! and op!: making, reflection, form, mold and compare.
 #include "datatypes/native.h"
 
+#include <iterator>
+#include <vector>
+
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
 #include "datatypes/dispatch.h"
@@ -8,6 +11,8 @@
 #include "runtime/registry.h"
 #include "datatypes/string_buffer.h"
 #include "datatypes/symbol.h"
+#include "datatypes/typeset.h"
+#include "runtime/collector.h"
 #include "runtime/stack.h"
 #include "datatypes/errors.h"
 #include "runtime/errors.h"
@@ -51,6 +56,88 @@ int32_t mold_with_spec(const Cell& value, const char* opening, int32_t opening_l
     return put(buffer, "]", 1, budget);
 }
 
+// ---- The layout a slot's routine reads ----------------------------------------
+// A native's or action's routine reads its frame by the layout of the spec
+// it was written for: so many arguments, then so many refinements with so
+// many arguments each, each argument of the types it expects. The spec a
+// slot is first made with (by the boot sources, before any script runs) is
+// kept; a later make of the slot must keep that layout and may accept no type
+// the first spec did not. Anything else is refused at make, before a call
+// could read cells that are not there or values of a type it cannot handle.
+
+// One entry of a layout: an argument with the types it accepts, or the start
+// of a refinement.
+struct LayoutEntry {
+    bool refinement;
+    Cell types;
+};
+
+// The types a type block names (a block inside it documents a callback).
+Cell types_of(const Cell& block) {
+    Cell ts = typeset_t::make_cell();
+    for (uint32_t i = block.w1; i < memory::series_length(block.w2); ++i) {
+        Cell entry = *memory::cell_at(block.w2, i);
+        if (type_of(entry) != type_block) typeset_t::add(ts, entry);
+    }
+    return ts;
+}
+
+// The layout of a spec block, read as the evaluator reads argument specs: a
+// word of any kind is an argument (every type until a type block follows),
+// a refinement starts a refinement and /local ends the spec; doc strings,
+// return: and its block are skipped.
+std::vector<LayoutEntry> layout_of(const Cell& spec) {
+    std::vector<LayoutEntry> out;
+    int32_t local = symbol_t::resolve_alias(int32_t(fixed::ref_local.w2));
+    bool typed_open = false;  // the last entry is an argument whose type block may follow
+    for (uint32_t i = spec.w1; i < memory::series_length(spec.w2); ++i) {
+        Cell c = *memory::cell_at(spec.w2, i);
+        uint32_t t = type_of(c);
+        if (t == type_block) {
+            if (typed_open) out.back().types = types_of(c);
+            typed_open = false;
+            continue;
+        }
+        typed_open = false;
+        if (t == type_refinement) {
+            if (symbol_t::resolve_alias(int32_t(c.w2)) == local) break;
+            out.push_back({true, typeset_t::make_cell()});
+        } else if (t == type_word || t == type_get_word || t == type_lit_word) {
+            out.push_back({false, typeset_t::make_cell(~0u, ~0u, ~0u)});
+            typed_open = true;
+        }
+    }
+    return out;
+}
+
+bool subset_q(const Cell& a, const Cell& b) {
+    return (a.w1 & ~b.w1) == 0 && (a.w2 & ~b.w2) == 0 && (a.w3 & ~b.w3) == 0;
+}
+
+bool same_layout_q(const Cell& spec, const Cell& first) {
+    std::vector<LayoutEntry> now = layout_of(spec), was = layout_of(first);
+    if (now.size() != was.size()) return false;
+    for (size_t i = 0; i < now.size(); ++i) {
+        if (now[i].refinement != was[i].refinement) return false;
+        if (!now[i].refinement && !subset_q(now[i].types, was[i].types)) return false;
+    }
+    return true;
+}
+
+// The spec cell a slot was first made with (none until then); rooted, and
+// forgotten with the heap it belongs to.
+Cell first_specs[native_slots + action_slots];
+uint32_t first_specs_generation = ~0u;
+
+Cell& first_spec(uint32_t type, uint32_t slot) {
+    if (first_specs_generation != collector::heap_generation()) {
+        for (Cell& c : first_specs) c = Cell{type_none, 0, 0, 0};
+        first_specs_generation = collector::heap_generation();
+        collector::add_root_cells(first_specs, std::size(first_specs));
+    }
+    return first_specs[(type == type_native ? 0 : native_slots) + slot];
+}
+
 }  // namespace
 
 Cell* push(uint32_t type, const Cell& spec, uint32_t slot) {
@@ -74,6 +161,10 @@ Cell* make(Cell* proto, Cell* spec, uint32_t type) {
     if (type_of(s) != type_block || type_of(n) != type_integer) errors::raise_bad_make_arg(datatype, arg);
     int32_t index = integer_t::get(n);
     if (index < 1 || uint32_t(index) > limit) errors::raise_bad_make_arg(datatype, arg);
+    Cell& first = first_spec(type, uint32_t(index - 1));
+    Cell spec_now{type_block, 0, s.w2, 0};
+    if (type_of(first) == type_none) first = spec_now;
+    else if (!same_layout_q(spec_now, first)) errors::raise_bad_make_arg(datatype, arg);
     stack::Mark mark;
     *proto = *push(type, s, uint32_t(index - 1));
     mark.restore();

@@ -133,8 +133,12 @@ void hash_unindex(const Cell& series, uint32_t at) {
     if (NodeId t = table_of(series)) hash::hash_table_remove(t, buffer_of(node_of(series))->cells() + at);
 }
 
-void hash_index(const Cell& series, uint32_t at) {
-    if (NodeId t = table_of(series)) hash::hash_table_add(t, buffer_of(node_of(series))->cells() + at);
+bool hash_index(const Cell& series, uint32_t at) {
+    NodeId t = table_of(series);
+    if (!t) return false;
+    int32_t out = 0;
+    hash::hash_table_put(t, buffer_of(node_of(series))->cells() + at, out);
+    return out == hash::put_rebuilt;
 }
 
 // ---- Reading a series value ------------------------------------------------
@@ -552,7 +556,8 @@ Cell* reverse(Cell* series, Cell* part, Cell* skip) {
         uint8_t* hi = lo + size_t(count / width - 1) * record;
         for (; lo < hi; lo += record, hi -= record) sort::swap_records(lo, hi, record, record % 4 != 0);
     }
-    for (int32_t i = 0; i < count; ++i) hash_index(*series, uint32_t(index + i));
+    for (int32_t i = 0; i < count; ++i)
+        if (hash_index(*series, uint32_t(index + i))) break;  // a rebuild indexed them all
     if (owned) notify_after(*series, Change::reverse, nullptr, index, count);
     return series;
 }

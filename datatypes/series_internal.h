@@ -81,7 +81,9 @@ void hash_inserted(const Cell& series, uint32_t at, uint32_t n, uint32_t old_len
 void hash_removed(const Cell& series, uint32_t at, uint32_t n, uint32_t old_len);
 // Before a cell is overwritten, and after.
 void hash_unindex(const Cell& series, uint32_t at);
-void hash_index(const Cell& series, uint32_t at);
+// Indexes cell `at` again; answers true when the table had to be rebuilt,
+// which indexed every cell (a caller indexing a run stops there).
+bool hash_index(const Cell& series, uint32_t at);
 // After any other change: the table indexes the whole block again.
 void hash_rebuild(const Cell& series);
 

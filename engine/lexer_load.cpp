@@ -78,6 +78,21 @@ uint32_t word_type(State* st, const uint8_t* start, const uint8_t* end, uint32_t
     return type;
 }
 
+// A word's spelling is whole UTF-8: a broken sequence, or one cut short by
+// the end of the input, is a syntax error of the token's type, as a byte that
+// is never UTF-8 is.
+void check_utf8(State* st, const uint8_t* start, const uint8_t* end, int32_t type) {
+    for (const uint8_t* p = start; p < end;) {
+        if (*p < 0x80) {
+            ++p;
+            continue;
+        }
+        int32_t cp;
+        p = unicode::utf8_decode_step(p, end, cp);
+        if (cp < 0) lexer_error(st, start, end, type);
+    }
+}
+
 // The text of a word of that type: the "'", ":" or "#" before it and the ":"
 // after it are not part of its spelling.
 void word_text(uint32_t type, const uint8_t*& start, const uint8_t*& end) {
@@ -153,6 +168,7 @@ void word_scan(State* st, const uint8_t* start, const uint8_t* end, uint32_t fla
     int32_t error = 0;
     uint32_t type = word_type(st, start, end, flags, error);
     if (error) lexer_error(st, start, end, error);
+    check_utf8(st, start, end, int32_t(type));
     st->token_type = int32_t(type);
 }
 
@@ -171,6 +187,7 @@ void word_load(State* st, const uint8_t* start, const uint8_t* end, uint32_t fla
     const uint8_t* text_end = end;
     word_text(type, text, text_end);
     if (text >= text_end) lexer_error(st, start, end, int32_t(type));
+    check_utf8(st, start, end, int32_t(type));
     st->token_type = int32_t(type);
     if (load) make_word(new_cell(st), type, text, text_end);
 }
@@ -178,6 +195,7 @@ void word_load(State* st, const uint8_t* start, const uint8_t* end, uint32_t fla
 void issue_scan(State* st, const uint8_t* start, const uint8_t* end, uint32_t, bool) {
     st->pos = end;
     if (end - start < 2) lexer_error(st, start, end, type_issue);
+    check_utf8(st, start, end, type_issue);
     st->type_hint = type_issue;
 }
 
@@ -218,6 +236,7 @@ void refinement_load(State* st, const uint8_t* start, const uint8_t* end, uint32
     } else if (*start != '/' || n < 2) {
         lexer_error(st, start, end, type_refinement);
     }
+    check_utf8(st, start, end, int32_t(type));
     st->token_type = int32_t(type);
     if (load) make_word(new_cell(st), type, text, end);
 }

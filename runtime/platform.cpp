@@ -1,12 +1,15 @@
 // The platform layer for Linux.
 #include "runtime/platform.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <pthread.h>
 #include <sys/mman.h>
 #include <termios.h>
 #include <time.h>
@@ -25,6 +28,7 @@ namespace vyr::platform {
 namespace {
 bool is_console = false;
 int out_fd = STDOUT_FILENO;
+bool output_ending = false;
 int saved_argc = 0;
 char** saved_argv = nullptr;
 }  // namespace
@@ -157,16 +161,39 @@ size_t allocation_bytes() {
 
 // ---- Console writers ----------------------------------------------------
 
+// Output that cannot be written ends the run: everything printed from then on
+// would be lost while the run reported success.
+void end_on_output_failure(int error) {
+    output_ending = true;
+    restore_terminal();
+    if (error == EPIPE) {
+        // The reader went away: end quietly, as the pipe's signal does when
+        // it is not blocked or ignored.
+        signal(SIGPIPE, SIG_DFL);
+        sigset_t pipe_only;
+        sigemptyset(&pipe_only);
+        sigaddset(&pipe_only, SIGPIPE);
+        pthread_sigmask(SIG_UNBLOCK, &pipe_only, nullptr);
+        raise(SIGPIPE);
+        _exit(128 + SIGPIPE);
+    }
+    char report[200];
+    int n = snprintf(report, sizeof report, "*** Cannot write to standard output: %s\n", strerror(error));
+    if (n > 0) (void)!::write(STDERR_FILENO, report, std::min(size_t(n), sizeof report - 1));
+    _exit(output_failure_status);
+}
+
 namespace {
 constexpr size_t out_buffer_size = 1024;
 constexpr size_t out_flush_at = 1020;
 
 void write_all(const unsigned char* p, size_t n) {
+    if (output_ending) return;  // the report and the exit are under way
     while (n > 0) {
         ssize_t w = ::write(out_fd, p, n);
         if (w < 0) {
             if (errno == EINTR) continue;
-            return;  // a closed pipe or full disk: output is lost, the run goes on
+            end_on_output_failure(errno);
         }
         p += w;
         n -= size_t(w);

@@ -82,6 +82,11 @@ void runtime_print_c_text(const char* text, size_t length);
 // output, followed by a line feed when `line_end` is set. Output is batched
 // in a 1024-byte buffer; VT sequences pass through unchanged.
 void write_text(const void* bytes, size_t length_in_bytes, unsigned unit, bool line_end);
+// A failed write of standard output ends the process: a closed pipe quietly
+// (by SIGPIPE), any other failure with a report on standard error and
+// `output_failure_status`. Later writes are dropped while it ends.
+inline constexpr int output_failure_status = 1;
+[[noreturn]] void end_on_output_failure(int error);
 // Where the writers send their bytes (standard output unless a test redirects it).
 void set_output_fd(int fd);
 int output_fd();
