@@ -5,10 +5,10 @@
 #include "datatypes/object.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
-#include "engine/actions.h"
-#include "runtime/fixed_words.h"
+#include "datatypes/actions.h"
+#include "datatypes/fixed_words.h"
 #include "runtime/memory.h"
-#include "runtime/owners.h"
+#include "datatypes/owners.h"
 
 namespace vyr::scalar_support {
 

@@ -19,7 +19,7 @@
 #include <cstdint>
 #include <initializer_list>
 
-#include "engine/stack.h"
+#include "runtime/stack.h"
 #include "runtime/cell.h"
 
 namespace vyr::scalar_support {

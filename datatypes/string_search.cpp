@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "datatypes/bitset.h"
-#include "datatypes/registry.h"
+#include "runtime/registry.h"
 #include "datatypes/string.h"
 #include "datatypes/text_errors.h"
 #include "datatypes/vector.h"

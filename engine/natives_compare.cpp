@@ -12,9 +12,9 @@
 #include "datatypes/float.h"
 #include "datatypes/logic.h"
 #include "datatypes/series.h"
-#include "engine/actions.h"
+#include "datatypes/actions.h"
 #include "engine/natives.h"
-#include "engine/stack.h"
+#include "runtime/stack.h"
 #include "runtime/errors.h"
 
 namespace vyr::natives {

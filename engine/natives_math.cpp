@@ -15,8 +15,8 @@
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
 #include "engine/natives.h"
-#include "engine/stack.h"
-#include "runtime/checks.h"
+#include "runtime/stack.h"
+#include "datatypes/checks.h"
 #include "runtime/errors.h"
 #include "runtime/platform.h"
 
