@@ -332,6 +332,16 @@ bool any_block_type(uint32_t t) {
            t == type_set_path || t == type_get_path;
 }
 
+// Writes the binding that path access gave a path element (`bound`) into
+// the path's own cell, when that cell still holds the same word.
+void keep_binding(const Cell& path, uint32_t at, const Cell& element, const Cell& bound) {
+    if (at >= memory::series_length(path.w2)) return;
+    Cell* stored = memory::cell_at(path.w2, at);
+    if (type_of(*stored) != type_of(element) || stored->w2 != element.w2) return;
+    stored->w1 = bound.w1;
+    stored->w3 = bound.w3;
+}
+
 }  // namespace
 
 // The walk keeps its cells on the argument stack from the top at entry:
@@ -382,24 +392,25 @@ Status detail::eval_path(const Cell& path_value, Cursor* at, uint32_t kind, cons
     for (uint32_t i = 1; i < count; ++i) {
         node = path->w2;
         if (first + i >= memory::series_length(node)) break;  // the path shrank under its own parens
-        Cell* element = memory::cell_at(node, first + i);
-        uint32_t et = type_of(*element);
-        Cell* used = element;
+        // The element is used from its copy on the stack: a trace callback,
+        // a paren or a change handler may move the path's buffer.
+        Cell& used = cells[3];
+        used = *memory::cell_at(node, first + i);
+        uint32_t et = type_of(used);
+        bool from_path = et != type_get_word && et != type_paren;
         if (et == type_get_word) {
-            cells[3] = word_value(*element);
-            used = &cells[3];
+            used = word_value(used);
         } else if (et == type_paren) {
-            Cell paren = *element;
+            Cell paren = used;
             frames::push_frame(frames::markers().body, frames::opener::interp_native);
             if (Status s = eval_block(frames::markers().body, paren, true); s != Status::ok) return s;
             frames::frame_close();
-            cells[3] = *stack::top_cell();
+            used = *stack::top_cell();
             stack::set_top(cells + 5);
-            used = &cells[3];
         }
-        if (type_of(*used) == type_unset) raise_error(err_cat::script, script::invalid_path, path, used);
+        if (type_of(used) == type_unset) raise_error(err_cat::script, script::invalid_path, path, &used);
         if (tracing) {
-            if (Status s = trace::fire(event::fetch, path, first + i, used, nullptr); s != Status::ok) return s;
+            if (Status s = trace::fire(event::fetch, path, first + i, &used, nullptr); s != Status::ok) return s;
         }
         bool last = i + 1 == count;
         bool event = false;
@@ -407,11 +418,14 @@ Status detail::eval_path(const Cell& path_value, Cursor* at, uint32_t kind, cons
             uint32_t gt = type_of(cells[2]);
             event = (gt == type_object && cells[2].w3 != 0 && type_of(previous) == type_word) || any_block_type(gt);
         }
-        Cell* answer = actions::path_access(&cells[1], used, last && set_mode ? const_cast<Cell*>(value) : nullptr,
+        Cell element = used;
+        Cell* answer = actions::path_access(&cells[1], &used, last && set_mode ? const_cast<Cell*>(value) : nullptr,
                                             path, has_grand ? &cells[2] : nullptr, &previous, int32_t(i), false,
                                             get_mode, last, event);
+        // An object keeps the field binding it found in the path's own word.
+        if (from_path && (used.w1 != element.w1 || used.w3 != element.w3)) keep_binding(*path, first + i, element, used);
         Cell next = *answer;
-        previous = *used;
+        previous = used;
         cells[2] = cells[1];
         has_grand = true;
         cells[1] = next;

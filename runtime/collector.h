@@ -1,6 +1,14 @@
 // The collector: a stop-the-world mark-and-compact collector that runs only
 // at safe points.
 //
+// The rule every caller keeps: never hold a raw pointer or reference into a
+// series buffer (a cell of a block, a context's value, a byte of a string)
+// across anything that can evaluate Vyr code (a callback, a trace event, a
+// change handler, a paren) or allocate. Any of them may reach a safe point,
+// which moves buffers and renumbers nodes. Copy the value onto the argument
+// stack (or into a rooted cell), keep positions as indexes, and read the
+// buffer again afterwards.
+//
 // When it runs:
 //   - `safe_point()` runs a cycle when one is pending (an allocation found the
 //     frames full) or always under VYR_GC_STRESS=1, provided collection is
