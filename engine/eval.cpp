@@ -21,6 +21,7 @@
 #include "datatypes/word.h"
 #include "datatypes/actions.h"
 #include "engine/eval_internal.h"
+#include "engine/fast_paths.h"
 #include "datatypes/frames.h"
 #include "runtime/stack.h"
 #include "runtime/collector.h"
@@ -39,14 +40,13 @@ Cell position_cell = unset_t::value;
 // however the inner one ends.
 class PositionSave {
 public:
-    PositionSave() : saved_(position_cell), root_(&saved_) {}
-    ~PositionSave() { position_cell = saved_; }
+    PositionSave() { saved_[0] = position_cell; }
+    ~PositionSave() { position_cell = saved_[0]; }
     PositionSave(const PositionSave&) = delete;
     PositionSave& operator=(const PositionSave&) = delete;
 
 private:
-    Cell saved_;
-    collector::CellRoot root_;
+    collector::Held saved_{1};
 };
 
 bool callable_type(uint32_t t) {
@@ -61,21 +61,9 @@ Status fire_at(uint32_t ev, const Cursor& at, uint32_t pos, const Cell* value, c
 
 }  // namespace
 
-// ---- Cursor ------------------------------------------------------------------
-
-Cursor::Cursor(const Cell& block)
-    : code(block), pos(block.w1), tail(memory::series_length(block.w2)), root_(&code) {}
-Cursor::Cursor(const Cell& block, uint32_t from, uint32_t end) : code(block), pos(from), tail(end), root_(&code) {}
-
 Cell& current_position() { return position_cell; }
 
 // ---- Words ---------------------------------------------------------------------
-
-const Cell* detail::word_value_fast(const Cell& word) {
-    if (!word.w1 || int32_t(word.w3) < 0) return nullptr;
-    Cell* base = context_t::values_base(word.w1);
-    return base ? base + word.w3 : nullptr;
-}
 
 namespace {
 
@@ -99,7 +87,7 @@ Status eval_set_word(const Cell& word, Cursor& at) {
     Cell* base = stack::push_copy(word);
     if (at.at_end()) raise_error(err_cat::script, script::need_value, base);
     uint32_t pos = at.pos;
-    if (Status s = detail::eval_value(at, false, false); s != Status::ok) return s;
+    if (Status s = detail::eval_value(at, 0); s != Status::ok) return s;
     if (detail::tracing) {
         if (Status s = fire_at(event::set, at, pos, &stack::arg_base()[1], &stack::arg_base()[0]); s != Status::ok)
             return s;
@@ -115,7 +103,7 @@ Status eval_set_path(const Cell& path, Cursor& at) {
     Cell* base = stack::push_copy(path);
     if (at.at_end()) raise_error(err_cat::script, script::need_value, base);
     uint32_t pos = at.pos;
-    if (Status s = detail::eval_value(at, false, false); s != Status::ok) return s;
+    if (Status s = detail::eval_value(at, 0); s != Status::ok) return s;
     if (detail::tracing) {
         if (Status s = fire_at(event::set, at, pos, &stack::arg_base()[1], &stack::arg_base()[0]); s != Status::ok)
             return s;
@@ -129,14 +117,10 @@ Status eval_set_path(const Cell& path, Cursor& at) {
 }
 
 // The value standing at the cursor (already copied out), before any infix.
-Status eval_primary(Cursor& at, const Cell& value, bool callables_as_values) {
+Status eval_primary(Cursor& at, const Cell& value, uint32_t how) {
     switch (type_of(value)) {
-        case type_paren: {
-            frames::push_frame(frames::markers().body, frames::opener::interp_native);
-            if (Status s = eval_block(frames::markers().body, value, true); s != Status::ok) return s;
-            frames::frame_close();
-            return Status::ok;
-        }
+        case type_paren:
+            return detail::eval_paren(value);
         case type_word: {
             const Cell& v = word_value(value);
             uint32_t t = type_of(v);
@@ -175,7 +159,7 @@ Status eval_primary(Cursor& at, const Cell& value, bool callables_as_values) {
         case type_action:
         case type_function:
         case type_routine: {
-            if (callables_as_values) {
+            if (how & expr::callables_as_values) {
                 stack::push_copy(value);
                 return Status::ok;
             }
@@ -208,7 +192,38 @@ Status eval_primary(Cursor& at, const Cell& value, bool callables_as_values) {
 
 // ---- Expressions ------------------------------------------------------------------
 
-Status detail::eval_value(Cursor& at, bool no_infix, bool callables_as_values) {
+Status detail::eval_paren(const Cell& paren) {
+    frames::push_frame(frames::markers().body, frames::opener::interp_native);
+    if (Status s = eval_block(frames::markers().body, paren, true); s != Status::ok) return s;
+    frames::frame_close();
+    return Status::ok;
+}
+
+namespace {
+
+// Applies the infix operator `op` (its wrapped callable) to the left
+// operand at `left` and the value after it, in the operator's frame as the
+// full call opens it. Numbers answer in place; anything else completes the
+// call with the operands already fetched, so its errors are the call's own.
+Status apply_operator(Cursor& at, const Cell& op, fast_paths::InPlace how, const Cell& name, Cell* left) {
+    stack::set_top(left);
+    frames::push_frame(type_of(name) == type_word ? name : frames::markers().anon, frames::opener::interp_native);
+    stack::set_top(left + 1);
+    collector::Held held(1);  // the operator, for the full call after the operand ran
+    held[0] = op;
+    if (Status s = detail::eval_value(at, expr::no_infix); s != Status::ok) return s;
+    Cell out;
+    if (fast_paths::apply_in_place(how, left[0], left[1], out)) {
+        left[0] = out;
+        frames::frame_close();
+        return Status::ok;
+    }
+    return detail::finish_operator(held[0], name);
+}
+
+}  // namespace
+
+Status detail::eval_value(Cursor& at, uint32_t how) {
     collector::safe_point();
     Cell* start = stack::top();
     uint32_t pos = at.pos;
@@ -218,11 +233,11 @@ Status detail::eval_value(Cursor& at, bool no_infix, bool callables_as_values) {
         if (Status s = fire_at(event::fetch, at, pos, &value); s != Status::ok) return s;
         value = *memory::cell_at(at.code.w2, pos);  // the callback may have moved everything
     }
-    if (Status s = eval_primary(at, value, callables_as_values); s != Status::ok) return s;
+    if (Status s = eval_primary(at, value, how); s != Status::ok) return s;
     if (tracing) {
         if (Status s = fire_at(event::push, at, pos, stack::top_cell()); s != Status::ok) return s;
     }
-    if (no_infix) return Status::ok;
+    if (how & expr::no_infix) return Status::ok;
     while (!at.at_end()) {
         const Cell* op_value = operator_at(at);
         if (!op_value) break;
@@ -240,16 +255,21 @@ Status detail::eval_value(Cursor& at, bool no_infix, bool callables_as_values) {
         }
         op = unwrap_op(op);
         stack::set_top(start + 1);  // the left operand alone above the start
+        fast_paths::InPlace in_place = tracing || at.at_end() ? fast_paths::InPlace{} : fast_paths::infix_op(op);
+        if (in_place.kind != fast_paths::InPlace::none) {
+            if (Status s = apply_operator(at, op, in_place, name, start); s != Status::ok) return s;
+            continue;
+        }
         ArgSource src{&at};
         if (Status s = call_callable(op, src, name, nullptr, 0, call_mode::code, true); s != Status::ok) return s;
     }
     return Status::ok;
 }
 
-Status eval_expression(Cursor& at, bool no_infix, bool push, bool callables_as_values) {
+Status eval_expression(Cursor& at, uint32_t how) {
     uint32_t pos = at.pos;
-    if (Status s = detail::eval_value(at, no_infix, callables_as_values); s != Status::ok) return s;
-    if (!push) {
+    if (Status s = detail::eval_value(at, how); s != Status::ok) return s;
+    if (!(how & expr::push)) {
         stack::reset_with_result(*stack::top_cell());
         if (detail::tracing) return fire_at(event::expr, at, pos, stack::arg_base());
     }
@@ -269,7 +289,7 @@ Status eval_block(const Cell& word, const Cell& block, bool copy_result) {
         position_cell = at.code;
         for (;;) {
             position_cell.w1 = at.pos;
-            if (Status s = eval_expression(at, false, false, false); s != Status::ok) return s;
+            if (Status s = eval_expression(at, 0); s != Status::ok) return s;
             if (at.at_end()) break;
             stack::stack_reset();
         }
@@ -284,10 +304,10 @@ Status eval_block(const Cell& word, const Cell& block, bool copy_result) {
 
 Status do_block(const Cell& block) { return eval_block(frames::markers().body, block, true); }
 
-Status eval_next(Cursor& at, bool push) {
+Status eval_next(Cursor& at, uint32_t how) {
     frames::push_frame(frames::markers().body, frames::opener::interp_native);
-    if (Status s = eval_expression(at, false, false, false); s != Status::ok) return s;
-    if (push) frames::frame_close();
+    if (Status s = eval_expression(at, 0); s != Status::ok) return s;
+    if (how & expr::push) frames::frame_close();
     else frames::frame_return();
     return Status::ok;
 }
@@ -301,25 +321,24 @@ Status eval_next_index(const Cell& block, uint32_t& next) {
     }
     PositionSave save;
     position_cell = at.here();
-    if (Status s = eval_expression(at, false, false, false); s != Status::ok) return s;
+    if (Status s = eval_expression(at, 0); s != Status::ok) return s;
     next = at.pos;
     return Status::ok;
 }
 
-Status eval_path_value(const Cell& path, bool push) {
+Status eval_path_value(const Cell& path, uint32_t how) {
     Cursor none_left(path, memory::series_length(path.w2), memory::series_length(path.w2));
     if (Status s = detail::eval_path(path, &none_left, type_path, nullptr); s != Status::ok) return s;
-    if (!push) stack::reset_with_result(*stack::top_cell());
+    if (!(how & expr::push)) stack::reset_with_result(*stack::top_cell());
     return Status::ok;
 }
 
 Status eval_call(const Cell& callable, Cursor& args, const Cell& name, const Cell* path, uint32_t path_index,
-                 NodeId object, uint32_t mode, bool push) {
-    (void)object;
+                 uint32_t mode, uint32_t how) {
     Cell c = type_of(callable) == type_op ? detail::unwrap_op(callable) : callable;
     detail::ArgSource src{&args};
     if (Status s = detail::call_callable(c, src, name, path, path_index, mode, false); s != Status::ok) return s;
-    if (!push) stack::reset_with_result(*stack::top_cell());
+    if (!(how & expr::push)) stack::reset_with_result(*stack::top_cell());
     return Status::ok;
 }
 
@@ -402,9 +421,7 @@ Status detail::eval_path(const Cell& path_value, Cursor* at, uint32_t kind, cons
             used = word_value(used);
         } else if (et == type_paren) {
             Cell paren = used;
-            frames::push_frame(frames::markers().body, frames::opener::interp_native);
-            if (Status s = eval_block(frames::markers().body, paren, true); s != Status::ok) return s;
-            frames::frame_close();
+            if (Status s = eval_paren(paren); s != Status::ok) return s;
             used = *stack::top_cell();
             stack::set_top(cells + 5);
         }

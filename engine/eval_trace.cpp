@@ -107,7 +107,7 @@ Status fire(uint32_t ev, const Cell* code, uint32_t pos, const Cell* value, cons
     Cell answer;
     Cell callback = trace_cells[0];
     detail::tracing = false;
-    Status s = call_value(callback, args, 6, no_node, fixed::word_interp_callback, answer);
+    Status s = call_value(callback, args, 6, fixed::word_interp_callback, answer);
     if (s != Status::ok) return s;
     detail::tracing = true;
     frames::set_frame_top(frames_top);
@@ -122,12 +122,12 @@ Status fire(uint32_t ev, const Cell* code, uint32_t pos, const Cell* value, cons
 
 namespace {
 
-Status call_from_cpp(const Cell& fn, Cell* args, uint32_t count, NodeId object, const Cell& name, Cell& answer) {
-    return call_value(fn, args, count, object, name, answer);
+Status call_from_cpp(const Cell& fn, Cell* args, uint32_t count, NodeId, const Cell& name, Cell& answer) {
+    return call_value(fn, args, count, name, answer);
 }
 
 Status call_comparator(const Cell& fn, Cell* args, uint32_t count, Cell& answer) {
-    return call_value(fn, args, count, no_node, fixed::word_compare_callback, answer);
+    return call_value(fn, args, count, fixed::word_compare_callback, answer);
 }
 
 Status eval_spec_block(const Cell& block, Cell& result) {
