@@ -24,12 +24,6 @@ inline Status run_block(const Cell& block) {
     return eval::do_block(held[0]);
 }
 
-// The native's result is the value; the stack keeps only the result slot.
-inline Status finish(const Cell& value) {
-    stack::reset_with_result(value);
-    return Status::ok;
-}
-
 // Closes the frame the native opened, its first cell becoming the native's
 // result, and leaves the native's stack at its result slot.
 inline Status finish_frame() {

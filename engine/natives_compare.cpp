@@ -14,6 +14,7 @@
 #include "datatypes/series.h"
 #include "datatypes/actions.h"
 #include "engine/natives.h"
+#include "engine/natives_support.h"
 #include "runtime/stack.h"
 #include "runtime/errors.h"
 
@@ -27,8 +28,6 @@ Status compare_native(int32_t op) {
     stack::stack_keep();
     return Status::ok;
 }
-
-[[noreturn]] void raise_not_done() { raise_error(err_cat::internal, err_id::internal::not_done); }
 
 // ---- same? ----------------------------------------------------------------------
 

@@ -25,6 +25,7 @@
 #include "engine/eval.h"
 #include "engine/lexer.h"
 #include "engine/natives.h"
+#include "engine/natives_support.h"
 #include "engine/natives_io.h"
 #include "runtime/stack.h"
 #include "runtime/errors.h"
@@ -36,18 +37,6 @@
 namespace vyr::natives {
 
 namespace {
-
-Cell& arg(int32_t position) { return stack::arg_base()[position]; }
-
-Status answer(const Cell& value) {
-    stack::reset_with_result(value);
-    return Status::ok;
-}
-
-[[noreturn]] void raise_not_done() { raise_error(err_cat::internal, err_id::internal::not_done); }
-[[noreturn]] void raise_invalid_arg(const Cell& value) {
-    raise_error(err_cat::script, err_id::script::invalid_arg, &value);
-}
 
 // Whether a datatype's module is present (its values can be formed,
 // molded, compared): the natives make values of a type only then.

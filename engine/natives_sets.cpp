@@ -10,6 +10,7 @@
 #include "datatypes/string.h"
 #include "datatypes/typeset.h"
 #include "engine/natives.h"
+#include "engine/natives_support.h"
 #include "runtime/stack.h"
 #include "datatypes/checks.h"
 #include "runtime/errors.h"
@@ -48,7 +49,7 @@ Status set_operation(const int32_t* refs, int32_t op) {
         }
         case type_typeset: typeset_t::do_bitwise(op); break;
         case type_date:
-            if (op == integer_t::op_difference) raise_error(err_cat::internal, err_id::internal::not_done);
+            if (op == integer_t::op_difference) raise_not_done();
             checks::raise_expect_arg(0, first[0]);
         default: checks::raise_expect_arg(0, first[0]);
     }

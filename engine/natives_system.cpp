@@ -6,16 +6,16 @@
 // Host failures are answered as values (none from get-env and size?, -1
 // from call) or not reported (browse, set-env); only refused arguments
 // raise errors.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "datatypes/block.h"
+#include "datatypes/binary.h"
 #include "datatypes/context.h"
+#include "datatypes/date.h"
 #include "datatypes/datatype.h"
 #include "datatypes/file.h"
 #include "datatypes/float.h"
@@ -30,26 +30,20 @@
 #include "datatypes/actions.h"
 #include "engine/eval.h"
 #include "engine/natives.h"
+#include "engine/natives_support.h"
 #include "engine/natives_io.h"
 #include "runtime/stack.h"
+#include "io/clock.h"
+#include "io/environment.h"
+#include "io/files.h"
+#include "io/process.h"
 #include "runtime/collector.h"
 #include "runtime/errors.h"
 #include "runtime/platform.h"
 
-extern char** environ;
-
 namespace vyr::natives {
 
 namespace {
-
-Cell& arg(int32_t position) { return stack::arg_base()[position]; }
-
-Status answer(const Cell& value) {
-    stack::reset_with_result(value);
-    return Status::ok;
-}
-
-[[noreturn]] void raise_not_done() { raise_error(err_cat::internal, err_id::internal::not_done); }
 
 // integer!, or float! for a count beyond the integer range.
 Cell count_value(double n) {
@@ -78,60 +72,21 @@ Cell external_text(const char* text, size_t length) {
 
 // ---- The clock ---------------------------------------------------------------------
 
-// The packed date of the platform layer: year << 17 | month << 12 | day << 7
-// | zone, the zone being a sign bit, 4 bits of hours and 2 of quarter hours.
-namespace packed {
-inline constexpr uint32_t year_shift = 17;
-inline constexpr uint32_t month_shift = 12;
-inline constexpr uint32_t month_mask = 0xF;
-inline constexpr uint32_t day_shift = 7;
-inline constexpr uint32_t day_mask = 0x1F;
-inline constexpr uint32_t zone_sign = 0x40;
-inline constexpr uint32_t zone_hours_shift = 2;
-inline constexpr uint32_t zone_hours_mask = 0xF;
-inline constexpr uint32_t zone_quarters_mask = 0x3;
-}  // namespace packed
-
 constexpr double seconds_per_day = 86400.0;
 
+// The clock read once: today's packed date (date!'s packing, with the zone,
+// 0 with /utc) and the time since that day's midnight.
 struct Now {
-    int32_t year, month, day;
-    int32_t zone_seconds;  // the local offset from UTC (0 with /utc)
-    double time;           // seconds since the local (or UTC) midnight
+    int32_t date;
+    double time;
 };
 
 Now read_clock(bool utc, bool precise) {
-    uint32_t d = platform::get_date_now(utc);
-    Now n{};
-    n.year = int32_t(d >> packed::year_shift);
-    n.month = int32_t((d >> packed::month_shift) & packed::month_mask);
-    n.day = int32_t((d >> packed::day_shift) & packed::day_mask);
-    int32_t zone = int32_t(((d >> packed::zone_hours_shift) & packed::zone_hours_mask) * 3600 +
-                           (d & packed::zone_quarters_mask) * 900);
-    n.zone_seconds = d & packed::zone_sign ? -zone : zone;
-    double t = std::fmod(platform::get_time_of_day(precise) + n.zone_seconds, seconds_per_day);
+    Now n{int32_t(clock::date_now(utc)), 0.0};
+    double zone = date_t::zone_seconds(date_t::zone_of(n.date));
+    double t = std::fmod(clock::time_of_day(precise) + zone, seconds_per_day);
     n.time = t < 0 ? t + seconds_per_day : t;
     return n;
-}
-
-// Days since 1970-01-01 of a proleptic Gregorian date.
-int64_t days_from_civil(int64_t y, int64_t m, int64_t d) {
-    y -= m <= 2;
-    int64_t era = (y >= 0 ? y : y - 399) / 400;
-    int64_t yoe = y - era * 400;
-    int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + doe - 719468;
-}
-
-// Monday is 1; 1970-01-01 was a Thursday.
-int32_t weekday_of(const Now& n) {
-    int64_t days = days_from_civil(n.year, n.month, n.day);
-    return int32_t(((days % 7) + 7 + 3) % 7) + 1;
-}
-
-int32_t yearday_of(const Now& n) {
-    return int32_t(days_from_civil(n.year, n.month, n.day) - days_from_civil(n.year, 1, 1)) + 1;
 }
 
 enum NowRef { n_year, n_month, n_day, n_time, n_zone, n_date, n_weekday, n_yearday, n_precise, n_utc, n_count };
@@ -155,19 +110,19 @@ Status now(bool, const int32_t* refs) {
     Now n = read_clock(used(n_utc), used(n_precise));
     Cell result;
     if (used(n_year))
-        integer_t::make_at(&result, n.year);
+        integer_t::make_at(&result, date_t::year_of(n.date));
     else if (used(n_month))
-        integer_t::make_at(&result, n.month);
+        integer_t::make_at(&result, date_t::month_of(n.date));
     else if (used(n_day))
-        integer_t::make_at(&result, n.day);
+        integer_t::make_at(&result, date_t::day_of(n.date));
     else if (used(n_zone))
-        time_t::make_at(&result, double(n.zone_seconds));
+        time_t::make_at(&result, date_t::zone_seconds(date_t::zone_of(n.date)));
     else if (used(n_time))
         time_t::make_at(&result, n.time);
     else if (used(n_weekday))
-        integer_t::make_at(&result, weekday_of(n));
+        integer_t::make_at(&result, date_t::weekday(n.date));
     else if (used(n_yearday))
-        integer_t::make_at(&result, yearday_of(n));
+        integer_t::make_at(&result, date_t::yearday(n.date));
     else
         raise_not_done();  // the whole date!, or /date
     return answer(result);
@@ -185,7 +140,7 @@ Status wait(bool, const int32_t*) {
         default: raise_error(err_cat::script, err_id::script::invalid_arg, &v);
     }
     arg(0) = none_t::value;
-    platform::sleep_seconds(seconds);
+    clock::sleep_seconds(seconds);
     return answer(none_t::value);
 }
 
@@ -194,18 +149,51 @@ Status wait(bool, const int32_t*) {
 namespace {
 enum CallRef { c_wait, c_show, c_console, c_shell, c_input, c_output, c_error };
 
-natives_io::Redirect redirect_of(int32_t position) {
-    natives_io::Redirect r;
+// The redirect of a /input, /output or /error argument: a file! by its
+// path, a string! or binary! by its bytes (the input sent; for output, to be
+// filled).
+process::Redirect redirect_of(int32_t position, bool input) {
+    process::Redirect r;
     if (position < 0) return r;
     Cell& v = arg(position);
     if (type_of(v) == type_file) {
-        r.kind = natives_io::Redirect::file;
+        r.kind = process::Redirect::file;
         r.path = file_t::to_local_path(v);
-    } else {
-        r.kind = natives_io::Redirect::value;
-        r.cell = &v;
+        return r;
+    }
+    r.kind = process::Redirect::data;
+    if (input) {
+        natives_io::ByteView b = natives_io::value_bytes(v);
+        r.bytes.assign(b.data, b.data + b.size);
     }
     return r;
+}
+
+// Inserts the bytes at the binary's index.
+void insert_bytes(const Cell& binary, const uint8_t* p, size_t n) {
+    NodeId node = binary.w2;
+    memory::SeriesBuffer* b = memory::buffer_of(node);
+    uint32_t used = b->used();
+    uint32_t at = std::min(binary.w1, used);
+    uint64_t need = uint64_t(used) + n;
+    if (need > memory::max_series_bytes) raise_error(err_cat::internal, err_id::internal::no_memory);
+    if (b->head + need > b->capacity) {
+        uint64_t size = std::min<uint64_t>(std::max<uint64_t>(need, 2ull * b->capacity), memory::max_series_bytes);
+        b = memory::expand_series(node, uint32_t(size));
+    }
+    std::memmove(b->head_ptr() + at + n, b->head_ptr() + at, used - at);
+    std::memcpy(b->head_ptr() + at, p, n);
+    b->tail += uint32_t(n);
+}
+
+// Captured bytes go into a binary! at its index, or onto a string!'s tail.
+void store_output(int32_t position, const process::Redirect& r) {
+    if (r.kind != process::Redirect::data || r.bytes.empty()) return;
+    const Cell& v = arg(position);
+    if (type_of(v) == type_binary)
+        insert_bytes(v, r.bytes.data(), r.bytes.size());
+    else
+        natives_io::append_utf8_lenient(v.w2, r.bytes.data(), r.bytes.size(), true);
 }
 }  // namespace
 
@@ -213,18 +201,21 @@ natives_io::Redirect redirect_of(int32_t position) {
 // else the exit status (when waiting), the process id, or -1.
 Status call(bool, const int32_t* refs) {
     Cell cmd = arg(0);
-    if (string_t::length_at(cmd) == 0) return answer(Cell{type_integer, 0, 0, 0});
+    if (string_t::length_at(cmd) == 0) return answer_integer(0);
     std::string command = file_t::to_local_path(cmd);
-    natives_io::CallFlags flags{refs[c_wait] >= 0, refs[c_show] >= 0, refs[c_console] >= 0, refs[c_shell] >= 0};
-    int32_t code = natives_io::call_process(command, flags, redirect_of(refs[c_input]), redirect_of(refs[c_output]),
-                                            redirect_of(refs[c_error]));
-    Cell result;
-    return answer(*integer_t::make_at(&result, code));
+    process::Flags flags{used(refs, c_wait), used(refs, c_show), used(refs, c_console), used(refs, c_shell)};
+    process::Redirect in = redirect_of(refs[c_input], true);
+    process::Redirect out = redirect_of(refs[c_output], false);
+    process::Redirect err = redirect_of(refs[c_error], false);
+    int32_t code = process::run(command, flags, in, out, err);
+    store_output(refs[c_output], out);
+    store_output(refs[c_error], err);
+    return answer_integer(code);
 }
 
 // Opens a url or a file with the desktop's handler; failures are not reported.
 Status browse(bool, const int32_t*) {
-    natives_io::open_with_desktop(file_t::to_local_path(arg(0)));
+    process::open_with_desktop(file_t::to_local_path(arg(0)));
     return answer(unset_t::value);
 }
 
@@ -234,8 +225,7 @@ Status browse(bool, const int32_t*) {
 Status get_env(bool, const int32_t*) {
     std::string name = name_text(arg(0));
     std::string value;
-    if (name.find('\0') != std::string::npos || !platform::get_env_var(name, value) || value.empty())
-        return answer(none_t::value);
+    if (!environment::get(name, value) || value.empty()) return answer(none_t::value);
     return answer(external_text(value.data(), value.size()));
 }
 
@@ -243,13 +233,11 @@ Status get_env(bool, const int32_t*) {
 // the value argument.
 Status set_env(bool, const int32_t*) {
     std::string name = name_text(arg(0));
-    if (name.find('\0') == std::string::npos) {
-        if (type_of(arg(1)) == type_none) {
-            platform::set_env_var(name, nullptr);
-        } else {
-            std::string value = file_t::to_local_path(arg(1));
-            if (value.find('\0') == std::string::npos) platform::set_env_var(name, &value);
-        }
+    if (type_of(arg(1)) == type_none) {
+        environment::set(name, nullptr);
+    } else {
+        std::string value = file_t::to_local_path(arg(1));
+        environment::set(name, &value);
     }
     return answer(arg(1));
 }
@@ -260,13 +248,10 @@ Status list_env(bool, const int32_t*) {
     auto make_map = registry::get_action(type_map, registry::slot_make);
     if (!make_map) raise_not_done();  // map! is not built yet
     Cell* pairs = block_t::push_new(100);
-    for (char** e = environ; e && *e; ++e) {
-        const char* entry = *e;
-        const char* eq = std::strchr(entry + (entry[0] ? 1 : 0), '=');
-        if (!eq) continue;
-        Cell name = external_text(entry, size_t(eq - entry));
+    for (const auto& [key, text] : environment::list()) {
+        Cell name = external_text(key.data(), key.size());
         block_t::append_value(*pairs, name);
-        Cell value = external_text(eq + 1, std::strlen(eq + 1));
+        Cell value = external_text(text.data(), text.size());
         block_t::append_value(*pairs, value);
     }
     Cell* proto = stack::push_copy(datatype_t::value_of(type_map));
@@ -303,15 +288,9 @@ bool dir_name_q(const Cell& file) {
 Status size_q(bool, const int32_t*) {
     const Cell& file = arg(0);
     if (dir_name_q(file)) return answer(none_t::value);
-    std::string path = file_t::to_local_path(file);
-    if (path.find('\0') != std::string::npos) return answer(none_t::value);
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return answer(none_t::value);
-    struct stat st {};
-    bool ok = ::fstat(fd, &st) == 0 && !S_ISDIR(st.st_mode) && st.st_size >= 0;
-    ::close(fd);
-    if (!ok) return answer(none_t::value);
-    return answer(count_value(double(st.st_size)));
+    int64_t size = files::size_of(file_t::to_local_path(file));
+    if (size < 0) return answer(none_t::value);
+    return answer(count_value(double(size)));
 }
 
 // The platform form of the path in a new string! (on this platform the
