@@ -192,12 +192,9 @@ Status eval_primary(Cursor& at, const Cell& value, uint32_t how) {
 
 // ---- Expressions ------------------------------------------------------------------
 
-Status detail::eval_paren(const Cell& paren) {
-    frames::push_frame(frames::markers().body, frames::opener::interp_native);
-    if (Status s = eval_block(frames::markers().body, paren, true); s != Status::ok) return s;
-    frames::frame_close();
-    return Status::ok;
-}
+// The block's evaluation frame alone: closing it leaves the value where the
+// frame began, pushed.
+Status detail::eval_paren(const Cell& paren) { return eval_block(frames::markers().body, paren, false); }
 
 namespace {
 
@@ -209,8 +206,9 @@ Status apply_operator(Cursor& at, const Cell& op, fast_paths::InPlace how, const
     stack::set_top(left);
     frames::push_frame(type_of(name) == type_word ? name : frames::markers().anon, frames::opener::interp_native);
     stack::set_top(left + 1);
-    collector::Held held(1);  // the operator, for the full call after the operand ran
+    collector::Held held(2);  // the operator and its name, for the full call after the operand ran
     held[0] = op;
+    held[1] = name;
     if (Status s = detail::eval_value(at, expr::no_infix); s != Status::ok) return s;
     Cell out;
     if (fast_paths::apply_in_place(how, left[0], left[1], out)) {
@@ -218,7 +216,7 @@ Status apply_operator(Cursor& at, const Cell& op, fast_paths::InPlace how, const
         frames::frame_close();
         return Status::ok;
     }
-    return detail::finish_operator(held[0], name);
+    return detail::finish_operator(held[0], held[1]);
 }
 
 }  // namespace
@@ -380,9 +378,11 @@ Status detail::eval_path(const Cell& path_value, Cursor* at, uint32_t kind, cons
     Cell head = *memory::cell_at(node, first);
     if (type_of(head) != type_word) raise_error(err_cat::script, script::word_first, path);
     if (tracing) {
+        // Each callback may move everything: the head is read again after it.
         if (Status s = trace::fire(event::enter, path, first, nullptr, nullptr); s != Status::ok) return s;
+        head = *memory::cell_at(path->w2, first);
         if (Status s = trace::fire(event::fetch, path, first, &head, nullptr); s != Status::ok) return s;
-        head = *memory::cell_at(path->w2, first);  // the callback may have moved everything
+        head = *memory::cell_at(path->w2, first);
     }
     const Cell& start = word_value(head);
     uint32_t t = type_of(start);
@@ -448,15 +448,19 @@ Status detail::eval_path(const Cell& path_value, Cursor* at, uint32_t kind, cons
         cells[1] = next;
         uint32_t nt = type_of(next);
         if (!set_mode && !get_mode && callable_type(nt)) {
-            Cell callable = next;
-            Cell p = *path;
-            Cell name = type_of(previous) == type_word ? previous : frames::markers().anon;
+            // The walk's cells are given up (the call's frame takes their
+            // place); what the call needs is held across the exit event.
+            collector::Held call(3);
+            call[0] = next;
+            call[1] = *path;
+            call[2] = type_of(previous) == type_word ? previous : frames::markers().anon;
             stack::set_top(cells);
             if (tracing) {
-                if (Status s = trace::fire(event::exit, &p, first + i, &callable, nullptr); s != Status::ok) return s;
+                if (Status s = trace::fire(event::exit, &call[1], first + i, &call[0], nullptr); s != Status::ok)
+                    return s;
             }
             ArgSource src{at};
-            return call_callable(callable, src, name, &p, i + 1, call_mode::code, false);
+            return call_callable(call[0], src, call[2], &call[1], i + 1, call_mode::code, false);
         }
     }
     if (tracing) {

@@ -448,10 +448,12 @@ Status run_function_body(Call& c) {
     Status s = Status::ok;
     if (type_of(body) == type_block) {
         if (detail::tracing) {
-            Cell name = c.name();
-            if (Status t = trace::fire(event::call, nullptr, 0, &c.callable(), &name); t != Status::ok) return t;
-            if (Status t = trace::fire(event::prolog, &body, body.w1, &c.callable(), &name); t != Status::ok) return t;
-            body = *memory::cell_at(c.callable().w3, function_t::record::body);  // the callback may have moved it
+            // Each callback may move everything: the body is read again after it.
+            if (Status t = trace::fire(event::call, nullptr, 0, &c.callable(), &c.name()); t != Status::ok) return t;
+            body = *memory::cell_at(c.callable().w3, function_t::record::body);
+            if (Status t = trace::fire(event::prolog, &body, body.w1, &c.callable(), &c.name()); t != Status::ok)
+                return t;
+            body = *memory::cell_at(c.callable().w3, function_t::record::body);
         }
         s = eval_block(frames::markers().body, body, true);
         if (detail::tracing && (s == Status::ok || s == Status::return_ || s == Status::exit)) {

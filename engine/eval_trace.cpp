@@ -8,6 +8,7 @@
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/error.h"
+#include "datatypes/eval_hooks.h"
 #include "datatypes/function.h"
 #include "datatypes/integer.h"
 #include "datatypes/none.h"
@@ -126,10 +127,6 @@ Status call_from_cpp(const Cell& fn, Cell* args, uint32_t count, NodeId, const C
     return call_value(fn, args, count, name, answer);
 }
 
-Status call_comparator(const Cell& fn, Cell* args, uint32_t count, Cell& answer) {
-    return call_value(fn, args, count, fixed::word_compare_callback, answer);
-}
-
 Status eval_spec_block(const Cell& block, Cell& result) {
     stack::Mark mark;
     if (Status s = eval_block(frames::markers().body, block, false); s != Status::ok) return s;
@@ -151,11 +148,13 @@ void interp_init() {
     for (uint32_t b = 0; b < event_words; ++b) trace_cells[1 + b] = word_t::make_global(event_names[b]);
     collector::add_root_cells(trace_cells, 1 + event_words);
     detail::tracing = false;
-    errors::set_near_source(&current_position());
-    function_t::set_caller(call_from_cpp);
-    block_t::set_function_caller(call_comparator);
-    object_t::set_block_evaluator(eval_spec_block);
-    error_t::set_stack_hooks(collect_stack, frames::form_error_stack);
+    eval_hooks::Hooks hooks;
+    hooks.call = call_from_cpp;
+    hooks.eval_block = eval_spec_block;
+    hooks.position = &current_position();
+    hooks.collect_stack = collect_stack;
+    hooks.form_stack = frames::form_error_stack;
+    eval_hooks::install(hooks);
 }
 
 }  // namespace vyr::eval

@@ -70,13 +70,14 @@ bool integer_truth(int32_t op, int32_t a, int32_t b) {
     }
 }
 
-// The common cases of the comparisons: two integer!s, or the orderings of
-// two float!s (float equality has its near-equality rule: generic).
+// The common cases of the comparisons: two integer!s or two char!s (by
+// code point), or the orderings of two float!s (float equality has its
+// near-equality rule: generic).
 bool compare_core(int32_t op, const Cell& left, const Cell& right, bool& truth) {
     uint32_t tl = type_of(left), tr = type_of(right);
     if (tl != tr) return false;
-    if (tl == type_integer) {
-        truth = integer_truth(op, integer_t::get(left), integer_t::get(right));
+    if (tl == type_integer || tl == type_char) {
+        truth = integer_truth(op, int32_t(left.w2), int32_t(right.w2));
         return true;
     }
     if (tl != type_float || op < op_lesser) return false;

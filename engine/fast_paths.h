@@ -75,7 +75,8 @@ struct InPlace {
 // the seven comparison natives; `none` for everything else.
 InPlace infix_op(const Cell& callable);
 // Computes the operation into `out` when the operands are two integer!s,
-// two float!s, or (arithmetic) an integer! and a float!; false when the
+// two float!s, (arithmetic) an integer! and a float!, or (comparison) two
+// char!s; false when the
 // generic action must run. Integer overflow gives the float! of the exact
 // result, as the integer action does; a zero divisor raises the action's
 // own math error (the caller's frame names the operator).
