@@ -198,6 +198,18 @@ Status detail::eval_paren(const Cell& paren) { return eval_block(frames::markers
 
 namespace {
 
+// The right operand of an operator when it is a number (integer!, float!,
+// char!) standing in the code or held by a bound word; else null.
+const Cell* number_at(const Cursor& at) {
+    const Cell* v = &at.value();
+    if (type_of(*v) == type_word) {
+        v = detail::word_value_fast(*v);
+        if (!v) return nullptr;
+    }
+    uint32_t t = type_of(*v);
+    return t == type_integer || t == type_float || t == type_char ? v : nullptr;
+}
+
 // Applies the infix operator `op` (its wrapped callable) to the left
 // operand at `left` and the value after it, in the operator's frame as the
 // full call opens it. Numbers answer in place; anything else completes the
@@ -255,6 +267,16 @@ Status detail::eval_value(Cursor& at, uint32_t how) {
         stack::set_top(start + 1);  // the left operand alone above the start
         fast_paths::InPlace in_place = tracing || at.at_end() ? fast_paths::InPlace{} : fast_paths::infix_op(op);
         if (in_place.kind != fast_paths::InPlace::none) {
+            // A number standing as the right operand, or a word holding one,
+            // cannot fail to evaluate: no frame is needed to name the
+            // operator when the answer cannot raise either.
+            Cell out;
+            const Cell* right = number_at(at);
+            if (right && fast_paths::answer_quietly(in_place, start[0], *right, out)) {
+                ++at.pos;
+                start[0] = out;
+                continue;
+            }
             if (Status s = apply_operator(at, op, in_place, name, start); s != Status::ok) return s;
             continue;
         }
@@ -287,8 +309,18 @@ Status eval_block(const Cell& word, const Cell& block, bool copy_result) {
         position_cell = at.code;
         for (;;) {
             position_cell.w1 = at.pos;
-            if (Status s = eval_expression(at, 0); s != Status::ok) return s;
-            if (at.at_end()) break;
+            if (detail::tracing) {
+                if (Status s = eval_expression(at, 0); s != Status::ok) return s;
+                if (at.at_end()) break;
+                stack::stack_reset();
+                continue;
+            }
+            // Only the last expression's value is kept, as the result.
+            if (Status s = detail::eval_value(at, 0); s != Status::ok) return s;
+            if (at.at_end()) {
+                stack::reset_with_result(*stack::top_cell());
+                break;
+            }
             stack::stack_reset();
         }
     }

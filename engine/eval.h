@@ -38,7 +38,7 @@ class Cursor {
 public:
     // From the block's index to its tail.
     explicit Cursor(const Cell& block)
-        : code(held_[0] = block), pos(block.w1), tail(memory::series_length(block.w2)) {}
+        : code(held_[0] = block), pos(block.w1), tail(cells_in(block.w2)) {}
     Cursor(const Cell& block, uint32_t from, uint32_t end) : code(held_[0] = block), pos(from), tail(end) {}
     Cursor(const Cursor&) = delete;
     Cursor& operator=(const Cursor&) = delete;
@@ -58,6 +58,11 @@ public:
     }
 
 private:
+    static uint32_t cells_in(NodeId block) {
+        memory::SeriesBuffer* b = memory::buffer_of(block);
+        return uint32_t(b->cells_end() - b->cells());
+    }
+
     collector::Held held_{1};
 
 public:

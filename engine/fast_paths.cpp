@@ -229,6 +229,12 @@ bool apply_in_place(InPlace op, const Cell& left, const Cell& right, Cell& out) 
     return true;
 }
 
+bool answer_quietly(InPlace op, const Cell& left, const Cell& right, Cell& out) {
+    bool divides = op.kind == InPlace::math && (op.code == integer_t::op_divide || op.code == integer_t::op_remainder);
+    if (divides && type_of(right) == type_integer && (right.w2 == 0 || int32_t(right.w2) == -1)) return false;
+    return apply_in_place(op, left, right, out);
+}
+
 // ---- Arithmetic -------------------------------------------------------------------
 
 Cell* fast_math(const Cell& word, int32_t op, const Cell& left, const Cell& right) {

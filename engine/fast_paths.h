@@ -81,6 +81,9 @@ InPlace infix_op(const Cell& callable);
 // result, as the integer action does; a zero divisor raises the action's
 // own math error (the caller's frame names the operator).
 bool apply_in_place(InPlace op, const Cell& left, const Cell& right, Cell& out);
+// The same for the cases that cannot raise (no integer divide or remainder
+// by 0 or -1): false for every other case. Such an answer needs no frame.
+bool answer_quietly(InPlace op, const Cell& left, const Cell& right, Cell& out);
 
 // Pushes the n-th value (1-based) from a block's index, none when n is out of
 // range; other values go through path access.
