@@ -475,27 +475,33 @@ Status run_function_body(Call& c) {
     return Status::ok;
 }
 
+// Natives, actions and routines are C++ code that may call back into Vyr (a
+// spec block, a comparator, a change handler): a break, return or throw
+// leaving such a callback crosses the C++ frames as an Unwind and becomes a
+// status again here, so it reaches its target as it would without them.
 Status invoke(Call& c) {
     Cell callable = c.callable();
     switch (type_of(callable)) {
         case type_native: {
             natives::NativeFn fn = natives::entry_of(callable);
             if (!fn) raise_error(err_cat::internal, err_id::internal::not_done);
-            return fn(false, c.refs);
+            return unwind::catch_status([&] { return fn(false, c.refs); });
         }
         case type_action: {
             actions::GenericEntry fn = actions::entry(callable.w1 + 1);
             if (!fn) raise_error(err_cat::internal, err_id::internal::not_done);
-            fn(c.refs);
-            stack::stack_keep();
-            return Status::ok;
+            return unwind::catch_status([&] {
+                fn(c.refs);
+                stack::stack_keep();
+                return Status::ok;
+            });
         }
         case type_function:
             return run_function_body(c);
         case type_routine: {
             int32_t index = integer_t::get(*memory::cell_at(callable.w3, function_t::record::entry));
             uint32_t count = uint32_t(stack::top() - stack::arg_base());
-            Status s = routines::call(index, stack::arg_base(), count);
+            Status s = unwind::catch_status([&] { return routines::call(index, stack::arg_base(), count); });
             if (s == Status::ok) stack::stack_keep();
             return s;
         }
