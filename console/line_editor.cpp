@@ -268,7 +268,7 @@ uint32_t complete_line() {
     Cell answer{};
     collector::CellRoot keep(&answer);
     Cell name = word_t::make_global("complete-input");
-    Status s = eval::call_value(fn, args, 2, no_node, name, answer);
+    Status s = eval::call_value(fn, args, 2, name, answer);
     mark.restore();
     if (s != Status::ok || type_of(answer) != type_block) return 0;
     uint32_t n = memory::series_length(answer.w2);

@@ -416,22 +416,19 @@ int32_t form(Cell* value, Cell* buffer, Cell* part, int32_t budget) {
 Cell* path_access(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* grand_parent, Cell* previous,
                   int32_t index, bool case_, bool get, bool tail, bool event) {
     if (type_of(*element) == type_integer) {
-        Cell s = *parent;
-        if (!value) {
-            int32_t n = cells::integer_of(*element);
-            int64_t pos = int64_t(index_of(s)) + n - (n > 0 ? 1 : 0);
-            if (n == 0 || pos < 0 || pos >= cell_count(s)) {
-                path_answer = cells::none();
-                return &path_answer;
-            }
-            return cell_at(s, uint32_t(pos));
+        if (value) {
+            // The parent cell is rooted (the caller's stack cell): a change
+            // handler run by poke may renumber the series' node.
+            return series_t::poke(parent, cells::integer_of(*element), value, element);
         }
-        // poke may run an owner's handler: the series goes in a rooted cell.
-        stack::Mark mark;
-        Cell* target = stack::push_copy(s);
-        Cell* answer = series_t::poke(target, cells::integer_of(*element), value, element);
-        mark.restore();
-        return answer;
+        Cell s = *parent;
+        int32_t n = cells::integer_of(*element);
+        int64_t pos = int64_t(index_of(s)) + n - (n > 0 ? 1 : 0);
+        if (n == 0 || pos < 0 || pos >= cell_count(s)) {
+            path_answer = cells::none();
+            return &path_answer;
+        }
+        return cell_at(s, uint32_t(pos));
     }
     if (!value) {
         if (type_of(*element) == type_word && type_of(*parent) != type_hash) {

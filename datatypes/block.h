@@ -92,15 +92,6 @@ Cell* push_new(int32_t n);  // pushes a new empty block (room for n cells, at le
 int32_t mold_items(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* part, int32_t budget,
                    int32_t indent);
 
-// ---- Calling user functions ---------------------------------------------------------
-// sort/compare calls a user function for each comparison. The evaluator
-// installs the routine that makes such a call: it runs `function` with the
-// `count` argument cells at `args` (on the argument stack, in call order),
-// leaves its answer in `answer`, and answers the status of the call. Until
-// one is installed a /compare function raises internal `not-done`.
-using FunctionCaller = Status (*)(const Cell& function, Cell* args, uint32_t count, Cell& answer);
-void set_function_caller(FunctionCaller caller);
-
 // ---- Sorting and set operations --------------------------------------------------
 
 // Flags word of the sort comparators: bit 0 reverse, bit 1 whole records,

@@ -5,6 +5,8 @@
 #include <vector>
 
 #include "datatypes/block.h"
+#include "datatypes/eval_hooks.h"
+#include "datatypes/fixed_words.h"
 #include "runtime/registry.h"
 #include "datatypes/series.h"
 #include "datatypes/series_internal.h"
@@ -194,8 +196,6 @@ Cell* select(Cell* series, Cell* value, Cell* part, bool only, bool case_, bool 
 // ---- sort ----------------------------------------------------------------------------
 
 namespace {
-FunctionCaller function_caller = nullptr;
-
 // One sort by a user function: the function and the two record blocks of
 // that sort alone (a sort started by the function gets its own).
 struct FunctionSort {
@@ -221,8 +221,6 @@ void fill_record_block(const Cell& block, const Cell* from, uint32_t width) {
     b->tail = b->head + width * cell_bytes;
 }
 }  // namespace
-
-void set_function_caller(FunctionCaller caller) { function_caller = caller; }
 
 int32_t sort_compare(const void* a, const void* b, uintptr_t op, uintptr_t flags) {
     auto* x = static_cast<const Cell*>(a);
@@ -252,9 +250,8 @@ int32_t sort_compare_func(const void* a, const void* b, uintptr_t state, uintptr
             stack::push_copy(order[i][flags >> sort_flag::field_shift]);
         }
     }
-    if (!function_caller) series_t::raise_not_done();  // the evaluator installs the caller
     Cell answer = cells::none();
-    Status status = function_caller(st->function, args, 2, answer);
+    Status status = eval_hooks::call(st->function, args, 2, no_node, fixed::word_compare_callback, answer);
     stack::set_top(args);
     if (status != Status::ok) throw_code(uint32_t(status));
     return sort::read_compare_answer(answer);

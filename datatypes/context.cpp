@@ -36,16 +36,9 @@ void make_global_context() {
     collector::add_root(&global_context, collector::RootKind::series);
 }
 
-Cell* context_cell(NodeId ctx) { return memory::cell_at(ctx, 0); }
 Cell* self_slot(NodeId ctx) { return memory::cell_at(ctx, 1); }
 
 uint32_t word_count(NodeId ctx) { return memory::series_length(symbols::context_words_node(*context_cell(ctx))); }
-
-Cell* values_base(NodeId ctx) {
-    const Cell& c = *context_cell(ctx);
-    if (values_on_stack(c)) return c.w2 ? stack::bottom() + c.w2 : nullptr;
-    return c.w2 ? memory::cell_head(c.w2) : nullptr;
-}
 
 void set_stack_values(NodeId ctx, Cell* first) {
     context_cell(ctx)->w2 = first ? uint32_t(first - stack::bottom()) : 0;

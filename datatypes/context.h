@@ -23,6 +23,8 @@
 #include <cstdint>
 
 #include "runtime/cell.h"
+#include "runtime/memory.h"
+#include "runtime/stack.h"
 
 namespace vyr::context_t {
 
@@ -33,7 +35,8 @@ inline constexpr uint32_t global_words = 4000;
 extern NodeId global_context;
 void make_global_context();
 
-Cell* context_cell(NodeId ctx);
+// The context cell (the first cell of its series).
+inline Cell* context_cell(NodeId ctx) { return memory::cell_at(ctx, 0); }
 Cell* self_slot(NodeId ctx);
 inline uint32_t kind_of(const Cell& context) {
     return (context.header & header::context_kind_mask) >> header::context_kind_shift;
@@ -43,7 +46,11 @@ inline bool values_on_stack(const Cell& context) { return context.header & heade
 uint32_t word_count(NodeId ctx);
 // The first value cell (values block or argument stack), or null when the
 // values live on the stack and the owner is not running.
-Cell* values_base(NodeId ctx);
+inline Cell* values_base(NodeId ctx) {
+    const Cell& c = *context_cell(ctx);
+    if (values_on_stack(c)) return c.w2 ? stack::bottom() + c.w2 : nullptr;
+    return c.w2 ? memory::cell_head(c.w2) : nullptr;
+}
 // Points a values-on-stack context at its first value cell (null: none).
 void set_stack_values(NodeId ctx, Cell* first);
 

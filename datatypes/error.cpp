@@ -5,6 +5,7 @@
 
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
+#include "datatypes/eval_hooks.h"
 #include "datatypes/integer.h"
 #include "datatypes/object.h"
 #include "runtime/registry.h"
@@ -38,8 +39,6 @@ constexpr const char* field_names[field::count] = {"code", "type", "id",    "arg
 Cell kept[2] = {none_value, none_value};
 uint32_t kept_generation = ~0u;
 int32_t stack_trace_depth = 0;
-StackCollector stack_collector = nullptr;
-StackFormer stack_former = nullptr;
 
 
 Cell* value_at(NodeId ctx, uint32_t i) { return context_t::context_value_at(ctx, int32_t(i)); }
@@ -277,14 +276,10 @@ int32_t get_id(const Cell& error) { return int32_t(field_at(error, field::id)->w
 void set_stack_trace(int32_t depth) { stack_trace_depth = depth; }
 int32_t stack_trace() { return stack_trace_depth; }
 
-void set_stack_hooks(StackCollector collect, StackFormer form) {
-    stack_collector = collect;
-    stack_former = form;
-}
-
 void capture_stack(Cell& error) {
     if (type_of(error) != type_error) return;
     Cell level = *field_at(error, field::stack);
+    auto stack_collector = eval_hooks::hooks().collect_stack;
     if (type_of(level) != type_integer || !stack_collector) return;
     Cell block{type_block, 0, memory::alloc_cells(20), 0};
     *field_at(error, field::stack) = block;
@@ -356,6 +351,7 @@ int32_t put_report(Cell* buffer, Cell& error, int32_t budget) {
     budget = put(buffer, errors::value_text(*field_at(error, field::near), false, near_text_limit, true), budget);
     if (stack_trace_depth > 0) {
         Cell stack = *field_at(error, field::stack);
+        auto stack_former = eval_hooks::hooks().form_stack;
         if (type_of(stack) == type_integer && stack_former) {
             budget = put(buffer, "\n*** Stack: ", budget);
             budget = stack_former(stack_trace_depth, stack, buffer, budget);

@@ -70,14 +70,9 @@ inline constexpr uint32_t stack_index() { return field::stack; }
 // default, writes no such line.
 void set_stack_trace(int32_t depth);
 int32_t stack_trace();
-// The call stack's entries for reports, from the evaluator's frames: the
-// list of called words up to a recorded level (collect), and the same
-// written into a mold buffer (form). Until the evaluator installs them an
-// integer `stack` field stays as it is and writes nothing.
-using StackCollector = void (*)(int32_t depth, const Cell& block, int32_t level);
-using StackFormer = int32_t (*)(int32_t depth, const Cell& stack, Cell* buffer, int32_t budget);
-void set_stack_hooks(StackCollector collect, StackFormer form);
-// Turns a recorded call level in `stack` into the list of called words.
+// Turns a recorded call level in `stack` into the list of called words
+// (through the evaluator's hook, datatypes/eval_hooks.h; without it the
+// field stays as it is).
 void capture_stack(Cell& error);
 
 // ---- Reports -----------------------------------------------------------------

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "datatypes/eval_hooks.h"
 #include "datatypes/error.h"
 #include "runtime/registry.h"
 #include "datatypes/string_buffer.h"
@@ -38,7 +39,6 @@ collector::CellRoot args_root(record.args, 3);
 collector::CellRoot where_root(&record.where);
 collector::CellRoot near_root(&record.near);
 collector::CellRoot value_root(&record.value);
-const Cell* near_source = nullptr;
 bool making_value = false;  // an error raised while making the value makes none
 
 // The error! value of the record, when the catalog exists. Making it may
@@ -71,6 +71,7 @@ void record_error(int category, int id, const Cell* arg1, const Cell* arg2, cons
     record.code = error_catalog::code(category, id);
     for (int i = 0; i < 3; ++i) record.args[i] = args[i];
     record.where = none_cell;
+    const Cell* near_source = eval_hooks::hooks().position;
     record.near = near_source && type_of(*near_source) != type_unset ? *near_source : none_cell;
     record.value = none_cell;
     if (with_value) make_value(given);
@@ -265,8 +266,6 @@ void print_line(const std::string& utf8) {
 }
 
 }  // namespace
-
-void set_near_source(const Cell* source) { near_source = source; }
 
 const ErrorRecord& last_error() { return record; }
 

@@ -46,9 +46,6 @@ const ErrorRecord& last_error();
 // Stores the value in the error's `where` when it is still none! (the
 // unwinding names the calling function so).
 void set_where(const Cell& value);
-// The cell whose copy every new error takes as its `near` (the evaluator's
-// current position); null: none.
-void set_near_source(const Cell* source);
 // Drops the record's references (its cells become none!), so that it keeps
 // no series alive; catch sites call it once they have taken the error.
 void clear_last_error();

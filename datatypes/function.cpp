@@ -2,6 +2,8 @@
 // form, mold and compare, and the C++ entry that runs a function value.
 #include "datatypes/function.h"
 
+#include "datatypes/eval_hooks.h"
+
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/dispatch.h"
@@ -28,8 +30,6 @@ namespace script = err_id::script;
 namespace {
 
 constexpr Cell unset_cell{type_unset, 0, 0, 0};
-
-Caller installed_caller = nullptr;
 
 int32_t canonical(int32_t symbol) { return symbol_t::resolve_alias(symbol); }
 int32_t canonical(const Cell& word) { return canonical(int32_t(word.w2)); }
@@ -315,8 +315,6 @@ void push_initial_locals(int32_t n) {
 
 // ---- Calling a function value from C++ ---------------------------------------
 
-void set_caller(Caller caller) { installed_caller = caller; }
-
 Status call(const Cell& fn, Cell* args, uint32_t count, NodeId object, const Cell& name, Cell& answer) {
     if (type_of(fn) == type_routine) {
         Cell entry = *memory::cell_at(fn.w3, record::entry);
@@ -325,8 +323,7 @@ Status call(const Cell& fn, Cell* args, uint32_t count, NodeId object, const Cel
         answer = args[0];
         return s;
     }
-    if (!installed_caller) raise_error(err_cat::internal, err_id::internal::not_done);
-    return installed_caller(fn, args, count, object, name, answer);
+    return eval_hooks::call(fn, args, count, object, name, answer);
 }
 
 // ---- Actions ---------------------------------------------------------------------

@@ -71,10 +71,8 @@ void push_initial_locals(int32_t n);
 // `object` the object context given to the call (0: none), `name` the word
 // that names its call frame. The answer is copied into `answer`. A routine!
 // runs straight from the routine table; a function! runs through the
-// evaluator's entry once the evaluator installs it, and raises internal
-// `not-done` until then.
-using Caller = Status (*)(const Cell& fn, Cell* args, uint32_t count, NodeId object, const Cell& name, Cell& answer);
-void set_caller(Caller caller);
+// evaluator's entry (datatypes/eval_hooks.h), and raises internal `not-done`
+// until the evaluator is installed.
 Status call(const Cell& fn, Cell* args, uint32_t count, NodeId object, const Cell& name, Cell& answer);
 
 // ---- Actions ---------------------------------------------------------------------

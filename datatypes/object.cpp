@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "datatypes/context.h"
+#include "datatypes/eval_hooks.h"
 #include "datatypes/dispatch.h"
 #include "datatypes/function.h"
 #include "datatypes/integer.h"
@@ -29,7 +30,6 @@ namespace script = err_id::script;
 
 namespace {
 
-BlockEvaluator block_evaluator = nullptr;
 int32_t last_class_id = first_class_id;
 const Cell shared_none{type_none, 0, 0, 0};
 
@@ -125,11 +125,10 @@ void run_handler(const Cell& handler, Cell* args, int32_t slots, NodeId ctx, con
 
 }  // namespace
 
-void set_block_evaluator(BlockEvaluator fn) { block_evaluator = fn; }
-
 Status eval_block(const Cell& block, Cell& result) {
-    if (!block_evaluator) raise_error(err_cat::internal, err_id::internal::not_done);
-    return block_evaluator(block, result);
+    auto evaluate = eval_hooks::hooks().eval_block;
+    if (!evaluate) raise_error(err_cat::internal, err_id::internal::not_done);
+    return evaluate(block, result);
 }
 
 // ---- Values ------------------------------------------------------------------

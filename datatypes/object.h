@@ -25,8 +25,8 @@
 //    `fire_on_deep_change` after such a series changes.
 //
 // Vyr code runs from here in two places, both through entries the evaluator
-// provides: evaluating a make object! spec block (set_block_evaluator) and the
-// change handlers (function_t::call). Everything held across them is kept on
+// provides (datatypes/eval_hooks.h): evaluating a make object! spec block
+// and the change handlers (function_t::call). Everything held across them is kept on
 // the argument stack and read again afterwards.
 #pragma once
 
@@ -45,8 +45,6 @@ inline constexpr int32_t no_handler = -1;
 // ---- The evaluator's entry for make object! ---------------------------------
 // Evaluates a block (from its index) and leaves the last value in `result`.
 // Until the evaluator installs one, a spec block raises internal `not-done`.
-using BlockEvaluator = Status (*)(const Cell& block, Cell& result);
-void set_block_evaluator(BlockEvaluator fn);
 Status eval_block(const Cell& block, Cell& result);
 
 // ---- Values ------------------------------------------------------------------

@@ -18,9 +18,10 @@ namespace vyr::control {
 
 // Evaluates the block (block!, paren!) in a `<body>` frame; its value lands
 // in the current result slot (the argument base).
-inline Status run_block(Cell block) {
-    collector::CellRoot root(&block);
-    return eval::do_block(block);
+inline Status run_block(const Cell& block) {
+    collector::Held held(1);
+    held[0] = block;
+    return eval::do_block(held[0]);
 }
 
 // Closes the frame the native opened, its first cell becoming the native's

@@ -21,6 +21,7 @@
 #include "datatypes/word.h"
 #include "datatypes/actions.h"
 #include "engine/eval_internal.h"
+#include "engine/fast_paths.h"
 #include "datatypes/frames.h"
 #include "datatypes/unwind.h"
 #include "runtime/stack.h"
@@ -41,14 +42,13 @@ Cell position_cell = unset_t::value;
 // however the inner one ends.
 class PositionSave {
 public:
-    PositionSave() : saved_(position_cell), root_(&saved_) {}
-    ~PositionSave() { position_cell = saved_; }
+    PositionSave() { saved_[0] = position_cell; }
+    ~PositionSave() { position_cell = saved_[0]; }
     PositionSave(const PositionSave&) = delete;
     PositionSave& operator=(const PositionSave&) = delete;
 
 private:
-    Cell saved_;
-    collector::CellRoot root_;
+    collector::Held saved_{1};
 };
 
 bool callable_type(uint32_t t) {
@@ -63,21 +63,9 @@ Status fire_at(uint32_t ev, const Cursor& at, uint32_t pos, const Cell* value, c
 
 }  // namespace
 
-// ---- Cursor ------------------------------------------------------------------
-
-Cursor::Cursor(const Cell& block)
-    : code(block), pos(block.w1), tail(memory::series_length(block.w2)), root_(&code) {}
-Cursor::Cursor(const Cell& block, uint32_t from, uint32_t end) : code(block), pos(from), tail(end), root_(&code) {}
-
 Cell& current_position() { return position_cell; }
 
 // ---- Words ---------------------------------------------------------------------
-
-const Cell* detail::word_value_fast(const Cell& word) {
-    if (!word.w1 || int32_t(word.w3) < 0) return nullptr;
-    Cell* base = context_t::values_base(word.w1);
-    return base ? base + word.w3 : nullptr;
-}
 
 namespace {
 
@@ -101,7 +89,7 @@ Status eval_set_word(const Cell& word, Cursor& at) {
     Cell* base = stack::push_copy(word);
     if (at.at_end()) raise_error(err_cat::script, script::need_value, base);
     uint32_t pos = at.pos;
-    if (Status s = detail::eval_value(at, false, false); s != Status::ok) return s;
+    if (Status s = detail::eval_value(at, 0); s != Status::ok) return s;
     if (detail::tracing) {
         if (Status s = fire_at(event::set, at, pos, &stack::arg_base()[1], &stack::arg_base()[0]); s != Status::ok)
             return s;
@@ -119,7 +107,7 @@ Status eval_set_path(const Cell& path, Cursor& at) {
     Cell* base = stack::push_copy(path);
     if (at.at_end()) raise_error(err_cat::script, script::need_value, base);
     uint32_t pos = at.pos;
-    if (Status s = detail::eval_value(at, false, false); s != Status::ok) return s;
+    if (Status s = detail::eval_value(at, 0); s != Status::ok) return s;
     if (detail::tracing) {
         if (Status s = fire_at(event::set, at, pos, &stack::arg_base()[1], &stack::arg_base()[0]); s != Status::ok)
             return s;
@@ -135,14 +123,10 @@ Status eval_set_path(const Cell& path, Cursor& at) {
 }
 
 // The value standing at the cursor (already copied out), before any infix.
-Status eval_primary(Cursor& at, const Cell& value, bool callables_as_values) {
+Status eval_primary(Cursor& at, const Cell& value, uint32_t how) {
     switch (type_of(value)) {
-        case type_paren: {
-            frames::push_frame(frames::markers().body, frames::opener::interp_native);
-            if (Status s = eval_block(frames::markers().body, value, true); s != Status::ok) return s;
-            frames::frame_close();
-            return Status::ok;
-        }
+        case type_paren:
+            return detail::eval_paren(value);
         case type_word: {
             const Cell& v = word_value(value);
             uint32_t t = type_of(v);
@@ -181,7 +165,7 @@ Status eval_primary(Cursor& at, const Cell& value, bool callables_as_values) {
         case type_action:
         case type_function:
         case type_routine: {
-            if (callables_as_values) {
+            if (how & expr::callables_as_values) {
                 stack::push_copy(value);
                 return Status::ok;
             }
@@ -214,7 +198,48 @@ Status eval_primary(Cursor& at, const Cell& value, bool callables_as_values) {
 
 // ---- Expressions ------------------------------------------------------------------
 
-Status detail::eval_value(Cursor& at, bool no_infix, bool callables_as_values) {
+// The block's evaluation frame alone: closing it leaves the value where the
+// frame began, pushed.
+Status detail::eval_paren(const Cell& paren) { return eval_block(frames::markers().body, paren, false); }
+
+namespace {
+
+// The right operand of an operator when it is a number (integer!, float!,
+// char!) standing in the code or held by a bound word; else null.
+const Cell* number_at(const Cursor& at) {
+    const Cell* v = &at.value();
+    if (type_of(*v) == type_word) {
+        v = detail::word_value_fast(*v);
+        if (!v) return nullptr;
+    }
+    uint32_t t = type_of(*v);
+    return t == type_integer || t == type_float || t == type_char ? v : nullptr;
+}
+
+// Applies the infix operator `op` (its wrapped callable) to the left
+// operand at `left` and the value after it, in the operator's frame as the
+// full call opens it. Numbers answer in place; anything else completes the
+// call with the operands already fetched, so its errors are the call's own.
+Status apply_operator(Cursor& at, const Cell& op, fast_paths::InPlace how, const Cell& name, Cell* left) {
+    stack::set_top(left);
+    frames::push_frame(type_of(name) == type_word ? name : frames::markers().anon, frames::opener::interp_native);
+    stack::set_top(left + 1);
+    collector::Held held(2);  // the operator and its name, for the full call after the operand ran
+    held[0] = op;
+    held[1] = name;
+    if (Status s = detail::eval_value(at, expr::no_infix); s != Status::ok) return s;
+    Cell out;
+    if (fast_paths::apply_in_place(how, left[0], left[1], out)) {
+        left[0] = out;
+        frames::frame_close();
+        return Status::ok;
+    }
+    return detail::finish_operator(held[0], held[1]);
+}
+
+}  // namespace
+
+Status detail::eval_value(Cursor& at, uint32_t how) {
     collector::safe_point();
     Cell* start = stack::top();
     uint32_t pos = at.pos;
@@ -224,11 +249,11 @@ Status detail::eval_value(Cursor& at, bool no_infix, bool callables_as_values) {
         if (Status s = fire_at(event::fetch, at, pos, &value); s != Status::ok) return s;
         value = *memory::cell_at(at.code.w2, pos);  // the callback may have moved everything
     }
-    if (Status s = eval_primary(at, value, callables_as_values); s != Status::ok) return s;
+    if (Status s = eval_primary(at, value, how); s != Status::ok) return s;
     if (tracing) {
         if (Status s = fire_at(event::push, at, pos, stack::top_cell()); s != Status::ok) return s;
     }
-    if (no_infix) return Status::ok;
+    if (how & expr::no_infix) return Status::ok;
     while (!at.at_end()) {
         const Cell* op_value = operator_at(at);
         if (!op_value) break;
@@ -246,16 +271,31 @@ Status detail::eval_value(Cursor& at, bool no_infix, bool callables_as_values) {
         }
         op = unwrap_op(op);
         stack::set_top(start + 1);  // the left operand alone above the start
+        fast_paths::InPlace in_place = tracing || at.at_end() ? fast_paths::InPlace{} : fast_paths::infix_op(op);
+        if (in_place.kind != fast_paths::InPlace::none) {
+            // A number standing as the right operand, or a word holding one,
+            // cannot fail to evaluate: no frame is needed to name the
+            // operator when the answer cannot raise either.
+            Cell out;
+            const Cell* right = number_at(at);
+            if (right && fast_paths::answer_quietly(in_place, start[0], *right, out)) {
+                ++at.pos;
+                start[0] = out;
+                continue;
+            }
+            if (Status s = apply_operator(at, op, in_place, name, start); s != Status::ok) return s;
+            continue;
+        }
         ArgSource src{&at};
         if (Status s = call_callable(op, src, name, nullptr, 0, call_mode::code, true); s != Status::ok) return s;
     }
     return Status::ok;
 }
 
-Status eval_expression(Cursor& at, bool no_infix, bool push, bool callables_as_values) {
+Status eval_expression(Cursor& at, uint32_t how) {
     uint32_t pos = at.pos;
-    if (Status s = detail::eval_value(at, no_infix, callables_as_values); s != Status::ok) return s;
-    if (!push) {
+    if (Status s = detail::eval_value(at, how); s != Status::ok) return s;
+    if (!(how & expr::push)) {
         stack::reset_with_result(*stack::top_cell());
         if (detail::tracing) return fire_at(event::expr, at, pos, stack::arg_base());
     }
@@ -278,8 +318,18 @@ Status eval_block(const Cell& word, const Cell& block, bool copy_result) {
         position_cell = at.code;
         for (;;) {
             position_cell.w1 = at.pos;
-            if (Status s = eval_expression(at, false, false, false); s != Status::ok) return s;
-            if (at.at_end()) break;
+            if (detail::tracing) {
+                if (Status s = eval_expression(at, 0); s != Status::ok) return s;
+                if (at.at_end()) break;
+                stack::stack_reset();
+                continue;
+            }
+            // Only the last expression's value is kept, as the result.
+            if (Status s = detail::eval_value(at, 0); s != Status::ok) return s;
+            if (at.at_end()) {
+                stack::reset_with_result(*stack::top_cell());
+                break;
+            }
             stack::stack_reset();
         }
     }
@@ -293,10 +343,10 @@ Status eval_block(const Cell& word, const Cell& block, bool copy_result) {
 
 Status do_block(const Cell& block) { return eval_block(frames::markers().body, block, true); }
 
-Status eval_next(Cursor& at, bool push) {
+Status eval_next(Cursor& at, uint32_t how) {
     frames::push_frame(frames::markers().body, frames::opener::interp_native);
-    if (Status s = eval_expression(at, false, false, false); s != Status::ok) return s;
-    if (push) frames::frame_close();
+    if (Status s = eval_expression(at, 0); s != Status::ok) return s;
+    if (how & expr::push) frames::frame_close();
     else frames::frame_return();
     return Status::ok;
 }
@@ -310,25 +360,24 @@ Status eval_next_index(const Cell& block, uint32_t& next) {
     }
     PositionSave save;
     position_cell = at.here();
-    if (Status s = eval_expression(at, false, false, false); s != Status::ok) return s;
+    if (Status s = eval_expression(at, 0); s != Status::ok) return s;
     next = at.pos;
     return Status::ok;
 }
 
-Status eval_path_value(const Cell& path, bool push) {
+Status eval_path_value(const Cell& path, uint32_t how) {
     Cursor none_left(path, memory::series_length(path.w2), memory::series_length(path.w2));
     if (Status s = detail::eval_path(path, &none_left, type_path, nullptr); s != Status::ok) return s;
-    if (!push) stack::reset_with_result(*stack::top_cell());
+    if (!(how & expr::push)) stack::reset_with_result(*stack::top_cell());
     return Status::ok;
 }
 
 Status eval_call(const Cell& callable, Cursor& args, const Cell& name, const Cell* path, uint32_t path_index,
-                 NodeId object, uint32_t mode, bool push) {
-    (void)object;
+                 uint32_t mode, uint32_t how) {
     Cell c = type_of(callable) == type_op ? detail::unwrap_op(callable) : callable;
     detail::ArgSource src{&args};
     if (Status s = detail::call_callable(c, src, name, path, path_index, mode, false); s != Status::ok) return s;
-    if (!push) stack::reset_with_result(*stack::top_cell());
+    if (!(how & expr::push)) stack::reset_with_result(*stack::top_cell());
     return Status::ok;
 }
 
@@ -339,6 +388,16 @@ namespace {
 bool any_block_type(uint32_t t) {
     return t == type_block || t == type_paren || t == type_hash || t == type_path || t == type_lit_path ||
            t == type_set_path || t == type_get_path;
+}
+
+// Writes the binding that path access gave a path element (`bound`) into
+// the path's own cell, when that cell still holds the same word.
+void keep_binding(const Cell& path, uint32_t at, const Cell& element, const Cell& bound) {
+    if (at >= memory::series_length(path.w2)) return;
+    Cell* stored = memory::cell_at(path.w2, at);
+    if (type_of(*stored) != type_of(element) || stored->w2 != element.w2) return;
+    stored->w1 = bound.w1;
+    stored->w3 = bound.w3;
 }
 
 }  // namespace
@@ -360,9 +419,11 @@ Status detail::eval_path(const Cell& path_value, Cursor* at, uint32_t kind, cons
     Cell head = *memory::cell_at(node, first);
     if (type_of(head) != type_word) raise_error(err_cat::script, script::word_first, path);
     if (tracing) {
+        // Each callback may move everything: the head is read again after it.
         if (Status s = trace::fire(event::enter, path, first, nullptr, nullptr); s != Status::ok) return s;
+        head = *memory::cell_at(path->w2, first);
         if (Status s = trace::fire(event::fetch, path, first, &head, nullptr); s != Status::ok) return s;
-        head = *memory::cell_at(path->w2, first);  // the callback may have moved everything
+        head = *memory::cell_at(path->w2, first);
     }
     const Cell& start = word_value(head);
     uint32_t t = type_of(start);
@@ -391,26 +452,23 @@ Status detail::eval_path(const Cell& path_value, Cursor* at, uint32_t kind, cons
     for (uint32_t i = 1; i < count; ++i) {
         node = path->w2;
         if (first + i >= memory::series_length(node)) break;  // the path shrank under its own parens
-        // The element is read into its stack cell: a change handler run by
-        // the access may move the path's buffer.
-        cells[3] = *memory::cell_at(node, first + i);
-        uint32_t et = type_of(cells[3]);
-        Cell* used = &cells[3];
+        // The element is used from its copy on the stack: a trace callback,
+        // a paren or a change handler may move the path's buffer.
+        Cell& used = cells[3];
+        used = *memory::cell_at(node, first + i);
+        uint32_t et = type_of(used);
+        bool from_path = et != type_get_word && et != type_paren;
         if (et == type_get_word) {
-            cells[3] = Cell(word_value(cells[3]));
-            used = &cells[3];
+            used = word_value(used);
         } else if (et == type_paren) {
-            Cell paren = cells[3];
-            frames::push_frame(frames::markers().body, frames::opener::interp_native);
-            if (Status s = eval_block(frames::markers().body, paren, true); s != Status::ok) return s;
-            frames::frame_close();
-            cells[3] = *stack::top_cell();
+            Cell paren = used;
+            if (Status s = eval_paren(paren); s != Status::ok) return s;
+            used = *stack::top_cell();
             stack::set_top(cells + 5);
-            used = &cells[3];
         }
-        if (type_of(*used) == type_unset) raise_error(err_cat::script, script::invalid_path, path, used);
+        if (type_of(used) == type_unset) raise_error(err_cat::script, script::invalid_path, path, &used);
         if (tracing) {
-            if (Status s = trace::fire(event::fetch, path, first + i, used, nullptr); s != Status::ok) return s;
+            if (Status s = trace::fire(event::fetch, path, first + i, &used, nullptr); s != Status::ok) return s;
         }
         bool last = i + 1 == count;
         bool event = false;
@@ -418,25 +476,32 @@ Status detail::eval_path(const Cell& path_value, Cursor* at, uint32_t kind, cons
             uint32_t gt = type_of(cells[2]);
             event = (gt == type_object && cells[2].w3 != 0 && type_of(previous) == type_word) || any_block_type(gt);
         }
-        Cell* answer = actions::path_access(&cells[1], used, last && set_mode ? const_cast<Cell*>(value) : nullptr,
+        Cell element = used;
+        Cell* answer = actions::path_access(&cells[1], &used, last && set_mode ? const_cast<Cell*>(value) : nullptr,
                                             path, has_grand ? &cells[2] : nullptr, &previous, int32_t(i), false,
                                             get_mode, last, event);
+        // An object keeps the field binding it found in the path's own word.
+        if (from_path && (used.w1 != element.w1 || used.w3 != element.w3)) keep_binding(*path, first + i, element, used);
         Cell next = *answer;
-        previous = *used;
+        previous = used;
         cells[2] = cells[1];
         has_grand = true;
         cells[1] = next;
         uint32_t nt = type_of(next);
         if (!set_mode && !get_mode && callable_type(nt)) {
-            Cell callable = next;
-            Cell p = *path;
-            Cell name = type_of(previous) == type_word ? previous : frames::markers().anon;
+            // The walk's cells are given up (the call's frame takes their
+            // place); what the call needs is held across the exit event.
+            collector::Held call(3);
+            call[0] = next;
+            call[1] = *path;
+            call[2] = type_of(previous) == type_word ? previous : frames::markers().anon;
             stack::set_top(cells);
             if (tracing) {
-                if (Status s = trace::fire(event::exit, &p, first + i, &callable, nullptr); s != Status::ok) return s;
+                if (Status s = trace::fire(event::exit, &call[1], first + i, &call[0], nullptr); s != Status::ok)
+                    return s;
             }
             ArgSource src{at};
-            return call_callable(callable, src, name, &p, i + 1, call_mode::code, false);
+            return call_callable(call[0], src, call[2], &call[1], i + 1, call_mode::code, false);
         }
     }
     if (tracing) {

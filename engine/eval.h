@@ -1,21 +1,22 @@
 // The evaluator: runs interpreted code.
 //
 // A block is evaluated expression by expression on the argument stack
-// (engine/stack.h) inside call frames (engine/frames.h). Words are looked up,
+// (runtime/stack.h) inside call frames (datatypes/frames.h). Words are looked up,
 // callables are called with arguments gathered from the code that follows
 // them, infix operators apply left to right, paths walk through the
 // path-access action, function bodies are evaluated in their kind-1 frame.
 //
 // Every function here answers a Status (runtime/catch_codes.h): ok, or the
 // code of a break/continue/return/exit/throw in progress. A non-ok status
-// has already unrolled the frames to its target (engine/unwind.h); callers
+// has already unrolled the frames to its target (datatypes/unwind.h); callers
 // hand it back unchanged until the site that takes it. Errors travel as the
 // Unwind exception.
 //
-// Positions in the code are indexes into the block's buffer, never
+// Positions in code are indexes into the block's buffer, never
 // addresses: the block may grow, shrink or move (the collector compacts at
-// every safe point) while its own code runs. A Cursor keeps the block value
-// rooted for its lifetime.
+// every safe point) while its own code runs. The blocks being walked and the
+// callables being called are held on the collector's scoped cell stack
+// (collector::Held).
 #pragma once
 
 #include <cstdint>
@@ -29,19 +30,24 @@ namespace vyr::eval {
 
 // ---- Positions in code ------------------------------------------------------
 
-// Where evaluation stands in a block: the block value (node in w2), the
-// position and the end, both as indexes from the buffer's head. The end is
-// fixed when the cursor is made; a block that shrinks under its own code
-// ends early instead of reading past its tail.
+// Where evaluation stands in a block: the block value (node in w2), held for
+// the cursor's lifetime, the position and the end, both as indexes from the
+// buffer's head. The end is fixed when the cursor is made; a block that
+// shrinks under its own code ends early instead of reading past its tail.
 class Cursor {
 public:
     // From the block's index to its tail.
-    explicit Cursor(const Cell& block);
-    Cursor(const Cell& block, uint32_t from, uint32_t end);
+    explicit Cursor(const Cell& block)
+        : code(held_[0] = block), pos(block.w1), tail(cells_in(block.w2)) {}
+    Cursor(const Cell& block, uint32_t from, uint32_t end) : code(held_[0] = block), pos(from), tail(end) {}
     Cursor(const Cursor&) = delete;
     Cursor& operator=(const Cursor&) = delete;
 
-    bool at_end() const { return pos >= tail || pos >= memory::series_length(code.w2); }
+    bool at_end() const {
+        if (pos >= tail) return true;
+        memory::SeriesBuffer* b = memory::buffer_of(code.w2);
+        return b->cells() + pos >= b->cells_end();
+    }
     // The value at the position (valid until the next allocation or safe point).
     const Cell& value() const { return *memory::cell_at(code.w2, pos); }
     // The block value standing at the position (w1 = pos).
@@ -51,12 +57,18 @@ public:
         return c;
     }
 
-    Cell code;
+private:
+    static uint32_t cells_in(NodeId block) {
+        memory::SeriesBuffer* b = memory::buffer_of(block);
+        return uint32_t(b->cells_end() - b->cells());
+    }
+
+    collector::Held held_{1};
+
+public:
+    Cell& code;
     uint32_t pos;
     uint32_t tail;
-
-private:
-    collector::CellRoot root_;
 };
 
 // ---- Evaluating --------------------------------------------------------------
@@ -71,34 +83,42 @@ Status eval_block(const Cell& word, const Cell& block, bool copy_result);
 // native uses to run a block argument.
 Status do_block(const Cell& block);
 
-// Evaluates one expression at the cursor and moves past it. With `push` the
-// value is pushed as a new cell; without, it becomes the current frame's
-// result (the stack is cut to the result slot). `no_infix`: no operator
-// lookahead after the value. `callables_as_values`: a callable value standing
-// literally in the code is taken as a value instead of being called.
-Status eval_expression(Cursor& at, bool no_infix, bool push, bool callables_as_values);
+// How an expression is evaluated (bits).
+namespace expr {
+// The value is pushed as a new cell; without it, the value becomes the
+// current frame's result (the stack is cut to the result slot).
+inline constexpr uint32_t push = 1;
+// No operator lookahead after the value.
+inline constexpr uint32_t no_infix = 2;
+// A callable value standing literally in the code is taken as a value
+// instead of being called.
+inline constexpr uint32_t callables_as_values = 4;
+}  // namespace expr
+
+// Evaluates one expression at the cursor and moves past it (`how`: expr bits).
+Status eval_expression(Cursor& at, uint32_t how);
 // One expression (infix allowed) in its own call frame named `<body>`; with
-// `push` the value is left as a new top cell, else it is copied into the
-// caller's result slot. For any, all, case, reduce.
-Status eval_next(Cursor& at, bool push);
+// expr::push the value is left as a new top cell, else it is copied into
+// the caller's result slot. For any, all, case, reduce.
+Status eval_next(Cursor& at, uint32_t how);
 // Evaluates one expression of a block from its index; answers in `next` the
 // index after it (at the tail: the result is unset and `next` the index).
 // The value is the current frame's result. For do/next.
 Status eval_next_index(const Cell& block, uint32_t& next);
 // Evaluates a path value in get mode (do of a path!); the value is pushed
-// (push) or becomes the result.
-Status eval_path_value(const Cell& path, bool push);
+// (expr::push) or becomes the result.
+Status eval_path_value(const Cell& path, uint32_t how);
 
 // Calls a callable (native!, action!, function!, routine!; an op! must be
 // retyped to its wrapped type first) with arguments taken from the cursor.
 // `name`: the word that names the call frame (`<anon>` when not a word).
 // `path`/`path_index`: a path whose elements after `path_index` name
-// refinements (null: none). `object`: the object a path went through (0:
-// none). `mode`: 0 for a call from code; for `apply`, 1 (every argument
-// and refinement in spec order from the block) or 2 (the block's values are
-// single arguments, refinements only from the path), plus 4 (/safer:
-// arguments of a refinement that is off are skipped, not evaluated).
-// The result is pushed (push) or copied into the caller's result slot.
+// refinements (null: none). `mode`: 0 for a call from code; for `apply`, 1
+// (every argument and refinement in spec order from the block) or 2 (the
+// block's values are single arguments, refinements only from the path), plus
+// 4 (/safer: arguments of a refinement that is off are skipped, not
+// evaluated). The result is pushed (expr::push in `how`) or copied into the
+// caller's result slot.
 namespace call_mode {
 inline constexpr uint32_t code = 0;
 inline constexpr uint32_t all = 1;
@@ -106,7 +126,7 @@ inline constexpr uint32_t values = 2;
 inline constexpr uint32_t safer = 4;
 }  // namespace call_mode
 Status eval_call(const Cell& callable, Cursor& args, const Cell& name, const Cell* path, uint32_t path_index,
-                 NodeId object, uint32_t mode, bool push);
+                 uint32_t mode, uint32_t how);
 
 // The one entry through which C++ code runs a function!, routine!, native!
 // or action! value: `args` are `count` cells on the argument stack (the
@@ -116,7 +136,7 @@ Status eval_call(const Cell& callable, Cursor& args, const Cell& name, const Cel
 // With `args_after`, the argument cells after the first (whose cell the
 // answer takes) are copied back into args_after[1 .. count - 1] as the callee
 // left them, for callers that let the callee move a series it received.
-Status call_value(const Cell& fn, Cell* args, uint32_t count, NodeId object, const Cell& name, Cell& answer,
+Status call_value(const Cell& fn, Cell* args, uint32_t count, const Cell& name, Cell& answer,
                   Cell* args_after = nullptr);
 
 // ---- The current position -----------------------------------------------------

@@ -4,13 +4,19 @@
 
 #include <cstdint>
 
+#include "datatypes/context.h"
 #include "engine/eval.h"
 
 namespace vyr::eval::detail {
 
 // Evaluates one expression at the cursor and pushes its value (the core of
 // eval_expression, which moves a value that is not pushed into the result).
-Status eval_value(Cursor& at, bool no_infix, bool callables_as_values);
+// `how`: expr::no_infix, expr::callables_as_values.
+Status eval_value(Cursor& at, uint32_t how);
+
+// Evaluates a paren! (or block) in its own interpreter frame; the value is
+// pushed.
+Status eval_paren(const Cell& paren);
 
 // Where the arguments of a call come from: the code at a cursor, or cells
 // laid out by C++ code (call_value), taken as they are.
@@ -26,6 +32,12 @@ struct ArgSource {
 Status call_callable(const Cell& callable, ArgSource& src, const Cell& name, const Cell* path, uint32_t path_index,
                      uint32_t mode, bool infix);
 
+// Completes the call of an infix operator whose frame the evaluator opened
+// and filled (its two operands), when the in-place answer did not apply:
+// the operands' types are checked and the callable runs; its result is the
+// top cell, the frame closed.
+Status finish_operator(const Cell& callable, const Cell& name);
+
 // Evaluates a path: `kind` is type_path (read, callables called),
 // type_get_path (no calls) or type_set_path (stores `*value`). The result is
 // pushed.
@@ -33,7 +45,11 @@ Status eval_path(const Cell& path, Cursor* at, uint32_t kind, const Cell* value)
 
 // The value cell of a bound word, or null when it has none to read (the
 // caller then goes through word_t::get, which raises the right error).
-const Cell* word_value_fast(const Cell& word);
+inline const Cell* word_value_fast(const Cell& word) {
+    if (!word.w1 || int32_t(word.w3) < 0) return nullptr;
+    Cell* base = context_t::values_base(word.w1);
+    return base ? base + word.w3 : nullptr;
+}
 
 // An op! as the callable it wraps (the type kept in its header bits 16-23;
 // the op! shares that callable's spec and record).

@@ -8,6 +8,7 @@
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/error.h"
+#include "datatypes/eval_hooks.h"
 #include "datatypes/function.h"
 #include "datatypes/integer.h"
 #include "datatypes/none.h"
@@ -107,7 +108,7 @@ Status fire(uint32_t ev, const Cell* code, uint32_t pos, const Cell* value, cons
     Cell answer;
     Cell callback = trace_cells[0];
     detail::tracing = false;
-    Status s = call_value(callback, args, 6, no_node, fixed::word_interp_callback, answer);
+    Status s = call_value(callback, args, 6, fixed::word_interp_callback, answer);
     if (s != Status::ok) return s;
     detail::tracing = true;
     frames::set_frame_top(frames_top);
@@ -122,12 +123,8 @@ Status fire(uint32_t ev, const Cell* code, uint32_t pos, const Cell* value, cons
 
 namespace {
 
-Status call_from_cpp(const Cell& fn, Cell* args, uint32_t count, NodeId object, const Cell& name, Cell& answer) {
-    return call_value(fn, args, count, object, name, answer);
-}
-
-Status call_comparator(const Cell& fn, Cell* args, uint32_t count, Cell& answer) {
-    return call_value(fn, args, count, no_node, fixed::word_compare_callback, answer);
+Status call_from_cpp(const Cell& fn, Cell* args, uint32_t count, NodeId, const Cell& name, Cell& answer) {
+    return call_value(fn, args, count, name, answer);
 }
 
 Status eval_spec_block(const Cell& block, Cell& result) {
@@ -151,11 +148,13 @@ void interp_init() {
     for (uint32_t b = 0; b < event_words; ++b) trace_cells[1 + b] = word_t::make_global(event_names[b]);
     collector::add_root_cells(trace_cells, 1 + event_words);
     detail::tracing = false;
-    errors::set_near_source(&current_position());
-    function_t::set_caller(call_from_cpp);
-    block_t::set_function_caller(call_comparator);
-    object_t::set_block_evaluator(eval_spec_block);
-    error_t::set_stack_hooks(collect_stack, frames::form_error_stack);
+    eval_hooks::Hooks hooks;
+    hooks.call = call_from_cpp;
+    hooks.eval_block = eval_spec_block;
+    hooks.position = &current_position();
+    hooks.collect_stack = collect_stack;
+    hooks.form_stack = frames::form_error_stack;
+    eval_hooks::install(hooks);
 }
 
 }  // namespace vyr::eval

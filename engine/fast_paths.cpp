@@ -7,6 +7,7 @@
 #include "runtime/registry.h"
 #include "datatypes/actions.h"
 #include "datatypes/frames.h"
+#include "engine/natives.h"
 #include "runtime/stack.h"
 #include "runtime/memory.h"
 #include "runtime/runtime_error.h"
@@ -31,6 +32,8 @@ uint32_t math_slot(int32_t op) {
         case integer_t::op_add: return slot_add;
         case integer_t::op_subtract: return slot_subtract;
         case integer_t::op_multiply: return slot_multiply;
+        case integer_t::op_divide: return slot_divide;
+        case integer_t::op_remainder: return slot_remainder;
         case integer_t::op_or: return slot_or_t;
         case integer_t::op_and: return slot_and_t;
         case integer_t::op_xor: return slot_xor_t;
@@ -38,20 +41,60 @@ uint32_t math_slot(int32_t op) {
     }
 }
 
-// The common cases; false when the generic action must run.
-bool math_in_place(int32_t op, const Cell& left, const Cell& right, Cell& out) {
-    uint32_t slot = math_slot(op);  // an unknown code stops here
-    if (type_of(left) == type_integer && type_of(right) == type_integer) {
+bool float_like(uint32_t t) { return t == type_float || t == type_integer; }
+double number(const Cell& c) { return type_of(c) == type_integer ? double(integer_t::get(c)) : cell_float(c); }
+
+// The common cases of the arithmetic ops; false when the generic action
+// must run. An integer! pair computes through the integer core (overflow
+// to float!, its divisor checks), anything with a float! in float!.
+bool math_core(int32_t op, const Cell& left, const Cell& right, Cell& out) {
+    uint32_t tl = type_of(left), tr = type_of(right);
+    if (tl == type_integer && tr == type_integer) {
         out = integer_cell(0);
         integer_t::do_math_op(integer_t::get(left), integer_t::get(right), op, &out);
         return true;
     }
-    bool float_op = slot == slot_add || slot == slot_subtract || slot == slot_multiply;
-    if (float_op && type_of(left) == type_float && type_of(right) == type_float) {
-        out = float_cell(float_t::do_math_op(cell_float(left), cell_float(right), op));
+    if (op > integer_t::op_remainder || !float_like(tl) || !float_like(tr)) return false;
+    out = float_cell(float_t::do_math_op(number(left), number(right), op));
+    return true;
+}
+
+bool integer_truth(int32_t op, int32_t a, int32_t b) {
+    switch (op) {
+        case op_equal: case op_strict_equal: return a == b;
+        case op_not_equal: return a != b;
+        case op_lesser: return a < b;
+        case op_lesser_or_equal: return a <= b;
+        case op_greater: return a > b;
+        default: return a >= b;
+    }
+}
+
+// The common cases of the comparisons: two integer!s or two char!s (by
+// code point), or the orderings of two float!s (float equality has its
+// near-equality rule: generic).
+bool compare_core(int32_t op, const Cell& left, const Cell& right, bool& truth) {
+    uint32_t tl = type_of(left), tr = type_of(right);
+    if (tl != tr) return false;
+    if (tl == type_integer || tl == type_char) {
+        truth = integer_truth(op, int32_t(left.w2), int32_t(right.w2));
         return true;
     }
-    return false;
+    if (tl != type_float || op < op_lesser) return false;
+    double x = cell_float(left), y = cell_float(right);
+    switch (op) {
+        case op_lesser: truth = x < y; break;
+        case op_lesser_or_equal: truth = x <= y; break;
+        case op_greater: truth = x > y; break;
+        default: truth = x >= y; break;
+    }
+    return true;
+}
+
+bool math_in_place(int32_t op, const Cell& left, const Cell& right, Cell& out) {
+    math_slot(op);  // an unknown code stops here
+    if (op == integer_t::op_divide || op == integer_t::op_remainder) bad_code();
+    return math_core(op, left, right, out);
 }
 
 // Runs `call` on the two operands inside a plain call frame named by the
@@ -78,31 +121,20 @@ void check_compare_code(int32_t op) {
     if (op < op_equal || op > op_greater_or_equal) bad_code();
 }
 
-bool integer_truth(int32_t op, int32_t a, int32_t b) {
-    switch (op) {
-        case op_equal: case op_strict_equal: return a == b;
-        case op_not_equal: return a != b;
-        case op_lesser: return a < b;
-        case op_lesser_or_equal: return a <= b;
-        case op_greater: return a > b;
-        default: return a >= b;
-    }
-}
-
 // Pushes the logic! answer.
 Cell* compare_pushed(const Cell& word, int32_t op, const Cell& left, const Cell& right) {
     check_compare_code(op);
-    if (type_of(left) == type_integer && type_of(right) == type_integer)
-        return stack::push_copy(logic_t::value_of(integer_truth(op, integer_t::get(left), integer_t::get(right))));
+    bool truth;
+    if (compare_core(op, left, right, truth)) return stack::push_copy(logic_t::value_of(truth));
     return in_frame(word, left, right, [op] { actions::compare_op(op); });
 }
 
 // The truth alone; nothing stays pushed.
 bool truth_of(const Cell& word, int32_t op, const Cell& left, const Cell& right) {
     check_compare_code(op);
-    if (type_of(left) == type_integer && type_of(right) == type_integer)
-        return integer_truth(op, integer_t::get(left), integer_t::get(right));
-    bool truth = compare_pushed(word, op, left, right)->w1 != 0;
+    bool truth;
+    if (compare_core(op, left, right, truth)) return truth;
+    truth = compare_pushed(word, op, left, right)->w1 != 0;
     stack::pop_cells(1);
     return truth;
 }
@@ -158,6 +190,50 @@ Cell block_step(const Cell& block, int32_t code) {
     }
 }
 }  // namespace
+
+// ---- The evaluator's operators ---------------------------------------------------
+
+InPlace infix_op(const Cell& callable) {
+    uint32_t t = type_of(callable);
+    if (t == type_action) {
+        switch (callable.w1 + 1) {
+            case slot_add: return {InPlace::math, integer_t::op_add};
+            case slot_subtract: return {InPlace::math, integer_t::op_subtract};
+            case slot_multiply: return {InPlace::math, integer_t::op_multiply};
+            case slot_divide: return {InPlace::math, integer_t::op_divide};
+            case slot_remainder: return {InPlace::math, integer_t::op_remainder};
+            case slot_or_t: return {InPlace::math, integer_t::op_or};
+            case slot_and_t: return {InPlace::math, integer_t::op_and};
+            case slot_xor_t: return {InPlace::math, integer_t::op_xor};
+            default: return {};
+        }
+    }
+    if (t != type_native) return {};
+    switch (callable.w1 + 1) {
+        case natives::no::equal_q: return {InPlace::compare, op_equal};
+        case natives::no::not_equal_q: return {InPlace::compare, op_not_equal};
+        case natives::no::strict_equal_q: return {InPlace::compare, op_strict_equal};
+        case natives::no::lesser_q: return {InPlace::compare, op_lesser};
+        case natives::no::lesser_or_equal_q: return {InPlace::compare, op_lesser_or_equal};
+        case natives::no::greater_q: return {InPlace::compare, op_greater};
+        case natives::no::greater_or_equal_q: return {InPlace::compare, op_greater_or_equal};
+        default: return {};
+    }
+}
+
+bool apply_in_place(InPlace op, const Cell& left, const Cell& right, Cell& out) {
+    if (op.kind == InPlace::math) return math_core(op.code, left, right, out);
+    bool truth;
+    if (op.kind != InPlace::compare || !compare_core(op.code, left, right, truth)) return false;
+    out = logic_t::value_of(truth);
+    return true;
+}
+
+bool answer_quietly(InPlace op, const Cell& left, const Cell& right, Cell& out) {
+    bool divides = op.kind == InPlace::math && (op.code == integer_t::op_divide || op.code == integer_t::op_remainder);
+    if (divides && type_of(right) == type_integer && (right.w2 == 0 || int32_t(right.w2) == -1)) return false;
+    return apply_in_place(op, left, right, out);
+}
 
 // ---- Arithmetic -------------------------------------------------------------------
 

@@ -3,9 +3,13 @@
 //
 // Each routine computes the common case in place, opening no call frame and
 // pushing at most one cell, and hands every other case to the generic action
-// (engine/actions.h) inside a plain call frame named by `word`, so that every
-// datatype's own rules still apply. The evaluator calls them before the
-// generic dispatch.
+// (datatypes/actions.h) inside a plain call frame named by `word`, so that
+// every datatype's own rules still apply.
+//
+// The evaluator uses the same core for its infix operators (`infix_op`,
+// `apply_in_place`): the operator's frame is open, both operands stand in
+// it, and the common cases answer without the call's set-up; every other
+// case takes the full call, so its errors and events stay the same.
 //
 // Operands are cells (which may lie on the argument stack) or machine
 // integers (the _imm variants, standing for an integer!). The _top variants
@@ -56,6 +60,30 @@ bool fast_compare_test_imm(const Cell& word, int32_t op, const Cell& left, int32
 // Writes the logic! into the current frame's result cell; answers the truth.
 bool fast_compare_set(const Cell& word, int32_t op, const Cell& left, const Cell& right);
 bool fast_compare_set_imm(const Cell& word, int32_t op, const Cell& left, int32_t n);
+
+// ---- The evaluator's operators -------------------------------------------------
+
+// What an infix operator does when both operands are numbers: an arithmetic
+// op (integer_t::MathOp code) or a comparison (registry::CompareOp code).
+struct InPlace {
+    enum Kind : uint8_t { none, math, compare };
+    Kind kind = none;
+    int8_t code = 0;
+};
+// The in-place operation of a callable (an op!'s wrapped native! or
+// action!): add, subtract, multiply, divide, remainder, and~, or~, xor~ and
+// the seven comparison natives; `none` for everything else.
+InPlace infix_op(const Cell& callable);
+// Computes the operation into `out` when the operands are two integer!s,
+// two float!s, (arithmetic) an integer! and a float!, or (comparison) two
+// char!s; false when the
+// generic action must run. Integer overflow gives the float! of the exact
+// result, as the integer action does; a zero divisor raises the action's
+// own math error (the caller's frame names the operator).
+bool apply_in_place(InPlace op, const Cell& left, const Cell& right, Cell& out);
+// The same for the cases that cannot raise (no integer divide or remainder
+// by 0 or -1): false for every other case. Such an answer needs no frame.
+bool answer_quietly(InPlace op, const Cell& left, const Cell& right, Cell& out);
 
 // Pushes the n-th value (1-based) from a block's index, none when n is out of
 // range; other values go through path access.

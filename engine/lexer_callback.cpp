@@ -93,7 +93,7 @@ bool call_callback(void* context, const TraceEvent& te, uint32_t& position) {
     Cell callback = st->callback;
     Cell answer{}, after[5]{};
     collector::CellRoot keep_after(after, 5);
-    Status s = eval::call_value(callback, args, 5, no_node, fixed::word_lexer_callback, answer, after);
+    Status s = eval::call_value(callback, args, 5, fixed::word_lexer_callback, answer, after);
     unwind::throw_status(s);
     // A callback that moved its input series moves the lexer.
     if (type_of(after[1]) == type_of(args[1]) && type_of(args[1]) != type_none && after[1].w2 == args[1].w2 &&

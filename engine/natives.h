@@ -68,6 +68,13 @@ using NativeFn = Status (*)(bool check, const int32_t* refs);
     X(104, decompress, "decompress") X(105, recycle, "recycle") X(106, transcode, "transcode")                 \
     X(107, apply, "apply")
 
+// The native index of each native, by its C++ name (no::lesser_q == 28).
+namespace no {
+#define VYR_NATIVE_INDEX(index, name, word) inline constexpr uint32_t name = index;
+VYR_NATIVES(VYR_NATIVE_INDEX)
+#undef VYR_NATIVE_INDEX
+}  // namespace no
+
 // The natives' routines; each is defined by its family's module. Every one
 // must exist: a missing routine is a link error, not an empty slot.
 #define VYR_DECLARE_NATIVE(index, name, word) Status name(bool check, const int32_t* refs);

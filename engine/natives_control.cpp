@@ -20,6 +20,7 @@
 #include "engine/natives_support.h"
 #include "datatypes/checks.h"
 #include "datatypes/errors.h"
+#include "runtime/collector.h"
 #include "runtime/errors.h"
 #include "datatypes/fixed_words.h"
 #include "runtime/memory.h"
@@ -31,7 +32,7 @@ Status eval_single(const Cell& value, bool push) {
     block_t::append_value(holder, value);
     eval::Cursor at(holder);
     stack::pop_cells(1);
-    return eval::eval_expression(at, false, push, false);
+    return eval::eval_expression(at, push ? eval::expr::push : 0);
 }
 
 }  // namespace vyr::control
@@ -74,7 +75,7 @@ Status any_or_all(bool stop_when_true) {
     eval::Cursor at(stack::arg_base()[0]);
     bool empty = at.at_end();
     while (!at.at_end()) {
-        Status s = eval::eval_next(at, false);
+        Status s = eval::eval_next(at, 0);
         if (s != Status::ok) return s;
         bool truthy = !logic_t::arg_false_q();
         if (truthy == stop_when_true) return truthy ? answer(*stack::arg_base()) : answer(none_t::value);
@@ -109,7 +110,7 @@ Status case_(bool, const int32_t* refs) {
     bool matched = false;
     while (!at.at_end()) {
         matched = false;
-        Status s = eval::eval_next(at, false);
+        Status s = eval::eval_next(at, 0);
         if (s != Status::ok) return s;
         if (at.at_end()) raise_error(err_cat::script, err_id::script::need_value, &fixed::word_case);
         if (!logic_t::arg_true_q()) {
@@ -123,7 +124,7 @@ Status case_(bool, const int32_t* refs) {
             stack::stack_reset();
             s = run_block(body);
         } else {
-            s = eval::eval_next(at, false);
+            s = eval::eval_next(at, 0);
         }
         if (s != Status::ok) return s;
         if (!all_cases) return finish_frame();
@@ -199,7 +200,7 @@ Status do_value(const int32_t* refs) {
             raise_not_done();  // running a script file is the library's do-file, yet to come
         case type_path:
             stack::stack_keep();
-            return kept(eval::eval_path_value(value, false));
+            return kept(eval::eval_path_value(value, 0));
         case type_error:
             errors::raise_value(value);
         default:
@@ -300,7 +301,7 @@ Status reduce(bool, const int32_t* refs) {
     frames::frame_open(frames::markers().body);
     while (!at.at_end()) {
         stack::stack_reset();
-        Status s = eval::eval_next(at, false);
+        Status s = eval::eval_next(at, 0);
         if (s != Status::ok) return s;
         Cell* v = stack::arg_base();
         clear_new_line_flag(*v);

@@ -158,7 +158,7 @@ Status apply(bool, const int32_t* refs) {
     frames::mark_interpreted();
     eval::Cursor values(args[1]);
     // The path's elements after its first name the refinements.
-    Status s = eval::eval_call(held[0], values, held[1], path, 1, no_node, mode, false);
+    Status s = eval::eval_call(held[0], values, held[1], path, 1, mode, 0);
     if (s != Status::ok) return s;
     stack::stack_keep();
     return Status::ok;

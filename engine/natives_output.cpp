@@ -81,7 +81,7 @@ private:
 Status reduce_into_work_block(const Cell& block) {
     eval::Cursor at(block);
     while (!at.at_end()) {
-        Status s = eval::eval_next(at, true);
+        Status s = eval::eval_next(at, eval::expr::push);
         if (s != Status::ok) return s;
         Cell value = *stack::top_cell();
         stack::pop_cells(1);

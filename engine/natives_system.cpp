@@ -329,7 +329,7 @@ Status stats(bool, const int32_t* refs) {
     Cell name{type_word, 0, uint32_t(symbol), word_t::unresolved};
     Cell* args = stack::push_copy(*info);
     Cell ignored;
-    Status s = eval::call_value(*show, args, 1, no_node, name, ignored);
+    Status s = eval::call_value(*show, args, 1, name, ignored);
     if (s != Status::ok) return s;
     return answer(unset_t::value);
 }

@@ -451,7 +451,7 @@ Status Engine::fire_event(const Cell& event, int32_t rule_position) {
     args[4] = *rule_root;
     Cell answer = unset_t::value;
     collector::CellRoot keep_answer(&answer);
-    Status s = eval::call_value(r.callback, args, 5, no_node, fixed::word_parse_callback, answer);
+    Status s = eval::call_value(r.callback, args, 5, fixed::word_parse_callback, answer);
     if (s != Status::ok) return s;
     // The callback may have changed the input or the rules.
     if (rpos > rule_tail()) rpos = rule_tail();

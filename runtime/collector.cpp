@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "runtime/compaction.h"
+#include "runtime/errors.h"
 #include "runtime/memory_frames.h"
 #include "runtime/platform.h"
 #include "runtime/resources.h"
@@ -177,8 +178,14 @@ uint32_t generation = 0;
 
 uint32_t heap_generation() { return generation; }
 
+Cell detail::held_cells[detail::held_capacity];
+uint32_t detail::held_top = 0;
+
+void detail::held_overflow() { raise_error(err_cat::internal, err_id::internal::stack_overflow); }
+
 void forget_roots() {
     ++generation;
+    detail::held_top = 0;
     permanent_roots.clear();
     root_cells.clear();
     mark_callbacks.clear();
@@ -336,6 +343,7 @@ void mark_roots() {
         }
     }
     for (const RootCells& r : root_cells) mark_cells(r.cells, r.cells + r.count);
+    mark_cells(detail::held_cells, detail::held_cells + detail::held_top);
     mark_block(resources::extref_root());
     for (MarkCallback fn : mark_callbacks)
         if (fn) fn();

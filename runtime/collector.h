@@ -1,6 +1,14 @@
 // The collector: a stop-the-world mark-and-compact collector that runs only
 // at safe points.
 //
+// The rule every caller keeps: never hold a raw pointer or reference into a
+// series buffer (a cell of a block, a context's value, a byte of a string)
+// across anything that can evaluate Vyr code (a callback, a trace event, a
+// change handler, a paren) or allocate. Any of them may reach a safe point,
+// which moves buffers and renumbers nodes. Copy the value onto the argument
+// stack (or into a rooted cell), keep positions as indexes, and read the
+// buffer again afterwards.
+//
 // When it runs:
 //   - `safe_point()` runs a cycle when one is pending (an allocation found the
 //     frames full) or always under VYR_GC_STRESS=1, provided collection is
@@ -21,7 +29,8 @@
 // root block, the permanent roots that modules register (`add_root`,
 // `add_root_cells`, mark callbacks), the external-reference table, and the
 // slots registered for the duration of a C++ scope with NodeRoot, CellRoot
-// and AddressRoot. A node id held anywhere else may be renumbered or freed;
+// and AddressRoot, and the cells held on the scoped cell stack (Held). A
+// node id held anywhere else may be renumbered or freed;
 // a raw buffer address held anywhere but an AddressRoot may go stale.
 #pragma once
 
@@ -166,6 +175,38 @@ public:
 
 private:
     detail::RootLink link_;
+};
+
+// ---- Cells held for a C++ scope --------------------------------------------
+// A fixed stack of cells that the collector marks up to its top: Held takes
+// n cells for the lifetime of a scope (set to none), and the collector
+// rewrites their nodes when it renumbers them. Cheaper than a CellRoot (a
+// bump of the top instead of a list link); the evaluator keeps here the
+// blocks it walks and the callables it calls. Scopes nest, so the cells are
+// given back in the reverse order, by destructors, also when an error
+// unwinds through.
+
+namespace detail {
+inline constexpr uint32_t held_capacity = 1u << 17;
+extern Cell held_cells[held_capacity];
+extern uint32_t held_top;
+[[noreturn]] void held_overflow();  // internal error stack-overflow
+}  // namespace detail
+
+class Held {
+public:
+    explicit Held(uint32_t n) : at_(detail::held_top) {
+        if (detail::held_capacity - at_ < n) detail::held_overflow();
+        detail::held_top = at_ + n;
+        for (uint32_t i = 0; i < n; ++i) detail::held_cells[at_ + i] = Cell{type_none, 0, 0, 0};
+    }
+    ~Held() { detail::held_top = at_; }
+    Held(const Held&) = delete;
+    Held& operator=(const Held&) = delete;
+    Cell& operator[](uint32_t i) const { return detail::held_cells[at_ + i]; }
+
+private:
+    uint32_t at_;
 };
 
 // ---- Permanent roots and hooks for other modules ---------------------------

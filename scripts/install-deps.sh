@@ -3,7 +3,7 @@
 set -euo pipefail
 
 packages=(
-    g++ cmake ninja-build ccache make python3 gzip
+    g++ cmake ninja-build ccache make python3 gzip lua5.4
     libgtest-dev libgmock-dev libbenchmark-dev
     libssl-dev zlib1g-dev
     tmux

@@ -9,6 +9,7 @@
 #include <random>
 
 #include "datatypes/block.h"
+#include "datatypes/eval_hooks.h"
 #include "datatypes/series.h"
 #include "runtime/stack.h"
 #include "runtime/catch_codes.h"
@@ -230,7 +231,7 @@ Cell function_value(uint32_t id, std::function<Cell(const Cell*, uint32_t)> body
     bodies()[id] = std::move(body);
     return Cell{type_function, id, 0, 0};
 }
-Status call_stand_in(const Cell& function, Cell* args, uint32_t count, Cell& answer) {
+Status call_stand_in(const Cell& function, Cell* args, uint32_t count, NodeId, const Cell&, Cell& answer) {
     answer = bodies().at(function.w1)(args, count);
     return Status::ok;
 }
@@ -241,10 +242,12 @@ class BlockSortFunctionTest : public BlockSearchTest {
 protected:
     void SetUp() override {
         BlockSearchTest::SetUp();
-        block_t::set_function_caller(call_stand_in);
+        eval_hooks::Hooks hooks;
+        hooks.call = call_stand_in;
+        eval_hooks::install(hooks);
     }
     void TearDown() override {
-        block_t::set_function_caller(nullptr);
+        eval_hooks::install({});
         BlockSearchTest::TearDown();
     }
 };

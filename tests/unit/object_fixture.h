@@ -6,6 +6,7 @@
 
 #include <vector>
 
+#include "datatypes/eval_hooks.h"
 #include "datatypes/function.h"
 #include "datatypes/object.h"
 #include "runtime/stack.h"
@@ -51,15 +52,16 @@ class ObjectTest : public RuntimeTest {
 protected:
     void SetUp() override {
         RuntimeTest::SetUp();
-        object_t::set_block_evaluator(stand_in_eval);
-        function_t::set_caller(recording_caller);
+        eval_hooks::Hooks hooks;
+        hooks.call = recording_caller;
+        hooks.eval_block = stand_in_eval;
+        eval_hooks::install(hooks);
         recorded_calls().clear();
         mark_ = stack::top();
     }
     void TearDown() override {
         stack::set_top(mark_);
-        object_t::set_block_evaluator(nullptr);
-        function_t::set_caller(nullptr);
+        eval_hooks::install({});
         recorded_calls().clear();
         RuntimeTest::TearDown();
     }
