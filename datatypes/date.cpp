@@ -21,7 +21,6 @@
 #include "engine/stack.h"
 #include "runtime/fixed_words.h"
 #include "runtime/numeric.h"
-#include "runtime/owners.h"
 #include "runtime/series.h"
 
 namespace vyr::date_t {
@@ -521,19 +520,6 @@ int32_t path_field(const Cell& element, const Cell& path) {
     raise_script(script::invalid_path, path, element);
 }
 
-// Tells whoever holds the date that it changed: the object whose field it
-// is (its on-change* handler), or the owner of the series it lies in.
-void announce_change(Cell* grand_parent, Cell* previous, Cell* date, const Cell& old) {
-    if (grand_parent == nullptr) return;
-    if (type_of(*grand_parent) == type_object) {
-        if (previous == nullptr) return;
-        Cell before = old;
-        object_t::fire_on_change(grand_parent, previous, &before, date);
-    } else if (series_t::block_family_q(type_of(*grand_parent))) {
-        owners::notify_owner(*grand_parent, fixed::word_set_path, date, int32_t(grand_parent->w1), 1);
-    }
-}
-
 }  // namespace
 
 // ---- Text ------------------------------------------------------------------------------
@@ -655,16 +641,14 @@ int32_t mold(Cell* value, Cell* buffer, bool, bool, bool, Cell*, int32_t budget,
     return write_date(*value, buffer, budget);
 }
 
-Cell* path_access(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* grand_parent, Cell* previous, int32_t,
-                  bool, bool, bool, bool event) {
+Cell* path_access(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cell*, int32_t, bool, bool, bool,
+                  bool) {
     Cell where = path != nullptr ? *path : *element;
     int32_t field = path_field(*element, where);
     if (value == nullptr) return push_field(*parent, field);
-    Cell old = *parent;
-    Cell date = old;
+    Cell date = *parent;
     set_field(&date, field, *value);  // raises before the date is touched
     *parent = date;
-    if (event) announce_change(grand_parent, previous, parent, old);
     return value;
 }
 

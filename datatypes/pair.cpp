@@ -212,15 +212,13 @@ int32_t component(const Cell& pair, int32_t field) { return field == field_x ? x
 
 }  // namespace
 
-Cell* path_access(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* grand_parent, Cell* previous, int32_t,
-                  bool, bool, bool, bool) {
+Cell* path_access(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cell*, int32_t, bool, bool, bool,
+                  bool) {
     int32_t field = path_field(*element, path);
     if (!value) return scalar_support::path_answer(Cell{type_integer, 0, uint32_t(component(*parent, field)), 0});
     if (type_of(*value) != type_integer) raise_invalid_type(*value);
-    scalar_support::InPlaceChange change(parent, grand_parent, previous);
     int32_t n = integer_t::get(*value);
     make_at(parent, field == field_x ? n : x_of(*parent), field == field_y ? n : y_of(*parent));
-    change.done(parent);
     return value;
 }
 

@@ -185,15 +185,13 @@ Cell component_cell(const Cell& point, int32_t field) {
 
 }  // namespace
 
-Cell* path_access(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* grand_parent, Cell* previous, int32_t,
-                  bool, bool, bool, bool) {
+Cell* path_access(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cell*, int32_t, bool, bool, bool,
+                  bool) {
     int32_t field = path_field(*element, path);
     if (!value) return scalar_support::path_answer(component_cell(*parent, field));
     if (type_of(*value) != type_integer && type_of(*value) != type_float) raise_invalid_type(*value);
-    scalar_support::InPlaceChange change(parent, grand_parent, previous);
     float n = component(*value);
     make_at(parent, field == field_x ? n : x_of(*parent), field == field_y ? n : y_of(*parent));
-    change.done(parent);
     return value;
 }
 

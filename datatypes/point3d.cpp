@@ -184,16 +184,14 @@ Cell component_cell(const Cell& point, int32_t field) {
 
 }  // namespace
 
-Cell* path_access(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* grand_parent, Cell* previous, int32_t,
-                  bool, bool, bool, bool) {
+Cell* path_access(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cell*, int32_t, bool, bool, bool,
+                  bool) {
     int32_t field = path_field(*element, path);
     if (!value) return scalar_support::path_answer(component_cell(*parent, field));
     if (type_of(*value) != type_integer && type_of(*value) != type_float) raise_invalid_type(*value);
-    scalar_support::InPlaceChange change(parent, grand_parent, previous);
     Components p = components_of(*parent);
     p.v[field - 1] = component(*value);
     store(parent, p);
-    change.done(parent);
     return value;
 }
 

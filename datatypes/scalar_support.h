@@ -1,25 +1,18 @@
 // What the scalar types that live wholly in their cell (pair!, tuple!,
-// point2D!, point3D!) share for path access and pick: naming a field by a
-// word, the cell a path read answers, and telling the holder of a value that
-// a set-path changed it in place.
+// point2D!, point3D!, time!, date!) share for path access and pick: naming
+// a field by a word, the cell a path read answers, and storing a value that
+// a set-path changed back where it came from.
 //
 // A set-path such as `size/x: 10`, `obj/size/x: 10` or `blk/2/x: 10`
 // changes the scalar held in some cell (a word's value, an object field, a
-// block cell). The path step hands the action the parent value, the object
-// or series holding it as the grand parent (none for a word's own value),
-// and the element that led to it as the previous element. When the parent
-// is the holding cell itself, the change is made there and the holder is
-// told: an object runs its on-change* handler with the old and new value,
-// an owned series tells its owner with `set-path`. When the parent is a copy
-// on the argument stack (the evaluator walks paths on copies), the changed
-// value is stored back through the holder: the object's field (which runs
-// its handler), the series' own path assignment, or the word.
+// block cell). The evaluator walks the path on copies: the type's path
+// access changes only the copy, and the evaluator then stores the copy
+// back through its holder (one rule for every such type).
 #pragma once
 
 #include <cstdint>
 #include <initializer_list>
 
-#include "engine/stack.h"
 #include "runtime/cell.h"
 
 namespace vyr::scalar_support {
@@ -36,24 +29,16 @@ int32_t word_field(const Cell& element, std::initializer_list<int32_t> fields);
 // the caller copies it at once.
 Cell* path_answer(const Cell& value);
 
-// Brackets an in-place change made by a set-path. Made before the change
-// (it keeps a copy of the old value when the holder is an object); `done`
-// after it stores the value back or tells the holder (see above). The
-// argument stack is restored when it goes out of scope.
-class InPlaceChange {
-public:
-    InPlaceChange(const Cell* value, Cell* holder, Cell* word);
-    InPlaceChange(const InPlaceChange&) = delete;
-    InPlaceChange& operator=(const InPlaceChange&) = delete;
-    ~InPlaceChange() { mark_.restore(); }
-    // `value` is the changed parent cell (read before any handler runs).
-    void done(const Cell* value);
+// The types whose values live wholly in their cell and whose fields a
+// set-path changes (`t/minute: 45`, `d/month: 3`, `p/x: 10`): the evaluator
+// walks paths on copies, so a set through one of them must be stored back.
+bool held_in_cell_q(uint32_t type);
 
-private:
-    stack::Mark mark_;
-    Cell* holder_;
-    Cell* word_;
-    Cell* old_ = nullptr;  // the copy of the old value, on the argument stack
-};
+// Stores `value`, a copy changed by a set-path, back where it was read: into
+// the word `key` when there is no holder, else into the holder (an object,
+// a series, or a value held in its cell such as a date taking a time) at
+// the element `key`. An object runs its on-change* handler; a series cell
+// is overwritten and its owner told with `set-path`.
+void store_back(Cell* holder, const Cell& key, const Cell& value);
 
 }  // namespace vyr::scalar_support

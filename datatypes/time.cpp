@@ -236,13 +236,10 @@ double set_field(double x, int32_t field, const Cell& value) {
 
 }  // namespace
 
-Cell* path_access(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* grand_parent, Cell*, int32_t, bool,
-                  bool, bool, bool) {
-    int32_t field = path_field(*element, *path);
+Cell* path_access(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cell*, int32_t, bool, bool, bool,
+                  bool) {
+    int32_t field = path_field(*element, path != nullptr ? *path : *element);
     if (value == nullptr) return get_field(stack::push_cell(), float_t::get(*parent), field);
-    // A time held in an object field tells the object of the change; objects
-    // are not built yet.
-    if (grand_parent != nullptr && type_of(*grand_parent) == type_object) raise_not_done();
     double x = set_field(float_t::get(*parent), field, *value);
     set_cell_float(*parent, x);
     return value;

@@ -265,8 +265,8 @@ int32_t mold(Cell* value, Cell* buffer, bool, bool, bool, Cell* part, int32_t bu
     return form(value, buffer, part, budget);
 }
 
-Cell* path_access(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* grand_parent, Cell* previous, int32_t,
-                  bool, bool, bool, bool) {
+Cell* path_access(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cell*, int32_t, bool, bool, bool,
+                  bool) {
     if (type_of(*element) != type_integer) raise_invalid_type(*element);
     int32_t index = integer_t::get(*element);
     if (!value) {
@@ -274,9 +274,7 @@ Cell* path_access(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* gr
         return scalar_support::path_answer(*pick(&copy, index, element));
     }
     if (type_of(*value) != type_integer && type_of(*value) != type_none) raise_invalid_type(*value);
-    scalar_support::InPlaceChange change(parent, grand_parent, previous);
     set_byte(*parent, index, *value);
-    change.done(parent);
     return value;
 }
 
