@@ -100,6 +100,10 @@ int32_t mold_items(Cell* value, Cell* buffer, bool only, bool all, bool flat, Ce
 // one is installed a /compare function raises internal `not-done`.
 using FunctionCaller = Status (*)(const Cell& function, Cell* args, uint32_t count, Cell& answer);
 void set_function_caller(FunctionCaller caller);
+// Runs a compare function through the installed caller (other series'
+// sort/compare use it too) and reads its answer as sort::read_compare_answer
+// does; a catch code other than normal is thrown on.
+int32_t call_compare_function(const Cell& function, Cell* args, uint32_t count);
 
 // ---- Sorting and set operations --------------------------------------------------
 

@@ -251,9 +251,13 @@ int32_t sort_compare_func(const void* a, const void* b, uintptr_t state, uintptr
             stack::push_copy(order[i][flags >> sort_flag::field_shift]);
         }
     }
+    return call_compare_function(st->function, args, 2);
+}
+
+int32_t call_compare_function(const Cell& function, Cell* args, uint32_t count) {
     if (!function_caller) series_t::raise_not_done();  // the evaluator installs the caller
     Cell answer = cells::none();
-    Status status = function_caller(st->function, args, 2, answer);
+    Status status = function_caller(function, args, count, answer);
     stack::set_top(args);
     if (status != Status::ok) throw_code(uint32_t(status));
     return sort::read_compare_answer(answer);

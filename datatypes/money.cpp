@@ -12,6 +12,7 @@
 #include "datatypes/number_support.h"
 #include "datatypes/object.h"
 #include "datatypes/registry.h"
+#include "datatypes/scalar_support.h"
 #include "datatypes/string_buffer.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
@@ -496,10 +497,7 @@ namespace {
 
 // The field a word names: `code` 1, `amount` 2, any other 0.
 uint32_t word_field(const Cell& word) {
-    int32_t s = int32_t(word.w2);
-    if (same_symbol_q(s, symbol_t::make("code"))) return pick_code;
-    if (same_symbol_q(s, fixed::sym_amount)) return pick_amount;
-    return 0;
+    return uint32_t(scalar_support::word_field(word, {symbol_t::make("code"), fixed::sym_amount}));
 }
 
 // The field's value: the currency word (none without one), or the amount
@@ -516,14 +514,13 @@ Cell* path_access(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, C
                   bool) {
     Cell p = path ? *path : none_t::value;
     if (value) raise_script(script::bad_path_set, p, *element);
-    uint32_t t = type_of(*element);
-    uint32_t field = word_type_q(t) ? word_field(*element) : t == type_integer ? element->w2 : 0;
-    if (field != pick_code && field != pick_amount) raise_script(script::invalid_path, p, *element);
-    return stack::push_copy(field_value(*parent, field));
+    int32_t field = scalar_support::path_field(*element, &p, {symbol_t::make("code"), fixed::sym_amount});
+    return stack::push_copy(field_value(*parent, uint32_t(field)));
 }
 
 Cell* pick(Cell* value, int32_t index, Cell* index_cell) {
-    uint32_t field = index_cell && word_type_q(type_of(*index_cell)) ? word_field(*index_cell) : uint32_t(index);
+    uint32_t field =
+        index_cell && scalar_support::any_word_q(type_of(*index_cell)) ? word_field(*index_cell) : uint32_t(index);
     if (field != pick_code && field != pick_amount) {
         Cell i = index_cell ? *index_cell : Cell{type_integer, 0, uint32_t(index), 0};
         raise_script(script::out_of_range, i);

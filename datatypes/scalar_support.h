@@ -24,6 +24,47 @@ bool any_word_q(uint32_t type);
 // (letter case ignored), or 0 when it is not a word or names none of them.
 int32_t word_field(const Cell& element, std::initializer_list<int32_t> fields);
 
+// The field a word names among `fields` (1-based). Another word raises
+// script `cannot-use` with the word when `value` has the type `type` (a
+// field of a value read by pick), else `invalid-path` naming the path.
+int32_t field_of_word(const Cell& word, const Cell& value, uint32_t type, const Cell* path,
+                      std::initializer_list<int32_t> fields);
+
+// The field a path element names: an integer! from 1 to the number of
+// fields, or a field word; anything else raises `invalid-path`.
+int32_t path_field(const Cell& element, const Cell* path, std::initializer_list<int32_t> fields);
+
+// The field pick's index names (`index_cell` null: the plain integer
+// `index`): a field word, or an integer from 1 to the number of fields.
+// Another word raises `cannot-use`, any other index `out-of-range`.
+int32_t pick_field(const Cell& value, int32_t index, const Cell* index_cell, std::initializer_list<int32_t> fields);
+
+// The text of `text` loaded as one value, which must be of `type` (else
+// script `bad-to-arg` with the type and the text).
+Cell load_as(const Cell& text, uint32_t type);
+
+// The first `count` values of a block from its index, each an integer! or
+// a float!, for make from a block; fewer of them raise syntax
+// `malconstruct` with the type and the block.
+const Cell* number_values(const Cell& block, uint32_t count, uint32_t type);
+
+// ---- Component arithmetic -------------------------------------------------
+
+// One component of a pair! or tuple! through integer! arithmetic (op as in
+// integer.h). Answers false when an add, subtract or multiply leaves the
+// 32-bit range; `wide` then receives the exact result as a double.
+bool integer_component(int32_t a, int32_t b, int32_t op, int32_t& out, double* wide = nullptr);
+
+// The arithmetic of the point types on their n 32-bit components: p op q
+// per component in double precision, narrowed back (a divisor or remainder
+// of 0 raises `zero-divide`), except that a float! or percent! multiplier
+// or divisor (`float_operand`) is applied in single precision directly.
+void float_components(float* p, const float* q, uint32_t n, int32_t op, bool float_operand);
+
+// float! round of one point component (the scale as round takes it).
+float round_float_component(float c, Cell* scale, bool even, bool down, bool half_down, bool floor, bool ceiling,
+                            bool half_ceiling);
+
 // The cell a path read answers when the value has no cell of its own to
 // give (a component of a pair or a point): valid until the next path read,
 // the caller copies it at once.

@@ -14,6 +14,10 @@
 #include "datatypes/float.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
+#include "datatypes/money.h"
+#include "datatypes/point2d.h"
+#include "datatypes/point3d.h"
+#include "datatypes/tuple.h"
 #include "engine/natives.h"
 #include "engine/stack.h"
 #include "runtime/checks.h"
@@ -32,8 +36,6 @@ inline constexpr double euler_e = 2.718281828459045;
 
 // The folding modes of platform::angle_to_radians.
 enum AngleMode : int { angle_tangent = 0, angle_cosine = 1, angle_sine = 2 };
-
-[[noreturn]] void raise_not_done() { raise_error(err_cat::internal, err_id::internal::not_done); }
 
 Status logic_result(bool v) {
     stack::reset_with_result(logic_t::value_of(v));
@@ -60,8 +62,8 @@ double to_float_in_place(Cell* c) {
     return float_t::get(*c);
 }
 
-// The sign of a number argument: -1, 0 or 1 (NaN counts as 0). money! waits
-// for its module; other types are refused naming the argument.
+// The sign of a number argument: -1, 0 or 1 (NaN counts as 0); other types
+// are refused naming the argument.
 int32_t number_sign(const Cell& n) {
     uint32_t type = type_of(n);
     if (type == type_integer) return integer_t::sign(integer_t::get(n));
@@ -69,7 +71,7 @@ int32_t number_sign(const Cell& n) {
         double d = float_t::get(n);
         return d > 0.0 ? 1 : d < 0.0 ? -1 : 0;
     }
-    if (type == type_money) raise_not_done();
+    if (type == type_money) return money_t::sign_of(n);
     checks::raise_expect_arg(0, n);
 }
 
@@ -104,7 +106,12 @@ Status zero_q(bool, const int32_t*) {
     if (type == type_integer || type == type_char) return logic_result(v.w2 == 0);
     if (float_layout_q(type)) return logic_result(float_t::get(v) == 0.0);
     switch (type) {
-        case type_pair: case type_tuple: case type_money: case type_point2d: case type_point3d: raise_not_done();
+        case type_pair: return logic_result(v.w2 == 0 && v.w3 == 0);
+        case type_tuple: return logic_result(tuple_t::zero_q(v));
+        case type_money: return logic_result(money_t::zero_q(v));
+        case type_point2d: return logic_result(point2d_t::x_of(v) == 0.0f && point2d_t::y_of(v) == 0.0f);
+        case type_point3d:
+            return logic_result(point3d_t::x_of(v) == 0.0f && point3d_t::y_of(v) == 0.0f && point3d_t::z_of(v) == 0.0f);
         default: return logic_result(false);
     }
 }

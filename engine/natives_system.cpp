@@ -16,6 +16,7 @@
 
 #include "datatypes/block.h"
 #include "datatypes/context.h"
+#include "datatypes/date.h"
 #include "datatypes/datatype.h"
 #include "datatypes/file.h"
 #include "datatypes/float.h"
@@ -78,73 +79,16 @@ Cell external_text(const char* text, size_t length) {
 
 // ---- The clock ---------------------------------------------------------------------
 
-// The packed date of the platform layer: year << 17 | month << 12 | day << 7
-// | zone, the zone being a sign bit, 4 bits of hours and 2 of quarter hours.
-namespace packed {
-inline constexpr uint32_t year_shift = 17;
-inline constexpr uint32_t month_shift = 12;
-inline constexpr uint32_t month_mask = 0xF;
-inline constexpr uint32_t day_shift = 7;
-inline constexpr uint32_t day_mask = 0x1F;
-inline constexpr uint32_t zone_sign = 0x40;
-inline constexpr uint32_t zone_hours_shift = 2;
-inline constexpr uint32_t zone_hours_mask = 0xF;
-inline constexpr uint32_t zone_quarters_mask = 0x3;
-}  // namespace packed
-
-constexpr double seconds_per_day = 86400.0;
-
-struct Now {
-    int32_t year, month, day;
-    int32_t zone_seconds;  // the local offset from UTC (0 with /utc)
-    double time;           // seconds since the local (or UTC) midnight
-};
-
-Now read_clock(bool utc, bool precise) {
-    uint32_t d = platform::get_date_now(utc);
-    Now n{};
-    n.year = int32_t(d >> packed::year_shift);
-    n.month = int32_t((d >> packed::month_shift) & packed::month_mask);
-    n.day = int32_t((d >> packed::day_shift) & packed::day_mask);
-    int32_t zone = int32_t(((d >> packed::zone_hours_shift) & packed::zone_hours_mask) * 3600 +
-                           (d & packed::zone_quarters_mask) * 900);
-    n.zone_seconds = d & packed::zone_sign ? -zone : zone;
-    double t = std::fmod(platform::get_time_of_day(precise) + n.zone_seconds, seconds_per_day);
-    n.time = t < 0 ? t + seconds_per_day : t;
-    return n;
-}
-
-// Days since 1970-01-01 of a proleptic Gregorian date.
-int64_t days_from_civil(int64_t y, int64_t m, int64_t d) {
-    y -= m <= 2;
-    int64_t era = (y >= 0 ? y : y - 399) / 400;
-    int64_t yoe = y - era * 400;
-    int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + doe - 719468;
-}
-
-// Monday is 1; 1970-01-01 was a Thursday.
-int32_t weekday_of(const Now& n) {
-    int64_t days = days_from_civil(n.year, n.month, n.day);
-    return int32_t(((days % 7) + 7 + 3) % 7) + 1;
-}
-
-int32_t yearday_of(const Now& n) {
-    return int32_t(days_from_civil(n.year, n.month, n.day) - days_from_civil(n.year, 1, 1)) + 1;
-}
-
 enum NowRef { n_year, n_month, n_day, n_time, n_zone, n_date, n_weekday, n_yearday, n_precise, n_utc, n_count };
 
 }  // namespace
 
 // ---- now, wait --------------------------------------------------------------------------------
 
-// The current date, or one field of it. Two or more selections are refused,
-// except that with both /time and /precise anything goes (the first
-// selection in the order year, month, day, zone, time, weekday, yearday
-// wins). date! is not built yet: the answers that are a date raise
-// `not-done`.
+// The current date (local, with the host's zone; UTC with /utc), or one
+// field of it. Two or more selections are refused, except that with both
+// /time and /precise anything goes (the first selection in the order year,
+// month, day, zone, time, weekday, yearday wins).
 Status now(bool, const int32_t* refs) {
     auto used = [&](NowRef r) { return refs[r] >= 0; };
     int selections = 0;
@@ -152,25 +96,34 @@ Status now(bool, const int32_t* refs) {
     if (selections >= 2 && !(used(n_time) && used(n_precise)))
         raise_error(err_cat::script, err_id::script::bad_refines);
 
-    Now n = read_clock(used(n_utc), used(n_precise));
+    // The platform's packed date has the date! layout, without the has-time flag.
+    auto d = int32_t(platform::get_date_now(used(n_utc)));
+    double time = 0.0;
+    if (!used(n_date)) {
+        // The clock gives seconds since the UTC midnight, while the date is
+        // the local one, which may already (or still) be another day: the
+        // local time of day is taken from the clock and stored back as UTC
+        // counted from the local date's midnight.
+        double zone = date_t::zone_seconds(date_t::zone_of(d));
+        double local = std::fmod(platform::get_time_of_day(used(n_precise)) + zone, date_t::seconds_per_day);
+        if (local < 0.0) local += date_t::seconds_per_day;
+        time = local - zone;
+        d = int32_t(uint32_t(d) | date_t::packed::has_time);
+    }
+    Cell date = *date_t::push(d, time);
     Cell result;
-    if (used(n_year))
-        integer_t::make_at(&result, n.year);
-    else if (used(n_month))
-        integer_t::make_at(&result, n.month);
-    else if (used(n_day))
-        integer_t::make_at(&result, n.day);
-    else if (used(n_zone))
-        time_t::make_at(&result, double(n.zone_seconds));
-    else if (used(n_time))
-        time_t::make_at(&result, n.time);
-    else if (used(n_weekday))
-        integer_t::make_at(&result, weekday_of(n));
-    else if (used(n_yearday))
-        integer_t::make_at(&result, yearday_of(n));
-    else
-        raise_not_done();  // the whole date!, or /date
-    return answer(result);
+    struct Selection {
+        NowRef ref;
+        int32_t field;
+    };
+    for (Selection sel : {Selection{n_year, date_t::field_year}, Selection{n_month, date_t::field_month},
+                          Selection{n_day, date_t::field_day}, Selection{n_zone, date_t::field_zone},
+                          Selection{n_time, date_t::field_time}, Selection{n_weekday, date_t::field_weekday}}) {
+        if (used(sel.ref)) return answer(*date_t::get_field(&result, date, sel.field));
+    }
+    if (used(n_yearday)) return answer(Cell{type_integer, 0, uint32_t(date_t::yearday(d)), 0});
+    if (used(n_date)) date.w1 = uint32_t(d) & ~(date_t::packed::has_time | date_t::packed::zone_mask);
+    return answer(date);
 }
 
 // Sleeps for an integer! of seconds, or a float! or time! of seconds (at
