@@ -3,12 +3,12 @@
 // error travelling as an exception.
 #include <benchmark/benchmark.h>
 
-#include "datatypes/registry.h"
+#include "runtime/registry.h"
 #include "datatypes/integer.h"
 #include "engine/fast_paths.h"
-#include "engine/frames.h"
-#include "engine/stack.h"
-#include "engine/unwind.h"
+#include "datatypes/frames.h"
+#include "runtime/stack.h"
+#include "datatypes/unwind.h"
 #include "runtime/errors.h"
 #include "tests/fresh_heap.h"
 

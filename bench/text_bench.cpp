@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "datatypes/registry.h"
+#include "runtime/registry.h"
 #include "datatypes/string.h"
 #include "datatypes/text_codec.h"
 #include "runtime/case_tables.h"

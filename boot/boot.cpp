@@ -3,13 +3,13 @@
 
 #include "datatypes/datatype.h"
 #include "datatypes/native.h"
-#include "datatypes/registry.h"
+#include "runtime/registry.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
 #include "engine/eval.h"
-#include "engine/frames.h"
+#include "datatypes/frames.h"
 #include "engine/lexer.h"
-#include "engine/stack.h"
+#include "runtime/stack.h"
 #include "library/routines.h"
 #include "runtime/memory.h"
 

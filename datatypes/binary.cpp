@@ -1,6 +1,6 @@
 // binary!: byte helpers, conversion to bytes, hexadecimal form and mold,
 // comparison, the bitwise actions, append/insert, change, trim and
-// registration. The base codecs are in base_codecs.cpp.
+// registration. The base codecs are in runtime/base_codecs.cpp.
 //
 // append, insert and change convert their material to bytes before they
 // touch the series, so a value that raises (an integer out of range) leaves
@@ -12,14 +12,14 @@
 #include <climits>
 #include <cstring>
 
-#include "datatypes/base_codecs.h"
+#include "runtime/base_codecs.h"
 #include "datatypes/bitset.h"
 #include "datatypes/integer.h"
-#include "datatypes/registry.h"
+#include "runtime/registry.h"
 #include "datatypes/string.h"
 #include "datatypes/text_errors.h"
 #include "datatypes/word.h"
-#include "engine/stack.h"
+#include "runtime/stack.h"
 #include "runtime/series.h"
 #include "runtime/unicode.h"
 

@@ -11,7 +11,7 @@
 // The byte helpers below let other modules (the serialiser, checksums, file
 // and network reading, process output capture, parse) build and inspect
 // binaries without the action table. The base codecs are in
-// datatypes/base_codecs.h.
+// runtime/base_codecs.h.
 #pragma once
 
 #include <cstdint>

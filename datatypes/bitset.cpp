@@ -5,14 +5,14 @@
 #include <climits>
 #include <cstring>
 
-#include "datatypes/registry.h"
+#include "runtime/registry.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/text_errors.h"
-#include "engine/stack.h"
-#include "runtime/fixed_words.h"
+#include "runtime/stack.h"
+#include "datatypes/fixed_words.h"
 #include "runtime/numeric.h"
-#include "runtime/owners.h"
+#include "datatypes/owners.h"
 #include "runtime/runtime_error.h"
 #include "runtime/unicode.h"
 

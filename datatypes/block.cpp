@@ -8,15 +8,15 @@
 
 #include "datatypes/map.h"
 #include "datatypes/object.h"
-#include "datatypes/registry.h"
+#include "runtime/registry.h"
 #include "datatypes/series.h"
 #include "datatypes/series_internal.h"
 #include "datatypes/symbol.h"
 #include "datatypes/typeset.h"
 #include "datatypes/vector.h"
-#include "engine/stack.h"
-#include "runtime/checks.h"
-#include "runtime/fixed_words.h"
+#include "runtime/stack.h"
+#include "datatypes/checks.h"
+#include "datatypes/fixed_words.h"
 #include "runtime/memory.h"
 #include "runtime/series.h"
 
@@ -218,7 +218,7 @@ void copy_nested(Cell* first, Cell* end, uint32_t step, bool deep, const Cell& t
         uint32_t t = type_of(*c);
         bool copyable = series_t::series_type_q(t) || t == type_bitset || t == type_object || t == type_error ||
                         t == type_map;
-        bool wanted = by_typeset ? checks::typeset_has(types, t) : t == types.w1;
+        bool wanted = by_typeset ? typeset_t::has(types, t) : t == types.w1;
         if (!copyable || !wanted) continue;
         Cell t_arg = types;
         series_t::copy_in_place(*c, deep, deep ? &t_arg : nullptr);

@@ -5,13 +5,14 @@
 #include <vector>
 
 #include "datatypes/block.h"
-#include "datatypes/registry.h"
+#include "runtime/registry.h"
 #include "datatypes/series.h"
 #include "datatypes/series_internal.h"
-#include "engine/stack.h"
+#include "runtime/stack.h"
 #include "runtime/collector.h"
 #include "runtime/hash.h"
-#include "runtime/checks.h"
+#include "datatypes/checks.h"
+#include "datatypes/typeset.h"
 #include "runtime/memory.h"
 #include "runtime/sort.h"
 
@@ -72,7 +73,7 @@ bool match_at(const Cell& series, int32_t pos, const Key& key) {
     const Cell& c = cell(series, pos);
     switch (key.kind) {
         case KeyKind::datatype: return type_of(c) == key.value.w1;
-        case KeyKind::typeset: return checks::typeset_has(key.value, type_of(c));
+        case KeyKind::typeset: return typeset_t::has(key.value, type_of(c));
         case KeyKind::single: return equal_under(c, key.value, key.op);
         case KeyKind::run:
             for (int32_t i = 0; i < key.length(); ++i)

@@ -3,13 +3,13 @@
 
 #include <algorithm>
 
-#include "datatypes/registry.h"
+#include "runtime/registry.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
-#include "engine/stack.h"
+#include "runtime/stack.h"
 #include "runtime/collector.h"
 #include "runtime/errors.h"
-#include "runtime/fixed_words.h"
+#include "datatypes/fixed_words.h"
 #include "runtime/hash.h"
 #include "runtime/memory.h"
 #include "runtime/series.h"

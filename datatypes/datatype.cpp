@@ -1,6 +1,6 @@
 #include "datatypes/datatype.h"
 
-#include "datatypes/registry.h"
+#include "runtime/registry.h"
 #include "datatypes/string_buffer.h"
 #include "runtime/series.h"
 

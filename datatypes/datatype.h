@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "engine/stack.h"
+#include "runtime/stack.h"
 #include "runtime/cell.h"
 
 namespace vyr::datatype_t {

@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "engine/actions.h"
+#include "datatypes/actions.h"
 #include "runtime/cell.h"
 
 namespace vyr::dispatch {

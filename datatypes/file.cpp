@@ -3,11 +3,11 @@
 
 #include <algorithm>
 
-#include "datatypes/registry.h"
+#include "runtime/registry.h"
 #include "datatypes/string.h"
 #include "datatypes/text_errors.h"
 #include "datatypes/url.h"
-#include "engine/stack.h"
+#include "runtime/stack.h"
 #include "runtime/platform.h"
 #include "runtime/unicode.h"
 

@@ -12,13 +12,13 @@
 #include "datatypes/pair.h"
 #include "datatypes/point2d.h"
 #include "datatypes/point3d.h"
-#include "datatypes/registry.h"
+#include "runtime/registry.h"
 #include "datatypes/tuple.h"
 #include "datatypes/vector.h"
-#include "engine/random.h"
-#include "engine/number_text.h"
-#include "engine/stack.h"
-#include "runtime/checks.h"
+#include "runtime/random.h"
+#include "datatypes/text_readers.h"
+#include "runtime/stack.h"
+#include "datatypes/checks.h"
 #include "runtime/collector.h"
 #include "runtime/numeric.h"
 #include "runtime/series.h"
@@ -360,7 +360,7 @@ double from_text(const Cell& text, uint32_t target) {
     }
     TextView v = text_from_index(text);
     int32_t error = 0;
-    double x = number_text::string_to_float(v.units, v.count, v.unit, error);
+    double x = text_readers::readers.string_to_float(v.units, v.count, v.unit, error);
     if (v.count == 0 || error != 0) raise_bad_to_arg(target, text);
     return x;
 }

@@ -4,8 +4,8 @@
 #include <string>
 
 #include "datatypes/number_support.h"
-#include "datatypes/registry.h"
-#include "engine/stack.h"
+#include "runtime/registry.h"
+#include "runtime/stack.h"
 #include "runtime/series.h"
 
 namespace vyr::handle_t {

@@ -3,10 +3,10 @@
 #include <algorithm>
 
 #include "datatypes/block.h"
-#include "datatypes/registry.h"
+#include "runtime/registry.h"
 #include "datatypes/series.h"
 #include "datatypes/string_buffer.h"
-#include "runtime/checks.h"
+#include "datatypes/checks.h"
 #include "runtime/hash.h"
 #include "runtime/memory.h"
 

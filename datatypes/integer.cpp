@@ -10,13 +10,13 @@
 #include "datatypes/pair.h"
 #include "datatypes/point2d.h"
 #include "datatypes/point3d.h"
-#include "datatypes/registry.h"
+#include "runtime/registry.h"
 #include "datatypes/tuple.h"
 #include "datatypes/vector.h"
-#include "engine/random.h"
+#include "runtime/random.h"
 #include "datatypes/word.h"
-#include "engine/number_text.h"
-#include "engine/stack.h"
+#include "datatypes/text_readers.h"
+#include "runtime/stack.h"
 #include "runtime/numeric.h"
 #include "runtime/runtime_error.h"
 #include "runtime/series.h"
@@ -240,7 +240,7 @@ int32_t from_issue(const Cell& issue) {
 int32_t from_text(const Cell& text) {
     TextView v = text_from_index(text);
     int32_t error = 0;
-    int32_t n = number_text::string_to_integer(v.units, v.count, v.unit, error);
+    int32_t n = text_readers::readers.string_to_integer(v.units, v.count, v.unit, error);
     if (error != 0) raise_bad_to_arg(type_integer, text);
     return n;
 }

@@ -1,10 +1,10 @@
 #include "datatypes/logic.h"
 
-#include "datatypes/registry.h"
+#include "runtime/registry.h"
 #include "datatypes/string_buffer.h"
 #include "datatypes/unset.h"
-#include "engine/random.h"
-#include "runtime/checks.h"
+#include "runtime/random.h"
+#include "datatypes/checks.h"
 #include "runtime/errors.h"
 #include "runtime/runtime_error.h"
 #include "runtime/series.h"

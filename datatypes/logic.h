@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-#include "engine/stack.h"
+#include "runtime/stack.h"
 #include "runtime/cell.h"
 
 namespace vyr::logic_t {

@@ -11,16 +11,16 @@
 #include "datatypes/none.h"
 #include "datatypes/number_support.h"
 #include "datatypes/object.h"
-#include "datatypes/registry.h"
 #include "datatypes/scalar_support.h"
+#include "runtime/registry.h"
 #include "datatypes/string_buffer.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
-#include "engine/number_text.h"
-#include "engine/random.h"
-#include "engine/stack.h"
+#include "datatypes/text_readers.h"
+#include "runtime/random.h"
+#include "runtime/stack.h"
 #include "runtime/errors.h"
-#include "runtime/fixed_words.h"
+#include "datatypes/fixed_words.h"
 #include "runtime/float_text.h"
 #include "runtime/series.h"
 
@@ -439,7 +439,7 @@ Cell* to(Cell* proto, Cell* spec, uint32_t) {
     } else if (string_t::string_like_q(t)) {
         TextView text = text_from_index(s);
         int32_t error = 0;
-        number_text::string_to_money(text.units, text.count, text.unit, error, &result);
+        text_readers::readers.string_to_money(text.units, text.count, text.unit, error, &result);
         if (error != 0) raise_bad_to_arg(type_money, s);
     } else {
         raise_bad_to_arg(type_money, s);

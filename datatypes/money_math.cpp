@@ -13,7 +13,7 @@
 #include "datatypes/float.h"
 #include "datatypes/money.h"
 #include "datatypes/number_support.h"
-#include "engine/stack.h"
+#include "runtime/stack.h"
 
 namespace vyr::money_t {
 

@@ -3,7 +3,7 @@
 // length?, remove, select and take.
 #pragma once
 
-#include "engine/stack.h"
+#include "runtime/stack.h"
 #include "runtime/cell.h"
 
 namespace vyr::none_t {

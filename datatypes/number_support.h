@@ -14,9 +14,9 @@
 #include "datatypes/datatype.h"
 #include "datatypes/string_buffer.h"
 #include "datatypes/word.h"
-#include "engine/frames.h"
+#include "datatypes/frames.h"
 #include "runtime/cell.h"
-#include "runtime/checks.h"
+#include "datatypes/checks.h"
 #include "runtime/errors.h"
 #include "runtime/memory.h"
 

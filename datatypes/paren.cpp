@@ -2,9 +2,9 @@
 #include "datatypes/paren.h"
 
 #include "datatypes/block.h"
-#include "datatypes/registry.h"
+#include "runtime/registry.h"
 #include "datatypes/series_internal.h"
-#include "engine/stack.h"
+#include "runtime/stack.h"
 
 namespace vyr::paren_t {
 

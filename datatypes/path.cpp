@@ -5,11 +5,11 @@
 #include <algorithm>
 
 #include "datatypes/block.h"
-#include "datatypes/registry.h"
+#include "runtime/registry.h"
 #include "datatypes/series.h"
 #include "datatypes/series_internal.h"
-#include "engine/stack.h"
-#include "runtime/checks.h"
+#include "runtime/stack.h"
+#include "datatypes/checks.h"
 #include "runtime/memory.h"
 
 namespace vyr::path_t {

@@ -3,8 +3,8 @@
 
 #include "datatypes/float.h"
 #include "datatypes/number_support.h"
-#include "datatypes/registry.h"
-#include "engine/stack.h"
+#include "runtime/registry.h"
+#include "runtime/stack.h"
 #include "runtime/series.h"
 
 namespace vyr::percent_t {

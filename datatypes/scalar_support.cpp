@@ -9,10 +9,10 @@
 #include "datatypes/series.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
-#include "engine/actions.h"
-#include "engine/stack.h"
-#include "runtime/checks.h"
+#include "datatypes/actions.h"
+#include "datatypes/checks.h"
 #include "runtime/collector.h"
+#include "runtime/stack.h"
 
 namespace vyr::scalar_support {
 

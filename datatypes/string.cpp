@@ -7,11 +7,11 @@
 #include <cstring>
 #include <vector>
 
-#include "datatypes/registry.h"
+#include "runtime/registry.h"
 #include "datatypes/text_errors.h"
-#include "engine/stack.h"
+#include "runtime/stack.h"
 #include "runtime/case_tables.h"
-#include "runtime/fixed_words.h"
+#include "datatypes/fixed_words.h"
 #include "runtime/numeric.h"
 #include "runtime/series.h"
 #include "runtime/unicode.h"

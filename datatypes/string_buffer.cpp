@@ -9,14 +9,14 @@
 #include <vector>
 
 #include "datatypes/bitset.h"
-#include "datatypes/registry.h"
+#include "runtime/registry.h"
 #include "datatypes/text_codec.h"
 #include "datatypes/text_errors.h"
 #include "datatypes/word.h"
-#include "engine/stack.h"
+#include "runtime/stack.h"
 #include "runtime/case_tables.h"
 #include "runtime/float_text.h"
-#include "runtime/owners.h"
+#include "datatypes/owners.h"
 #include "runtime/platform.h"
 #include "runtime/series.h"
 #include "runtime/unicode.h"

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <vector>
 
-#include "datatypes/registry.h"
+#include "runtime/registry.h"
 #include "datatypes/string_buffer.h"
 #include "runtime/memory.h"
 #include "runtime/symbols.h"
@@ -67,18 +67,9 @@ Cell* get(int32_t id) {
     return cell_of(id);
 }
 
-int32_t alias_of(int32_t id) { return valid_id(id) ? int32_t(cell_of(id)->w1) : symbols::no_alias; }
+int32_t alias_of(int32_t id) { return symbols::alias_of(id); }
 
-// Aliases are kept resolved when symbols are made; the walk is bounded so a
-// damaged alias cannot loop.
-int32_t resolve_alias(int32_t id) {
-    for (int hops = 0; hops < 4 && valid_id(id); ++hops) {
-        auto alias = int32_t(cell_of(id)->w1);
-        if (alias <= 0) return id;
-        id = alias;
-    }
-    return id;
-}
+int32_t resolve_alias(int32_t id) { return symbols::resolve_alias(id); }
 
 const uint8_t* c_text(int32_t id) {
     NodeId s = get(id)->w2;

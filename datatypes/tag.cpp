@@ -5,12 +5,12 @@
 #include <initializer_list>
 #include <utility>
 
-#include "datatypes/registry.h"
+#include "runtime/registry.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/text_errors.h"
-#include "engine/stack.h"
-#include "runtime/fixed_words.h"
+#include "runtime/stack.h"
+#include "datatypes/fixed_words.h"
 #include "runtime/series.h"
 
 namespace vyr {

@@ -6,6 +6,7 @@
 
 #include "datatypes/string_buffer.h"
 #include "datatypes/text_errors.h"
+#include "datatypes/errors.h"
 #include "runtime/errors.h"
 #include "runtime/memory.h"
 #include "runtime/unicode.h"

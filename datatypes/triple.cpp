@@ -6,7 +6,7 @@
 
 #include "datatypes/integer.h"
 #include "datatypes/number_support.h"
-#include "datatypes/registry.h"
+#include "runtime/registry.h"
 #include "runtime/cell.h"
 
 namespace vyr::triple_t {

@@ -5,10 +5,10 @@
 
 #include "datatypes/datatype.h"
 #include "datatypes/logic.h"
-#include "datatypes/registry.h"
+#include "runtime/registry.h"
 #include "datatypes/string_buffer.h"
 #include "datatypes/word.h"
-#include "engine/stack.h"
+#include "runtime/stack.h"
 #include "runtime/errors.h"
 #include "runtime/memory.h"
 #include "runtime/runtime_error.h"
@@ -49,13 +49,6 @@ Cell* append_to(const Cell& block, const Cell& value) {
 }  // namespace
 
 // ---- Members ---------------------------------------------------------------------
-
-bool has(const Cell& typeset, uint32_t type) {
-    if (type >= map_bits) return false;
-    uint8_t bytes[map_bytes];
-    read_map(typeset, bytes);
-    return bytes[type >> 3] & bit_of(type);
-}
 
 void set(Cell& typeset, uint32_t type) {
     if (type >= map_bits) return;

@@ -22,7 +22,15 @@ inline constexpr uint32_t map_bits = 96;
 
 // ---- Members ---------------------------------------------------------------------
 
-bool has(const Cell& typeset, uint32_t type);
+// The one membership test: argument checks, find and remove-each by type,
+// and the type predicates all come here.
+inline bool has(const Cell& typeset, uint32_t type) {
+    if (type >= map_bits) return false;
+    const uint32_t words[3] = {typeset.w1, typeset.w2, typeset.w3};
+    // Payload byte type >> 3 is byte (type >> 3) & 3 of its little-endian word.
+    uint32_t byte = words[type >> 5] >> (8 * ((type >> 3) & 3));
+    return byte & (0x80u >> (type & 7));
+}
 void set(Cell& typeset, uint32_t type);
 // All three payload words become 0.
 void clear(Cell& typeset);

@@ -2,7 +2,7 @@
 // nothing). A plain cell of type 2 with no payload.
 #pragma once
 
-#include "engine/stack.h"
+#include "runtime/stack.h"
 #include "runtime/cell.h"
 
 namespace vyr::unset_t {

@@ -5,7 +5,7 @@
 #include <climits>
 #include <vector>
 
-#include "datatypes/registry.h"
+#include "runtime/registry.h"
 #include "datatypes/string.h"
 #include "datatypes/text_errors.h"
 #include "datatypes/word.h"

@@ -6,19 +6,22 @@
 #include <cstring>
 
 #include "datatypes/context.h"
+#include "datatypes/checks.h"
 #include "datatypes/none.h"
-#include "datatypes/registry.h"
 #include "datatypes/string_buffer.h"
 #include "datatypes/symbol.h"
-#include "engine/stack.h"
-#include "runtime/checks.h"
+#include "runtime/registry.h"
+#include "runtime/stack.h"
 #include "runtime/collector.h"
 #include "runtime/errors.h"
-#include "runtime/fixed_words.h"
+#include "datatypes/fixed_words.h"
 #include "runtime/memory.h"
-#include "runtime/runtime.h"
 #include "runtime/series.h"
 #include "runtime/unicode.h"
+
+namespace vyr {
+bool root_keep = false;
+}  // namespace vyr
 
 namespace vyr {
 

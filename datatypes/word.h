@@ -20,6 +20,11 @@
 
 #include "runtime/cell.h"
 
+namespace vyr {
+// While set, every word made global is also kept in the root block.
+extern bool root_keep;
+}  // namespace vyr
+
 namespace vyr::word_t {
 
 inline constexpr uint32_t unresolved = 0xFFFFFFFF;  // w3 of a word not yet resolved

@@ -9,8 +9,8 @@
 #include <cstdint>
 
 #include "engine/eval.h"
-#include "engine/frames.h"
-#include "engine/stack.h"
+#include "datatypes/frames.h"
+#include "runtime/stack.h"
 #include "runtime/catch_codes.h"
 #include "runtime/cell.h"
 

@@ -20,13 +20,13 @@
 #include "datatypes/symbol.h"
 #include "datatypes/unset.h"
 #include "datatypes/word.h"
-#include "engine/actions.h"
+#include "datatypes/actions.h"
 #include "engine/eval_internal.h"
-#include "engine/frames.h"
-#include "engine/stack.h"
+#include "datatypes/frames.h"
+#include "runtime/stack.h"
 #include "runtime/collector.h"
 #include "runtime/errors.h"
-#include "runtime/fixed_words.h"
+#include "datatypes/fixed_words.h"
 
 namespace vyr::eval {
 

@@ -38,17 +38,17 @@
 #include "datatypes/typeset.h"
 #include "datatypes/unset.h"
 #include "datatypes/word.h"
-#include "engine/actions.h"
+#include "datatypes/actions.h"
 #include "engine/eval.h"
 #include "engine/eval_internal.h"
-#include "engine/frames.h"
+#include "datatypes/frames.h"
 #include "engine/natives.h"
-#include "engine/routines.h"
-#include "engine/stack.h"
-#include "engine/unwind.h"
+#include "runtime/routines.h"
+#include "runtime/stack.h"
+#include "datatypes/unwind.h"
 #include "runtime/collector.h"
 #include "runtime/errors.h"
-#include "runtime/fixed_words.h"
+#include "datatypes/fixed_words.h"
 #include "runtime/runtime_error.h"
 #include "runtime/series.h"
 
@@ -72,12 +72,6 @@ inline constexpr uint32_t refinement_entry = type_integer;  // type of a refinem
 inline constexpr uint32_t record_arg_spec = 1;  // record cell that caches the argument spec
 
 uint32_t canonical(int32_t symbol) { return uint32_t(symbol_t::resolve_alias(symbol)); }
-
-bool accepts(const Cell& ts, uint32_t t) {
-    if (t >= typeset_t::map_bits) return false;
-    uint32_t word = (&ts.w1)[t >> 5];
-    return (word >> (8 * ((t >> 3) & 3))) & (0x80u >> (t & 7));
-}
 
 bool is_function_like(uint32_t t) { return t == type_function || t == type_routine; }
 
@@ -226,7 +220,7 @@ Cell spec_word(CallState& st, uint32_t entry_index) {
 
 void check_type(CallState& st, uint32_t entry_index, const Cell& value) {
     uint32_t t = type_of(value);
-    if (!accepts(st.entry(entry_index), t)) raise_expect_arg(st, entry_index, t);
+    if (!typeset_t::has(st.entry(entry_index), t)) raise_expect_arg(st, entry_index, t);
 }
 
 // Fetches one argument per its mode and pushes it (type checked).
@@ -246,7 +240,7 @@ Status fetch_one(CallState& st, detail::ArgSource& src, uint32_t entry_index, bo
     }
     Cursor& at = *src.at;
     if (at.at_end()) {
-        if (m == mode::quoted && accepts(ts, type_unset)) {
+        if (m == mode::quoted && typeset_t::has(ts, type_unset)) {
             unset_t::push();
             return Status::ok;
         }

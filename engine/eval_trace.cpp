@@ -17,11 +17,12 @@
 #include "datatypes/word.h"
 #include "engine/eval.h"
 #include "engine/eval_internal.h"
-#include "engine/frames.h"
-#include "engine/stack.h"
+#include "datatypes/frames.h"
+#include "runtime/stack.h"
 #include "runtime/collector.h"
+#include "datatypes/errors.h"
 #include "runtime/errors.h"
-#include "runtime/fixed_words.h"
+#include "datatypes/fixed_words.h"
 
 namespace vyr::eval {
 

@@ -19,10 +19,10 @@
 #include "engine/lexer.h"
 #include "engine/lexer_internal.h"
 #include "engine/lexer_load.h"
-#include "engine/stack.h"
-#include "engine/unwind.h"
+#include "runtime/stack.h"
+#include "datatypes/unwind.h"
 #include "runtime/collector.h"
-#include "runtime/fixed_words.h"
+#include "datatypes/fixed_words.h"
 #include "runtime/memory.h"
 
 namespace vyr::lexer {

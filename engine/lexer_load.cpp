@@ -24,7 +24,7 @@
 #include "datatypes/percent.h"
 #include "datatypes/point2d.h"
 #include "datatypes/point3d.h"
-#include "datatypes/registry.h"
+#include "runtime/registry.h"
 #include "datatypes/string_buffer.h"
 #include "datatypes/symbol.h"
 #include "datatypes/time.h"

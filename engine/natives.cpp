@@ -1,6 +1,6 @@
 #include "engine/natives.h"
 
-#include "engine/stack.h"
+#include "runtime/stack.h"
 #include "runtime/memory.h"
 #include "runtime/series.h"
 

@@ -19,12 +19,12 @@
 #include "datatypes/pair.h"
 #include "datatypes/point2d.h"
 #include "datatypes/point3d.h"
-#include "datatypes/registry.h"
+#include "runtime/registry.h"
 #include "datatypes/tuple.h"
 #include "datatypes/series.h"
-#include "engine/actions.h"
+#include "datatypes/actions.h"
 #include "engine/natives.h"
-#include "engine/stack.h"
+#include "runtime/stack.h"
 #include "runtime/errors.h"
 
 namespace vyr::natives {

@@ -13,13 +13,14 @@
 #include "datatypes/series.h"
 #include "datatypes/unset.h"
 #include "datatypes/word.h"
-#include "engine/actions.h"
+#include "datatypes/actions.h"
 #include "engine/control_support.h"
 #include "engine/lexer.h"
 #include "engine/natives.h"
-#include "runtime/checks.h"
+#include "datatypes/checks.h"
+#include "datatypes/errors.h"
 #include "runtime/errors.h"
-#include "runtime/fixed_words.h"
+#include "datatypes/fixed_words.h"
 #include "runtime/memory.h"
 
 namespace vyr::control {

@@ -3,8 +3,8 @@
 // helpers of engine/natives_io.h.
 //
 // Each native reads its arguments from the argument base (engine/natives.h),
-// hands the bytes to a codec (url!'s percent codec, engine/base_codecs.h,
-// engine/checksum.h, io/deflate.h) and leaves its result in the base. The
+// hands the bytes to a codec (url!'s percent codec, runtime/base_codecs.h,
+// runtime/checksum.h, io/deflate.h) and leaves its result in the base. The
 // codecs never see a series: they get byte spans, which stay valid because
 // making the result series moves no other buffer.
 #include <fcntl.h>
@@ -16,6 +16,7 @@
 #include <cstring>
 #include <vector>
 
+#include "datatypes/binary.h"
 #include "datatypes/file.h"
 #include "datatypes/integer.h"
 #include "datatypes/none.h"
@@ -23,14 +24,14 @@
 #include "datatypes/text_codec.h"
 #include "datatypes/url.h"
 #include "datatypes/word.h"
-#include "engine/base_codecs.h"
-#include "engine/checksum.h"
+#include "engine/checksum_words.h"
 #include "engine/natives.h"
 #include "engine/natives_io.h"
-#include "engine/stack.h"
+#include "runtime/stack.h"
 #include "io/deflate.h"
+#include "runtime/base_codecs.h"
 #include "runtime/errors.h"
-#include "runtime/fixed_words.h"
+#include "datatypes/fixed_words.h"
 #include "runtime/memory.h"
 #include "runtime/unicode.h"
 
@@ -201,17 +202,8 @@ Status debase(bool, const int32_t* refs) {
     uint32_t count = string_t::length_at(text);
     memory::SeriesBuffer* b = string_t::buffer_of(text);
     const uint8_t* units = b->head_ptr() + size_t(text.w1) * b->unit();
-    std::vector<uint8_t> bytes;
-    bool ok = false;
-    switch (base) {
-        case 2: ok = base_codecs::decode_base2(units, count, b->unit(), bytes); break;
-        case 16: ok = base_codecs::decode_base16(units, count, b->unit(), bytes); break;
-        case 58: ok = base_codecs::decode_base58(units, count, b->unit(), bytes); break;
-        default: ok = base_codecs::decode_base64(units, count, b->unit(), bytes); break;
-    }
-    Cell result = none_t::value;
-    if (ok) natives_io::make_binary_at(result, bytes.data(), bytes.size());
-    return answer(result);
+    NodeId node = binary_t::decode_base(base, units, count, b->unit());
+    return answer(node == no_node ? none_t::value : binary_t::make_cell(node));
 }
 
 // The bytes (a binary! from its index, a string! as UTF-8) as base text in
@@ -220,16 +212,11 @@ Status enbase(bool, const int32_t* refs) {
     int32_t base = base_of(refs[0]);
     ByteView in = natives_io::value_bytes(arg(0));
     int32_t room = enbase_capacity(base, int64_t(in.size));
-    NodeId node = memory::alloc_bytes(uint32_t(std::max<size_t>(room, base_codecs::encoded_size(base, in.size))));
+    NodeId node = memory::alloc_bytes(uint32_t(std::max<uint64_t>(room, binary_t::encoded_room(base, uint32_t(in.size)))));
     memory::SeriesBuffer* b = memory::buffer_of(node);
-    size_t written = 0;
-    switch (base) {
-        case 2: written = base_codecs::encode_base2(b->head_ptr(), in.data, in.size); break;
-        case 16: written = base_codecs::encode_base16(b->head_ptr(), in.data, in.size); break;
-        case 58: written = base_codecs::encode_base58(b->head_ptr(), in.data, in.size); break;
-        default: written = base_codecs::encode_base64(b->head_ptr(), in.data, in.size); break;
-    }
-    b->tail = b->head + uint32_t(written);
+    char* start = reinterpret_cast<char*>(b->head_ptr());
+    char* end = binary_t::encode_base(base, start, in.data, uint32_t(in.size));
+    b->tail = b->head + uint32_t(end - start);
     return answer(string_t::make_cell(node));
 }
 

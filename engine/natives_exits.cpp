@@ -15,10 +15,11 @@
 #include "datatypes/word.h"
 #include "engine/control_support.h"
 #include "engine/natives.h"
-#include "engine/unwind.h"
+#include "datatypes/unwind.h"
 #include "runtime/collector.h"
+#include "datatypes/errors.h"
 #include "runtime/errors.h"
-#include "runtime/fixed_words.h"
+#include "datatypes/fixed_words.h"
 
 namespace vyr::natives {
 

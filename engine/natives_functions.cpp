@@ -9,8 +9,8 @@
 #include "datatypes/block.h"
 #include "datatypes/function.h"
 #include "engine/natives.h"
-#include "engine/stack.h"
-#include "runtime/fixed_words.h"
+#include "runtime/stack.h"
+#include "datatypes/fixed_words.h"
 #include "runtime/memory.h"
 
 namespace vyr::natives {

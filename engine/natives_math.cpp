@@ -19,8 +19,8 @@
 #include "datatypes/point3d.h"
 #include "datatypes/tuple.h"
 #include "engine/natives.h"
-#include "engine/stack.h"
-#include "runtime/checks.h"
+#include "runtime/stack.h"
+#include "datatypes/checks.h"
 #include "runtime/errors.h"
 #include "runtime/platform.h"
 

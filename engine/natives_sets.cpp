@@ -11,8 +11,8 @@
 #include "datatypes/string.h"
 #include "datatypes/typeset.h"
 #include "engine/natives.h"
-#include "engine/stack.h"
-#include "runtime/checks.h"
+#include "runtime/stack.h"
+#include "datatypes/checks.h"
 #include "runtime/errors.h"
 
 namespace vyr::natives {

@@ -3,6 +3,12 @@
 // no conversion of the string is needed first.
 #include "engine/number_text.h"
 
+#include "datatypes/none.h"
+#include "datatypes/string.h"
+#include "datatypes/text_readers.h"
+#include "engine/lexer.h"
+#include "runtime/memory.h"
+
 #include <cmath>
 #include <limits>
 #include <string>
@@ -196,3 +202,31 @@ char* ascii_upcase(char* text) {
 }
 
 }  // namespace vyr::number_text
+
+namespace vyr::number_text {
+
+namespace {
+
+const Cell* scan_single_value_text(const Cell& string, Cell* destination) {
+    Cell text = string;
+    uint32_t length = string_t::length_at(text);
+    uint32_t consumed = 0;
+    lexer::lexer_scan_string(destination, text, -1, lexer::Request{}, &consumed);
+    if (consumed < length) return &none_t::value;
+    if (memory::series_length(destination->w2) <= destination->w1) {
+        set_type(*destination, type_unset);
+        return destination;
+    }
+    return memory::cell_at(destination->w2, destination->w1);
+}
+
+}  // namespace
+
+}  // namespace vyr::number_text
+
+namespace vyr::text_readers {
+
+Readers readers = {number_text::string_to_integer, number_text::string_to_float, number_text::string_to_money,
+                   number_text::scan_single_value_text};
+
+}  // namespace vyr::text_readers

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <span>
 
-#include "engine/checksum.h"
+#include "runtime/checksum.h"
 #include "io/deflate.h"
 
 namespace vyr::deflate::detail {

@@ -5,13 +5,13 @@
 #include <cstring>
 #include <vector>
 
-#include "datatypes/registry.h"
+#include "runtime/registry.h"
 #include "runtime/case_tables.h"
 #include "runtime/collector.h"
 #include "runtime/memory.h"
 #include "runtime/platform.h"
 #include "runtime/series.h"
-#include "datatypes/symbol.h"
+#include "runtime/symbols.h"
 
 namespace vyr::hash {
 
@@ -112,7 +112,7 @@ uint32_t hash_value(const Cell& v) {
         case type_get_word:
         case type_lit_word:
         case type_refinement:
-        case type_issue: return hash_int32(uint32_t(symbol_t::resolve_alias(int32_t(v.w2))));
+        case type_issue: return hash_int32(uint32_t(symbols::resolve_alias(int32_t(v.w2))));
         case type_symbol: return hash_symbol_name(v);
         case type_string:
         case type_file:

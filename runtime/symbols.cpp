@@ -3,12 +3,29 @@
 
 #include <cstring>
 
-#include "datatypes/symbol.h"
 #include "runtime/collector.h"
 #include "runtime/hash.h"
 #include "runtime/series.h"
 
 namespace vyr::symbols {
+
+namespace {
+Cell* symbol_cell(int32_t id) { return memory::cell_at(symbol_block, uint32_t(id - 1)); }
+bool valid_symbol(int32_t id) { return id > 0 && symbol_block && uint32_t(id) <= memory::series_length(symbol_block); }
+}  // namespace
+
+int32_t alias_of(int32_t id) { return valid_symbol(id) ? int32_t(symbol_cell(id)->w1) : no_alias; }
+
+// Aliases are kept resolved when symbols are made; the walk is bounded so a
+// damaged alias cannot loop.
+int32_t resolve_alias(int32_t id) {
+    for (int hops = 0; hops < 4 && valid_symbol(id); ++hops) {
+        auto alias = int32_t(symbol_cell(id)->w1);
+        if (alias <= 0) return id;
+        id = alias;
+    }
+    return id;
+}
 
 using hash::bucket::empty;
 using hash::bucket::live;
@@ -99,7 +116,7 @@ int32_t intern_symbol(NodeId table, const uint8_t* name, uint32_t length, bool l
     int32_t alias = no_alias;
     if (!lookup) {
         NameProbe variant = probe_name(table, h, name, length, false);
-        if (variant.index >= 0) alias = symbol_t::resolve_alias(variant.index + 1);
+        if (variant.index >= 0) alias = resolve_alias(variant.index + 1);
     }
     if (first.stop < 0) {  // no empty bucket: cannot happen below the bound
         hash::hash_table_rehash(table, hash::record(table, field::buckets) * 2);
@@ -110,7 +127,7 @@ int32_t intern_symbol(NodeId table, const uint8_t* name, uint32_t length, bool l
 
 int32_t context_find_word(NodeId table, int32_t symbol, bool fold, NodeId context, int32_t* index) {
     if (context) grow_if_full(table);
-    int32_t canonical = symbol_t::resolve_alias(symbol);
+    int32_t canonical = resolve_alias(symbol);
     int32_t target = fold ? canonical : symbol;
     uint32_t* r = &hash::record(table, 0);
     uint32_t* flags = hash::flags_array(table);
@@ -123,7 +140,7 @@ int32_t context_find_word(NodeId table, int32_t symbol, bool fold, NodeId contex
         if (f == empty) break;
         if (f == live) {
             auto s = int32_t(memory::cell_at(words, uint32_t(keys[b]))->w2);
-            if ((fold ? symbol_t::resolve_alias(s) : s) == target) {
+            if ((fold ? resolve_alias(s) : s) == target) {
                 if (context && index) *index = keys[b];
                 return keys[b];
             }

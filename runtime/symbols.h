@@ -40,6 +40,12 @@ extern NodeId symbol_table;
 
 // Start-up: the symbol block (4000 cells), then the symbol table over it.
 void make_symbol_block();
+
+// The alias a symbol was made with (no_alias for none or a bad id), and the
+// symbol that a chain of aliases ends at.
+int32_t alias_of(int32_t id);
+int32_t resolve_alias(int32_t id);
+
 void make_symbol_table();
 
 // The id of the spelling, made when needed. With `lookup`, a spelling whose

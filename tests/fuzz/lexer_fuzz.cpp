@@ -8,11 +8,12 @@
 
 #include "datatypes/string_buffer.h"
 #include "engine/lexer.h"
-#include "engine/stack.h"
+#include "runtime/stack.h"
 #include "runtime/catch_codes.h"
 #include "runtime/collector.h"
+#include "datatypes/errors.h"
 #include "runtime/errors.h"
-#include "runtime/runtime.h"
+#include "boot/startup.h"
 
 using namespace vyr;
 using namespace vyr::lexer;

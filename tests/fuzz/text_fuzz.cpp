@@ -8,14 +8,15 @@
 #include <cstring>
 
 #include "datatypes/datatypes.h"
-#include "datatypes/registry.h"
+#include "runtime/registry.h"
 #include "datatypes/string.h"
 #include "datatypes/text_codec.h"
 #include "datatypes/url.h"
-#include "engine/stack.h"
+#include "runtime/stack.h"
 #include "runtime/case_tables.h"
 #include "runtime/catch_codes.h"
 #include "runtime/collector.h"
+#include "datatypes/errors.h"
 #include "runtime/errors.h"
 #include "tests/fresh_heap.h"
 

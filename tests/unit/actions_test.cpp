@@ -1,7 +1,7 @@
 // The generic action layer, through two fake datatypes registered in unused
 // type rows: dispatch, result boxing, /part and /dup normalisation, the mold
 // buffer of form and mold, pick indexes and the comparison core.
-#include "engine/actions.h"
+#include "datatypes/actions.h"
 
 #include <cstring>
 #include <string>

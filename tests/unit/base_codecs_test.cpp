@@ -1,7 +1,7 @@
 // The base-2, base-16, base-58 and base-64 codecs of binary!: known texts,
 // what each decoder skips and refuses, round trips, and texts of wider
 // character units.
-#include "datatypes/base_codecs.h"
+#include "runtime/base_codecs.h"
 
 #include <string>
 #include <vector>
@@ -105,14 +105,16 @@ TEST_F(BaseCodecsTest, DecodersSkipBlanksAndCommentsAndRefuseOtherText) {
     for (const auto& c : cases) EXPECT_EQ(decode(c.base, u32(c.text)), c.hex) << c.base << " \"" << c.text << "\"";
 }
 
-TEST_F(BaseCodecsTest, CharactersAboveAscii) {
-    // Base 58 stops at such a character; base 64 refuses it; base 16 reads
-    // the low 7 bits of every code.
-    EXPECT_EQ(decode(58, U"2\u00E92", 2), "01");
+TEST_F(BaseCodecsTest, CharactersAboveAsciiMakeTheTextInvalid) {
+    // Neither read by their low 7 bits (0xC1 would pass for "A") nor taken
+    // as the end of the text.
+    EXPECT_EQ(decode(58, U"2\u00E92", 2), "none");
     EXPECT_EQ(decode(64, U"TWFu\u00E9", 2), "none");
-    EXPECT_EQ(decode(16, U"\u00C1\u00C2", 2), "AB");  // 0xC1 & 0x7F is "A"
-    EXPECT_EQ(decode(64, U"TWFu", 4), "4D616E");
+    EXPECT_EQ(decode(16, U"\u00C1\u00C2", 2), "none");
+    EXPECT_EQ(decode(16, U"0\u0130", 2), "none");
     EXPECT_EQ(decode(2, U"\U0001F600", 4), "none");
+    EXPECT_EQ(decode(64, U"TWFu", 4), "4D616E");
+    EXPECT_EQ(decode(16, U"0A FF", 4), "0AFF");
 }
 
 TEST_F(BaseCodecsTest, EveryBaseRoundTrips) {

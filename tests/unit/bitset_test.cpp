@@ -3,11 +3,11 @@
 #include <gtest/gtest.h>
 
 #include "datatypes/bitset.h"
-#include "datatypes/registry.h"
+#include "runtime/registry.h"
 #include "datatypes/string.h"
 #include "datatypes/text_errors.h"
 #include "datatypes/word.h"
-#include "engine/stack.h"
+#include "runtime/stack.h"
 #include "runtime/series.h"
 #include "tests/unit/fixture.h"
 #include "tests/unit/text_util.h"

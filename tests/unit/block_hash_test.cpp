@@ -7,7 +7,7 @@
 
 #include "datatypes/block.h"
 #include "datatypes/series.h"
-#include "engine/random.h"
+#include "runtime/random.h"
 #include "runtime/hash.h"
 #include "tests/unit/block_helpers.h"
 

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "datatypes/block.h"
-#include "datatypes/registry.h"
+#include "runtime/registry.h"
 #include "datatypes/series.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"

@@ -10,7 +10,7 @@
 
 #include "datatypes/block.h"
 #include "datatypes/series.h"
-#include "engine/stack.h"
+#include "runtime/stack.h"
 #include "runtime/catch_codes.h"
 #include "runtime/collector.h"
 #include "tests/unit/block_helpers.h"

@@ -4,7 +4,7 @@
 
 #include "datatypes/block.h"
 #include "datatypes/series.h"
-#include "engine/stack.h"
+#include "runtime/stack.h"
 #include "tests/unit/block_helpers.h"
 
 using namespace vyr;

@@ -4,8 +4,8 @@
 
 #include "datatypes/function.h"
 #include "datatypes/native.h"
-#include "engine/routines.h"
-#include "engine/stack.h"
+#include "runtime/routines.h"
+#include "runtime/stack.h"
 #include "fixture.h"
 #include "value_helpers.h"
 

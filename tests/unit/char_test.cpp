@@ -2,10 +2,10 @@
 #include <gtest/gtest.h>
 
 #include "datatypes/char.h"
-#include "datatypes/registry.h"
+#include "runtime/registry.h"
 #include "datatypes/string.h"
 #include "datatypes/text_errors.h"
-#include "engine/stack.h"
+#include "runtime/stack.h"
 #include "tests/unit/fixture.h"
 #include "tests/unit/text_util.h"
 

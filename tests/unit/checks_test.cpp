@@ -13,12 +13,14 @@
 #include "datatypes/datatypes.h"
 #include "datatypes/logic.h"
 #include "datatypes/none.h"
-#include "datatypes/registry.h"
+#include "runtime/registry.h"
 #include "datatypes/unset.h"
 #include "datatypes/word.h"
-#include "engine/stack.h"
+#include "runtime/stack.h"
 #include "runtime/catch_codes.h"
-#include "runtime/checks.h"
+#include "datatypes/checks.h"
+#include "datatypes/typeset.h"
+#include "datatypes/errors.h"
 #include "runtime/errors.h"
 #include "tests/unit/fixture.h"
 #include "tests/unit/text_util.h"
@@ -56,12 +58,12 @@ TEST(TypesetBitsTest, MembershipFollowsCellByteOrder) {
     // block! (5) is bit 0x04 of byte 0; integer! (11) bit 0x10 of byte 1.
     Cell ts = typeset_of({type_block, type_integer, 95});
     EXPECT_EQ(ts.w1, 0x1004u);
-    EXPECT_TRUE(checks::typeset_has(ts, type_block));
-    EXPECT_TRUE(checks::typeset_has(ts, type_integer));
-    EXPECT_TRUE(checks::typeset_has(ts, 95));
-    EXPECT_FALSE(checks::typeset_has(ts, type_string));
-    EXPECT_FALSE(checks::typeset_has(ts, 96));   // beyond the map
-    EXPECT_FALSE(checks::typeset_has(ts, 255));
+    EXPECT_TRUE(typeset_t::has(ts, type_block));
+    EXPECT_TRUE(typeset_t::has(ts, type_integer));
+    EXPECT_TRUE(typeset_t::has(ts, 95));
+    EXPECT_FALSE(typeset_t::has(ts, type_string));
+    EXPECT_FALSE(typeset_t::has(ts, 96));   // beyond the map
+    EXPECT_FALSE(typeset_t::has(ts, 255));
 }
 
 TEST_F(ChecksTest, ArgumentTypeChecks) {

@@ -10,8 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "engine/checksum.h"
+#include "runtime/checksum.h"
 #include "runtime/catch_codes.h"
+#include "datatypes/errors.h"
 #include "runtime/errors.h"
 #include "runtime/platform.h"
 #include "tests/unit/output_capture.h"

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "boot/boot.h"
-#include "engine/actions.h"
+#include "datatypes/actions.h"
 #include "engine/eval.h"
 #include "engine/natives.h"
 #include "runtime/error_catalog.h"

@@ -7,7 +7,7 @@
 #include "datatypes/float.h"
 #include "datatypes/integer.h"
 #include "datatypes/time.h"
-#include "engine/stack.h"
+#include "runtime/stack.h"
 #include "runtime/error_catalog.h"
 #include "tests/unit/literal_fixture.h"
 

@@ -5,10 +5,10 @@
 
 #include <gtest/gtest.h>
 
-#include "engine/frames.h"
-#include "engine/stack.h"
-#include "engine/unwind.h"
-#include "runtime/fixed_words.h"
+#include "datatypes/frames.h"
+#include "runtime/stack.h"
+#include "datatypes/unwind.h"
+#include "datatypes/fixed_words.h"
 #include "runtime/series.h"
 #include "tests/unit/fixture.h"
 

@@ -11,8 +11,9 @@
 #include <vector>
 
 #include "datatypes/symbol.h"
-#include "engine/actions.h"
+#include "datatypes/actions.h"
 #include "engine/lexer.h"
+#include "datatypes/errors.h"
 #include "runtime/errors.h"
 #include "runtime/unicode.h"
 #include "tests/unit/engine_fixture.h"

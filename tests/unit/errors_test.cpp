@@ -9,13 +9,14 @@
 #include <string>
 
 #include "datatypes/datatypes.h"
-#include "datatypes/registry.h"
+#include "runtime/registry.h"
 #include "runtime/catch_codes.h"
 #include "runtime/collector.h"
+#include "datatypes/errors.h"
 #include "runtime/errors.h"
 #include "runtime/platform.h"
 #include "runtime/print_hooks.h"
-#include "runtime/runtime.h"
+#include "boot/startup.h"
 #include "runtime/series.h"
 #include "tests/unit/fixture.h"
 #include "tests/unit/output_capture.h"

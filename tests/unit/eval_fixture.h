@@ -11,14 +11,14 @@
 
 #include "datatypes/function.h"
 #include "datatypes/native.h"
-#include "datatypes/registry.h"
+#include "runtime/registry.h"
 #include "datatypes/word.h"
-#include "engine/actions.h"
+#include "datatypes/actions.h"
 #include "engine/eval.h"
-#include "engine/frames.h"
+#include "datatypes/frames.h"
 #include "engine/lexer.h"
 #include "engine/natives.h"
-#include "engine/stack.h"
+#include "runtime/stack.h"
 #include "tests/unit/fixture.h"
 
 namespace vyr::test {

@@ -6,8 +6,8 @@
 #include <string>
 
 #include "engine/eval.h"
-#include "engine/frames.h"
-#include "engine/unwind.h"
+#include "datatypes/frames.h"
+#include "datatypes/unwind.h"
 #include "tests/unit/eval_fixture.h"
 
 namespace vyr {

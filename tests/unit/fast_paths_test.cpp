@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "datatypes/integer.h"
-#include "engine/actions.h"
+#include "datatypes/actions.h"
 #include "tests/unit/engine_fixture.h"
 
 using namespace vyr;

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "datatypes/file.h"
-#include "datatypes/registry.h"
+#include "runtime/registry.h"
 #include "datatypes/string.h"
 #include "datatypes/text_errors.h"
 #include "datatypes/url.h"

@@ -1,6 +1,6 @@
 // The call-frame stack: openers and closers, kind-1 context restoring,
 // unrolling, the report walks and the collector hook.
-#include "engine/frames.h"
+#include "datatypes/frames.h"
 
 #include <string>
 

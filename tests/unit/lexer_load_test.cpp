@@ -9,11 +9,12 @@
 #include <vector>
 
 #include "datatypes/string_buffer.h"
-#include "datatypes/registry.h"
+#include "runtime/registry.h"
 #include "datatypes/symbol.h"
 #include "datatypes/text_codec.h"
 #include "engine/lexer.h"
 #include "engine/lexer_internal.h"
+#include "datatypes/errors.h"
 #include "runtime/errors.h"
 #include "runtime/float_text.h"
 #include "runtime/unicode.h"

@@ -13,9 +13,9 @@
 #include "datatypes/object.h"
 #include "datatypes/string_buffer.h"
 #include "datatypes/symbol.h"
-#include "engine/actions.h"
+#include "datatypes/actions.h"
 #include "engine/lexer.h"
-#include "runtime/fixed_words.h"
+#include "datatypes/fixed_words.h"
 #include "runtime/unicode.h"
 #include "tests/unit/fixture.h"
 

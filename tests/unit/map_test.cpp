@@ -6,7 +6,7 @@
 #include "datatypes/block.h"
 #include "datatypes/map.h"
 #include "datatypes/word.h"
-#include "engine/stack.h"
+#include "runtime/stack.h"
 #include "runtime/error_catalog.h"
 #include "tests/unit/literal_fixture.h"
 

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "datatypes/symbol.h"
-#include "engine/checksum.h"
+#include "engine/checksum_words.h"
 #include "io/deflate.h"
 #include "tests/unit/fixture.h"
 

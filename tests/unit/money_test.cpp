@@ -8,7 +8,7 @@
 
 #include "datatypes/context.h"
 #include "datatypes/object.h"
-#include "runtime/fixed_words.h"
+#include "datatypes/fixed_words.h"
 #include "tests/unit/entry_fixture.h"
 
 using namespace vyr;

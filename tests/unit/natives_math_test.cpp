@@ -7,7 +7,7 @@
 #include "datatypes/bitset.h"
 #include "datatypes/float.h"
 #include "datatypes/typeset.h"
-#include "engine/actions.h"
+#include "datatypes/actions.h"
 #include "engine/natives.h"
 #include "tests/unit/block_helpers.h"
 #include "tests/unit/engine_fixture.h"

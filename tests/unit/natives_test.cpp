@@ -1,7 +1,7 @@
 // The natives table, its order by native index, and the argument check.
 #include "engine/natives.h"
 
-#include "runtime/checks.h"
+#include "datatypes/checks.h"
 
 #include <cstring>
 

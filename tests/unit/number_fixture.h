@@ -7,10 +7,11 @@
 #include <cstring>
 #include <string>
 
-#include "datatypes/registry.h"
+#include "runtime/registry.h"
 #include "datatypes/string_buffer.h"
-#include "engine/stack.h"
+#include "runtime/stack.h"
 #include "runtime/error_catalog.h"
+#include "datatypes/errors.h"
 #include "runtime/errors.h"
 #include "tests/unit/fixture.h"
 

@@ -8,7 +8,7 @@
 
 #include "datatypes/function.h"
 #include "datatypes/object.h"
-#include "engine/stack.h"
+#include "runtime/stack.h"
 #include "fixture.h"
 #include "value_helpers.h"
 

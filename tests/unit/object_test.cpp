@@ -5,7 +5,7 @@
 
 #include "datatypes/logic.h"
 #include "object_fixture.h"
-#include "runtime/owners.h"
+#include "datatypes/owners.h"
 
 using namespace vyr;
 using namespace vyr::test;

@@ -3,7 +3,7 @@
 // literals of every scalar type the lexer builds.
 #include "datatypes/pair.h"
 
-#include "engine/random.h"
+#include "runtime/random.h"
 #include "tests/unit/scalar_fixture.h"
 
 using namespace vyr;

@@ -5,7 +5,7 @@
 #include <climits>
 #include <set>
 
-#include "engine/random.h"
+#include "runtime/random.h"
 
 using namespace vyr;
 

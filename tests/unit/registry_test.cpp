@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include "datatypes/registry.h"
+#include "runtime/registry.h"
 #include "runtime/platform.h"
 
 using namespace vyr;

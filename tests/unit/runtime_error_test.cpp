@@ -7,7 +7,7 @@
 
 #include "runtime/catch_codes.h"
 #include "runtime/platform.h"
-#include "runtime/runtime.h"
+#include "boot/startup.h"
 #include "runtime/runtime_error.h"
 
 using namespace vyr;

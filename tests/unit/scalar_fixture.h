@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/actions.h"
+#include "datatypes/actions.h"
 #include "engine/lexer.h"
 #include "runtime/unicode.h"
 #include "tests/unit/engine_fixture.h"

@@ -7,9 +7,9 @@
 
 #include "datatypes/function.h"
 #include "datatypes/native.h"
-#include "engine/actions.h"
+#include "datatypes/actions.h"
 #include "engine/eval.h"
-#include "engine/frames.h"
+#include "datatypes/frames.h"
 #include "engine/lexer.h"
 #include "engine/natives.h"
 #include "tests/unit/eval_fixture.h"

@@ -8,9 +8,9 @@
 #include "datatypes/context.h"
 #include "datatypes/series.h"
 #include "datatypes/symbol.h"
-#include "engine/random.h"
-#include "engine/stack.h"
-#include "runtime/owners.h"
+#include "runtime/random.h"
+#include "runtime/stack.h"
+#include "datatypes/owners.h"
 #include "tests/unit/block_helpers.h"
 
 using namespace vyr;

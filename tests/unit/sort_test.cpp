@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "runtime/catch_codes.h"
+#include "datatypes/errors.h"
 #include "runtime/errors.h"
 #include "runtime/platform.h"
 #include "runtime/sort.h"

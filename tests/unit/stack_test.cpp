@@ -1,8 +1,9 @@
 // The argument stack: pushes, resets and the overflow margin.
 #include <gtest/gtest.h>
 
-#include "engine/stack.h"
+#include "runtime/stack.h"
 #include "runtime/catch_codes.h"
+#include "datatypes/errors.h"
 #include "runtime/errors.h"
 #include "tests/fresh_heap.h"
 

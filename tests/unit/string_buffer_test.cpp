@@ -2,7 +2,7 @@
 // external text, the conversion buffer, comparison and the hex helpers.
 #include <gtest/gtest.h>
 
-#include "datatypes/registry.h"
+#include "runtime/registry.h"
 #include "datatypes/string_buffer.h"
 #include "datatypes/text_codec.h"
 #include "datatypes/text_errors.h"

@@ -5,13 +5,13 @@
 #include <string>
 
 #include "datatypes/bitset.h"
-#include "datatypes/registry.h"
+#include "runtime/registry.h"
 #include "datatypes/string.h"
 #include "datatypes/text_errors.h"
 #include "datatypes/context.h"
 #include "datatypes/symbol.h"
-#include "runtime/fixed_words.h"
-#include "runtime/owners.h"
+#include "datatypes/fixed_words.h"
+#include "datatypes/owners.h"
 #include "runtime/series.h"
 #include "tests/unit/fixture.h"
 #include "tests/unit/text_util.h"

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "datatypes/typeset.h"
-#include "engine/stack.h"
+#include "runtime/stack.h"
 #include "fixture.h"
 #include "value_helpers.h"
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "runtime/catch_codes.h"
+#include "datatypes/errors.h"
 #include "runtime/errors.h"
 #include "runtime/platform.h"
 #include "runtime/unicode.h"

@@ -1,6 +1,6 @@
 // Non-local exits: break, continue, return, exit and throw landing at their
 // frames, errors reaching their catch site, and the catch-site guard.
-#include "engine/unwind.h"
+#include "datatypes/unwind.h"
 
 #include "tests/unit/engine_fixture.h"
 

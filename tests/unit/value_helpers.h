@@ -6,7 +6,7 @@
 #include <initializer_list>
 #include <string>
 
-#include "datatypes/registry.h"
+#include "runtime/registry.h"
 #include "datatypes/string_buffer.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"

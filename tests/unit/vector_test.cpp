@@ -11,7 +11,7 @@
 #include "datatypes/integer.h"
 #include "datatypes/series.h"
 #include "datatypes/vector.h"
-#include "engine/stack.h"
+#include "runtime/stack.h"
 #include "runtime/error_catalog.h"
 #include "tests/unit/literal_fixture.h"
 

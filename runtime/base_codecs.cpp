@@ -1,5 +1,5 @@
-// binary!: the base-2, base-16, base-58 and base-64 codecs.
-#include "datatypes/base_codecs.h"
+// The base-2, base-16, base-58 and base-64 codecs of binary data.
+#include "runtime/base_codecs.h"
 
 #include <cstring>
 #include <vector>
@@ -62,18 +62,16 @@ constexpr Table base58_table = make_table(base58_digits, 58);
 constexpr Table base64_table = make_base64_table();
 
 // Reads the code points of a text one by one, passing over ";" comments
-// (up to, not including, the next line feed). `mask` is applied to each code
-// before the comment test (base 16 looks at the low 7 bits only).
+// (up to, not including, the next line feed).
 class Reader {
 public:
-    Reader(const uint8_t* src, uint32_t n, unsigned width, uint32_t mask = ~0u)
-        : src_(src), n_(n), width_(width), mask_(mask) {}
+    Reader(const uint8_t* src, uint32_t n, unsigned width) : src_(src), n_(n), width_(width) {}
     // The next code outside a comment; false at the end.
     bool next(uint32_t& c) {
         while (i_ < n_) {
-            c = unicode::load_unit(src_, i_++, width_) & mask_;
+            c = unicode::load_unit(src_, i_++, width_);
             if (c != comment_start) return true;
-            while (i_ < n_ && (unicode::load_unit(src_, i_, width_) & mask_) != line_feed) ++i_;
+            while (i_ < n_ && unicode::load_unit(src_, i_, width_) != line_feed) ++i_;
         }
         return false;
     }
@@ -82,7 +80,6 @@ private:
     const uint8_t* src_;
     uint32_t n_;
     unsigned width_;
-    uint32_t mask_;
     uint32_t i_ = 0;
 };
 
@@ -201,10 +198,11 @@ NodeId decode_base2(const uint8_t* src, uint32_t n, unsigned width) {
 NodeId decode_base16(const uint8_t* src, uint32_t n, unsigned width) {
     std::vector<uint8_t> bytes;
     bytes.reserve(n / 2);
-    Reader in(src, n, width, ascii_limit - 1);
+    Reader in(src, n, width);
     uint32_t c;
     int32_t high = -1;
     while (in.next(c)) {
+        if (c >= ascii_limit) return no_node;  // not folded onto an ASCII digit or blank
         if (c <= blank_limit) continue;
         uint8_t v = hex_table.entry[c];
         if (v > 15) return no_node;
@@ -223,7 +221,8 @@ NodeId decode_base58(const uint8_t* src, uint32_t n, unsigned width) {
     digits.reserve(n);
     Reader in(src, n, width);
     uint32_t c;
-    while (in.next(c) && c < ascii_limit) {
+    while (in.next(c)) {
+        if (c >= ascii_limit) return no_node;  // never a digit, nor the end of the text
         uint8_t v = base58_table.entry[c];
         if (v == skip) continue;
         if (v == invalid) return no_node;

@@ -1,7 +1,7 @@
 // Start-up: the entry function and the runtime's start-up sequence. The steps
 // of `runtime_init` keep their order; a subsystem that is not built yet keeps
 // its named step with nothing in it, so later work fills steps in place.
-#include "runtime/runtime.h"
+#include "boot/startup.h"
 
 #include <pthread.h>
 
@@ -14,25 +14,26 @@
 #include "datatypes/context.h"
 #include "datatypes/datatypes.h"
 #include "datatypes/error.h"
-#include "datatypes/registry.h"
+#include "runtime/registry.h"
 #include "datatypes/word.h"
-#include "engine/actions.h"
-#include "engine/checksum.h"
+#include "datatypes/actions.h"
+#include "engine/checksum_words.h"
 #include "engine/eval.h"
-#include "engine/frames.h"
+#include "datatypes/frames.h"
 #include "engine/lexer.h"
 #include "engine/natives.h"
-#include "engine/random.h"
-#include "engine/stack.h"
+#include "runtime/random.h"
+#include "runtime/stack.h"
 #include "io/deflate.h"
 #include "library/routines.h"
 #include "runtime/case_tables.h"
 #include "runtime/catch_codes.h"
 #include "runtime/collector.h"
+#include "datatypes/errors.h"
 #include "runtime/errors.h"
-#include "runtime/fixed_words.h"
+#include "datatypes/fixed_words.h"
 #include "runtime/memory.h"
-#include "runtime/owners.h"
+#include "datatypes/owners.h"
 #include "runtime/platform.h"
 #include "runtime/print_hooks.h"
 #include "runtime/resources.h"
@@ -43,7 +44,6 @@
 namespace vyr {
 
 RuntimeRecord runtime;
-bool root_keep = false;
 
 namespace startup {
 // Each step is one subsystem's initialiser; empty ones are not built yet.

@@ -1,8 +1,8 @@
-#include "engine/random.h"
+#include "runtime/random.h"
 
 #include <climits>
 
-#include "engine/checksum.h"
+#include "runtime/checksum.h"
 
 namespace vyr::random {
 

@@ -1,5 +1,5 @@
 // The routine table (see routines.h).
-#include "engine/routines.h"
+#include "runtime/routines.h"
 
 #include <vector>
 

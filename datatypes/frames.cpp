@@ -1,13 +1,13 @@
-#include "engine/frames.h"
+#include "datatypes/frames.h"
 
 #include "datatypes/context.h"
 #include "datatypes/string_buffer.h"
 #include "datatypes/word.h"
-#include "engine/actions.h"
-#include "engine/stack.h"
+#include "datatypes/actions.h"
+#include "runtime/stack.h"
 #include "runtime/collector.h"
 #include "runtime/errors.h"
-#include "runtime/fixed_words.h"
+#include "datatypes/fixed_words.h"
 #include "runtime/memory.h"
 #include "runtime/series.h"
 

@@ -1,5 +1,5 @@
 // The runtime's fixed words (see fixed_words.h).
-#include "runtime/fixed_words.h"
+#include "datatypes/fixed_words.h"
 
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"

@@ -1,4 +1,4 @@
-#include "engine/stack.h"
+#include "runtime/stack.h"
 
 #include "runtime/collector.h"
 #include "runtime/errors.h"

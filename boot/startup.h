@@ -17,9 +17,6 @@ struct RuntimeRecord {
 };
 extern RuntimeRecord runtime;
 
-// While set, every word made global is also kept in the root block.
-extern bool root_keep;
-
 // The runtime start-up sequence; called once, by the entry.
 void runtime_init();
 

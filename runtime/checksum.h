@@ -48,11 +48,6 @@ inline constexpr size_t max_digest_size = 64;
 // process with runtime error 100, so callers pick those two out first.
 int32_t method_code(Method method);
 
-// Start-up: interns the method words, in the order of `method_names`.
-void checksum_init();
-// The method a word's symbol names (in any letter case); false for another word.
-bool method_of_symbol(int32_t symbol, Method& out);
-
 // Digest size in bytes of a method code: 16, 20, 32, 48, 64 for md5 to
 // sha512; 0 for tcp, crc32 and any other code.
 uint32_t digest_size(int32_t code);

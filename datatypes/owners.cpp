@@ -1,8 +1,8 @@
 // Owners table and change notification (see owners.h).
-#include "runtime/owners.h"
+#include "datatypes/owners.h"
 
 #include "datatypes/context.h"
-#include "engine/stack.h"
+#include "runtime/stack.h"
 #include "runtime/collector.h"
 #include "runtime/hash.h"
 #include "runtime/memory.h"

@@ -1,11 +1,12 @@
-#include "engine/unwind.h"
+#include "datatypes/unwind.h"
 
 #include <cstdint>
 #include <cstdlib>
 
 #include "datatypes/unset.h"
-#include "engine/frames.h"
-#include "engine/stack.h"
+#include "datatypes/frames.h"
+#include "runtime/stack.h"
+#include "datatypes/errors.h"
 #include "runtime/errors.h"
 
 namespace vyr::unwind {

@@ -1,4 +1,4 @@
-#include "engine/actions.h"
+#include "datatypes/actions.h"
 
 #include <cstdint>
 
@@ -8,9 +8,9 @@
 #include "datatypes/none.h"
 #include "datatypes/string_buffer.h"
 #include "datatypes/word.h"
-#include "engine/frames.h"
-#include "engine/stack.h"
-#include "runtime/checks.h"
+#include "datatypes/frames.h"
+#include "runtime/stack.h"
+#include "datatypes/checks.h"
 #include "runtime/errors.h"
 #include "runtime/memory.h"
 #include "runtime/runtime_error.h"

@@ -1,4 +1,4 @@
-#include "datatypes/registry.h"
+#include "runtime/registry.h"
 
 #include <cstring>
 

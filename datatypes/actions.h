@@ -23,7 +23,7 @@
 
 #include <cstdint>
 
-#include "datatypes/registry.h"
+#include "runtime/registry.h"
 #include "runtime/cell.h"
 
 namespace vyr::actions {

@@ -1,4 +1,4 @@
-#include "engine/checksum.h"
+#include "runtime/checksum.h"
 
 #include <openssl/evp.h>
 #include <sys/random.h>
@@ -8,7 +8,6 @@
 #include <memory>
 #include <string>
 
-#include "datatypes/symbol.h"
 #include "runtime/cell.h"
 #include "runtime/errors.h"
 #include "runtime/hash.h"
@@ -231,27 +230,6 @@ void crypto_random(std::span<uint8_t> out) {
         }
         out = out.subspan(size_t(n));
     }
-}
-
-namespace {
-int32_t method_symbols[method_count];
-}  // namespace
-
-void checksum_init() {
-    for (size_t i = 0; i < method_count; ++i) {
-        std::string name(method_names[i]);
-        method_symbols[i] = symbol_t::resolve_alias(symbol_t::make(name.c_str()));
-    }
-}
-
-bool method_of_symbol(int32_t symbol, Method& out) {
-    int32_t id = symbol_t::resolve_alias(symbol);
-    for (size_t i = 0; i < method_count; ++i) {
-        if (method_symbols[i] != id) continue;
-        out = Method(i);
-        return true;
-    }
-    return false;
 }
 
 }  // namespace vyr::checksum

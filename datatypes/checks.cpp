@@ -1,4 +1,4 @@
-#include "runtime/checks.h"
+#include "datatypes/checks.h"
 
 #include <cstring>
 
@@ -6,12 +6,13 @@
 #include "datatypes/datatype.h"
 #include "datatypes/logic.h"
 #include "datatypes/none.h"
-#include "datatypes/registry.h"
+#include "runtime/registry.h"
 #include "datatypes/string_buffer.h"
+#include "datatypes/typeset.h"
+#include "datatypes/text_readers.h"
 #include "datatypes/word.h"
-#include "engine/frames.h"
-#include "engine/lexer.h"
-#include "engine/stack.h"
+#include "datatypes/frames.h"
+#include "runtime/stack.h"
 #include "runtime/errors.h"
 #include "runtime/memory.h"
 #include "runtime/numeric.h"
@@ -19,20 +20,12 @@
 namespace vyr::checks {
 
 namespace {
-constexpr uint32_t typeset_bits = 96;
 
 // The word of the innermost call frame, and the word at a position of the
 // running function's spec (none! when it is not a callable's).
 Cell calling_word() { return frames::calling_word(); }
 Cell spec_word_at(int32_t position) { return frames::spec_word_at(uint32_t(position)); }
 }  // namespace
-
-bool typeset_has(const Cell& typeset, uint32_t type) {
-    if (type >= typeset_bits) return false;
-    uint8_t bytes[12];
-    std::memcpy(bytes, &typeset.w1, sizeof bytes);
-    return bytes[type >> 3] & (0x80u >> (type & 7));
-}
 
 void raise_expect_arg(int32_t position, const Cell& arg) {
     Cell word = calling_word();
@@ -42,7 +35,7 @@ void raise_expect_arg(int32_t position, const Cell& arg) {
 }
 
 Cell* check_arg_type(const Cell& typeset, int32_t position, Cell* arg) {
-    if (!typeset_has(typeset, type_of(*arg))) raise_expect_arg(position, *arg);
+    if (!typeset_t::has(typeset, type_of(*arg))) raise_expect_arg(position, *arg);
     return arg;
 }
 
@@ -179,16 +172,7 @@ int32_t switch_find(bool result_mode, bool switch_mode) {
 namespace vyr::checks {
 
 const Cell* scan_single_value(const Cell& string, Cell* destination) {
-    Cell text = string;
-    uint32_t length = string_t::length_at(text);
-    uint32_t consumed = 0;
-    lexer::lexer_scan_string(destination, text, -1, lexer::Request{}, &consumed);
-    if (consumed < length) return &none_t::value;
-    if (memory::series_length(destination->w2) <= destination->w1) {
-        set_type(*destination, type_unset);
-        return destination;
-    }
-    return memory::cell_at(destination->w2, destination->w1);
+    return text_readers::readers.scan_single_value(string, destination);
 }
 
 const Cell* scan_single_value_arg(const Cell& string) { return scan_single_value(string, stack::arg_base()); }

@@ -1,5 +1,5 @@
 // The process entry: moves onto the interpreter thread and never comes back.
-#include "runtime/runtime.h"
+#include "boot/startup.h"
 
 namespace {
 struct Args {

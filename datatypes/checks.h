@@ -5,12 +5,9 @@
 // answer the checked cell when it passes. An `expect-arg` error names the
 // calling word, the offending value's datatype and the argument's word in
 // the running function's spec block (`position` counts its argument and
-// refinement words from 0), both read from the call frames (engine/frames.h);
+// refinement words from 0), both read from the call frames (datatypes/frames.h);
 // with no frame open they are none!.
-//
-// A typeset is a 96-bit map held in the cell's three payload words, in cell
-// byte order: type t is a member when payload byte t >> 3 has bit
-// 0x80 >> (t & 7).
+// Membership in a typeset is typeset_t::has (datatypes/typeset.h).
 #pragma once
 
 #include <cstdint>
@@ -18,9 +15,6 @@
 #include "runtime/cell.h"
 
 namespace vyr::checks {
-
-// True when the typeset cell has the type as a member.
-bool typeset_has(const Cell& typeset, uint32_t type);
 
 // Raises script `expect-arg` for an argument of the wrong type.
 [[noreturn]] void raise_expect_arg(int32_t position, const Cell& arg);
