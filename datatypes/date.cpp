@@ -526,17 +526,10 @@ int32_t path_field(const Cell& element, const Cell& path) {
 
 namespace {
 
-// The word of a name, unbound: enough to look up an object's field.
-Cell field_word(const char* name) { return Cell{type_word, 0, uint32_t(symbol_t::make(name)), 0xFFFFFFFF}; }
-
 // Entry n of system/locale/months, which must be a string!.
 Cell month_name(int32_t month) {
-    Cell* system = context_t::global_symbol_value(fixed::sym_system);
-    Cell months = none_t::value;
-    if (system != nullptr && type_of(*system) == type_object) {
-        Cell locale = *object_t::select_field(*system, field_word("locale"));
-        if (type_of(locale) == type_object) months = *object_t::select_field(locale, field_word("months"));
-    }
+    const Cell* found = object_t::system_field({"locale", "months"});
+    Cell months = found ? *found : none_t::value;
     if (type_of(months) != type_block || month < 1 || int32_t(block_t::length_at(months)) < month)
         raise_error(err_cat::script, err_id::script::invalid_months);
     Cell name = *block_t::cell_at(months, months.w1 + uint32_t(month - 1));

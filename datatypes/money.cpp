@@ -51,20 +51,9 @@ Cell datatype_money() { return datatype_t::value_of(type_money); }
 
 bool word_type_q(uint32_t t) { return t >= type_word && t <= type_refinement; }
 
-// The value of a field path in the `system` object (system/locale/...), or
-// null while `system` or one of the fields is not an object.
-const Cell* system_field(std::initializer_list<const char*> path) {
-    const Cell* v = context_t::global_symbol_value(fixed::sym_system);
-    for (const char* name : path) {
-        if (v == nullptr || type_of(*v) != type_object) return nullptr;
-        v = object_t::select_field(*v, word_t::make_global(name));
-    }
-    return v;
-}
-
 // system/locale/currencies/list, or null when it is not a block.
 const Cell* currency_list() {
-    const Cell* list = system_field({"locale", "currencies", "list"});
+    const Cell* list = object_t::system_field({"locale", "currencies", "list"});
     return list && type_of(*list) == type_block ? list : nullptr;
 }
 
@@ -245,7 +234,7 @@ Cell* from_text_parts(Cell* c, bool negative, const uint8_t* code, const uint8_t
 // ---- Text --------------------------------------------------------------------------
 
 int32_t money_digits() {
-    const Cell* d = system_field({"options", "money-digits"});
+    const Cell* d = object_t::system_field({"options", "money-digits"});
     return d && type_of(*d) == type_integer ? int32_t(d->w2) : default_money_digits;
 }
 

@@ -210,8 +210,6 @@ Status set_env(bool, const int32_t*) {
 // Every variable as a map! of name -> value strings. The name ends at the
 // first "=" that is not its first character.
 Status list_env(bool, const int32_t*) {
-    auto make_map = registry::get_action(type_map, registry::slot_make);
-    if (!make_map) raise_not_done();  // map! is not built yet
     Cell* pairs = block_t::push_new(100);
     for (char** e = environ; e && *e; ++e) {
         const char* entry = *e;

@@ -334,7 +334,6 @@ Status as(bool, const int32_t*) {
         Cell a = datatype_t::value_of(from), b = datatype_t::value_of(target);
         raise_error(err_cat::script, script::not_same_class, &a, &b);
     }
-    if (!registry::type_name(target).name) not_done();  // a text type not built yet
     Cell r = base[1];
     set_type(r, target);
     return answer(r);
