@@ -4,14 +4,11 @@
 #include "datatypes/datatype.h"
 #include "datatypes/native.h"
 #include "runtime/registry.h"
-#include "datatypes/symbol.h"
 #include "datatypes/word.h"
-#include "engine/eval.h"
-#include "datatypes/frames.h"
-#include "engine/lexer.h"
-#include "runtime/stack.h"
+#include "engine/source.h"
 #include "library/routines.h"
-#include "runtime/memory.h"
+#include "runtime/runtime_error.h"
+#include "runtime/stack.h"
 
 namespace vyr::boot {
 
@@ -37,25 +34,6 @@ static_assert(named_types == type_event + 1, "one name per type id up to event!"
 // yet.
 constexpr const char bootstrap_make_spec[] = "type spec";
 
-// Loads UTF-8 text into a new block (the lexer binds its words globally).
-Cell load_text(const char* text, uint32_t length) {
-    lexer::Request request;
-    request.text = reinterpret_cast<const uint8_t*>(text);
-    request.length = length;
-    Cell block{};
-    lexer::lexer_scan(&block, request, nullptr);
-    return block;
-}
-
-// Whether the block holds, at its index, the word `Vyr` (spelled so) and a block.
-bool header_at(const Cell& block) {
-    uint32_t length = memory::series_length(block.w2);
-    if (block.w1 + 2 > length) return false;
-    const Cell& word = *memory::cell_at(block.w2, block.w1);
-    const Cell& spec = *memory::cell_at(block.w2, block.w1 + 1);
-    return type_of(word) == type_word && symbol_t::name(int32_t(word.w2)) == "Vyr" && type_of(spec) == type_block;
-}
-
 }  // namespace
 
 void define_type_words() {
@@ -70,17 +48,17 @@ void define_type_words() {
 
 void bootstrap_make() {
     stack::Mark mark;
-    Cell spec = load_text(bootstrap_make_spec, sizeof(bootstrap_make_spec) - 1);
-    Cell* rooted = stack::push_copy(spec);
-    Cell* action = native_t::push(type_action, *rooted, registry::slot_make - 1);
+    Cell* spec = source::load(bootstrap_make_spec);
+    Cell* action = native_t::push(type_action, *spec, registry::slot_make - 1);
     Cell word = word_t::make_global("make");
     word_t::set(word, *action);
     mark.restore();
 }
 
 Cell load_source(const Source& source) {
-    Cell block = load_text(source.text, source.length);
-    if (header_at(block)) block.w1 += 2;
+    stack::Mark mark;
+    Cell block = *source::load({source.text, source.length});
+    source::skip_header(block);
     return block;
 }
 
@@ -89,10 +67,10 @@ void run_boot_script() {
     bootstrap_make();
     library::make_routines();
     for (uint32_t i = 0; i < source_count; ++i) {
-        stack::Mark mark;
-        Cell* code = stack::push_copy(load_source(sources[i]));
-        Status s = eval::eval_block(frames::markers().body, *code, false);
-        mark.restore();
+        Status s;
+        // Every boot source has a header: one without is a fault of the build.
+        if (source::run({sources[i].text, sources[i].length}, s) != source::Outcome::ran)
+            runtime_error_quit(runtime_error_no::unknown, VYR_CODE_POSITION());
         // A break, return or throw that nothing in the source caught has no
         // place to go: it ends start-up the way an escaped throw does.
         if (s != Status::ok) throw_code(uint32_t(s));

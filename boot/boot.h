@@ -4,9 +4,8 @@
 // Stands in for the decoding of a boot image: the type-name words get their
 // datatype! values, `make` is bootstrapped so that the sources can make
 // values, the library's routines are made, then each boot source is loaded
-// with the lexer (words bound to the global context) and evaluated in the
-// order of boot/boot_sources.h. A source may start with a `Vyr [...]` header,
-// which is skipped.
+// and evaluated after its `Vyr [...]` header (engine/source.h) in the order
+// of boot/boot_sources.h.
 #pragma once
 
 #include <cstdint>
@@ -23,8 +22,7 @@ void define_type_words();
 // makes values before the actions source gives `make` its full spec.
 void bootstrap_make();
 // Loads a source's text into a new block whose words are bound to the
-// global context; the block's index is past a `Vyr [...]` header when the
-// text starts with one.
+// global context, its index past the `Vyr [...]` header.
 Cell load_source(const Source& source);
 // Runs the boot step: all of the above, then every source evaluated in
 // order. An error in a source propagates as the Unwind exception.

@@ -21,6 +21,7 @@
 #include "engine/eval.h"
 #include "datatypes/frames.h"
 #include "engine/lexer.h"
+#include "engine/parse.h"
 #include "engine/natives.h"
 #include "runtime/random.h"
 #include "runtime/stack.h"
@@ -66,7 +67,7 @@ void symbol_table() { symbols::make_symbol_table(); }
 void make_type_name_words() { word_t::make_type_name_words(); }
 void fixed_words() { fixed::make_fixed_words(); }
 void natives_init() { natives::natives_init(); }
-void parse_init() {}
+void parse_init() { parse::parse_init(); }
 void owners_table_init() { owners::owners_table_init(); }
 void checksum_init() { checksum::checksum_init(); }
 void compression_words_init() { deflate::compression_words_init(); }

@@ -6,13 +6,11 @@
 // script even when it begins with "--"); the first other argument names the
 // script. Without one, nothing runs.
 //
-// The header is found in the text with case-sensitive matching: "Vyr",
-// optionally "/System", blanks (space, tab, line feed), then "["; text before
-// it (a "#!" line, comments) is ignored. A text without one prints "*** Error:
-// Vyr header not found!". The loaded text must hold the word `Vyr` followed
-// by a block, else "*** Error: not a Vyr program!" (or "*** Error: contains
-// Vyr/System code which requires compilation!" when the text mentions
-// Vyr/System). Errors raised while reading, loading or evaluating the script
+// The header is found, the text loaded and evaluated by engine/source.h. A
+// text without a header prints "*** Error: Vyr header not found!". The loaded
+// text must hold the word `Vyr` followed by a block, else "*** Error: not a
+// Vyr program!" (or "*** Error: contains Vyr/System code which requires
+// compilation!" when the text mentions Vyr/System). Errors raised while reading, loading or evaluating the script
 // travel to the entry frame, which prints their report and ends the process
 // with status -2.
 #pragma once
@@ -26,10 +24,6 @@ namespace vyr::console {
 // The script argument among the command-line arguments (the program's own
 // path excluded), or null when there is none.
 const char* script_argument(int argc, const char* const* argv);
-
-// The byte offset where the header begins ("Vyr"), or npos when the text
-// has none.
-size_t find_header(std::string_view text);
 
 // Runs the script named on the command line; returns when it ends normally
 // (or when nothing is named).

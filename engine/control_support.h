@@ -23,12 +23,6 @@ inline Status run_block(Cell block) {
     return eval::do_block(block);
 }
 
-// The native's result is the value; the stack keeps only the result slot.
-inline Status finish(const Cell& value) {
-    stack::reset_with_result(value);
-    return Status::ok;
-}
-
 // Closes the frame the native opened, its first cell becoming the native's
 // result, and leaves the native's stack at its result slot.
 inline Status finish_frame() {

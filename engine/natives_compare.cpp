@@ -24,6 +24,7 @@
 #include "datatypes/series.h"
 #include "datatypes/actions.h"
 #include "engine/natives.h"
+#include "engine/natives_support.h"
 #include "runtime/stack.h"
 #include "runtime/errors.h"
 

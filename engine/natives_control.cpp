@@ -17,6 +17,7 @@
 #include "engine/control_support.h"
 #include "engine/lexer.h"
 #include "engine/natives.h"
+#include "engine/natives_support.h"
 #include "datatypes/checks.h"
 #include "datatypes/errors.h"
 #include "runtime/errors.h"
@@ -37,13 +38,10 @@ Status eval_single(const Cell& value, bool push) {
 
 namespace vyr::natives {
 
-using control::finish;
 using control::finish_frame;
 using control::run_block;
 
 namespace {
-[[noreturn]] void not_done() { raise_error(err_cat::internal, err_id::internal::not_done); }
-
 // A run that evaluated into the result slot: the native's stack is cut to it.
 Status kept(Status s) {
     if (s == Status::ok) stack::stack_keep();
@@ -55,12 +53,12 @@ Status kept(Status s) {
 // if, unless, any and all take unset! as true; either and case raise on it.
 
 Status if_(bool, const int32_t*) {
-    if (logic_t::arg_false_q()) return finish(none_t::value);
+    if (logic_t::arg_false_q()) return answer(none_t::value);
     return kept(run_block(stack::arg_base()[1]));
 }
 
 Status unless(bool, const int32_t*) {
-    if (!logic_t::arg_false_q()) return finish(none_t::value);
+    if (!logic_t::arg_false_q()) return answer(none_t::value);
     return kept(run_block(stack::arg_base()[1]));
 }
 
@@ -79,10 +77,10 @@ Status any_or_all(bool stop_when_true) {
         Status s = eval::eval_next(at, false);
         if (s != Status::ok) return s;
         bool truthy = !logic_t::arg_false_q();
-        if (truthy == stop_when_true) return truthy ? finish(*stack::arg_base()) : finish(none_t::value);
+        if (truthy == stop_when_true) return truthy ? answer(*stack::arg_base()) : answer(none_t::value);
     }
-    if (stop_when_true || empty) return finish(none_t::value);
-    return finish(*stack::arg_base());
+    if (stop_when_true || empty) return answer(none_t::value);
+    return answer(*stack::arg_base());
 }
 }  // namespace
 
@@ -97,7 +95,7 @@ Status switch_(bool, const int32_t* refs) {
     stack::stack_keep();
     if (type_of(found) == type_block) return kept(run_block(found));
     if (refs[0] >= 0) return kept(run_block(stack::arg_base()[refs[0]]));
-    return finish(none_t::value);
+    return answer(none_t::value);
 }
 
 // Condition / body pairs in an `<anon>` frame, whose result slot takes each
@@ -193,12 +191,12 @@ Status do_value(const int32_t* refs) {
         case type_block: case type_paren: case type_hash: {
             uint32_t length = memory::series_length(value.w2);
             if (value.w1 > length) value.w1 = length;
-            if (refs[do_expand] >= 0) not_done();  // the preprocessor is a library function yet to come
+            if (refs[do_expand] >= 0) raise_not_done();  // the preprocessor is a library function yet to come
             if (refs[do_next] >= 0) return do_next_expression(value, args[refs[do_next]]);
             return kept(run_block(value));
         }
         case type_file: case type_url:
-            not_done();  // running a script file is the library's do-file, yet to come
+            raise_not_done();  // running a script file is the library's do-file, yet to come
         case type_path:
             stack::stack_keep();
             return kept(eval::eval_path_value(value, false));
@@ -284,13 +282,13 @@ Status reduce(bool, const int32_t* refs) {
     if (type != type_block) {
         if (type == type_native || type == type_action || type == type_op || type == type_function ||
             type == type_routine)
-            return finish(args[0]);
+            return answer(args[0]);
         if (!into) return kept(control::eval_single(args[0], false));
         Status s = control::eval_single(args[0], true);
         if (s != Status::ok) return s;
         Output out(&args[1], true);
         out.add(*stack::top_cell(), false);
-        return finish(out.value());
+        return answer(out.value());
     }
     eval::Cursor at(args[0]);
     if (!into) block_t::make_at(args[0], block_t::length_at(at.code));
@@ -305,7 +303,7 @@ Status reduce(bool, const int32_t* refs) {
         out.add(*v, false);
     }
     frames::frame_discard();
-    return finish(out.value());
+    return answer(out.value());
 }
 
 // ---- compose ------------------------------------------------------------------------
@@ -370,7 +368,7 @@ Status compose(bool, const int32_t* refs) {
     Output out(made, into);
     Status s = compose_core(source, out, mode);
     if (s != Status::ok) return s;
-    return finish(out.value());
+    return answer(out.value());
 }
 
 }  // namespace vyr::natives

@@ -7,10 +7,6 @@
 // runtime/checksum.h, io/deflate.h) and leaves its result in the base. The
 // codecs never see a series: they get byte spans, which stay valid because
 // making the result series moves no other buffer.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -26,9 +22,11 @@
 #include "datatypes/word.h"
 #include "engine/checksum_words.h"
 #include "engine/natives.h"
+#include "engine/natives_support.h"
 #include "engine/natives_io.h"
 #include "runtime/stack.h"
 #include "io/deflate.h"
+#include "io/files.h"
 #include "runtime/base_codecs.h"
 #include "runtime/errors.h"
 #include "datatypes/fixed_words.h"
@@ -90,36 +88,13 @@ namespace {
 
 using natives_io::ByteView;
 
-Cell& arg(int32_t position) { return stack::arg_base()[position]; }
-
-[[noreturn]] void raise_invalid_arg(const Cell& value) {
-    raise_error(err_cat::script, err_id::script::invalid_arg, &value);
-}
-
-// Leaves the value as the result and only the result on the stack.
-Status answer(const Cell& value) {
-    stack::reset_with_result(value);
-    return Status::ok;
-}
-
 // ---- Files read whole (checksum of a file!) -----------------------------------
 
 // The bytes of the file, or `cannot-open` with the file value.
 std::vector<uint8_t> read_whole_file(const Cell& file) {
-    std::string path = file_t::to_local_path(file);
     std::vector<uint8_t> bytes;
-    int fd = path.find('\0') == std::string::npos ? ::open(path.c_str(), O_RDONLY | O_CLOEXEC) : -1;
-    bool ok = fd >= 0;
-    uint8_t block[65536];
-    while (ok) {
-        ssize_t n = ::read(fd, block, sizeof block);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) ok = false;
-        if (n <= 0) break;
-        bytes.insert(bytes.end(), block, block + n);
-    }
-    if (fd >= 0) ::close(fd);
-    if (!ok) raise_error(err_cat::access, err_id::access::cannot_open, &file);
+    if (!files::read_whole(file_t::to_local_path(file), bytes))
+        raise_error(err_cat::access, err_id::access::cannot_open, &file);
     return bytes;
 }
 

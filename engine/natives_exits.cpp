@@ -15,6 +15,7 @@
 #include "datatypes/word.h"
 #include "engine/control_support.h"
 #include "engine/natives.h"
+#include "engine/natives_support.h"
 #include "datatypes/unwind.h"
 #include "runtime/collector.h"
 #include "datatypes/errors.h"
@@ -23,7 +24,6 @@
 
 namespace vyr::natives {
 
-using control::finish;
 using control::finish_frame;
 
 // ---- try ------------------------------------------------------------------------
@@ -153,15 +153,15 @@ Status apply(bool, const int32_t* refs) {
         if (type == type_path) {
             held[2] = args[0];
             path = &held[2];
-            if (block_t::length_at(args[0]) < 1) raise_error(err_cat::script, err_id::script::invalid_arg, &args[0]);
+            if (block_t::length_at(args[0]) < 1) raise_invalid_arg(args[0]);
             name = *block_t::cell_at(args[0], args[0].w1);
         }
-        if (!word_like(type_of(name))) raise_error(err_cat::script, err_id::script::invalid_arg, &args[0]);
+        if (!word_like(type_of(name))) raise_invalid_arg(args[0]);
         set_type(name, type_word);
         held[1] = name;
         held[0] = *word_t::get(name);
     }
-    if (!callable_q(type_of(held[0]))) raise_error(err_cat::script, err_id::script::invalid_arg, &args[0]);
+    if (!callable_q(type_of(held[0]))) raise_invalid_arg(args[0]);
     // eval_call takes an op! as the callable it wraps.
     uint32_t mode = (refs[0] >= 0 ? eval::call_mode::all : eval::call_mode::values) |
                     (refs[1] >= 0 ? eval::call_mode::safer : 0);

@@ -23,6 +23,7 @@
 #include "datatypes/actions.h"
 #include "engine/control_support.h"
 #include "engine/natives.h"
+#include "engine/natives_support.h"
 #include "datatypes/checks.h"
 #include "runtime/collector.h"
 #include "runtime/errors.h"
@@ -32,7 +33,6 @@
 namespace vyr::loop_steps {
 
 namespace {
-[[noreturn]] void not_done() { raise_error(err_cat::internal, err_id::internal::not_done); }
 
 bool word_like(uint32_t type) {
     return type == type_word || type == type_set_word || type == type_get_word || type == type_lit_word;
@@ -58,7 +58,7 @@ void set_words(const Cell& words, uint32_t n, const Cell& series) {
     bool cells = series_t::block_family_q(type_of(series));
     for (uint32_t i = 0; i < n; ++i) {
         Cell w = *memory::cell_at(words.w2, words.w1 + i);
-        if (!word_like(type_of(w))) raise_error(err_cat::script, err_id::script::invalid_arg, &w);
+        if (!word_like(type_of(w))) natives::raise_invalid_arg(w);
         if (cells && type_of(element(series, i)) == type_unset)
             raise_error(err_cat::script, err_id::script::need_value, &w);
     }
@@ -70,7 +70,7 @@ void set_words(const Cell& words, uint32_t n, const Cell& series) {
 }  // namespace
 
 bool at_tail(const Cell& series) {
-    if (type_of(series) == type_image) not_done();  // image! steps by pixels: wired with the image! module
+    if (type_of(series) == type_image) natives::raise_not_done();  // image! steps by pixels: wired with the image! module
     return series_t::at_tail_q(series);
 }
 
@@ -84,7 +84,7 @@ bool foreach_next(Cell& series, Cell& word) {
 bool foreach_next_multi(Cell& series, const Cell& words, uint32_t n) {
     uint32_t type = type_of(series);
     if (type == type_map) {
-        if (n != 2) raise_error(err_cat::script, err_id::script::invalid_arg, &words);
+        if (n != 2) natives::raise_invalid_arg(words);
         // The step moves the map's index itself, over removed pairs too.
         return !at_tail(series) && map_t::foreach_step(words, &series, int32_t(n));
     }
@@ -110,7 +110,6 @@ int32_t loop_count(Cell& count) {
 
 namespace vyr::natives {
 
-using control::finish;
 using control::finish_frame;
 using control::loop_step;
 using control::run_block;
@@ -128,14 +127,14 @@ void open_loop() {
 uint32_t word_count(const Cell& words) {
     if (type_of(words) != type_block) return 1;
     uint32_t n = uint32_t(block_t::length_at(words));
-    if (n == 0) raise_error(err_cat::script, err_id::script::invalid_arg, &words);
+    if (n == 0) raise_invalid_arg(words);
     return n;
 }
 
 // One step of foreach or remove-each over the moving series copy.
 bool step_words(Cell& series, Cell& words, uint32_t n) {
     if (type_of(words) == type_block) return loop_steps::foreach_next_multi(series, words, n);
-    if (type_of(series) == type_map) raise_error(err_cat::script, err_id::script::invalid_arg, &words);
+    if (type_of(series) == type_map) raise_invalid_arg(words);
     return loop_steps::foreach_next(series, words);
 }
 }  // namespace
@@ -160,7 +159,7 @@ Status while_(bool, const int32_t*) {
         if (step == Step::pass) return s;
     }
     frames::frame_close();
-    return finish(unset_t::value);
+    return answer(unset_t::value);
 }
 
 // Until the body's value is true; a continue skips the test.
@@ -182,7 +181,7 @@ Status until(bool, const int32_t*) {
 Status loop(bool, const int32_t*) {
     Cell* args = stack::arg_base();
     int32_t n = loop_steps::loop_count(args[0]);
-    if (n < 1) return finish(none_t::value);
+    if (n < 1) return answer(none_t::value);
     open_loop();
     for (int32_t i = 0; i < n; ++i) {
         collector::safe_point();
@@ -200,7 +199,7 @@ Status loop(bool, const int32_t*) {
 Status repeat(bool, const int32_t*) {
     Cell* args = stack::arg_base();
     int32_t n = loop_steps::loop_count(args[1]);
-    if (n < 1) return finish(none_t::value);
+    if (n < 1) return answer(none_t::value);
     args[1] = Cell{type_integer, 0, 1, 0};
     open_loop();
     for (int32_t i = 0; i < n; ++i) {
@@ -270,7 +269,7 @@ Status remove_each(bool, const int32_t*) {
         loop_steps::remove_each_step(*series, n, *stack::arg_base());
     }
     frames::frame_discard();
-    return finish(args[1]);
+    return answer(args[1]);
 }
 
 // Moves the word's own series value through its positions. The body may

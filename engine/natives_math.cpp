@@ -19,6 +19,7 @@
 #include "datatypes/point3d.h"
 #include "datatypes/tuple.h"
 #include "engine/natives.h"
+#include "engine/natives_support.h"
 #include "runtime/stack.h"
 #include "datatypes/checks.h"
 #include "runtime/errors.h"
@@ -36,21 +37,6 @@ inline constexpr double euler_e = 2.718281828459045;
 
 // The folding modes of platform::angle_to_radians.
 enum AngleMode : int { angle_tangent = 0, angle_cosine = 1, angle_sine = 2 };
-
-Status logic_result(bool v) {
-    stack::reset_with_result(logic_t::value_of(v));
-    return Status::ok;
-}
-Status integer_result(int32_t v) {
-    integer_t::box(v);
-    stack::stack_keep();
-    return Status::ok;
-}
-Status float_result(double v) {
-    float_t::box(v);
-    stack::stack_keep();
-    return Status::ok;
-}
 
 bool float_layout_q(uint32_t type) { return type == type_float || type == type_percent || type == type_time; }
 
@@ -83,49 +69,49 @@ double angle_arg(const int32_t* refs, AngleMode mode) {
 }
 // An inverse function's answer in degrees unless /radians was used.
 Status angle_result(const int32_t* refs, double radians) {
-    return float_result(refs[0] >= 0 ? radians : radians * half_turn_degrees / pi);
+    return answer_float(refs[0] >= 0 ? radians : radians * half_turn_degrees / pi);
 }
 // A sine or cosine whose magnitude lies below the machine epsilon is 0.0, so
 // that `sine 180` is exactly zero.
-Status cut_result(double v) { return float_result(std::fabs(v) < machine_epsilon ? 0.0 : v); }
+Status cut_result(double v) { return answer_float(std::fabs(v) < machine_epsilon ? 0.0 : v); }
 
-Status unary_float(double (*fn)(double)) { return float_result(fn(to_float_in_place(stack::arg_base()))); }
+Status unary_float(double (*fn)(double)) { return answer_float(fn(to_float_in_place(stack::arg_base()))); }
 
 }  // namespace
 
 // ---- Predicates ---------------------------------------------------------------------
 
-Status negative_q(bool, const int32_t*) { return logic_result(number_sign(*stack::arg_base()) < 0); }
-Status positive_q(bool, const int32_t*) { return logic_result(number_sign(*stack::arg_base()) > 0); }
-Status sign_q(bool, const int32_t*) { return integer_result(number_sign(*stack::arg_base())); }
+Status negative_q(bool, const int32_t*) { return answer_logic(number_sign(*stack::arg_base()) < 0); }
+Status positive_q(bool, const int32_t*) { return answer_logic(number_sign(*stack::arg_base()) > 0); }
+Status sign_q(bool, const int32_t*) { return answer_integer(number_sign(*stack::arg_base())); }
 
 // zero?: a value of a type without a zero is never zero.
 Status zero_q(bool, const int32_t*) {
     const Cell& v = *stack::arg_base();
     uint32_t type = type_of(v);
-    if (type == type_integer || type == type_char) return logic_result(v.w2 == 0);
-    if (float_layout_q(type)) return logic_result(float_t::get(v) == 0.0);
+    if (type == type_integer || type == type_char) return answer_logic(v.w2 == 0);
+    if (float_layout_q(type)) return answer_logic(float_t::get(v) == 0.0);
     switch (type) {
-        case type_pair: return logic_result(v.w2 == 0 && v.w3 == 0);
-        case type_tuple: return logic_result(tuple_t::zero_q(v));
-        case type_money: return logic_result(money_t::zero_q(v));
-        case type_point2d: return logic_result(point2d_t::x_of(v) == 0.0f && point2d_t::y_of(v) == 0.0f);
+        case type_pair: return answer_logic(v.w2 == 0 && v.w3 == 0);
+        case type_tuple: return answer_logic(tuple_t::zero_q(v));
+        case type_money: return answer_logic(money_t::zero_q(v));
+        case type_point2d: return answer_logic(point2d_t::x_of(v) == 0.0f && point2d_t::y_of(v) == 0.0f);
         case type_point3d:
-            return logic_result(point3d_t::x_of(v) == 0.0f && point3d_t::y_of(v) == 0.0f && point3d_t::z_of(v) == 0.0f);
-        default: return logic_result(false);
+            return answer_logic(point3d_t::x_of(v) == 0.0f && point3d_t::y_of(v) == 0.0f && point3d_t::z_of(v) == 0.0f);
+        default: return answer_logic(false);
     }
 }
 
 Status nan_q(bool, const int32_t*) {
     const Cell& v = *stack::arg_base();
     uint32_t type = type_of(v);
-    return logic_result((type == type_float || type == type_percent) && std::isnan(float_t::get(v)));
+    return answer_logic((type == type_float || type == type_percent) && std::isnan(float_t::get(v)));
 }
 
 Status complement_q(bool, const int32_t*) {
     const Cell& v = *stack::arg_base();
     if (type_of(v) != type_bitset) checks::raise_expect_arg(0, v);
-    return logic_result(bitset_t::complemented_q(v));
+    return answer_logic(bitset_t::complemented_q(v));
 }
 
 // ---- shift --------------------------------------------------------------------------
@@ -142,7 +128,7 @@ Status shift(bool, const int32_t* refs) {
     if (refs[0] >= 0) r = wide ? 0 : int32_t(uint32_t(data) << bits);
     else if (refs[1] >= 0) r = wide ? 0 : int32_t(uint32_t(data) >> bits);
     else r = wide ? (data < 0 ? -1 : 0) : data >> bits;
-    return integer_result(r);
+    return answer_integer(r);
 }
 
 // ---- Trigonometry ---------------------------------------------------------------------
@@ -154,9 +140,9 @@ Status cosine(bool, const int32_t* refs) { return cut_result(std::cos(angle_arg(
 // function misses by the rounding of pi / 2.
 Status tangent(bool, const int32_t* refs) {
     double x = angle_arg(refs, angle_tangent);
-    if (x == pi / 2) return float_result(std::numeric_limits<double>::infinity());
-    if (x == -pi / 2) return float_result(-std::numeric_limits<double>::infinity());
-    return float_result(std::tan(x));
+    if (x == pi / 2) return answer_float(std::numeric_limits<double>::infinity());
+    if (x == -pi / 2) return answer_float(-std::numeric_limits<double>::infinity());
+    return answer_float(std::tan(x));
 }
 
 Status arcsine(bool, const int32_t* refs) { return angle_result(refs, std::asin(to_float_in_place(stack::arg_base()))); }
@@ -179,7 +165,7 @@ Status arctangent2(bool, const int32_t* refs) {
 
 // ---- Logarithms and powers --------------------------------------------------------------
 
-Status log_2(bool, const int32_t*) { return float_result(std::log(to_float_in_place(stack::arg_base())) / ln_2); }
+Status log_2(bool, const int32_t*) { return answer_float(std::log(to_float_in_place(stack::arg_base())) / ln_2); }
 Status log_10(bool, const int32_t*) { return unary_float([](double x) { return std::log10(x); }); }
 Status log_e(bool, const int32_t*) { return unary_float([](double x) { return std::log(x); }); }
 Status exp(bool, const int32_t*) { return unary_float([](double x) { return std::pow(euler_e, x); }); }

@@ -26,7 +26,9 @@
 #include "engine/eval.h"
 #include "engine/lexer.h"
 #include "engine/natives.h"
+#include "engine/natives_support.h"
 #include "engine/natives_io.h"
+#include "engine/parse.h"
 #include "runtime/stack.h"
 #include "runtime/errors.h"
 #include "datatypes/fixed_words.h"
@@ -37,18 +39,6 @@
 namespace vyr::natives {
 
 namespace {
-
-Cell& arg(int32_t position) { return stack::arg_base()[position]; }
-
-Status answer(const Cell& value) {
-    stack::reset_with_result(value);
-    return Status::ok;
-}
-
-[[noreturn]] void raise_not_done() { raise_error(err_cat::internal, err_id::internal::not_done); }
-[[noreturn]] void raise_invalid_arg(const Cell& value) {
-    raise_error(err_cat::script, err_id::script::invalid_arg, &value);
-}
 
 // Whether a datatype's module is present (its values can be formed,
 // molded, compared): the natives make values of a type only then.
@@ -244,15 +234,20 @@ int64_t parse_limit(const Cell& input, const Cell& part) {
 }  // namespace
 
 // A /part limit below 1 answers at once whether the input is empty at its
-// index, without running the rules. The rules themselves need the parse
-// engine, which this build does not have yet.
+// index, without running the rules.
 Status parse(bool, const int32_t* refs) {
-    if (refs[p_part] >= 0) {
+    int32_t limit = 0;
+    if (used(refs, p_part)) {
         Cell input = arg(0);
-        if (parse_limit(input, arg(refs[p_part])) < 1)
-            return answer(logic_t::value_of(series_t::length_at(input) == 0));
+        int64_t at = parse_limit(input, arg(refs[p_part]));
+        if (at < 1) return answer_logic(series_t::length_at(input) == 0);
+        limit = int32_t(std::min<int64_t>(at, INT32_MAX));
     }
-    raise_not_done();
+    const Cell* callback = used(refs, p_trace) ? &arg(refs[p_trace]) : nullptr;
+    Cell result;
+    Status s = parse::parse_engine(arg(0), arg(1), used(refs, p_case) ? 2 : 0, limit, callback, result);
+    if (s != Status::ok) return s;
+    return answer(result);
 }
 
 // ---- Composite scalars -------------------------------------------------------------------------

@@ -11,6 +11,7 @@
 #include "datatypes/string.h"
 #include "datatypes/typeset.h"
 #include "engine/natives.h"
+#include "engine/natives_support.h"
 #include "runtime/stack.h"
 #include "datatypes/checks.h"
 #include "runtime/errors.h"

@@ -6,15 +6,14 @@
 // Host failures are answered as values (none from get-env and size?, -1
 // from call) or not reported (browse, set-env); only refused arguments
 // raise errors.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "datatypes/block.h"
+#include "datatypes/binary.h"
 #include "datatypes/context.h"
 #include "datatypes/date.h"
 #include "datatypes/datatype.h"
@@ -31,26 +30,20 @@
 #include "datatypes/actions.h"
 #include "engine/eval.h"
 #include "engine/natives.h"
+#include "engine/natives_support.h"
 #include "engine/natives_io.h"
 #include "runtime/stack.h"
+#include "io/clock.h"
+#include "io/environment.h"
+#include "io/files.h"
+#include "io/process.h"
 #include "runtime/collector.h"
 #include "runtime/errors.h"
 #include "runtime/platform.h"
 
-extern char** environ;
-
 namespace vyr::natives {
 
 namespace {
-
-Cell& arg(int32_t position) { return stack::arg_base()[position]; }
-
-Status answer(const Cell& value) {
-    stack::reset_with_result(value);
-    return Status::ok;
-}
-
-[[noreturn]] void raise_not_done() { raise_error(err_cat::internal, err_id::internal::not_done); }
 
 // integer!, or float! for a count beyond the integer range.
 Cell count_value(double n) {
@@ -97,7 +90,7 @@ Status now(bool, const int32_t* refs) {
         raise_error(err_cat::script, err_id::script::bad_refines);
 
     // The platform's packed date has the date! layout, without the has-time flag.
-    auto d = int32_t(platform::get_date_now(used(n_utc)));
+    auto d = int32_t(clock::date_now(used(n_utc)));
     double time = 0.0;
     if (!used(n_date)) {
         // The clock gives seconds since the UTC midnight, while the date is
@@ -105,7 +98,7 @@ Status now(bool, const int32_t* refs) {
         // local time of day is taken from the clock and stored back as UTC
         // counted from the local date's midnight.
         double zone = date_t::zone_seconds(date_t::zone_of(d));
-        double local = std::fmod(platform::get_time_of_day(used(n_precise)) + zone, date_t::seconds_per_day);
+        double local = std::fmod(clock::time_of_day(used(n_precise)) + zone, date_t::seconds_per_day);
         if (local < 0.0) local += date_t::seconds_per_day;
         time = local - zone;
         d = int32_t(uint32_t(d) | date_t::packed::has_time);
@@ -138,7 +131,7 @@ Status wait(bool, const int32_t*) {
         default: raise_error(err_cat::script, err_id::script::invalid_arg, &v);
     }
     arg(0) = none_t::value;
-    platform::sleep_seconds(seconds);
+    clock::sleep_seconds(seconds);
     return answer(none_t::value);
 }
 
@@ -147,18 +140,51 @@ Status wait(bool, const int32_t*) {
 namespace {
 enum CallRef { c_wait, c_show, c_console, c_shell, c_input, c_output, c_error };
 
-natives_io::Redirect redirect_of(int32_t position) {
-    natives_io::Redirect r;
+// The redirect of a /input, /output or /error argument: a file! by its
+// path, a string! or binary! by its bytes (the input sent; for output, to be
+// filled).
+process::Redirect redirect_of(int32_t position, bool input) {
+    process::Redirect r;
     if (position < 0) return r;
     Cell& v = arg(position);
     if (type_of(v) == type_file) {
-        r.kind = natives_io::Redirect::file;
+        r.kind = process::Redirect::file;
         r.path = file_t::to_local_path(v);
-    } else {
-        r.kind = natives_io::Redirect::value;
-        r.cell = &v;
+        return r;
+    }
+    r.kind = process::Redirect::data;
+    if (input) {
+        natives_io::ByteView b = natives_io::value_bytes(v);
+        r.bytes.assign(b.data, b.data + b.size);
     }
     return r;
+}
+
+// Inserts the bytes at the binary's index.
+void insert_bytes(const Cell& binary, const uint8_t* p, size_t n) {
+    NodeId node = binary.w2;
+    memory::SeriesBuffer* b = memory::buffer_of(node);
+    uint32_t used = b->used();
+    uint32_t at = std::min(binary.w1, used);
+    uint64_t need = uint64_t(used) + n;
+    if (need > memory::max_series_bytes) raise_error(err_cat::internal, err_id::internal::no_memory);
+    if (b->head + need > b->capacity) {
+        uint64_t size = std::min<uint64_t>(std::max<uint64_t>(need, 2ull * b->capacity), memory::max_series_bytes);
+        b = memory::expand_series(node, uint32_t(size));
+    }
+    std::memmove(b->head_ptr() + at + n, b->head_ptr() + at, used - at);
+    std::memcpy(b->head_ptr() + at, p, n);
+    b->tail += uint32_t(n);
+}
+
+// Captured bytes go into a binary! at its index, or onto a string!'s tail.
+void store_output(int32_t position, const process::Redirect& r) {
+    if (r.kind != process::Redirect::data || r.bytes.empty()) return;
+    const Cell& v = arg(position);
+    if (type_of(v) == type_binary)
+        insert_bytes(v, r.bytes.data(), r.bytes.size());
+    else
+        natives_io::append_utf8_lenient(v.w2, r.bytes.data(), r.bytes.size(), true);
 }
 }  // namespace
 
@@ -166,18 +192,21 @@ natives_io::Redirect redirect_of(int32_t position) {
 // else the exit status (when waiting), the process id, or -1.
 Status call(bool, const int32_t* refs) {
     Cell cmd = arg(0);
-    if (string_t::length_at(cmd) == 0) return answer(Cell{type_integer, 0, 0, 0});
+    if (string_t::length_at(cmd) == 0) return answer_integer(0);
     std::string command = file_t::to_local_path(cmd);
-    natives_io::CallFlags flags{refs[c_wait] >= 0, refs[c_show] >= 0, refs[c_console] >= 0, refs[c_shell] >= 0};
-    int32_t code = natives_io::call_process(command, flags, redirect_of(refs[c_input]), redirect_of(refs[c_output]),
-                                            redirect_of(refs[c_error]));
-    Cell result;
-    return answer(*integer_t::make_at(&result, code));
+    process::Flags flags{used(refs, c_wait), used(refs, c_show), used(refs, c_console), used(refs, c_shell)};
+    process::Redirect in = redirect_of(refs[c_input], true);
+    process::Redirect out = redirect_of(refs[c_output], false);
+    process::Redirect err = redirect_of(refs[c_error], false);
+    int32_t code = process::run(command, flags, in, out, err);
+    store_output(refs[c_output], out);
+    store_output(refs[c_error], err);
+    return answer_integer(code);
 }
 
 // Opens a url or a file with the desktop's handler; failures are not reported.
 Status browse(bool, const int32_t*) {
-    natives_io::open_with_desktop(file_t::to_local_path(arg(0)));
+    process::open_with_desktop(file_t::to_local_path(arg(0)));
     return answer(unset_t::value);
 }
 
@@ -187,8 +216,7 @@ Status browse(bool, const int32_t*) {
 Status get_env(bool, const int32_t*) {
     std::string name = name_text(arg(0));
     std::string value;
-    if (name.find('\0') != std::string::npos || !platform::get_env_var(name, value) || value.empty())
-        return answer(none_t::value);
+    if (!environment::get(name, value) || value.empty()) return answer(none_t::value);
     return answer(external_text(value.data(), value.size()));
 }
 
@@ -196,13 +224,11 @@ Status get_env(bool, const int32_t*) {
 // the value argument.
 Status set_env(bool, const int32_t*) {
     std::string name = name_text(arg(0));
-    if (name.find('\0') == std::string::npos) {
-        if (type_of(arg(1)) == type_none) {
-            platform::set_env_var(name, nullptr);
-        } else {
-            std::string value = file_t::to_local_path(arg(1));
-            if (value.find('\0') == std::string::npos) platform::set_env_var(name, &value);
-        }
+    if (type_of(arg(1)) == type_none) {
+        environment::set(name, nullptr);
+    } else {
+        std::string value = file_t::to_local_path(arg(1));
+        environment::set(name, &value);
     }
     return answer(arg(1));
 }
@@ -211,13 +237,10 @@ Status set_env(bool, const int32_t*) {
 // first "=" that is not its first character.
 Status list_env(bool, const int32_t*) {
     Cell* pairs = block_t::push_new(100);
-    for (char** e = environ; e && *e; ++e) {
-        const char* entry = *e;
-        const char* eq = std::strchr(entry + (entry[0] ? 1 : 0), '=');
-        if (!eq) continue;
-        Cell name = external_text(entry, size_t(eq - entry));
+    for (const auto& [key, text] : environment::list()) {
+        Cell name = external_text(key.data(), key.size());
         block_t::append_value(*pairs, name);
-        Cell value = external_text(eq + 1, std::strlen(eq + 1));
+        Cell value = external_text(text.data(), text.size());
         block_t::append_value(*pairs, value);
     }
     Cell* proto = stack::push_copy(datatype_t::value_of(type_map));
@@ -254,15 +277,9 @@ bool dir_name_q(const Cell& file) {
 Status size_q(bool, const int32_t*) {
     const Cell& file = arg(0);
     if (dir_name_q(file)) return answer(none_t::value);
-    std::string path = file_t::to_local_path(file);
-    if (path.find('\0') != std::string::npos) return answer(none_t::value);
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return answer(none_t::value);
-    struct stat st {};
-    bool ok = ::fstat(fd, &st) == 0 && !S_ISDIR(st.st_mode) && st.st_size >= 0;
-    ::close(fd);
-    if (!ok) return answer(none_t::value);
-    return answer(count_value(double(st.st_size)));
+    int64_t size = files::size_of(file_t::to_local_path(file));
+    if (size < 0) return answer(none_t::value);
+    return answer(count_value(double(size)));
 }
 
 // The platform form of the path in a new string! (on this platform the

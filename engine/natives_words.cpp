@@ -22,6 +22,7 @@
 #include "engine/eval.h"
 #include "datatypes/frames.h"
 #include "engine/natives.h"
+#include "engine/natives_support.h"
 #include "runtime/stack.h"
 #include "runtime/errors.h"
 #include "datatypes/fixed_words.h"
@@ -31,6 +32,10 @@
 namespace vyr {
 
 namespace script = err_id::script;
+using natives::answer;
+using natives::raise_invalid_arg;
+using natives::raise_not_done;
+using natives::used;
 
 namespace {
 
@@ -53,20 +58,9 @@ bool per_word_values_q(uint32_t t) {
     return t == type_block || t == type_paren || t == type_hash || t == type_map || any_path_q(t);
 }
 
-bool used(const int32_t* refs, int i) { return refs[i] != -1; }
-
 // Cell i of a block value counted from its head, read where it lies now.
 Cell element(const Cell& block, uint32_t i) { return *memory::cell_at(block.w2, i); }
 uint32_t tail_of(const Cell& block) { return memory::series_length(block.w2); }
-
-[[noreturn]] void not_done() { raise_error(err_cat::internal, err_id::internal::not_done); }
-
-// Finishes a native: the value becomes the result, the top base + 1.
-Status answer(const Cell& value) {
-    Cell v = value;
-    stack::reset_with_result(v);
-    return Status::ok;
-}
 
 // The i-th value (from 1) of a series value, none past its tail. A map!
 // gives the cells of its live pairs in order, its keys as word! (as foreach
@@ -109,10 +103,6 @@ NodeId context_of(const Cell& value, bool& object) {
 
 namespace natives_words {
 
-namespace {
-[[noreturn]] void invalid_arg(const Cell& c) { raise_error(err_cat::script, script::invalid_arg, &c); }
-}  // namespace
-
 void set_words_from_values(const Cell& words_in, const Cell& values_in, uint32_t count, bool any, bool only,
                            bool some) {
     stack::Mark mark;
@@ -127,7 +117,7 @@ void set_words_from_values(const Cell& words_in, const Cell& values_in, uint32_t
     if (per_word) {
         for (uint32_t i = 1; i <= count; ++i) {
             Cell w = element(*words, first + i - 1);
-            if (!settable_word_q(type_of(w))) invalid_arg(w);
+            if (!settable_word_q(type_of(w))) raise_invalid_arg(w);
             if (!any && type_of(pick_value(*values, int32_t(i))) == type_unset)
                 raise_error(err_cat::script, script::need_value, &w);
         }
@@ -139,7 +129,7 @@ void set_words_from_values(const Cell& words_in, const Cell& values_in, uint32_t
         if (some && type_of(v) == type_none) continue;
         if (first + i - 1 >= tail_of(*words)) break;  // a change handler shortened the block
         Cell w = element(*words, first + i - 1);
-        if (!settable_word_q(type_of(w))) invalid_arg(w);
+        if (!settable_word_q(type_of(w))) raise_invalid_arg(w);
         word_t::set(w, v);
     }
     mark.restore();
@@ -155,7 +145,7 @@ void set_words_from_series(const Cell& words_in, const Cell& series_in, uint32_t
         uint32_t at = words->w1 + i - 1;
         if (at >= tail_of(*words)) break;
         Cell w = element(*words, at);
-        if (!settable_word_q(type_of(w))) invalid_arg(w);
+        if (!settable_word_q(type_of(w))) raise_invalid_arg(w);
         word_t::set(w, pick_value(*series, int32_t(i)));
     }
     mark.restore();
@@ -313,7 +303,7 @@ Status construct(bool, const int32_t* refs) {
 // extend obj spec /case
 Status extend(bool, const int32_t* refs) {
     Cell* base = stack::arg_base();
-    if (type_of(base[0]) != type_map) not_done();  // objects are not extended in place
+    if (type_of(base[0]) != type_map) raise_not_done();  // objects are not extended in place
     Cell* spec = &base[1];
     if (type_of(*spec) == type_map) {  // its live pairs
         Cell field{type_word, 0, uint32_t(fixed::sym_body), 0};

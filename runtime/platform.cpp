@@ -264,54 +264,6 @@ std::string get_current_dir() {
 
 bool set_current_dir(const std::string& path) { return chdir(path.c_str()) == 0; }
 
-void sleep_seconds(double seconds) {
-    double ms = seconds * 1000.0;
-    long long whole = ms >= 1.0 && std::isfinite(ms) ? (long long)ms : 1;
-    struct timespec ts{time_t(whole / 1000), long((whole % 1000) * 1000000)};
-    while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {}
-}
-
-bool set_env_var(const std::string& name, const std::string* value) {
-    if (!value) return unsetenv(name.c_str()) == 0;
-    return setenv(name.c_str(), value->c_str(), 1) == 0;
-}
-
-bool get_env_var(const std::string& name, std::string& out) {
-    const char* v = getenv(name.c_str());
-    if (!v) return false;
-    out = v;
-    return true;
-}
-
-double get_time_of_day(bool precise) {
-    struct timespec ts;
-    clock_gettime(CLOCK_REALTIME, &ts);
-    double secs = double(ts.tv_sec % 86400);
-    if (precise) secs += double(ts.tv_nsec) / 1e9;
-    return secs;
-}
-
-uint32_t pack_zone(int offset_minutes) {
-    if (offset_minutes == 0) return 0;
-    int hours = offset_minutes / 60;  // toward zero
-    int minutes = ((offset_minutes % 60) + 60) % 60;  // floored modulo
-    uint32_t h = hours < 0 ? (0x10u | uint32_t(-hours)) : uint32_t(hours);
-    return (h << 2) | uint32_t(minutes / 15);
-}
-
-uint32_t get_date_now(bool utc) {
-    time_t now = time(nullptr);
-    struct tm t{};
-    uint32_t zone = 0;
-    if (utc) {
-        gmtime_r(&now, &t);
-    } else {
-        localtime_r(&now, &t);
-        zone = pack_zone(int(t.tm_gmtoff / 60));
-    }
-    return (uint32_t(t.tm_year + 1900) << 17) | (uint32_t(t.tm_mon + 1) << 12) | (uint32_t(t.tm_mday) << 7) | zone;
-}
-
 double angle_to_radians(double angle, int mode) {
     double a = std::fmod(angle, 360.0);
     if (a > 180.0 || a < -180.0) a += a >= 0 ? -360.0 : 360.0;

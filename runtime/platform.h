@@ -1,9 +1,9 @@
 // The platform layer: the thin layer between the runtime and the host.
 // Raw memory blocks kept on one list, the runtime's own typed print, the
 // console writers (UTF-8 on a terminal and when redirected, LF line ends),
-// memory frames, and small wrappers for the directory, environment, sleep,
-// time of day, date and time zone. Everything above calls these instead of
-// the host.
+// memory frames, and the current directory. Everything above calls these
+// instead of the host; the host services of the language (files,
+// environment, clock, processes) are io/'s.
 #pragma once
 
 #include <cstddef>
@@ -94,16 +94,6 @@ void os_virtual_free(void* address, size_t size);
 
 std::string get_current_dir();             // POSIX path, without a final slash
 bool set_current_dir(const std::string& path);
-void sleep_seconds(double seconds);        // at least 1 millisecond
-bool set_env_var(const std::string& name, const std::string* value);  // null value unsets
-bool get_env_var(const std::string& name, std::string& out);
-
-// UTC seconds since midnight; with `precise` the fraction of the second too.
-double get_time_of_day(bool precise);
-// The packed date: year << 17 | month << 12 | day << 7 | zone.
-uint32_t get_date_now(bool utc);
-// The zone bits of a UTC offset in minutes (hours and quarter hours, sign 0x40).
-uint32_t pack_zone(int offset_minutes);
 
 // Reduces an angle in degrees to radians for the trigonometric natives.
 // mode: 0 tangent, 1 cosine, 2 sine.

@@ -6,8 +6,9 @@
 #include <vector>
 
 #include "console/launch.h"
+#include "engine/source.h"
 
-using vyr::console::find_header;
+using vyr::source::find_header;
 using vyr::console::script_argument;
 
 namespace {

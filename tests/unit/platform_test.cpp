@@ -6,6 +6,8 @@
 #include <cmath>
 #include <string>
 
+#include "io/clock.h"
+#include "io/environment.h"
 #include "runtime/platform.h"
 #include "runtime/print_hooks.h"
 #include "tests/unit/output_capture.h"
@@ -77,11 +79,11 @@ TEST(PlatformTest, TypedPrintFormats) {
 }
 
 TEST(PlatformTest, ZoneBits) {
-    EXPECT_EQ(platform::pack_zone(0), 0u);
-    EXPECT_EQ(platform::pack_zone(-330), ((0x10u | 5u) << 2) + 2);  // 5:30 behind
-    EXPECT_EQ(platform::pack_zone(345), (5u << 2) + 3);              // 5:45 ahead
-    EXPECT_EQ(platform::pack_zone(60), 4u);
-    uint32_t d = platform::get_date_now(true);
+    EXPECT_EQ(clock::pack_zone(0), 0u);
+    EXPECT_EQ(clock::pack_zone(-330), ((0x10u | 5u) << 2) + 2);  // 5:30 behind
+    EXPECT_EQ(clock::pack_zone(345), (5u << 2) + 3);              // 5:45 ahead
+    EXPECT_EQ(clock::pack_zone(60), 4u);
+    uint32_t d = clock::date_now(true);
     EXPECT_GE(d >> 17, 2024u);
     EXPECT_EQ(d & 0x7F, 0u);
 }
@@ -94,12 +96,12 @@ TEST(PlatformTest, AngleReduction) {
 
 TEST(PlatformTest, EnvironmentAndDirectory) {
     std::string v = "x=1";
-    ASSERT_TRUE(platform::set_env_var("VYR_TEST_VAR", &v));
+    ASSERT_TRUE(environment::set("VYR_TEST_VAR", &v));
     std::string out;
-    ASSERT_TRUE(platform::get_env_var("VYR_TEST_VAR", out));
+    ASSERT_TRUE(environment::get("VYR_TEST_VAR", out));
     EXPECT_EQ(out, v);
-    platform::set_env_var("VYR_TEST_VAR", nullptr);
-    EXPECT_FALSE(platform::get_env_var("VYR_TEST_VAR", out));
+    environment::set("VYR_TEST_VAR", nullptr);
+    EXPECT_FALSE(environment::get("VYR_TEST_VAR", out));
     EXPECT_FALSE(platform::get_current_dir().empty());
 }
 

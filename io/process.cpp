@@ -1,7 +1,7 @@
-// Child processes for `call` and `browse`: posix_spawn with the standard
-// streams redirected to pipes, files or the null device, and the pipes
-// drained together with poll, so that a child filling one pipe while the
-// runtime writes or reads another never blocks both.
+// Child processes (see process.h): posix_spawn with the standard streams
+// redirected to pipes, files or the null device, and the pipes drained
+// together with poll, so that a child filling one pipe while the runtime
+// writes or reads another never blocks both.
 //
 // Every descriptor made here is close-on-exec, so a child sees only its
 // three standard streams from this call. SIGPIPE is blocked in the calling
@@ -23,13 +23,11 @@
 #include <string>
 #include <vector>
 
-#include "engine/natives_io.h"
-#include "runtime/errors.h"
-#include "runtime/memory.h"
+#include "io/process.h"
 
 extern char** environ;
 
-namespace vyr::natives_io {
+namespace vyr::process {
 
 namespace {
 
@@ -120,12 +118,6 @@ bool make_pipe(int& read_end, int& write_end) {
     return true;
 }
 
-// The bytes a string! (UTF-8) or binary! (from its index) sends as input.
-std::vector<uint8_t> input_bytes(Cell& value) {
-    ByteView v = value_bytes(value);
-    return std::vector<uint8_t>(v.data, v.data + v.size);
-}
-
 // Sets up one output stream (1 or 2): a file appended to, a pipe whose read
 // end the parent keeps, or the null device unless the child shares the
 // runtime's own stream (console).
@@ -135,7 +127,7 @@ bool prepare_output(Streams& s, int stream, const Redirect& r, bool console, int
         if (s.child[stream] < 0) s.child[stream] = null_fd(s);  // an unopenable file leaves the stream unused
         return true;
     }
-    if (r.kind == Redirect::value) return make_pipe(parent_read, s.child[stream]);
+    if (r.kind == Redirect::data) return make_pipe(parent_read, s.child[stream]);
     if (!console) s.child[stream] = null_fd(s);
     return true;
 }
@@ -247,44 +239,15 @@ int32_t wait_for(pid_t pid) {
     return failed;
 }
 
-// Inserts the bytes at the binary's index.
-void insert_bytes(const Cell& binary, const uint8_t* p, size_t n) {
-    NodeId node = binary.w2;
-    memory::SeriesBuffer* b = memory::buffer_of(node);
-    uint32_t used = b->used();
-    uint32_t at = std::min(binary.w1, used);
-    uint64_t need = uint64_t(used) + n;
-    if (need > memory::max_series_bytes) raise_error(err_cat::internal, err_id::internal::no_memory);
-    if (b->head + need > b->capacity) {
-        uint64_t size = std::min<uint64_t>(std::max<uint64_t>(need, 2ull * b->capacity), memory::max_series_bytes);
-        b = memory::expand_series(node, uint32_t(size));
-    }
-    std::memmove(b->head_ptr() + at + n, b->head_ptr() + at, used - at);
-    std::memcpy(b->head_ptr() + at, p, n);
-    b->tail += uint32_t(n);
-}
-
-// Captured bytes go into a binary! at its index, or onto a string!'s tail.
-void store_output(const Redirect& r, const std::vector<uint8_t>& bytes) {
-    if (r.kind != Redirect::value || bytes.empty()) return;
-    if (type_of(*r.cell) == type_binary)
-        insert_bytes(*r.cell, bytes.data(), bytes.size());
-    else
-        append_utf8_lenient(r.cell->w2, bytes.data(), bytes.size(), true);
-}
-
 }  // namespace
 
-int32_t call_process(const std::string& command, const CallFlags& flags, const Redirect& in, const Redirect& out,
-                     const Redirect& err) {
+int32_t run(const std::string& command, const Flags& flags, const Redirect& in, Redirect& out, Redirect& err) {
     reap_detached();
     Streams s;
-    std::vector<uint8_t> input;
     if (in.kind == Redirect::file) {
         s.child[0] = ::open(in.path.c_str(), O_RDONLY | O_CLOEXEC);
         if (s.child[0] < 0) return failed;
-    } else if (in.kind == Redirect::value) {
-        input = input_bytes(*in.cell);
+    } else if (in.kind == Redirect::data) {
         if (!make_pipe(s.child[0], s.input_write)) return failed;
     }
     if (!prepare_output(s, 1, out, flags.console, s.output_read)) return failed;
@@ -306,10 +269,10 @@ int32_t call_process(const std::string& command, const CallFlags& flags, const R
         return int32_t(pid);
     }
     std::vector<uint8_t> captured_out, captured_err;
-    drain(s, input, captured_out, captured_err);
+    drain(s, in.bytes, captured_out, captured_err);
     int32_t status = wait_for(pid);
-    store_output(out, captured_out);
-    store_output(err, captured_err);
+    if (out.kind == Redirect::data) out.bytes = std::move(captured_out);
+    if (err.kind == Redirect::data) err.bytes = std::move(captured_err);
     return status;
 }
 
@@ -323,4 +286,4 @@ void open_with_desktop(const std::string& target) {
     if (spawn({"xdg-open", target}, s, mask, pid) == 0) detached.push_back(pid);
 }
 
-}  // namespace vyr::natives_io
+}  // namespace vyr::process
