@@ -7,6 +7,7 @@
 #include "datatypes/word.h"
 #include "engine/source.h"
 #include "library/routines.h"
+#include "console/input.h"
 #include "runtime/runtime_error.h"
 #include "runtime/stack.h"
 
@@ -66,6 +67,7 @@ void run_boot_script() {
     define_type_words();
     bootstrap_make();
     library::make_routines();
+    console::make_routines();
     for (uint32_t i = 0; i < source_count; ++i) {
         Status s;
         // Every boot source has a header: one without is a fault of the build.

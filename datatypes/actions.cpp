@@ -25,13 +25,9 @@ namespace sig = registry::action_sig;
 namespace {
 
 constexpr uint8_t refinements[action_count] = {
-    0, 3, 0, 0, 1, 4, 1, 0, 0,      // make .. compare
-    0, 0, 0, 0, 0, 0, 0, 7, 0,      // absolute .. subtract
-    0, 0, 0, 0, 0, 0,               // even? .. xor~
-    3, 0, 0, 3, 0, 3, 11, 0, 0, 0,  // append .. index?
-    3, 0, 1, 0, 0, 0, 1, 2, 2, 9,   // insert .. select
-    7, 0, 0, 0, 0, 3, 6,            // sort .. trim
-    0, 0, 0, 1, 5, 0, 0, 6, 0, 0, 8,  // create .. write
+#define VYR_ACTION_REFINEMENTS(slot, name, word, refinements) refinements,
+    VYR_ACTIONS(VYR_ACTION_REFINEMENTS)
+#undef VYR_ACTION_REFINEMENTS
 };
 
 GenericEntry generic_table[action_count];
@@ -178,8 +174,8 @@ void negate_entry(const int32_t*) { answer(negate(base())); }
 void round_entry(const int32_t* r) {
     answer(round(base(), opt(r, 0), flag(r, 1), flag(r, 2), flag(r, 3), flag(r, 4), flag(r, 5), flag(r, 6)));
 }
-void even_entry(const int32_t*) { logic_t::box(even_q(base())); }
-void odd_entry(const int32_t*) { logic_t::box(odd_q(base())); }
+void even_q_entry(const int32_t*) { logic_t::box(even_q(base())); }
+void odd_q_entry(const int32_t*) { logic_t::box(odd_q(base())); }
 void complement_entry(const int32_t*) { answer(complement(base())); }
 void append_entry(const int32_t* r) { insert_like_entry(r, slot_append); }
 void change_entry(const int32_t* r) { insert_like_entry(r, slot_change); }
@@ -200,7 +196,7 @@ void find_entry(const int32_t* r) {
                 flag(r, 7), flag(r, 8), flag(r, 9), flag(r, 10)));
 }
 void insert_entry(const int32_t* r) { insert_like_entry(r, slot_insert); }
-void length_entry(const int32_t*) {
+void length_q_entry(const int32_t*) {
     int32_t n = length_q(base());
     *base() = n == -1 ? none_t::value : integer_cell(n);
 }
@@ -241,20 +237,21 @@ void write_entry(const int32_t* r) {
                  opt(r, 6), opt(r, 7)));
 }
 
+// The entries of the slots without one of their own.
+constexpr GenericEntry path_assign_entry = nullptr;  // no action
+constexpr GenericEntry compare_entry = nullptr;      // compare takes machine arguments
+#define VYR_DIRECT_ENTRY(name) constexpr GenericEntry name##_entry = direct_entry<slot_##name>;
+VYR_DIRECT_ENTRY(absolute) VYR_DIRECT_ENTRY(add) VYR_DIRECT_ENTRY(divide) VYR_DIRECT_ENTRY(multiply)
+VYR_DIRECT_ENTRY(power) VYR_DIRECT_ENTRY(remainder) VYR_DIRECT_ENTRY(subtract) VYR_DIRECT_ENTRY(and_t)
+VYR_DIRECT_ENTRY(or_t) VYR_DIRECT_ENTRY(xor_t) VYR_DIRECT_ENTRY(at) VYR_DIRECT_ENTRY(back) VYR_DIRECT_ENTRY(head)
+VYR_DIRECT_ENTRY(head_q) VYR_DIRECT_ENTRY(index_q) VYR_DIRECT_ENTRY(next) VYR_DIRECT_ENTRY(skip)
+VYR_DIRECT_ENTRY(tail) VYR_DIRECT_ENTRY(tail_q)
+#undef VYR_DIRECT_ENTRY
+
 constexpr GenericEntry entries[action_count] = {
-    make_entry, random_entry, reflect_entry, to_entry, form_entry, mold_entry, path_access_entry,
-    nullptr,  // 8: no action
-    nullptr,  // 9: compare takes machine arguments
-    direct_entry<slot_absolute>, direct_entry<slot_add>, direct_entry<slot_divide>, direct_entry<slot_multiply>,
-    negate_entry, direct_entry<slot_power>, direct_entry<slot_remainder>, round_entry,
-    direct_entry<slot_subtract>, even_entry, odd_entry, direct_entry<slot_and_t>, complement_entry,
-    direct_entry<slot_or_t>, direct_entry<slot_xor_t>, append_entry, direct_entry<slot_at>,
-    direct_entry<slot_back>, change_entry, clear_entry, copy_entry, find_entry, direct_entry<slot_head>,
-    direct_entry<slot_head_q>, direct_entry<slot_index_q>, insert_entry, length_entry, move_entry,
-    direct_entry<slot_next>, pick_entry, poke_entry, put_entry, remove_entry, reverse_entry, select_entry,
-    sort_entry, direct_entry<slot_skip>, swap_entry, direct_entry<slot_tail>, direct_entry<slot_tail_q>,
-    take_entry, trim_entry, create_entry, close_entry, delete_entry, modify_entry, open_entry, open_q_entry,
-    query_entry, read_entry, rename_entry, update_entry, write_entry,
+#define VYR_GENERIC_ENTRY(slot, name, word, refinements) name##_entry,
+    VYR_ACTIONS(VYR_GENERIC_ENTRY)
+#undef VYR_GENERIC_ENTRY
 };
 
 // Copies n entries into the generic table from slot 1.

@@ -23,6 +23,7 @@
 
 #include <cstdint>
 #include <exception>
+#include <type_traits>
 
 #include "runtime/catch_codes.h"
 #include "runtime/cell.h"
@@ -87,15 +88,28 @@ private:
     int exceptions_;
 };
 
-// Runs `body`; an Unwind carrying a status code (not an error) comes back as
-// that status. Errors pass on.
+// Whether a code is one the evaluator carries as a Status (halt, throw,
+// exit, return, continue, break), as opposed to errors and private codes.
+constexpr bool status_code_q(uint32_t code) {
+    return code == catch_code::halt || (code >= catch_code::throw_ && code <= catch_code::break_);
+}
+
+// Runs `body` (answering a Status, or nothing for ok): a status that C++
+// code inside it threw as an Unwind, on its way out of Vyr code it called
+// back, comes back as that status. The frames have already been unrolled to
+// the status' target by then, as on the evaluator path. Errors and other
+// codes pass on.
 template <typename F>
 Status catch_status(F&& body) {
     try {
-        body();
-        return Status::ok;
+        if constexpr (std::is_void_v<decltype(body())>) {
+            body();
+            return Status::ok;
+        } else {
+            return body();
+        }
     } catch (const Unwind& u) {
-        if (u.code == catch_code::error) throw;
+        if (!status_code_q(u.code)) throw;
         return Status(u.code);
     }
 }

@@ -23,9 +23,11 @@
 #include "datatypes/actions.h"
 #include "engine/eval_internal.h"
 #include "datatypes/frames.h"
+#include "datatypes/unwind.h"
 #include "runtime/stack.h"
 #include "runtime/collector.h"
 #include "runtime/errors.h"
+#include "runtime/interrupt.h"
 #include "datatypes/fixed_words.h"
 
 namespace vyr::eval {
@@ -105,7 +107,9 @@ Status eval_set_word(const Cell& word, Cursor& at) {
         if (Status s = fire_at(event::set, at, pos, &stack::arg_base()[1], &stack::arg_base()[0]); s != Status::ok)
             return s;
     }
-    word_t::set_from_args();
+    // A store may run an object's on-change* handler: an exit leaving it
+    // comes back as the status (datatypes/unwind.h).
+    if (Status s = unwind::catch_status([] { word_t::set_from_args(); }); s != Status::ok) return s;
     frames::frame_close();
     return Status::ok;
 }
@@ -122,7 +126,9 @@ Status eval_set_path(const Cell& path, Cursor& at) {
             return s;
     }
     Cell value = stack::arg_base()[1];
-    if (Status s = detail::eval_path(stack::arg_base()[0], &at, type_set_path, &stack::arg_base()[1]); s != Status::ok)
+    if (Status s = unwind::catch_status(
+            [&] { return detail::eval_path(stack::arg_base()[0], &at, type_set_path, &stack::arg_base()[1]); });
+        s != Status::ok)
         return s;
     stack::reset_with_result(value);
     frames::frame_close();
@@ -261,6 +267,9 @@ Status eval_block(const Cell& word, const Cell& block, bool copy_result) {
     PositionSave save;
     Cursor at(block);
     frames::frame_open_eval(word);
+    if (interrupt::requested()) {
+        if (Status s = interrupt::take(); s != Status::ok) return s;
+    }
     if (detail::tracing) {
         if (Status s = fire_at(event::enter, at, at.pos, nullptr); s != Status::ok) return s;
     }

@@ -446,27 +446,33 @@ Status run_function_body(CallState& st) {
     return Status::ok;
 }
 
+// Natives, actions and routines are C++ code that may call back into Vyr (a
+// spec block, a comparator, a change handler): a break, return or throw
+// leaving such a callback crosses the C++ frames as an Unwind and becomes a
+// status again here, so it reaches its target as it would without them.
 Status invoke(CallState& st, const int32_t* refs) {
     Cell c = st.callable();
     switch (type_of(c)) {
         case type_native: {
             natives::NativeFn fn = natives::entry_of(c);
             if (!fn) raise_error(err_cat::internal, err_id::internal::not_done);
-            return fn(false, refs);
+            return unwind::catch_status([&] { return fn(false, refs); });
         }
         case type_action: {
             actions::GenericEntry fn = actions::entry(c.w1 + 1);
             if (!fn) raise_error(err_cat::internal, err_id::internal::not_done);
-            fn(refs);
-            stack::stack_keep();
-            return Status::ok;
+            return unwind::catch_status([&] {
+                fn(refs);
+                stack::stack_keep();
+                return Status::ok;
+            });
         }
         case type_function:
             return run_function_body(st);
         case type_routine: {
             int32_t index = integer_t::get(*memory::cell_at(c.w3, function_t::record::entry));
             uint32_t count = uint32_t(stack::top() - stack::arg_base());
-            Status s = routines::call(index, stack::arg_base(), count);
+            Status s = unwind::catch_status([&] { return routines::call(index, stack::arg_base(), count); });
             if (s == Status::ok) stack::stack_keep();
             return s;
         }

@@ -6,12 +6,6 @@
 
 namespace vyr::natives {
 
-// A native whose family is not built yet has no definition: the weak
-// declaration resolves to null and its slot stays empty.
-#define VYR_WEAK_NATIVE(index, name, word) Status name(bool check, const int32_t* refs) __attribute__((weak));
-VYR_NATIVES(VYR_WEAK_NATIVE)
-#undef VYR_WEAK_NATIVE
-
 namespace {
 NativeFn table[table_slots];
 uint32_t fill_index = 1;     // the native index the next append fills

@@ -68,7 +68,8 @@ using NativeFn = Status (*)(bool check, const int32_t* refs);
     X(104, decompress, "decompress") X(105, recycle, "recycle") X(106, transcode, "transcode")                 \
     X(107, apply, "apply")
 
-// The natives' routines; each is defined by its family's module.
+// The natives' routines; each is defined by its family's module. Every one
+// must exist: a missing routine is a link error, not an empty slot.
 #define VYR_DECLARE_NATIVE(index, name, word) Status name(bool check, const int32_t* refs);
 VYR_NATIVES(VYR_DECLARE_NATIVE)
 #undef VYR_DECLARE_NATIVE
@@ -81,7 +82,7 @@ void natives_init();
 void natives_append(uint32_t count, const NativeFn* entries);
 
 // The routine of native index n (1-based), or of a native! value; null when
-// the slot is empty (a native not built yet).
+// the slot is empty (beyond the natives appended).
 NativeFn entry(uint32_t index);
 inline NativeFn entry_of(const Cell& native) { return entry(native.w1 + 1); }
 // The table slot a native index takes (what a native! value stores).

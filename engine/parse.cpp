@@ -16,6 +16,7 @@
 #include "datatypes/binary.h"
 #include "datatypes/bitset.h"
 #include "datatypes/block.h"
+#include "datatypes/context.h"
 #include "datatypes/fixed_words.h"
 #include "datatypes/frames.h"
 #include "datatypes/integer.h"
@@ -56,7 +57,7 @@ std::vector<Keyword> keyword_table;
 
 Cell triple(int32_t a, int32_t b, int32_t c) { return Cell{type_triple, uint32_t(a), uint32_t(b), uint32_t(c)}; }
 Cell pair(int32_t x, int32_t y) { return Cell{type_pair, 0, uint32_t(x), uint32_t(y)}; }
-uint32_t stack_length(const Cell* root) { return memory::series_length(root->w2); }
+uint32_t stack_length(const Cell* root) { return memory::buffer_of(root->w2)->used() >> 4; }
 
 void add_keyword(int32_t symbol, Keyword k) {
     int32_t id = symbols::resolve_alias(symbol);
@@ -202,6 +203,9 @@ void parse_init() {
 }
 
 Keyword keyword_of(const Cell& word) {
+    // A keyword's own spelling is its canonical symbol: found without resolving.
+    size_t raw = word.w2;
+    if (raw < keyword_table.size() && keyword_table[raw] != Keyword::none_) return keyword_table[raw];
     int32_t id = symbols::resolve_alias(int32_t(word.w2));
     return id >= 0 && size_t(id) < keyword_table.size() ? keyword_table[size_t(id)] : Keyword::none_;
 }
@@ -312,14 +316,25 @@ bool Engine::top_is_rule() const {
 
 void Engine::push_entry(const Cell& a, const Cell& b, const Cell& c) {
     NodeId node = rule_root->w2;
-    *series::alloc_tail_cell(node) = a;
-    *series::alloc_tail_cell(node) = b;
-    *series::alloc_tail_cell(node) = c;
+    memory::SeriesBuffer* buf = memory::buffer_of(node);
+    if (buf->tail + entry_cells * sizeof(Cell) > buf->capacity) {
+        *series::alloc_tail_cell(node) = a;
+        *series::alloc_tail_cell(node) = b;
+        *series::alloc_tail_cell(node) = c;
+        return;
+    }
+    Cell* at = reinterpret_cast<Cell*>(buf->tail_ptr());
+    at[0] = a;
+    at[1] = b;
+    at[2] = c;
+    buf->tail += entry_cells * sizeof(Cell);
 }
+
+void Engine::drop_entry() { memory::buffer_of(rule_root->w2)->tail -= entry_cells * sizeof(Cell); }
 
 // Drops the top rule entry; the entry below learns which code was popped.
 void Engine::drop_rule_entry(int32_t popped_code) {
-    block_t::set_tail(*rule_root, stack_length(rule_root) - entry_cells);
+    drop_entry();
     if (level_cells() >= entry_cells) entry(1)->w3 = uint32_t(popped_code);
 }
 
@@ -385,7 +400,8 @@ Cell Engine::copy_range(int32_t from, int32_t to) {
 
 const Cell* Engine::word_value(const Cell& word) {
     if (!word.w1 || int32_t(word.w3) < 0) return nullptr;
-    const Cell* v = word_t::get(word);
+    const Cell* base = context_t::values_base(word.w1);
+    const Cell* v = base ? base + word.w3 : word_t::get(word);
     return type_of(*v) == type_unset ? nullptr : v;
 }
 
@@ -416,8 +432,7 @@ void Engine::settle() {
     recompute_end();
 }
 
-Status Engine::fire(const Cell& event, int32_t rule_position) {
-    if (!traced) return Status::ok;
+Status Engine::fire_event(const Cell& event, int32_t rule_position) {
     SeriesAside aside;
     Cell args[5];
     collector::CellRoot keep(args, 5);
@@ -461,7 +476,7 @@ Status Engine::pop_block() {
         if (Status s = fire(fixed::word_pop, 0); s != Status::ok) return s;
         r.rules = *entry(2);
         rpos = int32_t(entry(1)->w1);
-        block_t::set_tail(*rule_root, stack_length(rule_root) - entry_cells);
+        drop_entry();
         st = top_is_rule() ? State::pop_rule : match ? State::next_rule : State::find_alternative;
         return Status::ok;
     }

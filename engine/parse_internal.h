@@ -141,6 +141,7 @@ public:
     Cell* entry(uint32_t cell);    // cell 0, 1 or 2 of the top entry
     bool top_is_rule() const;
     void push_entry(const Cell& a, const Cell& b, const Cell& c);
+    void drop_entry();
     void drop_rule_entry(int32_t popped_code);
     void push_series(const Cell& series);
     // Into: the cursor is kept in the series stack's top cell and the
@@ -153,7 +154,19 @@ public:
     // ---- Input ---------------------------------------------------------------------
     int32_t cursor() const { return int32_t(r.input.w1); }
     void set_cursor(int32_t c) { r.input.w1 = uint32_t(c); }
-    int32_t input_length() const { return int32_t(memory::series_length(r.input.w2)); }
+    // Units from the head (the unit width is 1, 2 or 4 for text, 16 for cells).
+    static int32_t units(NodeId node) {
+        const memory::SeriesBuffer* b = memory::buffer_of(node);
+        uint32_t used = b->used();
+        switch (b->unit()) {
+            case 1: return int32_t(used);
+            case 2: return int32_t(used >> 1);
+            case 4: return int32_t(used >> 2);
+            case 16: return int32_t(used >> 4);
+            default: return int32_t(b->length());
+        }
+    }
+    int32_t input_length() const { return units(r.input.w2); }
     int32_t remaining() const { return input_length() - cursor(); }
     // The end of matching: the tail, or the limit when smaller.
     int32_t stop() const;
@@ -172,7 +185,7 @@ public:
     const Cell* input_position(const Cell& c) const;
 
     // ---- Rules ---------------------------------------------------------------------
-    int32_t rule_tail() const { return int32_t(memory::series_length(r.rules.w2)); }
+    int32_t rule_tail() const { return int32_t(memory::buffer_of(r.rules.w2)->used() >> 4); }
     const Cell& rule_at(int32_t i) const { return *memory::cell_at(r.rules.w2, uint32_t(i)); }
     bool last_rule() const { return rpos + 1 >= rule_tail(); }
 
@@ -180,7 +193,10 @@ public:
     // Evaluates a paren; its value goes to r.paren.
     Status eval_paren(const Cell& paren);
     // Delivers a trace event; answers `stopped` when the callback says so.
-    Status fire(const Cell& event, int32_t rule_position = -1);
+    Status fire(const Cell& event, int32_t rule_position = -1) {
+        return traced ? fire_event(event, rule_position) : Status::ok;
+    }
+    Status fire_event(const Cell& event, int32_t rule_position);
     Status fire_match();
     // After Vyr code ran: the rule cursor back within its block, the cursor
     // within the input.

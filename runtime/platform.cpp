@@ -239,9 +239,16 @@ void runtime_print_line(std::initializer_list<PrintItem> items) {
 
 // ---- Memory frames ------------------------------------------------------
 
+// Blocks up to this size (the memory manager's frames) have their pages
+// mapped at once: the frames are filled from the start by bump allocation,
+// and one populate costs far less than a page fault per page. Larger blocks
+// are left to fault in as they are used.
+constexpr size_t populate_limit = 4u << 20;
+
 void* os_virtual_alloc(size_t size, bool executable) {
     int prot = PROT_READ | PROT_WRITE | (executable ? PROT_EXEC : 0);
-    void* p = mmap(nullptr, size, prot, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    int flags = MAP_PRIVATE | MAP_ANONYMOUS | (size <= populate_limit ? MAP_POPULATE : 0);
+    void* p = mmap(nullptr, size, prot, flags, -1, 0);
     if (p == MAP_FAILED) throw_code(catch_code::frame_reserve_failed);
     return p;
 }

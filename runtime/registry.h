@@ -20,17 +20,33 @@
 
 namespace vyr::registry {
 
-// Action slots, numbered from 1 as the language numbers them.
+// X(slot, C++ name, word, refinements) for every action slot, numbered from 1
+// as the language numbers them: the word boot/actions.vyr binds to the
+// action! of that slot (null: the slot has no word), and how many
+// refinements the action's spec has, one position each for its generic
+// entry (datatypes/actions.h). This is the one table of the actions.
+#define VYR_ACTIONS(X)                                                                                           \
+    X(1, make, "make", 0) X(2, random, "random", 3) X(3, reflect, "reflect", 0) X(4, to, "to", 0)                \
+    X(5, form, "form", 1) X(6, mold, "mold", 4) X(7, path_access, nullptr, 1) X(8, path_assign, nullptr, 0)      \
+    X(9, compare, nullptr, 0) X(10, absolute, "absolute", 0) X(11, add, "add", 0) X(12, divide, "divide", 0)     \
+    X(13, multiply, "multiply", 0) X(14, negate, "negate", 0) X(15, power, "power", 0)                           \
+    X(16, remainder, "remainder", 0) X(17, round, "round", 7) X(18, subtract, "subtract", 0)                     \
+    X(19, even_q, "even?", 0) X(20, odd_q, "odd?", 0) X(21, and_t, "and~", 0) X(22, complement, "complement", 0) \
+    X(23, or_t, "or~", 0) X(24, xor_t, "xor~", 0) X(25, append, "append", 3) X(26, at, "at", 0)                  \
+    X(27, back, "back", 0) X(28, change, "change", 3) X(29, clear, "clear", 0) X(30, copy, "copy", 3)            \
+    X(31, find, "find", 11) X(32, head, "head", 0) X(33, head_q, "head?", 0) X(34, index_q, "index?", 0)         \
+    X(35, insert, "insert", 3) X(36, length_q, "length?", 0) X(37, move, "move", 1) X(38, next, "next", 0)       \
+    X(39, pick, "pick", 0) X(40, poke, "poke", 0) X(41, put, "put", 1) X(42, remove, "remove", 2)                \
+    X(43, reverse, "reverse", 2) X(44, select, "select", 9) X(45, sort, "sort", 7) X(46, skip, "skip", 0)        \
+    X(47, swap, "swap", 0) X(48, tail, "tail", 0) X(49, tail_q, "tail?", 0) X(50, take, "take", 3)               \
+    X(51, trim, "trim", 6) X(52, create, "create", 0) X(53, close, "close", 0) X(54, delete, "delete", 0)        \
+    X(55, modify, "modify", 1) X(56, open, "open", 5) X(57, open_q, "open?", 0) X(58, query, "query", 0)         \
+    X(59, read, "read", 6) X(60, rename, "rename", 0) X(61, update, "update", 0) X(62, write, "write", 8)
+
 enum Slot : uint32_t {
-    slot_make = 1, slot_random, slot_reflect, slot_to, slot_form, slot_mold, slot_path_access,
-    slot_path_assign, slot_compare, slot_absolute, slot_add, slot_divide, slot_multiply, slot_negate,
-    slot_power, slot_remainder, slot_round, slot_subtract, slot_even_q, slot_odd_q, slot_and_t,
-    slot_complement, slot_or_t, slot_xor_t, slot_append, slot_at, slot_back, slot_change, slot_clear,
-    slot_copy, slot_find, slot_head, slot_head_q, slot_index_q, slot_insert, slot_length_q, slot_move,
-    slot_next, slot_pick, slot_poke, slot_put, slot_remove, slot_reverse, slot_select, slot_sort,
-    slot_skip, slot_swap, slot_tail, slot_tail_q, slot_take, slot_trim, slot_create, slot_close,
-    slot_delete, slot_modify, slot_open, slot_open_q, slot_query, slot_read, slot_rename, slot_update,
-    slot_write,
+#define VYR_ACTION_SLOT(slot, name, word, refinements) slot_##name = slot,
+    VYR_ACTIONS(VYR_ACTION_SLOT)
+#undef VYR_ACTION_SLOT
 };
 inline constexpr uint32_t action_count = 62;
 

@@ -6,6 +6,7 @@ packages=(
     g++ cmake ninja-build ccache make python3 gzip
     libgtest-dev libgmock-dev libbenchmark-dev
     libssl-dev zlib1g-dev
+    tmux
 )
 
 missing=()

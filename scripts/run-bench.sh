@@ -11,4 +11,8 @@ for script in bench/*.vyr; do
     echo "== $script"
     /usr/bin/time -f "   %es  %MKB" "$build/vyr" "$script" || status=1
 done
+# Parse against Python's str.split and re (bench/parse/run.sh).
+if [ -x bench/parse/run.sh ]; then
+    bench/parse/run.sh "$build" || status=1
+fi
 exit $status

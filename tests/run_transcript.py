@@ -1,10 +1,14 @@
 #!/usr/bin/env python3
 """Runs one console transcript: NAME.in is piped into vyr; standard output must
 equal NAME.out and the exit status NAME.status (0 when that file is absent).
-NAME.args, when present, holds the command-line arguments, one per line."""
+NAME.args, when present, holds the command-line arguments, one per line;
+NAME.env, variables to set (NAME=VALUE, one per line; "@tmp" in a value stands
+for a fresh temporary folder). HOME is a fresh temporary folder unless NAME.env
+sets it, so that the console's settings file of the user is never touched."""
 import os
 import subprocess
 import sys
+import tempfile
 
 
 def read(path, default=None):
@@ -20,9 +24,16 @@ def main():
     args = [a for a in (read(base + ".args", "") or "").split("\n") if a]
     expected = read(base + ".out", "")
     status = int((read(base + ".status", "0") or "0").strip())
+    tmp = tempfile.TemporaryDirectory()
+    env = dict(os.environ, HOME=tmp.name)
+    for line in (read(base + ".env", "") or "").split("\n"):
+        if "=" in line:
+            key, value = line.split("=", 1)
+            env[key] = value.replace("@tmp", tmp.name)
     with open(input_path, "rb") as stdin:
-        proc = subprocess.run([vyr] + args, stdin=stdin, capture_output=True, timeout=300,
+        proc = subprocess.run([vyr] + args, stdin=stdin, capture_output=True, timeout=300, env=env,
                               cwd=os.path.dirname(os.path.abspath(input_path)))
+    tmp.cleanup()
     got = proc.stdout.decode("utf-8", "replace")
     ok = True
     if got != expected:

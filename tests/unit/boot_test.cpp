@@ -150,18 +150,26 @@ TEST_F(BootTest, NativesSourceBindsEveryNativeToItsIndex) {
     EXPECT_EQ(found.size(), natives::native_count);
 }
 
-// The refinements of each action's spec are those its generic entry takes,
-// one position each; slots 7, 8 and 9 have no word.
+// Every slot of the actions table that has a word is bound to that word,
+// and no other; the refinements of each action's spec are those its generic
+// entry takes, one position each.
 TEST_F(BootTest, ActionsSourceBindsEverySlotWithItsRefinements) {
-    std::set<int32_t> slots;
+    std::map<int32_t, std::string> expected;
+    auto expect = [&](int32_t slot, const char* word) {
+        if (word) expected[slot] = word;
+    };
+#define VYR_EXPECT_ACTION(slot, name, word, refinements) expect(slot, word);
+    VYR_ACTIONS(VYR_EXPECT_ACTION)
+#undef VYR_EXPECT_ACTION
+    std::map<int32_t, std::string> found;
     for (const Definition& d : definitions(load("actions.vyr"))) {
         SCOPED_TRACE(d.word);
         EXPECT_EQ(d.type, "action!");
-        EXPECT_TRUE(slots.insert(d.index).second) << "slot " << d.index << " twice";
+        EXPECT_TRUE(found.emplace(d.index, d.word).second) << "slot " << d.index << " twice";
         EXPECT_EQ(refinements_of(d.spec), actions::refinement_count(uint32_t(d.index)));
     }
-    for (int32_t s = 1; s <= int32_t(registry::action_count); ++s)
-        EXPECT_EQ(slots.count(s), (s >= 7 && s <= 9) ? 0u : 1u) << "slot " << s;
+    EXPECT_EQ(found, expected);
+    for (int32_t s : {7, 8, 9}) EXPECT_EQ(found.count(s), 0u) << "slot " << s;
 }
 
 // Every spec passes the check that func applies, once the typeset words
