@@ -1,16 +1,8 @@
 // The few host services the console's own code needs before the library has
 // them: reading and writing a whole text file, whether a path exists,
-// making a folder with its parents, the current folder, and the command
-// line. They are routines with "Internal Use Only" specs, called only from
-// console/cli.vyr.
-#include <dirent.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-#include <algorithm>
+// making a folder with its parents, listing a folder (all through io/files),
+// the current folder, and the command line. They are routines with
+// "Internal Use Only" specs, called only from the console's Vyr code.
 #include <string>
 #include <vector>
 
@@ -19,7 +11,7 @@
 #include "datatypes/logic.h"
 #include "datatypes/none.h"
 #include "datatypes/string_buffer.h"
-#include "datatypes/text_codec.h"
+#include "io/files.h"
 #include "runtime/errors.h"
 #include "runtime/platform.h"
 #include "runtime/stack.h"
@@ -64,51 +56,27 @@ Cell make_text(const std::string& text, uint32_t type) {
 }  // namespace
 
 Status read_file(Cell* args, uint32_t) {
-    std::string path = path_of(args[0]), text;
-    FILE* f = std::fopen(path.c_str(), "rb");
-    bool ok = f != nullptr;
-    if (ok) {
-        char buf[65536];
-        size_t n;
-        while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
-        ok = !std::ferror(f);
-        std::fclose(f);
-    }
-    if (!ok) raise_access(err_id::access::cannot_open, args[0]);
+    std::vector<uint8_t> bytes;
+    if (!files::read_whole(path_of(args[0]), bytes)) raise_access(err_id::access::cannot_open, args[0]);
     stack::Mark mark;
-    args[0] = make_text(text, type_string);
+    args[0] = make_text(std::string(bytes.begin(), bytes.end()), type_string);
     mark.restore();
     return Status::ok;
 }
 
 Status write_file(Cell* args, uint32_t) {
-    std::string path = path_of(args[0]), text = path_of(args[1]);
-    FILE* f = std::fopen(path.c_str(), "wb");
-    bool ok = f != nullptr;
-    if (ok) {
-        ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
-        ok = std::fclose(f) == 0 && ok;
-    }
-    if (!ok) raise_access(err_id::access::cannot_open, args[0]);
+    if (!files::write_whole(path_of(args[0]), path_of(args[1]))) raise_access(err_id::access::cannot_open, args[0]);
     args[0] = none_t::value;
     return Status::ok;
 }
 
 Status exists(Cell* args, uint32_t) {
-    struct stat st {};
-    args[0] = logic_t::value_of(::stat(path_of(args[0]).c_str(), &st) == 0);
+    args[0] = logic_t::value_of(files::exists(path_of(args[0])));
     return Status::ok;
 }
 
 Status make_dir(Cell* args, uint32_t) {
-    std::string path = path_of(args[0]);
-    for (size_t i = 1; i <= path.size(); ++i) {
-        if (i < path.size() && path[i] != '/') continue;
-        std::string part = path.substr(0, i);
-        if (::mkdir(part.c_str(), 0777) != 0 && errno != EEXIST) raise_access(err_id::access::no_create, args[0]);
-    }
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) raise_access(err_id::access::no_create, args[0]);
+    if (!files::make_dirs(path_of(args[0]))) raise_access(err_id::access::no_create, args[0]);
     args[0] = none_t::value;
     return Status::ok;
 }
@@ -139,21 +107,8 @@ Status command_line(Cell* args, uint32_t) {
 }
 
 Status list_dir(Cell* args, uint32_t) {
-    std::string path = path_of(args[0]);
     std::vector<std::string> names;
-    if (DIR* d = ::opendir(path.empty() ? "." : path.c_str())) {
-        while (dirent* e = ::readdir(d)) {
-            std::string name = e->d_name;
-            if (name == "." || name == "..") continue;
-            struct stat st {};
-            if (::stat((path + (path.empty() || path.back() == '/' ? "" : "/") + name).c_str(), &st) == 0 &&
-                S_ISDIR(st.st_mode))
-                name += "/";
-            names.push_back(name);
-        }
-        ::closedir(d);
-    }
-    std::sort(names.begin(), names.end());
+    files::list_dir(path_of(args[0]), names);
     stack::Mark mark;
     Cell* block = block_t::push_new(int32_t(names.size()));
     for (const std::string& name : names) {

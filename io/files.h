@@ -19,4 +19,19 @@ bool read_whole(const std::string& path, std::vector<uint8_t>& out);
 // cannot be opened.
 int64_t size_of(const std::string& path);
 
+// Replaces the file's content with the bytes (making the file when it is
+// missing); false when it cannot be opened or a write fails.
+bool write_whole(const std::string& path, const std::string& bytes);
+
+// Whether a file or a directory of that path exists.
+bool exists(const std::string& path);
+
+// Makes the directory and every missing directory above it; true when the
+// path is a directory afterwards.
+bool make_dirs(const std::string& path);
+
+// The names in a directory in name order, directories with a final "/"
+// ("." and ".." left out); false when it cannot be listed.
+bool list_dir(const std::string& path, std::vector<std::string>& names);
+
 }  // namespace vyr::files

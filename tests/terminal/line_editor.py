@@ -165,6 +165,21 @@ def test_completion_and_wrapping():
         s.type("sc")
         s.keys("Tab", "Enter")
         s.expect_line("== none", "completed path evaluated")
+        # Words complete from system/words once the library gives it.
+        s.type("to logic! in system 'words")
+        s.keys("Enter")
+        s.wait_for("== ", "system/words present?")
+        if "== true" in s.lines():
+            s.type("x: rejoi")
+            s.keys("Tab")
+            s.wait_for(">> x: rejoin", "word completed after a delimiter")
+            s.keys("C-a", "C-k")
+            s.type("pri")
+            s.keys("Tab")
+            s.wait_for(">> prin", "common beginning offered")
+            if not any(l.startswith(">> prin print") for l in s.lines()):
+                failures.append("completion: word candidates:\n" + s.screen())
+            s.keys("C-a", "C-k")
         # A line longer than the width wraps, and editing at its head redraws it.
         s.type('"' + "a" * 40 + '"')
         s.keys("Home")
