@@ -1,6 +1,8 @@
 // Start-up's boot step (see boot.h).
 #include "boot/boot.h"
 
+#include <cstring>
+
 #include "datatypes/datatype.h"
 #include "datatypes/native.h"
 #include "runtime/registry.h"
@@ -34,6 +36,10 @@ static_assert(named_types == type_event + 1, "one name per type id up to event!"
 // two arguments. No type blocks: the typesets they would name do not exist
 // yet.
 constexpr const char bootstrap_make_spec[] = "type spec";
+
+// The library source that builds the system object; the runtime completes
+// the object right after it.
+constexpr const char system_source[] = "system.vyr";
 
 }  // namespace
 
@@ -76,6 +82,7 @@ void run_boot_script() {
         // A break, return or throw that nothing in the source caught has no
         // place to go: it ends start-up the way an escaped throw does.
         if (s != Status::ok) throw_code(uint32_t(s));
+        if (std::strcmp(sources[i].name, system_source) == 0) library::complete_system();
     }
 }
 

@@ -1,7 +1,8 @@
 // The boot sources: the Vyr texts that start-up evaluates to define the
 // built-in values (typesets, natives, actions, operators ...).
 //
-// The build embeds each file of boot/ named in CMakeLists.txt (VYR_BOOT_SOURCES)
+// The build embeds each file named in CMakeLists.txt (VYR_BOOT_SOURCES: the
+// built-in values of boot/, then the standard library of library/)
 // as a string literal, in the order listed there; that list is the one place
 // that fixes the order of definitions. The texts are UTF-8 and are not
 // NUL-terminated as far as `length` counts.

@@ -493,7 +493,9 @@ Cell* bitwise(int32_t op) {
             default: out[i] = x.p[i] ^ y.p[i]; break;
         }
     }
-    if (op != integer_t::op_and) std::memcpy(out.data() + shorter, longer.p + shorter, longer.n - shorter);
+    // Empty operands have no buffer address to copy from (memcpy wants one).
+    if (op != integer_t::op_and && longer.n > shorter)
+        std::memcpy(out.data() + shorter, longer.p + shorter, longer.n - shorter);
     *base = binary_of(out.data(), out.size());
     return base;
 }
@@ -598,26 +600,24 @@ Cell* trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all,
 // ---- Registration ----------------------------------------------------------------------
 
 void init() {
-    ActionFn row[action_count] = {};
-    auto set = [&](Slot s, ActionFn f) { row[s - 1] = f; };
-    for (Slot s : {slot_make, slot_random, slot_reflect, slot_path_access, slot_at, slot_back, slot_clear, slot_copy,
+    Row row;
+    row.inherit({slot_make, slot_random, slot_reflect, slot_path_access, slot_at, slot_back, slot_clear, slot_copy,
                    slot_find, slot_head, slot_head_q, slot_index_q, slot_length_q, slot_move, slot_next, slot_pick,
                    slot_poke, slot_remove, slot_reverse, slot_select, slot_sort, slot_skip, slot_swap, slot_tail,
-                   slot_tail_q, slot_take, slot_modify})
-        set(s, inherit);
-    set(slot_to, act(to));
-    set(slot_form, act(form));
-    set(slot_mold, act(mold));
-    set(slot_compare, act(compare));
-    set(slot_and_t, act(and_t));
-    set(slot_complement, act(complement));
-    set(slot_or_t, act(or_t));
-    set(slot_xor_t, act(xor_t));
-    set(slot_append, act(append));
-    set(slot_change, act(change));
-    set(slot_insert, act(append));
-    set(slot_trim, act(trim));
-    register_datatype(type_binary, type_string, "binary!", row, action_count);
+                   slot_tail_q, slot_take, slot_modify});
+    row.set(slot_to, to);
+    row.set(slot_form, form);
+    row.set(slot_mold, mold);
+    row.set(slot_compare, compare);
+    row.set(slot_and_t, and_t);
+    row.set(slot_complement, complement);
+    row.set(slot_or_t, or_t);
+    row.set(slot_xor_t, xor_t);
+    row.set(slot_append, append);
+    row.set(slot_change, change);
+    row.set(slot_insert, append);
+    row.set(slot_trim, trim);
+    row.register_as(type_binary, type_string, "binary!");
 }
 
 }  // namespace vyr::binary_t

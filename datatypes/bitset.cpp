@@ -14,6 +14,7 @@
 #include "runtime/numeric.h"
 #include "datatypes/owners.h"
 #include "runtime/runtime_error.h"
+#include "runtime/series.h"
 #include "runtime/unicode.h"
 
 namespace vyr::bitset_t {
@@ -161,6 +162,10 @@ bool process_spec(const Cell& spec, const Cell* b, Mode mode, uint32_t& largest,
     if (t == type_binary) text_errors::raise_not_done();  // a binary! inside a set description
     if (t != type_block) refuse(spec, kind);
 
+    // Nested blocks are walked by recursion: the cycle stack bounds the depth
+    // (internal `too-deep`), which also ends a block that holds itself.
+    series::CycleGuard guard;
+    series::cycle_push(spec.w2);
     NodeId block = spec.w2;
     for (uint32_t i = spec.w1; i < memory::series_length(block); ++i) {
         Cell item = *memory::cell_at(block, i);
@@ -412,7 +417,11 @@ Cell* find(Cell* series, Cell* value, Cell* part, bool only, bool case_, bool sa
     return series;
 }
 
-int32_t length(Cell* value) { return int32_t(byte_length(*value) * bits_per_byte); }
+// The bit count of the largest array (2^28 bytes, numbers up to 2^31 - 1) is
+// one past the integer! range: it answers the largest integer!.
+int32_t length(Cell* value) {
+    return int32_t(std::min<uint64_t>(uint64_t(byte_length(*value)) * bits_per_byte, INT32_MAX));
+}
 
 Cell* pick(Cell* series, int32_t index, Cell* index_cell) {
     uint32_t largest = 0;
@@ -466,31 +475,30 @@ Cell* path_access(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* gr
 // ---- Registration ------------------------------------------------------------------
 
 void init() {
-    ActionFn row[action_count] = {};
-    auto set = [&](Slot s, ActionFn f) { row[s - 1] = f; };
-    set(slot_make, act(make));
-    set(slot_reflect, act(reflect));
-    set(slot_to, act(to));
-    set(slot_form, act(form));
-    set(slot_mold, act(mold));
-    set(slot_path_access, act(path_access));
-    set(slot_compare, act(compare));
-    set(slot_negate, act(complement));
-    set(slot_and_t, act(and_t));
-    set(slot_complement, act(complement));
-    set(slot_or_t, act(or_t));
-    set(slot_xor_t, act(xor_t));
-    set(slot_append, act(insert));
-    set(slot_clear, act(clear));
-    set(slot_copy, act(copy));
-    set(slot_find, act(find));
-    set(slot_insert, act(insert));
-    set(slot_length_q, act(length));
-    set(slot_pick, act(pick));
-    set(slot_poke, act(poke));
-    set(slot_remove, act(remove));
-    set(slot_modify, act(modify));
-    register_datatype(type_bitset, 0, "bitset!", row, action_count);
+    Row row;
+    row.set(slot_make, make);
+    row.set(slot_reflect, reflect);
+    row.set(slot_to, to);
+    row.set(slot_form, form);
+    row.set(slot_mold, mold);
+    row.set(slot_path_access, path_access);
+    row.set(slot_compare, compare);
+    row.set(slot_negate, complement);
+    row.set(slot_and_t, and_t);
+    row.set(slot_complement, complement);
+    row.set(slot_or_t, or_t);
+    row.set(slot_xor_t, xor_t);
+    row.set(slot_append, insert);
+    row.set(slot_clear, clear);
+    row.set(slot_copy, copy);
+    row.set(slot_find, find);
+    row.set(slot_insert, insert);
+    row.set(slot_length_q, length);
+    row.set(slot_pick, pick);
+    row.set(slot_poke, poke);
+    row.set(slot_remove, remove);
+    row.set(slot_modify, modify);
+    row.register_as(type_bitset, 0, "bitset!");
 }
 
 }  // namespace vyr::bitset_t

@@ -351,7 +351,7 @@ Cell* to(Cell* proto, Cell* spec, uint32_t type) {
     } else if (t == type_object) {
         object_body(*spec, *proto);
     } else if (t == type_string) {
-        // The loader leaves its block in proto (typed unset! when it read nothing).
+        // The loader leaves the block of every value it read in proto.
         checks::scan_single_value(*spec, proto);
     } else if (t == type_typeset) {
         Cell ts = *spec;
@@ -439,7 +439,12 @@ Cell* path_access(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* gr
             }
             return cell_at(s, uint32_t(pos));
         }
-        return series_t::poke(&s, cells::integer_of(*element), value, element);
+        // poke may run an owner's handler: the series goes in a rooted cell.
+        stack::Mark mark;
+        Cell* target = stack::push_copy(s);
+        Cell* answer = series_t::poke(target, cells::integer_of(*element), value, element);
+        mark.restore();
+        return answer;
     }
     if (!value) {
         if (type_of(*element) == type_word && type_of(*parent) != type_hash) {
@@ -668,30 +673,28 @@ Cell* put(Cell* series, Cell* key, Cell* value, bool case_) {
 
 void init() {
     using namespace registry;
-    ActionFn row[action_count] = {};
-    auto set = [&](Slot s, ActionFn f) { row[s - 1] = f; };
-    for (Slot s : {slot_random, slot_reflect, slot_at, slot_back, slot_clear, slot_head, slot_head_q, slot_index_q,
+    Row row;
+    row.inherit({slot_random, slot_reflect, slot_at, slot_back, slot_clear, slot_head, slot_head_q, slot_index_q,
                    slot_length_q, slot_move, slot_next, slot_pick, slot_poke, slot_remove, slot_reverse, slot_skip,
-                   slot_tail, slot_tail_q, slot_modify})
-        set(s, inherit);
-    set(slot_make, act(make));
-    set(slot_to, act(to));
-    set(slot_form, act(form));
-    set(slot_mold, act(mold));
-    set(slot_path_access, act(path_access));
-    set(slot_compare, act(compare));
-    set(slot_append, act(insert));
-    set(slot_change, act(change));
-    set(slot_copy, act(copy));
-    set(slot_find, act(find));
-    set(slot_insert, act(insert));
-    set(slot_put, act(put));
-    set(slot_select, act(select));
-    set(slot_sort, act(sort));
-    set(slot_swap, act(swap));
-    set(slot_take, act(take));
-    set(slot_trim, act(trim));
-    register_datatype(type_block, type_series, "block!", row, action_count);
+                   slot_tail, slot_tail_q, slot_modify});
+    row.set(slot_make, make);
+    row.set(slot_to, to);
+    row.set(slot_form, form);
+    row.set(slot_mold, mold);
+    row.set(slot_path_access, path_access);
+    row.set(slot_compare, compare);
+    row.set(slot_append, insert);
+    row.set(slot_change, change);
+    row.set(slot_copy, copy);
+    row.set(slot_find, find);
+    row.set(slot_insert, insert);
+    row.set(slot_put, put);
+    row.set(slot_select, select);
+    row.set(slot_sort, sort);
+    row.set(slot_swap, swap);
+    row.set(slot_take, take);
+    row.set(slot_trim, trim);
+    row.register_as(type_block, type_series, "block!");
 }
 
 }  // namespace vyr::block_t

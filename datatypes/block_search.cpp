@@ -314,17 +314,22 @@ Cell* sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, b
 
     bool owned = series_t::notify_before(*series, series_t::Change::sort, nullptr, start, count);
     // The handler may have changed the series: sort what is still there.
-    count = std::min(count, std::max(cell_count(*series) - start, 0));
+    len = cell_count(*series);
+    count = std::min(count, std::max(len - start, 0));
     count -= count % width;
     records = uint32_t(count / width);
     collector::CollectionHold hold;  // the sorted cells must stay where they are
     if (!by_function) {
         run(buffer_of(node_of(*series))->cells() + start, uintptr_t(op), sort_compare);
     } else {
-        // The function may change the series itself: sort a private copy and
-        // write it back over what is there afterwards.
-        std::vector<Cell> copy(buffer_of(node_of(*series))->cells() + start,
-                               buffer_of(node_of(*series))->cells() + start + count);
+        // The function may change the series itself: sort a private copy,
+        // and write it back only over the very cells it was taken from. A
+        // function that changed them (inserted before or among them, removed,
+        // replaced) would have its values lost or others doubled by the
+        // write: that is an error. Values added after them are kept.
+        const Cell* from = buffer_of(node_of(*series))->cells() + start;
+        std::vector<Cell> copy(from, from + count);
+        std::vector<Cell> before(copy);
         Cell* saved_top = stack::top();
         FunctionSort st{*comparator, nullptr, uint32_t(width)};
         if (all) {
@@ -333,8 +338,10 @@ Cell* sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, b
         }
         run(copy.data(), reinterpret_cast<uintptr_t>(&st), sort_compare_func);
         stack::set_top(saved_top);
-        int32_t room = std::clamp(cell_count(*series) - start, 0, count);
-        if (room > 0) std::memcpy(buffer_of(node_of(*series))->cells() + start, copy.data(), size_t(room) * cell_bytes);
+        const Cell* now = buffer_of(node_of(*series))->cells() + start;
+        if (cell_count(*series) < start + count || std::memcmp(now, before.data(), size_t(count) * cell_bytes) != 0)
+            series_t::raise_invalid_arg(*comparator);
+        std::memcpy(buffer_of(node_of(*series))->cells() + start, copy.data(), size_t(count) * cell_bytes);
     }
     if (owned) series_t::notify_after(*series, series_t::Change::sort, nullptr, start, count);
     return series;
@@ -384,7 +391,8 @@ public:
     }
     void add(const Cell& from, int32_t at, int32_t len) {
         uint32_t head = uint32_t(cell_count(*block_));
-        for (int32_t j = at; j < std::min(at + width_, len); ++j) append_value(*block_, cell(from, j));
+        int32_t end = int32_t(std::min<int64_t>(int64_t(at) + width_, len));
+        for (int32_t j = at; j < end; ++j) append_value(*block_, cell(from, j));
         if (!series_t::block_family_q(type_of(*cell_at(*block_, head))))
             hash::hash_table_add(table_, cell_at(*block_, head));
     }
@@ -404,15 +412,16 @@ void set_pass(SetResult& result, const Cell& from, const Cell* other, bool keep_
     std::optional<Members> in_other;
     if (other) in_other.emplace(*other, case_);
     int32_t len = cell_count(from);
-    for (int32_t i = std::max(index_of(from), 0); i < len; i += width) {
-        Cell head = cell(from, i);
+    // 64-bit steps: a record width near 2^31 must not wrap past the tail.
+    for (int64_t i = std::max(index_of(from), 0); i < len; i += width) {
+        Cell head = cell(from, int32_t(i));
         if (in_other && in_other->contains(head) != keep_members) continue;
         if (result.has(head)) continue;
-        result.add(from, i, len);
+        result.add(from, int32_t(i), len);
     }
 }
 
-int32_t records_of(const Cell& s, int32_t width) { return (length_at(s) + width - 1) / width; }
+int32_t records_of(const Cell& s, int32_t width) { return int32_t((int64_t(length_at(s)) + width - 1) / width); }
 }  // namespace
 
 Cell* set_operation(Cell* first, bool case_, Cell* skip, int32_t op) {

@@ -129,23 +129,22 @@ Cell* xor_t() { return do_math(7); }
 // ---- Registration ------------------------------------------------------------------
 
 void init() {
-    ActionFn row[action_count] = {};
-    auto set = [&](Slot s, ActionFn f) { row[s - 1] = f; };
-    for (Slot s : {slot_random, slot_absolute, slot_even_q, slot_odd_q}) set(s, inherit);
-    set(slot_make, act(make));
-    set(slot_to, act(make));
-    set(slot_form, act(form));
-    set(slot_mold, act(mold));
-    set(slot_compare, act(compare));
-    set(slot_add, act(add));
-    set(slot_subtract, act(subtract));
-    set(slot_multiply, act(multiply));
-    set(slot_divide, act(divide));
-    set(slot_remainder, act(remainder));
-    set(slot_and_t, act(and_t));
-    set(slot_or_t, act(or_t));
-    set(slot_xor_t, act(xor_t));
-    register_datatype(type_char, type_integer, "char!", row, action_count);
+    Row row;
+    row.inherit({slot_random, slot_absolute, slot_even_q, slot_odd_q});
+    row.set(slot_make, make);
+    row.set(slot_to, make);
+    row.set(slot_form, form);
+    row.set(slot_mold, mold);
+    row.set(slot_compare, compare);
+    row.set(slot_add, add);
+    row.set(slot_subtract, subtract);
+    row.set(slot_multiply, multiply);
+    row.set(slot_divide, divide);
+    row.set(slot_remainder, remainder);
+    row.set(slot_and_t, and_t);
+    row.set(slot_or_t, or_t);
+    row.set(slot_xor_t, xor_t);
+    row.register_as(type_char, type_integer, "char!");
 }
 
 }  // namespace vyr::char_t

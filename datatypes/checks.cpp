@@ -171,10 +171,8 @@ int32_t switch_find(bool result_mode, bool switch_mode) {
 
 namespace vyr::checks {
 
-const Cell* scan_single_value(const Cell& string, Cell* destination) {
+Cell scan_single_value(const Cell& string, Cell* destination) {
     return text_readers::readers.scan_single_value(string, destination);
 }
-
-const Cell* scan_single_value_arg(const Cell& string) { return scan_single_value(string, stack::arg_base()); }
 
 }  // namespace vyr::checks

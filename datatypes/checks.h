@@ -87,11 +87,10 @@ int32_t switch_find(bool result_mode, bool switch_mode);
 namespace vyr::checks {
 
 // Loads the text of a string-like value, from its index, with the lexer into
-// a new block in `destination`. Answers the shared none! constant when the
-// text is not wholly loaded; otherwise the destination retyped unset! when
-// the block is empty, else the block's first cell.
-const Cell* scan_single_value(const Cell& string, Cell* destination);
-// The same with the innermost frame's result slot as the destination.
-const Cell* scan_single_value_arg(const Cell& string);
+// a new block in `destination` (which the caller keeps rooted). Answers a
+// copy of the one value: none! when the text is not wholly loaded, unset!
+// when the block is empty, else the block's first cell. A copy, not the
+// cell: the block's buffer may move at the next allocation.
+Cell scan_single_value(const Cell& string, Cell* destination);
 
 }  // namespace vyr::checks

@@ -253,9 +253,7 @@ void set_fire_on_change(FireOnChange fn) { fire_on_change = fn; }
 FireOnChange fire_on_change_hook() { return fire_on_change; }
 
 void init() {
-    registry::ActionFn slots[registry::action_count];
-    std::fill(std::begin(slots), std::end(slots), registry::unsupported);
-    registry::register_datatype(type_context, 0, "context!", slots, registry::action_count);
+    registry::Row().register_as(type_context, 0, "context!");
 }
 
 }  // namespace vyr::context_t

@@ -687,15 +687,12 @@ Cell* pick(Cell* value, int32_t index, Cell* index_cell) {
 
 void init() {
     using namespace registry;
-    const ActionFn u = unsupported;
-    register_datatype(
-        type_date, 0, "date!",
-        {
-            act(make), act(random), u, act(to), act(form), act(mold), act(path_access), u, act(compare), u,  // 1-10
-            act(add), u, u, u, u, u, u, act(subtract), u, u,                                                // 11-20
-            u, u, u, u, u, u, u, u, u, u, u, u, u, u, u, u, u, u, act(pick),                                 // 21-39
-            u, u, u, u, u, u, u, u, u, u, u, u, u, u, u, u, u, u, u, u, u, u, u,                             // 40-62
-        });
+    Row row;
+    row.set(slot_make, make).set(slot_random, random).set(slot_to, to);
+    row.set(slot_form, form).set(slot_mold, mold).set(slot_path_access, path_access).set(slot_compare, compare);
+    row.set(slot_add, add).set(slot_subtract, subtract);
+    row.set(slot_pick, pick);
+    row.register_as(type_date, 0, "date!");
 }
 
 }  // namespace vyr::date_t

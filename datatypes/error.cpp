@@ -453,17 +453,17 @@ int32_t compare(Cell* a, Cell* b, int32_t op) {
 }
 
 void init() {
-    ActionFn row[action_count] = {};
-    row[slot_make - 1] = act(make);
-    row[slot_reflect - 1] = inherit;
-    row[slot_form - 1] = act(form);
-    row[slot_mold - 1] = act(mold);
-    row[slot_path_access - 1] = act(path_access);
-    row[slot_compare - 1] = act(compare);
-    row[slot_copy - 1] = inherit;
-    row[slot_find - 1] = inherit;
-    row[slot_select - 1] = inherit;
-    register_datatype(type_error, type_object, "error!", row, action_count);
+    Row row;
+    row.set(slot_make, make);
+    row.inherit({slot_reflect});
+    row.set(slot_form, form);
+    row.set(slot_mold, mold);
+    row.set(slot_path_access, path_access);
+    row.set(slot_compare, compare);
+    row.inherit({slot_copy});
+    row.inherit({slot_find});
+    row.inherit({slot_select});
+    row.register_as(type_error, type_object, "error!");
 }
 
 }  // namespace vyr::error_t

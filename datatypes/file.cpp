@@ -92,20 +92,18 @@ Cell* write(Cell* target, Cell* data, bool binary, bool lines, bool info, bool a
 }  // namespace
 
 void init() {
-    ActionFn row[action_count] = {};
-    auto set = [&](Slot s, ActionFn f) { row[s - 1] = f; };
-    for (Slot s : {slot_make, slot_to, slot_form, slot_path_access, slot_compare, slot_append, slot_at, slot_back,
+    Row row;
+    row.inherit({slot_make, slot_to, slot_form, slot_path_access, slot_compare, slot_append, slot_at, slot_back,
                    slot_change, slot_clear, slot_copy, slot_find, slot_head, slot_head_q, slot_index_q, slot_insert,
                    slot_length_q, slot_move, slot_next, slot_pick, slot_poke, slot_remove, slot_reverse, slot_select,
-                   slot_skip, slot_swap, slot_tail, slot_tail_q, slot_take, slot_modify})
-        set(s, inherit);
-    set(slot_mold, act(mold));
-    set(slot_delete, act(remove_file));
-    set(slot_query, act(query));
-    set(slot_read, act(read));
-    set(slot_rename, act(rename));
-    set(slot_write, act(write));
-    register_datatype(type_file, type_url, "file!", row, action_count);
+                   slot_skip, slot_swap, slot_tail, slot_tail_q, slot_take, slot_modify});
+    row.set(slot_mold, mold);
+    row.set(slot_delete, remove_file);
+    row.set(slot_query, query);
+    row.set(slot_read, read);
+    row.set(slot_rename, rename);
+    row.set(slot_write, write);
+    row.register_as(type_file, type_url, "file!");
 }
 
 }  // namespace vyr::file_t

@@ -350,11 +350,11 @@ double from_text(const Cell& text, uint32_t target) {
     if (target != type_float) {
         Cell loaded{};
         collector::CellRoot root(&loaded);
-        const Cell* v = checks::scan_single_value(text, &loaded);
-        switch (type_of(*v)) {
-            case type_integer: return double(integer_t::get(*v));
+        const Cell v = checks::scan_single_value(text, &loaded);
+        switch (type_of(v)) {
+            case type_integer: return double(integer_t::get(v));
             case type_float:
-            case type_percent: return get(*v);
+            case type_percent: return get(v);
             default: raise_bad_to_arg(target, text);
         }
     }
@@ -458,16 +458,13 @@ int32_t mold(Cell* value, Cell* buffer, bool, bool, bool, Cell*, int32_t budget,
 
 void init() {
     using namespace registry;
-    const ActionFn u = unsupported;
-    register_datatype(
-        type_float, 0, "float!",
-        {
-            act(make), act(random), u, act(make), act(form), act(mold), u, u, act(compare), act(absolute),  // 1-10
-            act(add), act(divide), act(multiply), act(negate), act(power), act(remainder), act(round),      // 11-17
-            act(subtract), act(even_q), act(odd_q), u, u, u, u,                                             // 18-24
-            u, u, u, u, u, u, u, u, u, u, u, u, u, u, u, u, u, u, u, u, u, u, u, u, u, u, u, u, u,        // 25-53
-            u, u, u, u, u, u, u, u, u,                                                                        // 54-62
-        });
+    Row row;
+    row.set(slot_make, make).set(slot_random, random).set(slot_to, make);
+    row.set(slot_form, form).set(slot_mold, mold).set(slot_compare, compare);
+    row.set(slot_absolute, absolute).set(slot_add, add).set(slot_divide, divide).set(slot_multiply, multiply);
+    row.set(slot_negate, negate).set(slot_power, power).set(slot_remainder, remainder).set(slot_round, round);
+    row.set(slot_subtract, subtract).set(slot_even_q, even_q).set(slot_odd_q, odd_q);
+    row.register_as(type_float, 0, "float!");
 }
 
 }  // namespace vyr::float_t

@@ -403,13 +403,13 @@ int32_t compare(Cell* a, Cell* b, int32_t op) {
 }
 
 void init() {
-    ActionFn row[action_count] = {};
-    row[slot_make - 1] = act(make);
-    row[slot_reflect - 1] = act(reflect);
-    row[slot_form - 1] = act(form);
-    row[slot_mold - 1] = act(mold);
-    row[slot_compare - 1] = act(compare);
-    register_datatype(type_function, type_context, "function!", row, action_count);
+    Row row;
+    row.set(slot_make, make);
+    row.set(slot_reflect, reflect);
+    row.set(slot_form, form);
+    row.set(slot_mold, mold);
+    row.set(slot_compare, compare);
+    row.register_as(type_function, type_context, "function!");
 }
 
 }  // namespace vyr::function_t
@@ -458,12 +458,12 @@ int32_t mold(Cell* value, Cell* buffer, bool, bool all, bool flat, Cell* part, i
 }
 
 void init() {
-    ActionFn row[action_count] = {};
-    row[slot_reflect - 1] = inherit;
-    row[slot_form - 1] = act(form);
-    row[slot_mold - 1] = act(mold);
-    row[slot_compare - 1] = act(function_t::compare);
-    register_datatype(type_routine, type_function, "routine!", row, action_count);
+    Row row;
+    row.inherit({slot_reflect});
+    row.set(slot_form, form);
+    row.set(slot_mold, mold);
+    row.set(slot_compare, function_t::compare);
+    row.register_as(type_routine, type_function, "routine!");
 }
 
 }  // namespace vyr::routine_t

@@ -84,11 +84,11 @@ int32_t compare(Cell* a, Cell* b, int32_t) {
 
 void init() {
     using namespace registry;
-    ActionFn row[action_count] = {};
-    row[slot_form - 1] = act(form);
-    row[slot_mold - 1] = act(mold);
-    row[slot_compare - 1] = act(compare);
-    register_datatype(type_handle, type_integer, "handle!", row, action_count);
+    Row row;
+    row.set(slot_form, form);
+    row.set(slot_mold, mold);
+    row.set(slot_compare, compare);
+    row.register_as(type_handle, type_integer, "handle!");
 }
 
 }  // namespace vyr::handle_t

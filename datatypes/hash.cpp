@@ -115,18 +115,16 @@ Cell* trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all,
 
 void init() {
     using namespace registry;
-    ActionFn row[action_count] = {};
-    for (uint32_t s : {3u, 5u, 7u, 9u, 55u}) row[s - 1] = inherit;
-    for (uint32_t s = slot_append; s <= slot_clear; ++s) row[s - 1] = inherit;
-    for (uint32_t s = slot_find; s <= slot_select; ++s) row[s - 1] = inherit;
-    for (uint32_t s = slot_skip; s <= slot_take; ++s) row[s - 1] = inherit;
-    row[slot_make - 1] = act(make);
-    row[slot_to - 1] = act(to);
-    row[slot_mold - 1] = act(mold);
-    row[slot_copy - 1] = act(copy);
-    row[slot_sort - 1] = act(sort);
-    row[slot_trim - 1] = act(trim);
-    register_datatype(type_hash, type_block, "hash!", row, action_count);
+    Row row;
+    row.inherit({slot_reflect, slot_form, slot_path_access, slot_compare, slot_modify});
+    row.inherit(slot_append, slot_clear).inherit(slot_find, slot_select).inherit(slot_skip, slot_take);
+    row.set(slot_make, make);
+    row.set(slot_to, to);
+    row.set(slot_mold, mold);
+    row.set(slot_copy, copy);
+    row.set(slot_sort, sort);
+    row.set(slot_trim, trim);
+    row.register_as(type_hash, type_block, "hash!");
 }
 
 }  // namespace vyr::hash_t

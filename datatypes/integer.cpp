@@ -440,16 +440,14 @@ int32_t mold(Cell* value, Cell* buffer, bool, bool, bool, Cell* part, int32_t bu
 
 void init() {
     using namespace registry;
-    const ActionFn u = unsupported;
-    register_datatype(
-        type_integer, 0, "integer!",
-        {
-            act(make), act(random), u, act(to), act(form), act(mold), u, u, act(compare), act(absolute),  // 1-10
-            act(add), act(divide), act(multiply), act(negate), act(power), act(remainder), act(round),    // 11-17
-            act(subtract), act(even_q), act(odd_q), act(and_t), act(complement), act(or_t), act(xor_t),   // 18-24
-            u, u, u, u, u, u, u, u, u, u, u, u, u, u, u, u, u, u, u, u, u, u, u, u, u, u, u, u, u,      // 25-53
-            u, u, u, u, u, u, u, u, u,                                                                      // 54-62
-        });
+    Row row;
+    row.set(slot_make, make).set(slot_random, random).set(slot_to, to);
+    row.set(slot_form, form).set(slot_mold, mold).set(slot_compare, compare);
+    row.set(slot_absolute, absolute).set(slot_add, add).set(slot_divide, divide).set(slot_multiply, multiply);
+    row.set(slot_negate, negate).set(slot_power, power).set(slot_remainder, remainder).set(slot_round, round);
+    row.set(slot_subtract, subtract).set(slot_even_q, even_q).set(slot_odd_q, odd_q);
+    row.set(slot_and_t, and_t).set(slot_complement, complement).set(slot_or_t, or_t).set(slot_xor_t, xor_t);
+    row.register_as(type_integer, 0, "integer!");
 }
 
 }  // namespace vyr::integer_t

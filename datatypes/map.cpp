@@ -481,22 +481,22 @@ Cell* select(Cell* series, Cell* value, Cell*, bool, bool case_, bool same, bool
 
 void init() {
     using namespace registry;
-    ActionFn row[action_count] = {};
-    row[slot_make - 1] = act(make);
-    row[slot_reflect - 1] = act(reflect);
-    row[slot_to - 1] = act(to);
-    row[slot_form - 1] = act(form);
-    row[slot_mold - 1] = act(mold);
-    row[slot_path_access - 1] = act(path_access);
-    row[slot_compare - 1] = act(compare);
-    row[slot_clear - 1] = act(clear);
-    row[slot_copy - 1] = act(copy);
-    row[slot_find - 1] = act(find);
-    row[slot_length_q - 1] = act(length_q);
-    row[slot_put - 1] = act(put);
-    row[slot_remove - 1] = act(remove);
-    row[slot_select - 1] = act(select);
-    register_datatype(type_map, 0, "map!", row, action_count);
+    Row row;
+    row.set(slot_make, make);
+    row.set(slot_reflect, reflect);
+    row.set(slot_to, to);
+    row.set(slot_form, form);
+    row.set(slot_mold, mold);
+    row.set(slot_path_access, path_access);
+    row.set(slot_compare, compare);
+    row.set(slot_clear, clear);
+    row.set(slot_copy, copy);
+    row.set(slot_find, find);
+    row.set(slot_length_q, length_q);
+    row.set(slot_put, put);
+    row.set(slot_remove, remove);
+    row.set(slot_select, select);
+    row.register_as(type_map, 0, "map!");
     hash::set_map_key_normalizer(store_form);
 }
 

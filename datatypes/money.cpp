@@ -594,27 +594,26 @@ bool even_q(Cell* value) { return !odd_q(value); }
 // ---- Registration ----------------------------------------------------------------------
 
 void init() {
-    ActionFn row[action_count] = {};
-    auto set = [&](Slot s, ActionFn f) { row[s - 1] = f; };
-    set(slot_make, act(make));
-    set(slot_random, act(random));
-    set(slot_to, act(to));
-    set(slot_form, act(form));
-    set(slot_mold, act(mold));
-    set(slot_path_access, act(path_access));
-    set(slot_compare, act(compare));
-    set(slot_absolute, act(absolute));
-    set(slot_add, act(add));
-    set(slot_divide, act(divide));
-    set(slot_multiply, act(multiply));
-    set(slot_negate, act(negate));
-    set(slot_remainder, act(remainder));
-    set(slot_round, act(round));
-    set(slot_subtract, act(subtract));
-    set(slot_even_q, act(even_q));
-    set(slot_odd_q, act(odd_q));
-    set(slot_pick, act(pick));
-    register_datatype(type_money, 0, "money!", row, action_count);
+    Row row;
+    row.set(slot_make, make);
+    row.set(slot_random, random);
+    row.set(slot_to, to);
+    row.set(slot_form, form);
+    row.set(slot_mold, mold);
+    row.set(slot_path_access, path_access);
+    row.set(slot_compare, compare);
+    row.set(slot_absolute, absolute);
+    row.set(slot_add, add);
+    row.set(slot_divide, divide);
+    row.set(slot_multiply, multiply);
+    row.set(slot_negate, negate);
+    row.set(slot_remainder, remainder);
+    row.set(slot_round, round);
+    row.set(slot_subtract, subtract);
+    row.set(slot_even_q, even_q);
+    row.set(slot_odd_q, odd_q);
+    row.set(slot_pick, pick);
+    row.register_as(type_money, 0, "money!");
 }
 
 }  // namespace vyr::money_t

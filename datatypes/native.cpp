@@ -116,13 +116,13 @@ int32_t compare(Cell* a, Cell* b, int32_t op) {
 }
 
 void init() {
-    ActionFn row[action_count] = {};
-    row[slot_make - 1] = act(make);
-    row[slot_reflect - 1] = act(reflect);
-    row[slot_form - 1] = act(form);
-    row[slot_mold - 1] = act(mold);
-    row[slot_compare - 1] = act(compare);
-    register_datatype(type_native, 0, "native!", row, action_count);
+    Row row;
+    row.set(slot_make, make);
+    row.set(slot_reflect, reflect);
+    row.set(slot_form, form);
+    row.set(slot_mold, mold);
+    row.set(slot_compare, compare);
+    row.register_as(type_native, 0, "native!");
 }
 
 }  // namespace vyr::native_t
@@ -145,13 +145,13 @@ int32_t mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* pa
 }
 
 void init() {
-    ActionFn row[action_count] = {};
-    row[slot_make - 1] = act(native_t::make);
-    row[slot_reflect - 1] = inherit;
-    row[slot_form - 1] = act(form);
-    row[slot_mold - 1] = act(mold);
-    row[slot_compare - 1] = act(native_t::compare);
-    register_datatype(type_action, type_native, "action!", row, action_count);
+    Row row;
+    row.set(slot_make, native_t::make);
+    row.inherit({slot_reflect});
+    row.set(slot_form, form);
+    row.set(slot_mold, mold);
+    row.set(slot_compare, native_t::compare);
+    row.register_as(type_action, type_native, "action!");
 }
 
 }  // namespace vyr::action_t
@@ -239,13 +239,13 @@ int32_t mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* pa
 }
 
 void init() {
-    ActionFn row[action_count] = {};
-    row[slot_make - 1] = act(make);
-    row[slot_reflect - 1] = inherit;
-    row[slot_form - 1] = act(form);
-    row[slot_mold - 1] = act(mold);
-    row[slot_compare - 1] = act(native_t::compare);
-    register_datatype(type_op, type_native, "op!", row, action_count);
+    Row row;
+    row.set(slot_make, make);
+    row.inherit({slot_reflect});
+    row.set(slot_form, form);
+    row.set(slot_mold, mold);
+    row.set(slot_compare, native_t::compare);
+    row.register_as(type_op, type_native, "op!");
 }
 
 }  // namespace vyr::op_t

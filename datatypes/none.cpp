@@ -54,19 +54,19 @@ Cell* select(Cell* series, Cell*, Cell*, bool, bool, bool, bool, Cell*, Cell*, b
 Cell* take(Cell* series, Cell*, bool, bool) { return make_at(series); }
 
 void init() {
-    ActionFn row[action_count] = {};
-    row[slot_make - 1] = act(make);
-    row[slot_to - 1] = act(make);
-    row[slot_form - 1] = act(form);
-    row[slot_mold - 1] = act(mold);
-    row[slot_compare - 1] = act(compare);
-    row[slot_clear - 1] = act(clear);
-    row[slot_find - 1] = act(find);
-    row[slot_length_q - 1] = act(length_q);
-    row[slot_remove - 1] = act(remove);
-    row[slot_select - 1] = act(select);
-    row[slot_take - 1] = act(take);
-    register_datatype(type_none, 0, "none!", row, action_count);
+    Row row;
+    row.set(slot_make, make);
+    row.set(slot_to, make);
+    row.set(slot_form, form);
+    row.set(slot_mold, mold);
+    row.set(slot_compare, compare);
+    row.set(slot_clear, clear);
+    row.set(slot_find, find);
+    row.set(slot_length_q, length_q);
+    row.set(slot_remove, remove);
+    row.set(slot_select, select);
+    row.set(slot_take, take);
+    row.register_as(type_none, 0, "none!");
 }
 
 }  // namespace vyr::none_t

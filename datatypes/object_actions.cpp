@@ -304,18 +304,18 @@ Cell* modify(Cell* target, Cell* field, Cell* value, bool) {
 // ---- Registration ---------------------------------------------------------------------
 
 void init() {
-    ActionFn row[action_count] = {};
-    row[slot_make - 1] = act(make);
-    row[slot_reflect - 1] = act(reflect);
-    row[slot_form - 1] = act(form);
-    row[slot_mold - 1] = act(mold);
-    row[slot_path_access - 1] = act(path_access);
-    row[slot_compare - 1] = act(compare);
-    row[slot_copy - 1] = act(copy);
-    row[slot_put - 1] = act(put);
-    row[slot_select - 1] = act(select);
-    row[slot_modify - 1] = act(modify);
-    register_datatype(type_object, 0, "object!", row, action_count);
+    Row row;
+    row.set(slot_make, make);
+    row.set(slot_reflect, reflect);
+    row.set(slot_form, form);
+    row.set(slot_mold, mold);
+    row.set(slot_path_access, path_access);
+    row.set(slot_compare, compare);
+    row.set(slot_copy, copy);
+    row.set(slot_put, put);
+    row.set(slot_select, select);
+    row.set(slot_modify, modify);
+    row.register_as(type_object, 0, "object!");
     context_t::set_fire_on_change(fire_on_change);
     owners::set_fire_on_deep_change(fire_on_deep_change);
 }

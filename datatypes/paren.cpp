@@ -24,15 +24,11 @@ int32_t mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* pa
 // Everything but mold comes from block!; no arithmetic, port actions or trim.
 void init() {
     using namespace registry;
-    ActionFn row[action_count];
-    for (auto& s : row) s = inherit;
-    for (uint32_t s = slot_path_assign; s <= action_count; ++s) {
-        bool empty = s == slot_path_assign || (s >= slot_absolute && s <= slot_xor_t) ||
-                     (s >= slot_trim && s <= slot_delete) || s >= slot_open;
-        if (empty) row[s - 1] = unsupported;
-    }
-    row[slot_mold - 1] = act(mold);
-    register_datatype(type_paren, type_block, "paren!", row, action_count);
+    Row row;
+    row.inherit(slot_make, slot_write);
+    row.drop({slot_path_assign}).drop(slot_absolute, slot_xor_t).drop(slot_trim, slot_delete).drop(slot_open, slot_write);
+    row.set(slot_mold, mold);
+    row.register_as(type_paren, type_block, "paren!");
 }
 
 }  // namespace vyr::paren_t

@@ -85,34 +85,32 @@ int32_t mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* pa
 namespace {
 // The row of a path type: everything inherited but the arithmetic, random,
 // sort and the port actions.
-void path_row(registry::ActionFn* row) {
+registry::Row path_row() {
     using namespace registry;
-    for (uint32_t s = 1; s <= action_count; ++s) {
-        bool empty = s == slot_random || s == slot_path_assign || (s >= slot_absolute && s <= slot_xor_t) ||
-                     s == slot_sort || (s >= slot_trim && s <= slot_delete) || s >= slot_open;
-        row[s - 1] = empty ? unsupported : inherit;
-    }
+    Row row;
+    row.inherit(slot_make, slot_write);
+    row.drop({slot_random, slot_path_assign, slot_sort}).drop(slot_absolute, slot_xor_t);
+    row.drop(slot_trim, slot_delete).drop(slot_open, slot_write);
+    return row;
 }
 }  // namespace
 
 void init() {
     using namespace registry;
-    ActionFn row[action_count];
-    path_row(row);
-    row[slot_make - 1] = act(make);
-    row[slot_to - 1] = act(to);
-    row[slot_form - 1] = act(form);
-    row[slot_mold - 1] = act(mold);
-    row[slot_copy - 1] = act(block_t::copy);
-    register_datatype(type_path, type_block, "path!", row, action_count);
+    Row row = path_row();
+    row.set(slot_make, make);
+    row.set(slot_to, to);
+    row.set(slot_form, form);
+    row.set(slot_mold, mold);
+    row.set(slot_copy, block_t::copy);
+    row.register_as(type_path, type_block, "path!");
 }
 
 // Registers a child of path! with its own mold.
 void register_child(uint32_t type, const char* name, registry::ActionFn mold) {
-    registry::ActionFn row[registry::action_count];
-    path_row(row);
-    row[registry::slot_mold - 1] = mold;
-    registry::register_datatype(type, type_path, name, row, registry::action_count);
+    registry::Row row = path_row();
+    row.set(registry::slot_mold, mold);
+    row.register_as(type, type_path, name);
 }
 
 }  // namespace vyr::path_t

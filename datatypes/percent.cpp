@@ -63,13 +63,12 @@ int32_t mold(Cell* value, Cell* buffer, bool, bool, bool, Cell* part, int32_t bu
 
 void init() {
     using namespace registry;
-    ActionFn row[action_count] = {};
-    for (Slot s : {slot_make, slot_random, slot_to, slot_compare, slot_absolute, slot_add, slot_divide, slot_multiply,
-                   slot_negate, slot_power, slot_remainder, slot_round, slot_subtract, slot_even_q, slot_odd_q})
-        row[s - 1] = inherit;
-    row[slot_form - 1] = act(form);
-    row[slot_mold - 1] = act(mold);
-    register_datatype(type_percent, type_float, "percent!", row, action_count);
+    Row row;
+    row.inherit({slot_make, slot_random, slot_to, slot_compare, slot_absolute, slot_add, slot_divide, slot_multiply,
+                   slot_negate, slot_power, slot_remainder, slot_round, slot_subtract, slot_even_q, slot_odd_q});
+    row.set(slot_form, form);
+    row.set(slot_mold, mold);
+    row.register_as(type_percent, type_float, "percent!");
 }
 
 }  // namespace vyr::percent_t

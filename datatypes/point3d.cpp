@@ -242,26 +242,25 @@ Cell* reverse(Cell* value, Cell*, Cell*) { return make_at(value, z_of(*value), y
 
 void init() {
     using namespace registry;
-    ActionFn row[action_count] = {};
-    auto set = [&](Slot s, ActionFn f) { row[s - 1] = f; };
-    set(slot_make, act(make));
-    set(slot_random, act(random));
-    set(slot_to, act(make));
-    set(slot_form, act(form));
-    set(slot_mold, act(mold));
-    set(slot_path_access, act(path_access));
-    set(slot_compare, act(compare));
-    set(slot_absolute, act(absolute));
-    set(slot_add, act(add));
-    set(slot_divide, act(divide));
-    set(slot_multiply, act(multiply));
-    set(slot_negate, act(negate));
-    set(slot_remainder, act(remainder));
-    set(slot_round, act(round));
-    set(slot_subtract, act(subtract));
-    set(slot_pick, act(pick));
-    set(slot_reverse, act(reverse));
-    register_datatype(type_point3d, 0, "point3D!", row, action_count);
+    Row row;
+    row.set(slot_make, make);
+    row.set(slot_random, random);
+    row.set(slot_to, make);
+    row.set(slot_form, form);
+    row.set(slot_mold, mold);
+    row.set(slot_path_access, path_access);
+    row.set(slot_compare, compare);
+    row.set(slot_absolute, absolute);
+    row.set(slot_add, add);
+    row.set(slot_divide, divide);
+    row.set(slot_multiply, multiply);
+    row.set(slot_negate, negate);
+    row.set(slot_remainder, remainder);
+    row.set(slot_round, round);
+    row.set(slot_subtract, subtract);
+    row.set(slot_pick, pick);
+    row.set(slot_reverse, reverse);
+    row.register_as(type_point3d, 0, "point3D!");
 }
 
 }  // namespace vyr::point3d_t

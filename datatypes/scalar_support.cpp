@@ -61,9 +61,9 @@ int32_t pick_field(const Cell& value, int32_t index, const Cell* index_cell, std
 Cell load_as(const Cell& text, uint32_t type) {
     Cell loaded{};
     collector::CellRoot root(&loaded);
-    const Cell* v = checks::scan_single_value(text, &loaded);
-    if (type_of(*v) != type) raise_bad_to_arg(type, text);
-    return *v;
+    Cell v = checks::scan_single_value(text, &loaded);
+    if (type_of(v) != type) raise_bad_to_arg(type, text);
+    return v;
 }
 
 const Cell* number_values(const Cell& block, uint32_t count, uint32_t type) {

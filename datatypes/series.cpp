@@ -494,8 +494,8 @@ Cell* take(Cell* series, Cell* part, bool deep, bool last) {
     if (type_of(answer) == type_hash)  // a hash! answer gets a table of its own
         answer.w3 = hash::make_hash_table(int32_t(count), &answer, hash::kind_block, 0);
     remove_units(s, uint32_t(from), uint32_t(count));
+    *series = answer;  // rooted in the result cell while the handler runs
     if (owned) notify_after(s, Change::take, nullptr, from, int32_t(count));
-    *series = answer;
     return series;
 }
 
@@ -732,30 +732,29 @@ Cell* modify(Cell* target, Cell* field, Cell* value, bool) {
 
 void init() {
     using namespace registry;
-    ActionFn row[action_count] = {};
-    auto set = [&](Slot s, ActionFn f) { row[s - 1] = f; };
-    set(slot_random, act(random));
-    set(slot_reflect, act(reflect));
-    set(slot_at, act(at));
-    set(slot_back, act(back));
-    set(slot_clear, act(clear));
-    set(slot_copy, act(copy));
-    set(slot_head, act(head));
-    set(slot_head_q, act(head_q));
-    set(slot_index_q, act(index_q));
-    set(slot_length_q, act(length_q));
-    set(slot_move, act(move));
-    set(slot_next, act(next));
-    set(slot_pick, act(pick));
-    set(slot_poke, act(poke));
-    set(slot_remove, act(remove));
-    set(slot_reverse, act(reverse));
-    set(slot_skip, act(skip));
-    set(slot_tail, act(tail));
-    set(slot_tail_q, act(tail_q));
-    set(slot_take, act(take));
-    set(slot_modify, act(modify));
-    register_datatype(type_series, 0, "series!", row, action_count);
+    Row row;
+    row.set(slot_random, random);
+    row.set(slot_reflect, reflect);
+    row.set(slot_at, at);
+    row.set(slot_back, back);
+    row.set(slot_clear, clear);
+    row.set(slot_copy, copy);
+    row.set(slot_head, head);
+    row.set(slot_head_q, head_q);
+    row.set(slot_index_q, index_q);
+    row.set(slot_length_q, length_q);
+    row.set(slot_move, move);
+    row.set(slot_next, next);
+    row.set(slot_pick, pick);
+    row.set(slot_poke, poke);
+    row.set(slot_remove, remove);
+    row.set(slot_reverse, reverse);
+    row.set(slot_skip, skip);
+    row.set(slot_tail, tail);
+    row.set(slot_tail_q, tail_q);
+    row.set(slot_take, take);
+    row.set(slot_modify, modify);
+    row.register_as(type_series, 0, "series!");
 }
 
 }  // namespace vyr::series_t

@@ -73,7 +73,12 @@ enum class Change : uint32_t { append, insert, change, clear, move, poke, put, r
                                take, trim };
 // Called before a change. Answers true when the series is owned: the caller
 // must then call notify_after once the change is done. The owner's handler
-// may run Vyr code: a caller holding raw buffer addresses re-reads them.
+// runs Vyr code, which may collect, move every buffer and change the series
+// itself. Hence the rule for every action that notifies: positions are kept
+// as indexes and clamped again after notify_before; the series and the value
+// passed here are rooted for the handler's run (it receives them); anything
+// the action made (its answer) is stored in a rooted cell, normally the
+// action's result cell, before notify_after, never held in a C++ local.
 bool notify_before(const Cell& series, Change c, const Cell* value, int32_t position, int32_t part);
 void notify_after(const Cell& series, Change c, const Cell* value, int32_t position, int32_t part);
 // Overwrites the cell of a block-family series that the 1-based path index

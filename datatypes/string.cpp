@@ -289,39 +289,41 @@ Cell* path_access(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* gr
     }
     if (et == type_word) raise_error(err_cat::script, err_id::script::invalid_path, path, element);
     if (!value) return select(parent, element, nullptr, false, case_, false, false, nullptr, nullptr, false, false);
-    Cell series = *parent;
-    Cell* found = find(&series, element, nullptr, false, case_, false, false, nullptr, nullptr, false, false, false,
+    // poke may run an owner's handler: the series goes in a rooted cell.
+    stack::Mark mark;
+    Cell* series = stack::push_copy(*parent);
+    Cell* found = find(series, element, nullptr, false, case_, false, false, nullptr, nullptr, false, false, false,
                        false);
     if (type_of(*found) == type_none) raise_error(err_cat::script, err_id::script::bad_path_set, path, element);
     Cell two = text_errors::integer_cell(2);
-    return actions::poke(found, 2, value, &two);
+    Cell* answer = actions::poke(found, 2, value, &two);
+    mark.restore();
+    return answer;
 }
 
 // ---- Registration ------------------------------------------------------------------
 
 void init() {
-    ActionFn row[action_count] = {};
-    auto set = [&](Slot s, ActionFn f) { row[s - 1] = f; };
-    for (Slot s : {slot_random, slot_reflect, slot_at, slot_back, slot_clear, slot_copy, slot_head, slot_head_q,
+    Row row;
+    row.inherit({slot_random, slot_reflect, slot_at, slot_back, slot_clear, slot_copy, slot_head, slot_head_q,
                    slot_index_q, slot_length_q, slot_move, slot_next, slot_pick, slot_poke, slot_remove,
-                   slot_reverse, slot_skip, slot_tail, slot_tail_q, slot_modify})
-        set(s, inherit);
-    set(slot_make, act(make));
-    set(slot_to, act(to));
-    set(slot_form, act(form));
-    set(slot_mold, act(mold));
-    set(slot_path_access, act(path_access));
-    set(slot_compare, act(compare));
-    set(slot_append, act(append));
-    set(slot_change, act(change));
-    set(slot_find, act(find));
-    set(slot_insert, act(insert));
-    set(slot_select, act(select));
-    set(slot_sort, act(sort));
-    set(slot_swap, act(swap));
-    set(slot_take, act(take));
-    set(slot_trim, act(trim));
-    register_datatype(type_string, type_series, "string!", row, action_count);
+                   slot_reverse, slot_skip, slot_tail, slot_tail_q, slot_modify});
+    row.set(slot_make, make);
+    row.set(slot_to, to);
+    row.set(slot_form, form);
+    row.set(slot_mold, mold);
+    row.set(slot_path_access, path_access);
+    row.set(slot_compare, compare);
+    row.set(slot_append, append);
+    row.set(slot_change, change);
+    row.set(slot_find, find);
+    row.set(slot_insert, insert);
+    row.set(slot_select, select);
+    row.set(slot_sort, sort);
+    row.set(slot_swap, swap);
+    row.set(slot_take, take);
+    row.set(slot_trim, trim);
+    row.register_as(type_string, type_series, "string!");
 }
 
 }  // namespace vyr::string_t

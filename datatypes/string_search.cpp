@@ -514,13 +514,17 @@ int32_t compare_by_function(const void* a, const void* b, uintptr_t state, uintp
 
 // Sorts `records` records from unit `start` by a user function. The
 // function may change the series itself: a private copy is sorted and
-// written back over what is there afterwards.
+// written back only over the very units it was taken from. A function that
+// changed them (or the text's width) would have its characters lost or
+// others doubled by the write: that is an error, as for blocks. Units added
+// after them are kept.
 void sort_by_function(Cell& s, uint32_t start, uint32_t records, uint32_t record, bool whole, const Cell& function,
                       uint32_t flags, bool stable) {
     SeriesBuffer* b = buffer_of(s);
     uint32_t unit = b->unit();
     size_t bytes = size_t(records) * record * unit;
     std::vector<uint8_t> copy(b->head_ptr() + size_t(start) * unit, b->head_ptr() + size_t(start) * unit + bytes);
+    std::vector<uint8_t> before(copy);
     Cell* saved_top = stack::top();
     uint32_t element_type = type_of(s) == type_vector ? vector_t::element_type(s) : 0;
     FunctionSort st{function, nullptr, unit, record * unit, type_of(s), element_type};
@@ -533,9 +537,10 @@ void sort_by_function(Cell& s, uint32_t start, uint32_t records, uint32_t record
     else sort::quick_sort(copy.data(), records, record * unit, state, flags, compare_by_function);
     stack::set_top(saved_top);
     b = buffer_of(s);
-    if (b->unit() != unit) return;  // the function changed the text's width: its own text stands
-    size_t room = std::min(bytes, size_t(std::max<int64_t>(0, int64_t(b->length()) - start)) * unit);
-    std::memcpy(b->head_ptr() + size_t(start) * unit, copy.data(), room);
+    bool changed = b->unit() != unit || size_t(b->length()) * unit < size_t(start) * unit + bytes ||
+                   std::memcmp(b->head_ptr() + size_t(start) * unit, before.data(), bytes) != 0;
+    if (changed) text_errors::raise_invalid_arg(function);
+    std::memcpy(b->head_ptr() + size_t(start) * unit, copy.data(), bytes);
 }
 
 }  // namespace

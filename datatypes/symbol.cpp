@@ -117,11 +117,9 @@ int32_t compare(Cell* a, Cell* b, int32_t op) {
 }
 
 void init() {
-    using registry::unsupported;
-    registry::ActionFn slots[registry::action_count];
-    std::fill(std::begin(slots), std::end(slots), unsupported);
-    slots[registry::slot_compare - 1] = registry::act(compare);
-    registry::register_datatype(type_symbol, 0, "symbol!", slots, registry::action_count);
+    registry::Row row;
+    row.set(registry::slot_compare, compare);
+    row.register_as(type_symbol, 0, "symbol!");
 }
 
 }  // namespace vyr::symbol_t

@@ -30,10 +30,10 @@ int32_t form_text(Cell* value, Cell* buffer, Cell* part, int32_t budget) {
 // their implementation, every other slot is empty.
 void register_text_type(uint32_t type, const char* name, std::initializer_list<Slot> inherited,
                         std::initializer_list<std::pair<Slot, ActionFn>> own) {
-    ActionFn row[action_count] = {};
-    for (Slot s : inherited) row[s - 1] = inherit;
-    for (const auto& [s, fn] : own) row[s - 1] = fn;
-    register_datatype(type, type_string, name, row, action_count);
+    Row row;
+    row.inherit(inherited);
+    for (const auto& [s, fn] : own) row.set(s, fn);
+    row.register_as(type, type_string, name);
 }
 
 }  // namespace

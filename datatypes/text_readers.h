@@ -16,9 +16,9 @@ struct Readers {
     int32_t (*string_to_integer)(const void* text, uint32_t count, uint32_t unit, int32_t& error);
     double (*string_to_float)(const void* text, uint32_t count, uint32_t unit, int32_t& error);
     void (*string_to_money)(const void* text, uint32_t count, uint32_t unit, int32_t& error, Cell* cell);
-    // Scans the whole string into a block at `destination`; answers its one
-    // value, unset! (in `destination`) for no value, none! for more than one.
-    const Cell* (*scan_single_value)(const Cell& string, Cell* destination);
+    // Scans the whole string into a block at `destination`; answers a copy
+    // of its one value, unset! for no value, none! for more than one.
+    Cell (*scan_single_value)(const Cell& string, Cell* destination);
 };
 
 extern Readers readers;

@@ -165,9 +165,9 @@ double to_value(const Cell& spec) {
             // The text is loaded as a value, which must be a time!.
             Cell loaded;
             collector::CellRoot root(&loaded);
-            const Cell* v = checks::scan_single_value(spec, &loaded);
-            if (type_of(*v) != type_time) raise_bad_to_arg(type_time, spec);
-            return float_t::get(*v);
+            const Cell v = checks::scan_single_value(spec, &loaded);
+            if (type_of(v) != type_time) raise_bad_to_arg(type_time, spec);
+            return float_t::get(v);
         }
         default: raise_bad_to_arg(type_time, spec);
     }
@@ -273,17 +273,14 @@ bool odd_q(Cell* value) { return (whole_seconds(float_t::get(*value)) & 1) != 0;
 
 void init() {
     using namespace registry;
-    const ActionFn u = unsupported;
-    const ActionFn i = inherit;
-    register_datatype(
-        type_time, type_float, "time!",
-        {
-            act(make), i, u, act(make), act(form), act(mold), act(path_access), u, i, i,           // 1-10
-            act(add), act(divide), act(multiply), i, u, i, act(round), act(subtract),             // 11-18
-            act(even_q), act(odd_q), u, u, u, u,                                                  // 19-24
-            u, u, u, u, u, u, u, u, u, u, u, u, u, u, act(pick),                                  // 25-39
-            u, u, u, u, u, u, u, u, u, u, u, u, u, u, u, u, u, u, u, u, u, u, u,                  // 40-62
-        });
+    Row row;
+    row.inherit({slot_random, slot_compare, slot_absolute, slot_negate, slot_remainder});
+    row.set(slot_make, make).set(slot_to, make).set(slot_form, form).set(slot_mold, mold);
+    row.set(slot_path_access, path_access);
+    row.set(slot_add, add).set(slot_divide, divide).set(slot_multiply, multiply).set(slot_round, round);
+    row.set(slot_subtract, subtract).set(slot_even_q, even_q).set(slot_odd_q, odd_q);
+    row.set(slot_pick, pick);
+    row.register_as(type_time, type_float, "time!");
 }
 
 }  // namespace vyr::time_t

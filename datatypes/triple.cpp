@@ -28,10 +28,10 @@ int32_t mold(Cell* value, Cell* buffer, bool, bool, bool, Cell* part, int32_t bu
 
 void init() {
     using namespace registry;
-    ActionFn slots[action_count] = {};  // every other slot unsupported
-    slots[slot_form - 1] = act(form);
-    slots[slot_mold - 1] = act(mold);
-    register_datatype(type_triple, 0, "triple!", slots, action_count);
+    Row row;
+    row.set(slot_form, form);
+    row.set(slot_mold, mold);
+    row.register_as(type_triple, 0, "triple!");
 }
 
 }  // namespace vyr::triple_t

@@ -336,28 +336,27 @@ Cell* reverse(Cell* value, Cell* part, Cell* skip) {
 
 void init() {
     using namespace registry;
-    ActionFn row[action_count] = {};
-    auto set = [&](Slot s, ActionFn f) { row[s - 1] = f; };
-    set(slot_make, act(make));
-    set(slot_random, act(random));
-    set(slot_to, act(make));
-    set(slot_form, act(form));
-    set(slot_mold, act(mold));
-    set(slot_path_access, act(path_access));
-    set(slot_compare, act(compare));
-    set(slot_add, act(add));
-    set(slot_divide, act(divide));
-    set(slot_multiply, act(multiply));
-    set(slot_remainder, act(remainder));
-    set(slot_subtract, act(subtract));
-    set(slot_and_t, act(and_t));
-    set(slot_complement, act(complement));
-    set(slot_or_t, act(or_t));
-    set(slot_xor_t, act(xor_t));
-    set(slot_length_q, act(length_q));
-    set(slot_pick, act(pick));
-    set(slot_reverse, act(reverse));
-    register_datatype(type_tuple, 0, "tuple!", row, action_count);
+    Row row;
+    row.set(slot_make, make);
+    row.set(slot_random, random);
+    row.set(slot_to, make);
+    row.set(slot_form, form);
+    row.set(slot_mold, mold);
+    row.set(slot_path_access, path_access);
+    row.set(slot_compare, compare);
+    row.set(slot_add, add);
+    row.set(slot_divide, divide);
+    row.set(slot_multiply, multiply);
+    row.set(slot_remainder, remainder);
+    row.set(slot_subtract, subtract);
+    row.set(slot_and_t, and_t);
+    row.set(slot_complement, complement);
+    row.set(slot_or_t, or_t);
+    row.set(slot_xor_t, xor_t);
+    row.set(slot_length_q, length_q);
+    row.set(slot_pick, pick);
+    row.set(slot_reverse, reverse);
+    row.register_as(type_tuple, 0, "tuple!");
 }
 
 }  // namespace vyr::tuple_t

@@ -245,18 +245,18 @@ Cell* find(Cell* series, Cell* value, Cell*, bool, bool, bool, bool, Cell*, Cell
 }
 
 void init() {
-    ActionFn row[action_count] = {};
-    row[slot_make - 1] = act(make);
-    row[slot_to - 1] = act(make);
-    row[slot_form - 1] = act(form);
-    row[slot_mold - 1] = act(mold);
-    row[slot_compare - 1] = act(compare);
-    row[slot_and_t - 1] = act(and_t);
-    row[slot_complement - 1] = act(complement);
-    row[slot_or_t - 1] = act(or_t);
-    row[slot_xor_t - 1] = act(xor_t);
-    row[slot_find - 1] = act(find);
-    register_datatype(type_typeset, 0, "typeset!", row, action_count);
+    Row row;
+    row.set(slot_make, make);
+    row.set(slot_to, make);
+    row.set(slot_form, form);
+    row.set(slot_mold, mold);
+    row.set(slot_compare, compare);
+    row.set(slot_and_t, and_t);
+    row.set(slot_complement, complement);
+    row.set(slot_or_t, or_t);
+    row.set(slot_xor_t, xor_t);
+    row.set(slot_find, find);
+    row.register_as(type_typeset, 0, "typeset!");
 }
 
 }  // namespace vyr::typeset_t

@@ -38,13 +38,13 @@ int32_t compare(Cell*, Cell* b, int32_t op) {
 }
 
 void init() {
-    ActionFn row[action_count] = {};
-    row[slot_make - 1] = act(make);
-    row[slot_to - 1] = act(make);
-    row[slot_form - 1] = act(form);
-    row[slot_mold - 1] = act(mold);
-    row[slot_compare - 1] = act(compare);
-    register_datatype(type_unset, 0, "unset!", row, action_count);
+    Row row;
+    row.set(slot_make, make);
+    row.set(slot_to, make);
+    row.set(slot_form, form);
+    row.set(slot_mold, mold);
+    row.set(slot_compare, compare);
+    row.register_as(type_unset, 0, "unset!");
 }
 
 }  // namespace vyr::unset_t

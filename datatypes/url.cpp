@@ -261,21 +261,19 @@ Cell* open(Cell* port, bool new_, bool read_, bool write_, bool seek, Cell* allo
 // ---- Registration ------------------------------------------------------------------
 
 void init() {
-    ActionFn row[action_count] = {};
-    auto set = [&](Slot s, ActionFn f) { row[s - 1] = f; };
-    for (Slot s : {slot_form, slot_compare, slot_append, slot_at, slot_back, slot_change, slot_clear, slot_copy,
+    Row row;
+    row.inherit({slot_form, slot_compare, slot_append, slot_at, slot_back, slot_change, slot_clear, slot_copy,
                    slot_find, slot_head, slot_head_q, slot_index_q, slot_insert, slot_length_q, slot_move, slot_next,
                    slot_pick, slot_poke, slot_remove, slot_reverse, slot_select, slot_skip, slot_swap, slot_tail,
-                   slot_tail_q, slot_take, slot_modify})
-        set(s, inherit);
-    set(slot_make, act(make));
-    set(slot_to, act(to));
-    set(slot_mold, act(mold));
-    set(slot_path_access, act(path_access));
-    set(slot_open, act(open));
-    set(slot_read, act(read));
-    set(slot_write, act(write));
-    register_datatype(type_url, type_string, "url!", row, action_count);
+                   slot_tail_q, slot_take, slot_modify});
+    row.set(slot_make, make);
+    row.set(slot_to, to);
+    row.set(slot_mold, mold);
+    row.set(slot_path_access, path_access);
+    row.set(slot_open, open);
+    row.set(slot_read, read);
+    row.set(slot_write, write);
+    row.register_as(type_url, type_string, "url!");
 }
 
 }  // namespace vyr::url_t

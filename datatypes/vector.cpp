@@ -533,26 +533,27 @@ Cell* change(Cell* series, Cell* value, int32_t part, bool, int32_t dup) {
 
 void init() {
     using namespace registry;
-    ActionFn row[action_count] = {};
-    for (uint32_t s : {2u, 3u, 7u, 26u, 27u, 29u, 30u, 31u, 32u, 33u, 34u, 36u, 37u, 38u, 39u, 40u, 42u, 43u, 44u,
-                       45u, 46u, 48u, 49u, 50u, 55u})
-        row[s - 1] = inherit;
-    row[slot_make - 1] = act(make);
-    row[slot_form - 1] = act(form);
-    row[slot_mold - 1] = act(mold);
-    row[slot_compare - 1] = act(compare);
-    row[slot_add - 1] = act(add);
-    row[slot_divide - 1] = act(divide);
-    row[slot_multiply - 1] = act(multiply);
-    row[slot_remainder - 1] = act(remainder);
-    row[slot_subtract - 1] = act(subtract);
-    row[slot_and_t - 1] = act(and_t);
-    row[slot_or_t - 1] = act(or_t);
-    row[slot_xor_t - 1] = act(xor_t);
-    row[slot_append - 1] = act(insert);
-    row[slot_insert - 1] = act(insert);
-    row[slot_change - 1] = act(change);
-    register_datatype(type_vector, type_string, "vector!", row, action_count);
+    Row row;
+    row.inherit({slot_random, slot_reflect, slot_path_access, slot_at, slot_back, slot_clear, slot_copy, slot_find,
+                 slot_head, slot_head_q, slot_index_q, slot_length_q, slot_move, slot_next, slot_pick, slot_poke,
+                 slot_remove, slot_reverse, slot_select, slot_sort, slot_skip, slot_tail, slot_tail_q, slot_take,
+                 slot_modify});
+    row.set(slot_make, make);
+    row.set(slot_form, form);
+    row.set(slot_mold, mold);
+    row.set(slot_compare, compare);
+    row.set(slot_add, add);
+    row.set(slot_divide, divide);
+    row.set(slot_multiply, multiply);
+    row.set(slot_remainder, remainder);
+    row.set(slot_subtract, subtract);
+    row.set(slot_and_t, and_t);
+    row.set(slot_or_t, or_t);
+    row.set(slot_xor_t, xor_t);
+    row.set(slot_append, insert);
+    row.set(slot_insert, insert);
+    row.set(slot_change, change);
+    row.register_as(type_vector, type_string, "vector!");
 }
 
 }  // namespace vyr::vector_t

@@ -240,7 +240,7 @@ namespace {
 Cell load_first(const Cell& text) {
     Cell loaded = none_t::value;
     collector::CellRoot root(&loaded);
-    return *checks::scan_single_value(text, &loaded);
+    return checks::scan_single_value(text, &loaded);
 }
 
 // A word spelt by a string (or a char! as a one-character string): the
@@ -373,39 +373,23 @@ Cell* index_q() {
     return r;
 }
 
-namespace {
-using registry::ActionFn;
-using registry::inherit;
-using registry::unsupported;
-
-// A registration row: every slot empty but those given.
-struct Row {
-    ActionFn slots[registry::action_count];
-    explicit Row(ActionFn fill = unsupported) { std::fill(std::begin(slots), std::end(slots), fill); }
-    Row& set(registry::Slot s, ActionFn fn) {
-        slots[s - 1] = fn;
-        return *this;
-    }
-};
-}  // namespace
-
 void init() {
+    using namespace registry;
     Row row;
-    row.set(registry::slot_make, registry::act(make)).set(registry::slot_to, registry::act(make));
-    row.set(registry::slot_form, registry::act(form)).set(registry::slot_mold, registry::act(mold));
-    row.set(registry::slot_compare, registry::act(compare)).set(registry::slot_index_q, registry::act(index_q));
-    registry::register_datatype(type_word, type_symbol, "word!", row.slots, registry::action_count);
+    row.set(slot_make, make).set(slot_to, make).set(slot_form, form).set(slot_mold, mold);
+    row.set(slot_compare, compare).set(slot_index_q, index_q);
+    row.register_as(type_word, type_symbol, "word!");
 }
 
 // A child's row: make, to, form, compare and index? inherited from word!,
 // its own mold.
 void register_child(uint32_t type, const char* name, bool index) {
+    using namespace registry;
     Row row;
-    row.set(registry::slot_mold, registry::act(mold));
-    for (registry::Slot s : {registry::slot_make, registry::slot_to, registry::slot_form, registry::slot_compare})
-        row.set(s, inherit);
-    if (index) row.set(registry::slot_index_q, inherit);
-    registry::register_datatype(type, type_word, name, row.slots, registry::action_count);
+    row.set(slot_mold, mold);
+    row.inherit({slot_make, slot_to, slot_form, slot_compare});
+    if (index) row.inherit({slot_index_q});
+    row.register_as(type, type_word, name);
 }
 
 }  // namespace word_t
@@ -500,11 +484,11 @@ int32_t compare(Cell* a, Cell* b, int32_t op) {
 }
 
 void init() {
-    word_t::Row row;
-    row.set(registry::slot_make, registry::act(make)).set(registry::slot_to, registry::act(make));
-    row.set(registry::slot_form, registry::inherit).set(registry::slot_mold, registry::act(word_t::mold));
-    row.set(registry::slot_compare, registry::act(compare)).set(registry::slot_index_q, registry::inherit);
-    registry::register_datatype(type_issue, type_word, "issue!", row.slots, registry::action_count);
+    using namespace registry;
+    Row row;
+    row.inherit({slot_form, slot_index_q});
+    row.set(slot_make, make).set(slot_to, make).set(slot_mold, word_t::mold).set(slot_compare, compare);
+    row.register_as(type_issue, type_word, "issue!");
 }
 
 }  // namespace issue_t

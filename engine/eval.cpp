@@ -408,14 +408,16 @@ Status detail::eval_path(const Cell& path_value, Cursor* at, uint32_t kind, cons
     for (uint32_t i = 1; i < count; ++i) {
         node = path->w2;
         if (first + i >= memory::series_length(node)) break;  // the path shrank under its own parens
-        Cell* element = memory::cell_at(node, first + i);
-        uint32_t et = type_of(*element);
-        Cell* used = element;
+        // The element is read into its stack cell: a change handler run by
+        // the access may move the path's buffer.
+        cells[3] = *memory::cell_at(node, first + i);
+        uint32_t et = type_of(cells[3]);
+        Cell* used = &cells[3];
         if (et == type_get_word) {
-            cells[3] = word_value(*element);
+            cells[3] = Cell(word_value(cells[3]));
             used = &cells[3];
         } else if (et == type_paren) {
-            Cell paren = *element;
+            Cell paren = cells[3];
             frames::push_frame(frames::markers().body, frames::opener::interp_native);
             if (Status s = eval_block(frames::markers().body, paren, true); s != Status::ok) return s;
             frames::frame_close();

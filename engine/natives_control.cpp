@@ -250,18 +250,22 @@ public:
     }
     // reduce/into inserts through the insert action without refinements (a
     // block value is spliced); compose adds every value as one value.
+    // An /into block may be owned by an object whose handler runs Vyr code
+    // (which collects and renumbers nodes): the block and the value are
+    // handed over in cells on the argument stack, never in C++ locals.
     void add(const Cell& value, bool only) {
-        Cell v = value;
+        stack::Mark mark;
+        Cell* v = stack::push_copy(value);
         if (!into_) {
-            block_t::append_value(*cell_, v);
+            block_t::append_value(*cell_, *v);
         } else if (append_) {
-            Cell out = *cell_;
-            actions::append(&out, &v, -1, true, 1);
+            actions::append(stack::push_copy(*cell_), v, -1, true, 1);
         } else {
-            Cell out = *cell_;
-            actions::insert(&out, &v, -1, only, 1);
-            *cell_ = out;
+            Cell* out = stack::push_copy(*cell_);
+            actions::insert(out, v, -1, only, 1);
+            *cell_ = *out;
         }
+        mark.restore();
     }
     const Cell& value() const { return *cell_; }
 

@@ -207,17 +207,14 @@ namespace vyr::number_text {
 
 namespace {
 
-const Cell* scan_single_value_text(const Cell& string, Cell* destination) {
+Cell scan_single_value_text(const Cell& string, Cell* destination) {
     Cell text = string;
     uint32_t length = string_t::length_at(text);
     uint32_t consumed = 0;
     lexer::lexer_scan_string(destination, text, -1, lexer::Request{}, &consumed);
-    if (consumed < length) return &none_t::value;
-    if (memory::series_length(destination->w2) <= destination->w1) {
-        set_type(*destination, type_unset);
-        return destination;
-    }
-    return memory::cell_at(destination->w2, destination->w1);
+    if (consumed < length) return none_t::value;
+    if (memory::series_length(destination->w2) <= destination->w1) return Cell{type_unset, 0, 0, 0};
+    return *memory::cell_at(destination->w2, destination->w1);
 }
 
 }  // namespace

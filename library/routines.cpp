@@ -7,10 +7,21 @@
 #include <cstring>
 #include <string>
 #include <utility>
+#include <vector>
 
+#include <sys/utsname.h>
+
+#include "datatypes/context.h"
+#include "datatypes/date.h"
+#include "datatypes/error.h"
+#include "datatypes/file.h"
+#include "datatypes/float.h"
 #include "datatypes/function.h"
 #include "datatypes/logic.h"
 #include "datatypes/none.h"
+#include "datatypes/object.h"
+#include "datatypes/string_buffer.h"
+#include "datatypes/symbol.h"
 #include "datatypes/typeset.h"
 #include "datatypes/word.h"
 #include "engine/eval.h"
@@ -116,9 +127,12 @@ Status set_slot_quiet(Cell* args, uint32_t) {
 
 // ---- Process and output ---------------------------------------------------------------
 
-// Ends the process at once, as the runtime library's exit does.
+// Ends the process at once, as the runtime library's exit does; the
+// terminal gets its start-up settings back first, so that a shell is not
+// left in raw mode.
 Status quit_return(Cell* args, uint32_t) {
     int32_t status = integer_of(args[0]);
+    platform::restore_terminal();
     platform::release_all_allocations();
     std::fflush(nullptr);
     std::exit(status);
@@ -126,6 +140,165 @@ Status quit_return(Cell* args, uint32_t) {
 
 // The line-end flag that print and prin leave behind.
 Status last_lf(Cell* args, uint32_t) { return answer_logic(args, natives::last_lf_q()); }
+
+// ---- Tuple builders --------------------------------------------------------------------
+
+constexpr uint32_t byte_mask = 0xFF;
+
+// A tuple! of n bytes held in the first payload word, lowest byte first.
+Cell tuple_of(uint32_t bytes, uint32_t n) {
+    return Cell{type_tuple | (n << header::tuple_size_shift), bytes, 0, 0};
+}
+
+// The first negative argument raises `invalid-arg` with it.
+void check_not_negative(const Cell* args, uint32_t n) {
+    for (uint32_t i = 0; i < n; ++i)
+        if (integer_of(args[i]) < 0) raise_error(err_cat::script, err_id::script::invalid_arg, &args[i]);
+}
+
+// Each value modulo 256: r, g, b.
+Status as_color(Cell* args, uint32_t) {
+    check_not_negative(args, 3);
+    uint32_t bytes = 0;
+    for (uint32_t i = 0; i < 3; ++i) bytes |= (uint32_t(integer_of(args[i])) & byte_mask) << (8 * i);
+    return answer(args, tuple_of(bytes, 3));
+}
+
+// d << 24 | c << 16 | b << 8 | a: values above 255 spill into the next byte.
+Status as_ipv4(Cell* args, uint32_t) {
+    check_not_negative(args, 4);
+    uint32_t a = uint32_t(integer_of(args[0])), b = uint32_t(integer_of(args[1]));
+    uint32_t c = uint32_t(integer_of(args[2])), d = uint32_t(integer_of(args[3]));
+    return answer(args, tuple_of(d << 24 | c << 16 | b << 8 | a, 4));
+}
+
+// ---- Directories and the host -------------------------------------------------------------
+
+// The process's current directory, ending in "/".
+Status get_current_dir(Cell* args, uint32_t) {
+    Cell dir = file_t::current_dir();
+    set_type(dir, type_file);
+    return answer(args, dir);
+}
+
+Status set_current_dir(Cell* args, uint32_t) {
+    if (!platform::set_current_dir(file_t::to_local_path(args[0])))
+        raise_error(err_cat::access, err_id::access::cannot_open, &args[0]);
+    return answer(args, args[0]);
+}
+
+// The command line as one text: the arguments joined by spaces, each one
+// that is empty or holds a blank put in double quotes, so that splitting it
+// again at blanks outside quotes gives the arguments back.
+Status get_command_line_string(Cell* args, uint32_t) {
+    std::string line;
+    for (int i = 0; i < platform::arg_count(); ++i) {
+        std::string_view arg = platform::arg_vector()[i];
+        if (i > 0) line += ' ';
+        bool quote = arg.empty() || arg.find_first_of(" \t") != std::string_view::npos;
+        if (quote) line += '"';
+        line += arg;
+        if (quote) line += '"';
+    }
+    return answer(args, *string_t::push_text(line.data(), uint32_t(line.size()), string_t::encoding_utf8));
+}
+
+// The leading run of a text's decimal digits as a number (0 when there is none).
+int32_t leading_number(const char*& p) {
+    int32_t n = 0;
+    while (*p >= '0' && *p <= '9' && n < 100000000) n = n * 10 + (*p++ - '0');
+    return n;
+}
+
+Cell word_value_of(const char* name) { return word_t::make_global(name); }
+
+// The OS record: name, arch, version (the kernel's first three numbers) and
+// build (the number that follows them, 0 without one).
+Status os_info(Cell* args, uint32_t) {
+    struct utsname u {};
+    if (uname(&u) != 0) std::strcpy(u.sysname, "Linux");
+    std::string name = std::string(u.sysname) + " " + u.release;
+    std::string machine = u.machine;
+    const char* arch = machine == "x86_64" ? "x86-64" : machine == "aarch64" ? "ARM64"
+                     : (machine.size() == 4 && machine[0] == 'i' && machine.substr(2) == "86") ? "x86-32"
+                     : machine.rfind("arm", 0) == 0 ? "ARM" : "Unknown";
+    const char* p = u.release;
+    uint32_t version = 0;
+    for (int k = 0; k < 3; ++k) {
+        version |= (uint32_t(leading_number(p)) & byte_mask) << (8 * k);
+        if (*p == '.') ++p;
+    }
+    while (*p && (*p < '0' || *p > '9')) ++p;
+    int32_t build = leading_number(p);
+
+    stack::Mark mark;
+    Cell* object = stack::push_copy(none_t::value);
+    object_t::make_at(*object, 4);
+    object->w2 = uint32_t(object_t::next_class_id());
+    *context_t::self_slot(object->w1) = *object;
+    Cell* text = string_t::push_text(name.data(), uint32_t(name.size()), string_t::encoding_utf8);
+    context_t::put_word_value(object->w1, word_value_of("name"), *text);
+    context_t::put_word_value(object->w1, word_value_of("arch"), word_value_of(arch));
+    context_t::put_word_value(object->w1, word_value_of("version"), tuple_of(version, 3));
+    context_t::put_word_value(object->w1, word_value_of("build"), Cell{type_integer, 0, uint32_t(build), 0});
+    Cell result = *object;
+    mark.restore();
+    return answer(args, result);
+}
+
+// ---- Text ------------------------------------------------------------------------------
+
+// Bytes of the UTF-8 sequence a lead byte starts; a stray continuation or
+// an invalid byte counts as one character of one byte.
+uint32_t utf8_sequence_length(uint8_t lead) {
+    if (lead >= 0xF0 && lead <= 0xF7) return 4;
+    if (lead >= 0xE0) return lead <= 0xEF ? 3 : 1;
+    if (lead >= 0xC0) return 2;
+    return 1;
+}
+
+// Characters from start's position up to pos's position (or the tail, when
+// that comes first). Both must be positions in the same buffer.
+Status count_chars(Cell* args, uint32_t) {
+    const Cell& start = args[0];
+    const Cell& pos = args[1];
+    if (start.w2 != pos.w2) raise_error(err_cat::script, err_id::script::invalid_arg, &args[1]);
+    uint32_t tail = memory::series_length(start.w2);
+    uint32_t end = pos.w1 < tail ? pos.w1 : tail;
+    const uint8_t* bytes = memory::buffer_of(start.w2)->head_ptr();
+    int32_t n = 0;
+    for (uint32_t i = start.w1; i < end; i += utf8_sequence_length(bytes[i])) ++n;
+    return answer_integer(args, n);
+}
+
+// ---- Runtime state -----------------------------------------------------------------------
+
+// Whether any frame on the call stack was opened by the evaluator.
+Status interpreted(Cell* args, uint32_t) { return answer_logic(args, frames::frame_interpreted_q(nullptr, false)); }
+
+Status gc_active(Cell* args, uint32_t) { return answer_logic(args, collector::enabled()); }
+Status gc_series_cycles(Cell* args, uint32_t) { return answer_integer(args, int32_t(collector::cycles())); }
+Status gc_nodes_cycles(Cell* args, uint32_t) { return answer_integer(args, int32_t(collector::nodes_cycles())); }
+
+// An object! over the global context (class id -1), which is also stored
+// in that context's self slot.
+Status make_system_words(Cell* args, uint32_t) {
+    return answer(args, *object_t::push(context_t::global_context, 0, -1));
+}
+
+bool truthy(const Cell& c) {
+    uint32_t t = type_of(c);
+    return !(t == type_none || (t == type_logic && c.w1 == 0));
+}
+
+// The runtime flags behind system/options/float: pretty? and full?.
+Status set_float_flag(Cell* args, uint32_t) {
+    int32_t symbol = symbol_t::resolve_alias(int32_t(args[0].w2));
+    bool on = truthy(args[1]);
+    if (symbol == symbol_t::resolve_alias(symbol_t::make("pretty?"))) float_t::pretty_print = on;
+    else if (symbol == symbol_t::resolve_alias(symbol_t::make("full?"))) float_t::full_support = on;
+    return answer(args, logic_t::value_of(on));
+}
 
 // ---- Shifts --------------------------------------------------------------------------
 
@@ -168,35 +341,16 @@ Status collect_calls(Cell* args, uint32_t) {
 
 Status tracing(Cell* args, uint32_t) { return answer_logic(args, eval::trace::on()); }
 
-// ---- Tuple builders --------------------------------------------------------------------
+// Routines made for fields of the system object, kept (and rooted through
+// the vector's cells) until complete_system puts them in place.
+struct HeldRoutine {
+    const char* path;
+    Cell value;
+};
+std::vector<HeldRoutine> held_routines;
 
-constexpr uint32_t byte_mask = 0xFF;
-
-// A tuple! of n bytes held in the first payload word, lowest byte first.
-Cell tuple_of(uint32_t bytes, uint32_t n) {
-    return Cell{type_tuple | (n << header::tuple_size_shift), bytes, 0, 0};
-}
-
-// The first negative argument raises `invalid-arg` with it.
-void check_not_negative(const Cell* args, uint32_t n) {
-    for (uint32_t i = 0; i < n; ++i)
-        if (integer_of(args[i]) < 0) raise_error(err_cat::script, err_id::script::invalid_arg, &args[i]);
-}
-
-// Each value modulo 256: r, g, b.
-Status as_color(Cell* args, uint32_t) {
-    check_not_negative(args, 3);
-    uint32_t bytes = 0;
-    for (uint32_t i = 0; i < 3; ++i) bytes |= (uint32_t(integer_of(args[i])) & byte_mask) << (8 * i);
-    return answer(args, tuple_of(bytes, 3));
-}
-
-// d << 24 | c << 16 | b << 8 | a: values above 255 spill into the next byte.
-Status as_ipv4(Cell* args, uint32_t) {
-    check_not_negative(args, 4);
-    uint32_t a = uint32_t(integer_of(args[0])), b = uint32_t(integer_of(args[1]));
-    uint32_t c = uint32_t(integer_of(args[2])), d = uint32_t(integer_of(args[3]));
-    return answer(args, tuple_of(d << 24 | c << 16 | b << 8 | a, 4));
+void mark_held_routines() {
+    for (HeldRoutine& h : held_routines) collector::mark_cells(&h.value, &h.value + 1);
 }
 
 // ---- The table -------------------------------------------------------------------------------
@@ -226,11 +380,11 @@ const RoutineDef routine_defs[] = {
      R"("Shifts the bits of an integer to the right, shifting in zero bits" data [integer!] bits [integer!])",
      shift_entry<false, true>, type_integer},
     {"last-lf?", R"("Returns TRUE if the last console output ended with a line end")", last_lf, type_logic},
-    {"get-current-dir", R"("Returns the current directory")", nullptr, type_file},
-    {"set-current-dir", R"("Sets the current directory" path [file!])", nullptr, no_return_type},
+    {"get-current-dir", R"("Returns the current directory")", get_current_dir, type_file},
+    {"set-current-dir", R"("Sets the current directory" path [file!])", set_current_dir, no_return_type},
     {"create-dir", R"("Creates a directory" path [file!])", nullptr, no_return_type},
     {"exists?", R"("Returns TRUE if a file or a directory exists" path [file!])", nullptr, type_logic},
-    {"os-info", R"("Returns a description of the operating system")", nullptr, no_return_type},
+    {"os-info", R"("Returns a description of the operating system")", os_info, no_return_type},
     {"as-color", R"("Combines red, green and blue values into a color tuple" r [integer!] g [integer!] b [integer!])",
      as_color, type_tuple},
     {"as-ipv4", R"("Combines four values into an IPv4 address tuple" a [integer!] b [integer!] c [integer!] d [integer!])",
@@ -240,7 +394,7 @@ const RoutineDef routine_defs[] = {
      as_ipv4, type_tuple},
     {"count-chars",
      R"("Returns the number of UTF-8 characters between two positions of a binary" start [binary!] pos [binary!])",
-     nullptr, type_integer},
+     count_chars, type_integer},
     {"stack-size?", R"("Returns the number of cells on the argument stack")", stack_size, type_integer},
     {"pick-stack", R"("Returns a cell of the argument stack, counted from 1 at the bottom" idx [integer!])",
      pick_stack, no_return_type},
@@ -252,6 +406,17 @@ const RoutineDef routine_defs[] = {
     {"read-clipboard", R"("Returns the contents of the clipboard")", nullptr, no_return_type},
     {"write-clipboard", R"("Writes data to the clipboard" data [string! block! image! none!])", nullptr, type_logic},
     {"write-stdout", R"("Writes the bytes of a value to the standard output" data)", nullptr, no_return_type},
+    {"make-system-words", R"("Returns an object of the global context")", make_system_words, type_object},
+    {"get-command-line-string", R"("Returns the command line as one string")", get_command_line_string, type_string},
+    {"set-float-flag", R"("Sets the runtime's float formatting flag named by pretty? or full?" flag [word!] value [any-type!])",
+     set_float_flag, type_logic},
+    // Bound to fields of the system object rather than to global words.
+    {"system/state/interpreted?", R"("Return TRUE if called from the interpreter")", interpreted, type_logic},
+    {"system/state/GC/active?", R"("Returns TRUE if the collector is active")", gc_active, type_logic},
+    {"system/state/GC/series-cycles", R"("Returns the number of series collection cycles")", gc_series_cycles,
+     type_integer},
+    {"system/state/GC/nodes-cycles", R"("Returns the number of node collection cycles")", gc_nodes_cycles,
+     type_integer},
 };
 
 constexpr char datatype_test_doc[] = "\"Returns true if the value is this type\" value [any-type!]";
@@ -266,9 +431,39 @@ void define(const char* word, const std::string& spec_text, Entry entry, int32_t
     lexer::lexer_scan(spec, request, nullptr);
     int32_t index = entry ? routines::add(word, entry) : 0;
     Cell* routine = routine_t::make_routine(*spec, nullptr, index, return_type, true);
-    Cell name = word_t::make_global(word);
-    word_t::set(name, *routine);
+    if (std::strchr(word, '/')) {
+        held_routines.push_back({word, *routine});
+    } else {
+        Cell name = word_t::make_global(word);
+        word_t::set(name, *routine);
+    }
     mark.restore();
+}
+
+// The field cell a path of words names, from the global `system` object; null
+// when a step is not an object or lacks the field.
+Cell* system_field(std::string_view path) {
+    Cell* value = context_t::global_symbol_value(symbol_t::make("system"));
+    size_t at = path.find('/') + 1;  // past "system/"
+    while (value && type_of(*value) == type_object) {
+        size_t end = path.find('/', at);
+        std::string name(path.substr(at, end == std::string_view::npos ? std::string_view::npos : end - at));
+        Cell* field = object_t::select_field(*value, word_t::make_global(name.c_str()));
+        if (end == std::string_view::npos) return field;
+        value = field;
+        at = end + 1;
+    }
+    return nullptr;
+}
+
+// The build date, from the compiler's "Mmm dd yyyy".
+Cell build_date() {
+    static const char months[] = "JanFebMarAprMayJunJulAugSepOctNovDec";
+    const char* text = __DATE__;
+    int32_t month = int32_t((std::strstr(months, std::string(text, 3).c_str()) - months) / 3) + 1;
+    int32_t day = std::atoi(text + 4);
+    int32_t year = std::atoi(text + 7);
+    return Cell{type_date, uint32_t(date_t::pack(year, month, day, 0, false)), 0, 0};
 }
 
 }  // namespace
@@ -291,7 +486,21 @@ void make_routines() {
                           "\" value [any-type!]";
         define(typeset_tests[k].word, doc, entries[k], type_logic);
     }
+    static bool marked = false;
+    if (!marked) collector::add_mark_callback(mark_held_routines);
+    marked = true;
+    held_routines.clear();
     for (const RoutineDef& r : routine_defs) define(r.word, r.spec, r.entry, r.return_type);
+}
+
+void complete_system() {
+    for (const HeldRoutine& h : held_routines) {
+        if (Cell* field = system_field(h.path)) *field = h.value;
+    }
+    held_routines.clear();
+    if (Cell* date = system_field("system/build/date")) *date = build_date();
+    if (Cell* errors = system_field("system/catalog/errors")) *errors = error_t::catalog();
+    if (Cell* proto = system_field("system/standard/error")) *proto = error_t::prototype();
 }
 
 }  // namespace vyr::library

@@ -16,7 +16,12 @@ namespace vyr::library {
 // typeset tests read.
 void intern_names();
 // Start-up (boot step): adds the entries to the routine table, makes the
-// routine! values and binds them to their words.
+// routine! values and binds them to their words. The routines that belong
+// to fields of the system object are held until complete_system.
 void make_routines();
+// Start-up, once the library source has built `system`: puts the values
+// that only the runtime can give into their fields (the held routines, the
+// build date, the error catalog and the error prototype).
+void complete_system();
 
 }  // namespace vyr::library

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <ctime>
 #include <sys/mman.h>
+#include <termios.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -28,8 +29,19 @@ int saved_argc = 0;
 char** saved_argv = nullptr;
 }  // namespace
 
+namespace {
+// The terminal settings of standard input as the process found them.
+struct termios start_termios {};
+bool have_start_termios = false;
+}  // namespace
+
 void io_init() {
     is_console = isatty(STDOUT_FILENO) == 1;
+    have_start_termios = isatty(STDIN_FILENO) == 1 && tcgetattr(STDIN_FILENO, &start_termios) == 0;
+}
+
+void restore_terminal() {
+    if (have_start_termios) tcsetattr(STDIN_FILENO, TCSANOW, &start_termios);
 }
 bool console_p() { return is_console; }
 

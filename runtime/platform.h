@@ -17,6 +17,10 @@ namespace vyr::platform {
 
 // Standard handles and terminal detection; must run before any output.
 void io_init();
+// Puts the terminal of standard input back into the settings it had at
+// start-up (raw mode off); nothing when standard input is not a terminal.
+// Every way out of the process calls it.
+void restore_terminal();
 // True when standard output is a terminal.
 bool console_p();
 // The process arguments as UTF-8 texts (argv is already UTF-8 on Linux).

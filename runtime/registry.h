@@ -129,9 +129,47 @@ void type_tables_init();
 // Registers a datatype. `slots` must hold exactly 62 entries; any other count
 // prints the "*** Datatype Error" report and ends the process with status 0.
 void register_datatype(uint32_t type, uint32_t parent, const char* name, const ActionFn* slots, size_t count);
-inline void register_datatype(uint32_t type, uint32_t parent, const char* name, std::initializer_list<ActionFn> slots) {
-    register_datatype(type, parent, name, slots.begin(), slots.size());
-}
+
+// A registration row, built by naming slots. Every datatype module registers
+// through one:
+//     registry::Row row;                       // every slot unsupported
+//     row.inherit({slot_at, slot_back});       // the parent's entries
+//     row.set(slot_make, make).set(slot_to, make);
+//     row.register_as(type_block, type_series, "block!");
+class Row {
+public:
+    Row() {
+        for (ActionFn& slot : slots_) slot = unsupported;
+    }
+    template <typename F>
+    Row& set(Slot slot, F fn) {
+        slots_[slot - 1] = act(fn);
+        return *this;
+    }
+    Row& inherit(std::initializer_list<Slot> slots) {
+        for (Slot s : slots) slots_[s - 1] = registry::inherit;
+        return *this;
+    }
+    // Every slot from `first` to `last`, both included.
+    Row& inherit(Slot first, Slot last) {
+        for (uint32_t s = first; s <= last; ++s) slots_[s - 1] = registry::inherit;
+        return *this;
+    }
+    Row& drop(std::initializer_list<Slot> slots) {
+        for (Slot s : slots) slots_[s - 1] = unsupported;
+        return *this;
+    }
+    Row& drop(Slot first, Slot last) {
+        for (uint32_t s = first; s <= last; ++s) slots_[s - 1] = unsupported;
+        return *this;
+    }
+    void register_as(uint32_t type, uint32_t parent, const char* name) const {
+        register_datatype(type, parent, name, slots_, action_count);
+    }
+
+private:
+    ActionFn slots_[action_count];
+};
 
 // The implementation of `slot` for `type` (null when unsupported).
 ActionFn get_action(uint32_t type, uint32_t slot);

@@ -74,6 +74,7 @@ void runtime_error_quit(int32_t status, uint32_t address) {
         size_t n = format_report(buf, sizeof buf, status, address);
         platform::runtime_print_c_text(buf, n);
     }
+    platform::restore_terminal();
     platform::release_all_allocations();
     std::fflush(nullptr);
     std::exit(status);

@@ -1,6 +1,8 @@
 // Platform layer and output hooks.
 #include <gtest/gtest.h>
 #include <pty.h>
+#include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cmath>
@@ -10,6 +12,7 @@
 #include "io/environment.h"
 #include "runtime/platform.h"
 #include "runtime/print_hooks.h"
+#include "runtime/runtime_error.h"
 #include "tests/unit/output_capture.h"
 
 using namespace vyr;
@@ -130,4 +133,32 @@ TEST(PrintHooksTest, GrowKeepOrderAndRemoveFirstOnly) {
     EXPECT_EQ(hooks::print_hooks().entries[1], &hook_b);
     EXPECT_EQ(hooks::print_hooks().entries[2], &hook_a);
     hooks::print_hooks_init();
+}
+
+// A process that leaves the terminal in raw mode and ends must hand the
+// terminal back as it found it.
+TEST(PlatformTest, EndingTheProcessRestoresTheTerminal) {
+    int master, slave;
+    ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+    struct termios before {};
+    ASSERT_EQ(tcgetattr(slave, &before), 0);
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        dup2(slave, STDIN_FILENO);
+        platform::io_init();
+        struct termios raw = before;
+        cfmakeraw(&raw);
+        tcsetattr(STDIN_FILENO, TCSANOW, &raw);
+        runtime_error_quit(0, 0);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    struct termios after {};
+    ASSERT_EQ(tcgetattr(slave, &after), 0);
+    EXPECT_EQ(after.c_lflag, before.c_lflag);
+    EXPECT_EQ(after.c_iflag, before.c_iflag);
+    EXPECT_EQ(after.c_oflag, before.c_oflag);
+    close(master);
+    close(slave);
 }

@@ -13,26 +13,16 @@ int32_t parent_length(Cell*) { return 1; }
 int32_t child_length(Cell*) { return 2; }
 Cell* parent_clear(Cell* c) { return c; }
 
-// A row of `rest` with two slots set.
-struct Row {
-    ActionFn slots[action_count];
-    Row(uint32_t slot_a, ActionFn a, uint32_t slot_b, ActionFn b, ActionFn rest) {
-        for (auto& s : slots) s = rest;
-        slots[slot_a - 1] = a;
-        slots[slot_b - 1] = b;
-    }
-};
-void register_row(uint32_t type, uint32_t parent, const char* name, const Row& row) {
-    register_datatype(type, parent, name, row.slots, action_count);
-}
+const ActionFn two_slots[] = {unsupported, unsupported};
 }  // namespace
 
 TEST(RegistryTest, InheritTakesTheParentsEntryAtRegistration) {
     type_tables_init();
-    register_row(type_block, 0, "block!", Row(slot_length_q, act(parent_length), slot_clear, act(parent_clear), unsupported));
+    Row().set(slot_length_q, parent_length).set(slot_clear, parent_clear).register_as(type_block, 0, "block!");
     // paren!: inherits length? and clear, overrides nothing; a slot the parent lacks stays empty.
-    register_row(type_paren, type_block, "paren!", Row(slot_length_q, inherit, slot_sort, inherit, inherit));
-    register_row(type_path, type_block, "path!", Row(slot_length_q, act(child_length), slot_clear, unsupported, inherit));
+    Row().inherit(slot_make, slot_write).register_as(type_paren, type_block, "paren!");
+    Row().inherit(slot_make, slot_write).set(slot_length_q, child_length).drop({slot_clear}).register_as(
+        type_path, type_block, "path!");
 
     EXPECT_EQ(action<action_sig::length>(type_paren, slot_length_q)(nullptr), 1);
     EXPECT_EQ(get_action(type_paren, slot_clear), act(parent_clear));
@@ -51,7 +41,7 @@ TEST(RegistryDeathTest, WrongActionCountEndsTheRun) {
         {
             platform::set_output_fd(STDERR_FILENO);
             type_tables_init();
-            register_datatype(type_integer, 0, "integer!", {unsupported, unsupported});
+            register_datatype(type_integer, 0, "integer!", two_slots, 2);
         },
         testing::ExitedWithCode(0),
         "^\\*\\*\\* Datatype Error: invalid actions count for type: 11\n\\*\\*\\* Found: 2\n\\*\\*\\* Expected: 62\n$");
