@@ -32,6 +32,7 @@
 #include "engine/parse_internal.h"
 #include "runtime/case_tables.h"
 #include "runtime/errors.h"
+#include "runtime/interrupt.h"
 #include "runtime/registry.h"
 #include "runtime/series.h"
 #include "runtime/stack.h"
@@ -233,6 +234,11 @@ Status Engine::run(Cell& answer) {
     st = State::push_block;
     Status s = Status::ok;
     while (st != State::exit && s == Status::ok) {
+        // A rule may loop for ever (while, a growing input): Ctrl-C stops it.
+        if (interrupt::requested()) {
+            s = interrupt::take();
+            if (s != Status::ok) break;
+        }
         switch (st) {
             case State::push_block: s = push_block(); break;
             case State::pop_block: s = pop_block(); break;
@@ -794,8 +800,8 @@ bool Engine::literal_at(const Cell& value, int32_t& next) {
         } else if (vt == type_binary || string_t::string_like_q(vt)) {
             std::vector<uint8_t> bytes = pattern_bytes(value);
             int32_t n = int32_t(bytes.size());
-            ok = remaining() >= n &&
-                 std::memcmp(memory::buffer_of(r.input.w2)->head_ptr() + c, bytes.data(), size_t(n)) == 0;
+            ok = remaining() >= n && (n == 0 ||
+                 std::memcmp(memory::buffer_of(r.input.w2)->head_ptr() + c, bytes.data(), size_t(n)) == 0);
             next = c + n;
         }
     } else if (text_input()) {
