@@ -6,6 +6,7 @@
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
 #include "datatypes/none.h"
+#include "datatypes/port.h"
 #include "datatypes/string_buffer.h"
 #include "datatypes/word.h"
 #include "datatypes/frames.h"
@@ -53,9 +54,6 @@ template <typename Sig>
 Sig impl(const Cell& v, uint32_t slot) {
     return reinterpret_cast<Sig>(get_action_ptr(v, slot));
 }
-
-// port! actor tables do not exist yet; a redirected action has none.
-[[noreturn]] void port_actor_missing() { raise_error(err_cat::access, err_id::access::no_port_action); }
 
 // Types whose values a /part count may be taken against: they have a
 // buffer of elements.
@@ -282,10 +280,8 @@ GenericEntry entry(uint32_t slot) { return slot >= 1 && slot <= action_count ? g
 
 // ---- Looking up implementations --------------------------------------------
 
-bool port_redirect_q(const Cell& value, uint32_t slot) { return false; }
-
 ActionFn get_action_ptr_from(uint32_t type, const Cell& value, uint32_t slot) {
-    if (port_redirect_q(value, slot)) port_actor_missing();
+    if (ActionFn native = port_t::native_action(value, slot)) return native;
     ActionFn fn = get_action(type, slot);
     if (fn) return fn;
     checks::raise_expect_arg(0, value);

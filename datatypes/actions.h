@@ -43,12 +43,11 @@ GenericEntry entry(uint32_t slot);
 
 // ---- Looking up implementations --------------------------------------------
 
-// port! values take actions above slot 24 from their actor's table. No port!
-// exists yet, so this answers false; it marks where the redirect belongs.
-bool port_redirect_q(const Cell& value, uint32_t slot);
-// The implementation of `slot` for `type` (the value is the argument, for the
-// port redirect); an empty slot raises `expect-arg` (the calling word, the
-// value's datatype, the first argument word of the running callable).
+// The implementation of `slot` for `type` (the value is the argument: a
+// port! whose actor is a handle! takes the actions above slot 24 from that
+// actor's native table); an empty slot raises `expect-arg` (the calling
+// word, the value's datatype, the first argument word of the running
+// callable).
 registry::ActionFn get_action_ptr_from(uint32_t type, const Cell& value, uint32_t slot);
 inline registry::ActionFn get_action_ptr(const Cell& value, uint32_t slot) {
     return get_action_ptr_from(type_of(value), value, slot);

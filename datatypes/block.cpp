@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "datatypes/map.h"
+#include "datatypes/object.h"
 #include "runtime/registry.h"
 #include "datatypes/series.h"
 #include "datatypes/series_internal.h"
@@ -308,6 +309,13 @@ void map_body(const Cell& map, Cell& out) {
     Cell field{type_word, 0, uint32_t(fixed::sym_body), 0};
     out = *map_t::reflect(&m, &field);
 }
+
+// An object's words and values as set-words and values (its reflect body).
+void object_body(const Cell& object, Cell& out) {
+    Cell o = object;
+    Cell field{type_word, 0, uint32_t(fixed::sym_body), 0};
+    out = *object_t::reflect(&o, &field);
+}
 }  // namespace
 
 Cell* make(Cell* proto, Cell* spec, uint32_t type) {
@@ -321,7 +329,7 @@ Cell* make(Cell* proto, Cell* spec, uint32_t type) {
     } else if (t == type_vector) {
         vector_t::to_block(*spec, proto);
     } else if (t == type_object) {
-        series_t::raise_not_done();  // its body comes with its own module
+        object_body(*spec, *proto);
     } else {
         Cell dt = cells::datatype(type);
         raise_error(err_cat::script, err_id::script::bad_make_arg, &dt, spec);
@@ -338,8 +346,11 @@ Cell* to(Cell* proto, Cell* spec, uint32_t type) {
         map_body(*spec, *proto);
     } else if (t == type_vector) {
         vector_t::to_block(*spec, proto);
-    } else if (t == type_object || series_t::text_family_q(t)) {
-        series_t::raise_not_done();  // bodies, elements and the loader come with their own modules
+    } else if (t == type_object) {
+        object_body(*spec, *proto);
+    } else if (t == type_string) {
+        // The loader leaves the block of every value it read in proto.
+        checks::scan_single_value(*spec, proto);
     } else if (t == type_typeset) {
         Cell ts = *spec;
         typeset_t::to_block(ts, *proto);

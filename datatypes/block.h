@@ -92,6 +92,12 @@ Cell* push_new(int32_t n);  // pushes a new empty block (room for n cells, at le
 int32_t mold_items(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* part, int32_t budget,
                    int32_t indent);
 
+// ---- Calling user functions ---------------------------------------------------------
+// Runs a compare function (sort/compare of any series) through the
+// evaluator's hook and reads its answer as sort::read_compare_answer does; a
+// catch code other than normal is thrown on.
+int32_t call_compare_function(const Cell& function, Cell* args, uint32_t count);
+
 // ---- Sorting and set operations --------------------------------------------------
 
 // Flags word of the sort comparators: bit 0 reverse, bit 1 whole records,

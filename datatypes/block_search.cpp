@@ -250,8 +250,12 @@ int32_t sort_compare_func(const void* a, const void* b, uintptr_t state, uintptr
             stack::push_copy(order[i][flags >> sort_flag::field_shift]);
         }
     }
+    return call_compare_function(st->function, args, 2);
+}
+
+int32_t call_compare_function(const Cell& function, Cell* args, uint32_t count) {
     Cell answer = cells::none();
-    Status status = eval_hooks::call(st->function, args, 2, no_node, fixed::word_compare_callback, answer);
+    Status status = eval_hooks::call(function, args, count, no_node, fixed::word_compare_callback, answer);
     stack::set_top(args);
     if (status != Status::ok) throw_code(uint32_t(status));
     return sort::read_compare_answer(answer);

@@ -6,8 +6,7 @@
 
 // X(namespace, type id) for each type in registration order; image! and
 // event! register apart (after the imaging codecs, and from the start-up
-// script). port! (48, between date! and money!) joins the list with its
-// module; until then it has no actions.
+// script).
 #define VYR_REGISTERED_TYPES(X)                                                                          \
     X(datatype_t, 1) X(unset_t, 2) X(none_t, 3) X(logic_t, 4) X(series_t, 42) X(block_t, 5)            \
     X(string_t, 7) X(binary_t, 41) X(integer_t, 11) X(symbol_t, 13) X(context_t, 14) X(word_t, 15)     \
@@ -17,7 +16,7 @@
     X(file_t, 8) X(object_t, 32) X(bitset_t, 30) X(triple_t, 31) X(float_t, 12) X(typeset_t, 33)       \
     X(error_t, 34) X(vector_t, 35) X(map_t, 40) X(hash_t, 36) X(pair_t, 37) X(percent_t, 38)           \
     X(tuple_t, 39) X(time_t, 43) X(tag_t, 44) X(email_t, 45) X(handle_t, 46) X(date_t, 47)             \
-    X(money_t, 49) X(ref_t, 50) X(point2d_t, 51) X(point3d_t, 52)
+    X(port_t, 48) X(money_t, 49) X(ref_t, 50) X(point2d_t, 51) X(point3d_t, 52)
 
 namespace vyr {
 #define VYR_DECLARE_INIT(ns, id) \

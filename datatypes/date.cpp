@@ -21,7 +21,6 @@
 #include "runtime/stack.h"
 #include "datatypes/fixed_words.h"
 #include "runtime/numeric.h"
-#include "datatypes/owners.h"
 #include "runtime/series.h"
 
 namespace vyr::date_t {
@@ -521,36 +520,16 @@ int32_t path_field(const Cell& element, const Cell& path) {
     raise_script(script::invalid_path, path, element);
 }
 
-// Tells whoever holds the date that it changed: the object whose field it
-// is (its on-change* handler), or the owner of the series it lies in.
-void announce_change(Cell* grand_parent, Cell* previous, Cell* date, const Cell& old) {
-    if (grand_parent == nullptr) return;
-    if (type_of(*grand_parent) == type_object) {
-        if (previous == nullptr) return;
-        Cell before = old;
-        object_t::fire_on_change(grand_parent, previous, &before, date);
-    } else if (series_t::block_family_q(type_of(*grand_parent))) {
-        owners::notify_owner(*grand_parent, fixed::word_set_path, date, int32_t(grand_parent->w1), 1);
-    }
-}
-
 }  // namespace
 
 // ---- Text ------------------------------------------------------------------------------
 
 namespace {
 
-// The word of a name, unbound: enough to look up an object's field.
-Cell field_word(const char* name) { return Cell{type_word, 0, uint32_t(symbol_t::make(name)), 0xFFFFFFFF}; }
-
 // Entry n of system/locale/months, which must be a string!.
 Cell month_name(int32_t month) {
-    Cell* system = context_t::global_symbol_value(fixed::sym_system);
-    Cell months = none_t::value;
-    if (system != nullptr && type_of(*system) == type_object) {
-        Cell locale = *object_t::select_field(*system, field_word("locale"));
-        if (type_of(locale) == type_object) months = *object_t::select_field(locale, field_word("months"));
-    }
+    const Cell* found = object_t::system_field({"locale", "months"});
+    Cell months = found ? *found : none_t::value;
     if (type_of(months) != type_block || month < 1 || int32_t(block_t::length_at(months)) < month)
         raise_error(err_cat::script, err_id::script::invalid_months);
     Cell name = *block_t::cell_at(months, months.w1 + uint32_t(month - 1));
@@ -655,16 +634,14 @@ int32_t mold(Cell* value, Cell* buffer, bool, bool, bool, Cell*, int32_t budget,
     return write_date(*value, buffer, budget);
 }
 
-Cell* path_access(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* grand_parent, Cell* previous, int32_t,
-                  bool, bool, bool, bool event) {
+Cell* path_access(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cell*, int32_t, bool, bool, bool,
+                  bool) {
     Cell where = path != nullptr ? *path : *element;
     int32_t field = path_field(*element, where);
     if (value == nullptr) return push_field(*parent, field);
-    Cell old = *parent;
-    Cell date = old;
+    Cell date = *parent;
     set_field(&date, field, *value);  // raises before the date is touched
     *parent = date;
-    if (event) announce_change(grand_parent, previous, parent, old);
     return value;
 }
 

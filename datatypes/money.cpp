@@ -11,6 +11,7 @@
 #include "datatypes/none.h"
 #include "datatypes/number_support.h"
 #include "datatypes/object.h"
+#include "datatypes/scalar_support.h"
 #include "runtime/registry.h"
 #include "datatypes/string_buffer.h"
 #include "datatypes/symbol.h"
@@ -50,20 +51,9 @@ Cell datatype_money() { return datatype_t::value_of(type_money); }
 
 bool word_type_q(uint32_t t) { return t >= type_word && t <= type_refinement; }
 
-// The value of a field path in the `system` object (system/locale/...), or
-// null while `system` or one of the fields is not an object.
-const Cell* system_field(std::initializer_list<const char*> path) {
-    const Cell* v = context_t::global_symbol_value(fixed::sym_system);
-    for (const char* name : path) {
-        if (v == nullptr || type_of(*v) != type_object) return nullptr;
-        v = object_t::select_field(*v, word_t::make_global(name));
-    }
-    return v;
-}
-
 // system/locale/currencies/list, or null when it is not a block.
 const Cell* currency_list() {
-    const Cell* list = system_field({"locale", "currencies", "list"});
+    const Cell* list = object_t::system_field({"locale", "currencies", "list"});
     return list && type_of(*list) == type_block ? list : nullptr;
 }
 
@@ -244,7 +234,7 @@ Cell* from_text_parts(Cell* c, bool negative, const uint8_t* code, const uint8_t
 // ---- Text --------------------------------------------------------------------------
 
 int32_t money_digits() {
-    const Cell* d = system_field({"options", "money-digits"});
+    const Cell* d = object_t::system_field({"options", "money-digits"});
     return d && type_of(*d) == type_integer ? int32_t(d->w2) : default_money_digits;
 }
 
@@ -496,10 +486,7 @@ namespace {
 
 // The field a word names: `code` 1, `amount` 2, any other 0.
 uint32_t word_field(const Cell& word) {
-    int32_t s = int32_t(word.w2);
-    if (same_symbol_q(s, symbol_t::make("code"))) return pick_code;
-    if (same_symbol_q(s, fixed::sym_amount)) return pick_amount;
-    return 0;
+    return uint32_t(scalar_support::word_field(word, {symbol_t::make("code"), fixed::sym_amount}));
 }
 
 // The field's value: the currency word (none without one), or the amount
@@ -516,14 +503,13 @@ Cell* path_access(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, C
                   bool) {
     Cell p = path ? *path : none_t::value;
     if (value) raise_script(script::bad_path_set, p, *element);
-    uint32_t t = type_of(*element);
-    uint32_t field = word_type_q(t) ? word_field(*element) : t == type_integer ? element->w2 : 0;
-    if (field != pick_code && field != pick_amount) raise_script(script::invalid_path, p, *element);
-    return stack::push_copy(field_value(*parent, field));
+    int32_t field = scalar_support::path_field(*element, &p, {symbol_t::make("code"), fixed::sym_amount});
+    return stack::push_copy(field_value(*parent, uint32_t(field)));
 }
 
 Cell* pick(Cell* value, int32_t index, Cell* index_cell) {
-    uint32_t field = index_cell && word_type_q(type_of(*index_cell)) ? word_field(*index_cell) : uint32_t(index);
+    uint32_t field =
+        index_cell && scalar_support::any_word_q(type_of(*index_cell)) ? word_field(*index_cell) : uint32_t(index);
     if (field != pick_code && field != pick_amount) {
         Cell i = index_cell ? *index_cell : Cell{type_integer, 0, uint32_t(index), 0};
         raise_script(script::out_of_range, i);

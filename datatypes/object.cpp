@@ -215,6 +215,15 @@ Cell* first_word(const Cell& object) { return context_t::word_at(object.w1, 0); 
 Cell* fields(const Cell& object) { return context_t::values_base(object.w1); }
 uint32_t field_count(const Cell& object) { return context_t::word_count(object.w1); }
 
+const Cell* system_field(std::initializer_list<const char*> path) {
+    const Cell* v = context_t::global_symbol_value(fixed::sym_system);
+    for (const char* name : path) {
+        if (v == nullptr || type_of(*v) != type_object) return nullptr;
+        v = select_field(*v, word_t::make_global(name));
+    }
+    return v;
+}
+
 bool word_is_class_q(const Cell& word, int32_t class_id) {
     const Cell& v = *word_t::get(word);
     return type_of(v) == type_object && int32_t(v.w2) == class_id;

@@ -31,6 +31,7 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 
 #include "runtime/catch_codes.h"
 #include "runtime/cell.h"
@@ -81,6 +82,9 @@ int32_t find_field_index(const Cell& object, const Cell& word);
 Cell* first_word(const Cell& object);
 Cell* fields(const Cell& object);
 uint32_t field_count(const Cell& object);
+// The value at a field path of the `system` object (system/locale/...), or
+// null while `system` or one of the objects on the way is missing.
+const Cell* system_field(std::initializer_list<const char*> path);
 bool word_is_class_q(const Cell& word, int32_t class_id);
 bool field_is_class_q(NodeId context, int32_t i, int32_t class_id);
 // Word-table cell i of a context.

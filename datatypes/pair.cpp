@@ -44,9 +44,7 @@ Cell* load(const Cell& block, int32_t x, int32_t y) {
 Cell* push(int32_t x, int32_t y) { return stack::push_copy(cell_of(x, y)); }
 
 int32_t field_index(const Cell& word, const Cell& value, const Cell* path) {
-    if (int32_t field = scalar_support::word_field(word, {fixed::sym_x, fixed::sym_y})) return field;
-    if (type_of(value) == type_pair) raise_script(script::cannot_use, word, datatype_of(value));
-    raise_error(err_cat::script, script::invalid_path, path, &word);
+    return scalar_support::field_of_word(word, value, type_pair, path, {fixed::sym_x, fixed::sym_y});
 }
 
 void to_point(uint32_t offset) {
@@ -72,20 +70,6 @@ bool divides_q(int32_t op) { return op == integer_t::op_divide || op == integer_
 
 // -2147483648 divided by -1 has no 32-bit answer.
 bool division_overflows_q(int32_t a, int32_t b) { return a == INT_MIN && b == -1; }
-
-// One component through the integer core; false when the result is no
-// longer a 32-bit integer.
-bool component_op(int32_t a, int32_t b, int32_t op, int32_t& out) {
-    if (divides_q(op) || op >= integer_t::op_or) {
-        out = integer_t::do_math_op(a, b, op, nullptr);
-        return true;
-    }
-    Cell result{type_integer, 0, 0, 0};
-    int32_t r = integer_t::do_math_op(a, b, op, &result);
-    if (type_of(result) != type_integer) return false;
-    out = r;
-    return true;
-}
 
 }  // namespace
 
@@ -118,7 +102,8 @@ Cell* do_math(int32_t op) {
         if (division_overflows_q(x, bx) || division_overflows_q(y, by)) return as_points(op);
     }
     int32_t rx, ry;
-    if (!component_op(x, bx, op, rx) || !component_op(y, by, op, ry)) return as_points(op);
+    if (!scalar_support::integer_component(x, bx, op, rx) || !scalar_support::integer_component(y, by, op, ry))
+        return as_points(op);
     return make_at(a, rx, ry);
 }
 
@@ -126,31 +111,16 @@ Cell* do_math(int32_t op) {
 
 namespace {
 
-bool number_q(const Cell& c) { return type_of(c) == type_integer || type_of(c) == type_float; }
-
 // [x y ...]: the first two values, each integer! or float! (truncated).
 Cell from_block(const Cell& block) {
-    CellView v = cells_from_index(block);
-    if (v.length < 2 || !number_q(v.cells[0]) || !number_q(v.cells[1])) {
-        Cell type = datatype_t::value_of(type_pair);
-        raise_error(err_cat::syntax, err_id::syntax::malconstruct, &type, &block);
-    }
-    return cell_of(number_at(v.cells[0]), number_at(v.cells[1]));
+    const Cell* v = scalar_support::number_values(block, 2, type_pair);
+    return cell_of(number_at(v[0]), number_at(v[1]));
 }
 
 Cell from_point(const Cell& point) {
     double x = point2d_t::x_of(point), y = point2d_t::y_of(point);
     if (float_t::float_nan_or_inf_q(x) || float_t::float_nan_or_inf_q(y)) raise_script(script::invalid_arg, point);
     return cell_of(numeric::truncate_to_int32(x), numeric::truncate_to_int32(y));
-}
-
-// The text loaded as one value, which must be a pair!.
-Cell from_text(const Cell& text) {
-    Cell loaded{};
-    collector::CellRoot root(&loaded);
-    const Cell v = checks::scan_single_value(text, &loaded);
-    if (type_of(v) != type_pair) raise_bad_to_arg(type_pair, text);
-    return cell_of(x_of(v), y_of(v));
 }
 
 }  // namespace
@@ -163,7 +133,7 @@ Cell* make(Cell* proto, Cell* spec, uint32_t) {
         case type_float: result = cell_of(number_at(s), number_at(s)); break;
         case type_block: result = from_block(s); break;
         case type_point2d: result = from_point(s); break;
-        case type_string: result = from_text(s); break;
+        case type_string: result = scalar_support::load_as(s, type_pair); break;
         case type_pair: result = cell_of(x_of(s), y_of(s)); break;
         default: raise_bad_to_arg(type_pair, s);
     }
@@ -197,30 +167,17 @@ int32_t mold(Cell* value, Cell* buffer, bool, bool, bool, Cell* part, int32_t bu
 
 namespace {
 
-// The component a path element names: 1, 2, x or y.
-int32_t path_field(const Cell& element, const Cell* path) {
-    if (type_of(element) == type_integer) {
-        int32_t n = integer_t::get(element);
-        if (n == field_x || n == field_y) return n;
-        raise_error(err_cat::script, script::invalid_path, path, &element);
-    }
-    if (!scalar_support::any_word_q(type_of(element))) raise_error(err_cat::script, script::invalid_path, path, &element);
-    return field_index(element, Cell{type_none, 0, 0, 0}, path);
-}
-
 int32_t component(const Cell& pair, int32_t field) { return field == field_x ? x_of(pair) : y_of(pair); }
 
 }  // namespace
 
-Cell* path_access(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* grand_parent, Cell* previous, int32_t,
-                  bool, bool, bool, bool) {
-    int32_t field = path_field(*element, path);
+Cell* path_access(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cell*, int32_t, bool, bool, bool,
+                  bool) {
+    int32_t field = scalar_support::path_field(*element, path, {fixed::sym_x, fixed::sym_y});
     if (!value) return scalar_support::path_answer(Cell{type_integer, 0, uint32_t(component(*parent, field)), 0});
     if (type_of(*value) != type_integer) raise_invalid_type(*value);
-    scalar_support::InPlaceChange change(parent, grand_parent, previous);
     int32_t n = integer_t::get(*value);
     make_at(parent, field == field_x ? n : x_of(*parent), field == field_y ? n : y_of(*parent));
-    change.done(parent);
     return value;
 }
 
@@ -284,16 +241,7 @@ Cell* round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool
 }
 
 Cell* pick(Cell* value, int32_t index, Cell* index_cell) {
-    uint32_t t = index_cell ? type_of(*index_cell) : type_integer;
-    int32_t field;
-    if (scalar_support::any_word_q(t)) {
-        field = field_index(*index_cell, *value, nullptr);
-    } else if (t == type_integer && (index == field_x || index == field_y)) {
-        field = index;
-    } else {
-        Cell i = index_cell ? *index_cell : Cell{type_integer, 0, uint32_t(index), 0};
-        raise_script(script::out_of_range, i);
-    }
+    int32_t field = scalar_support::pick_field(*value, index, index_cell, {fixed::sym_x, fixed::sym_y});
     *value = Cell{type_integer, 0, uint32_t(component(*value, field)), 0};
     return value;
 }

@@ -48,9 +48,7 @@ float component(const Cell& c) {
 }
 
 int32_t field_index(const Cell& word, const Cell& value, const Cell* path) {
-    if (int32_t field = scalar_support::word_field(word, {fixed::sym_x, fixed::sym_y})) return field;
-    if (type_of(value) == type_point2d) raise_script(script::cannot_use, word, datatype_of(value));
-    raise_error(err_cat::script, script::invalid_path, path, &word);
+    return scalar_support::field_of_word(word, value, type_point2d, path, {fixed::sym_x, fixed::sym_y});
 }
 
 namespace {
@@ -74,21 +72,10 @@ void operand_components(const Cell& b, float& bx, float& by) {
 Cell* do_math(int32_t op) {
     Cell* a = stack::arg_base();
     const Cell& b = a[1];
-    float x = x_of(*a), y = y_of(*a);
-    float bx, by;
-    operand_components(b, bx, by);
-    if (float_operand_q(type_of(b)) && (op == integer_t::op_multiply || op == integer_t::op_divide)) {
-        // A float multiplier or divisor works in single precision, without a
-        // zero test.
-        if (op == integer_t::op_multiply) x *= bx, y *= by;
-        else x /= bx, y /= by;
-        return make_at(a, x, y);
-    }
-    if ((op == integer_t::op_divide || op == integer_t::op_remainder) && (bx == 0.0f || by == 0.0f))
-        raise_math(math::zero_divide);
-    double rx = float_t::do_math_op(x, bx, op);
-    double ry = float_t::do_math_op(y, by, op);
-    return make_at(a, narrow(rx), narrow(ry));
+    float p[2] = {x_of(*a), y_of(*a)}, q[2];
+    operand_components(b, q[0], q[1]);
+    scalar_support::float_components(p, q, 2, op, float_operand_q(type_of(b)));
+    return make_at(a, p[0], p[1]);
 }
 
 // ---- Actions -------------------------------------------------------------------
@@ -97,22 +84,8 @@ namespace {
 
 // [x y ...]: the first two values, each integer! or float!.
 Cell from_block(const Cell& block) {
-    CellView v = cells_from_index(block);
-    auto number_q = [](const Cell& c) { return type_of(c) == type_integer || type_of(c) == type_float; };
-    if (v.length < 2 || !number_q(v.cells[0]) || !number_q(v.cells[1])) {
-        Cell type = datatype_t::value_of(type_point2d);
-        raise_error(err_cat::syntax, err_id::syntax::malconstruct, &type, &block);
-    }
-    return cell_of(component(v.cells[0]), component(v.cells[1]));
-}
-
-// The text loaded as one value, which must be a point2D!.
-Cell from_text(const Cell& text) {
-    Cell loaded{};
-    collector::CellRoot root(&loaded);
-    const Cell v = checks::scan_single_value(text, &loaded);
-    if (type_of(v) != type_point2d) raise_bad_to_arg(type_point2d, text);
-    return cell_of(x_of(v), y_of(v));
+    const Cell* v = scalar_support::number_values(block, 2, type_point2d);
+    return cell_of(component(v[0]), component(v[1]));
 }
 
 }  // namespace
@@ -130,7 +103,7 @@ Cell* make(Cell* proto, Cell* spec, uint32_t) {
         case type_pair: result = cell_of(float(int32_t(s.w2)), float(int32_t(s.w3))); break;
         case type_point2d: result = cell_of(x_of(s), y_of(s)); break;
         case type_block: result = from_block(s); break;
-        case type_string: result = from_text(s); break;
+        case type_string: result = scalar_support::load_as(s, type_point2d); break;
         default: raise_bad_to_arg(type_point2d, s);
     }
     *proto = result;
@@ -166,17 +139,6 @@ int32_t mold(Cell* value, Cell* buffer, bool, bool, bool, Cell* part, int32_t bu
 
 namespace {
 
-// The component a path element names: 1, 2, x or y.
-int32_t path_field(const Cell& element, const Cell* path) {
-    if (type_of(element) == type_integer) {
-        int32_t n = integer_t::get(element);
-        if (n == field_x || n == field_y) return n;
-        raise_error(err_cat::script, script::invalid_path, path, &element);
-    }
-    if (!scalar_support::any_word_q(type_of(element))) raise_error(err_cat::script, script::invalid_path, path, &element);
-    return field_index(element, Cell{type_none, 0, 0, 0}, path);
-}
-
 Cell component_cell(const Cell& point, int32_t field) {
     Cell c{type_float, 0, 0, 0};
     set_cell_float(c, field == field_x ? x_of(point) : y_of(point));
@@ -185,15 +147,13 @@ Cell component_cell(const Cell& point, int32_t field) {
 
 }  // namespace
 
-Cell* path_access(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* grand_parent, Cell* previous, int32_t,
-                  bool, bool, bool, bool) {
-    int32_t field = path_field(*element, path);
+Cell* path_access(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cell*, int32_t, bool, bool, bool,
+                  bool) {
+    int32_t field = scalar_support::path_field(*element, path, {fixed::sym_x, fixed::sym_y});
     if (!value) return scalar_support::path_answer(component_cell(*parent, field));
     if (type_of(*value) != type_integer && type_of(*value) != type_float) raise_invalid_type(*value);
-    scalar_support::InPlaceChange change(parent, grand_parent, previous);
     float n = component(*value);
     make_at(parent, field == field_x ? n : x_of(*parent), field == field_y ? n : y_of(*parent));
-    change.done(parent);
     return value;
 }
 
@@ -252,40 +212,23 @@ void scale_component(Cell* scale, const Cell& original, int32_t field) {
     }
 }
 
-// float! round of one component.
-float round_component(float c, Cell* scale, float_t::RoundFlags f) {
-    Cell n{type_float, 0, 0, 0};
-    set_cell_float(n, c);
-    float_t::round(&n, scale, f.even, f.down, f.half_down, f.floor, f.ceiling, f.half_ceiling);
-    return type_of(n) == type_integer ? float(integer_t::get(n)) : narrow(float_t::get(n));
-}
-
 }  // namespace
 
 Cell* round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool floor, bool ceiling,
             bool half_ceiling) {
     if (scale && type_of(*scale) == type_money) raise_not_related(calling_word(), type_money);
-    float_t::RoundFlags flags{even, down, half_down, floor, ceiling, half_ceiling};
     const Cell original = scale ? *scale : Cell{};
     float c[2] = {x_of(*value), y_of(*value)};
     for (int32_t field : {field_x, field_y}) {
         if (scale) scale_component(scale, original, field);
-        c[field - 1] = round_component(c[field - 1], scale, flags);
+        c[field - 1] = scalar_support::round_float_component(c[field - 1], scale, even, down, half_down, floor, ceiling,
+                                                             half_ceiling);
     }
     return make_at(value, c[0], c[1]);
 }
 
 Cell* pick(Cell* value, int32_t index, Cell* index_cell) {
-    uint32_t t = index_cell ? type_of(*index_cell) : type_integer;
-    int32_t field;
-    if (scalar_support::any_word_q(t)) {
-        field = field_index(*index_cell, *value, nullptr);
-    } else if (t == type_integer && (index == field_x || index == field_y)) {
-        field = index;
-    } else {
-        Cell i = index_cell ? *index_cell : Cell{type_integer, 0, uint32_t(index), 0};
-        raise_script(script::out_of_range, i);
-    }
+    int32_t field = scalar_support::pick_field(*value, index, index_cell, {fixed::sym_x, fixed::sym_y});
     *value = component_cell(*value, field);
     return value;
 }

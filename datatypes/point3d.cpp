@@ -54,36 +54,25 @@ Cell* push(float x, float y, float z) { return stack::push_copy(cell_of(x, y, z)
 float component(const Cell& c) { return point2d_t::component(c); }
 
 int32_t field_index(const Cell& word, const Cell& value, const Cell* path) {
-    if (int32_t field = scalar_support::word_field(word, {fixed::sym_x, fixed::sym_y, fixed::sym_z})) return field;
-    if (type_of(value) == type_point3d) raise_script(script::cannot_use, word, datatype_of(value));
-    raise_error(err_cat::script, script::invalid_path, path, &word);
+    return scalar_support::field_of_word(word, value, type_point3d, path, {fixed::sym_x, fixed::sym_y, fixed::sym_z});
 }
 
 Cell* do_math(int32_t op) {
     Cell* a = stack::arg_base();
     const Cell& b = a[1];
     Components p = components_of(*a), q;
+    bool float_operand = false;
     switch (type_of(b)) {
         case type_point3d: q = components_of(b); break;
         case type_integer: q.v[0] = q.v[1] = q.v[2] = float(integer_t::get(b)); break;
         case type_float:
-        case type_percent: {
-            float f = narrow(float_t::get(b));
-            if (op == integer_t::op_multiply || op == integer_t::op_divide) {
-                // A float multiplier or divisor works in single precision,
-                // without a zero test.
-                for (float& v : p.v) v = op == integer_t::op_multiply ? v * f : v / f;
-                return store(a, p);
-            }
-            q.v[0] = q.v[1] = q.v[2] = f;
+        case type_percent:
+            q.v[0] = q.v[1] = q.v[2] = narrow(float_t::get(b));
+            float_operand = true;
             break;
-        }
         default: raise_invalid_type(b);
     }
-    if (op == integer_t::op_divide || op == integer_t::op_remainder)
-        for (float d : q.v)
-            if (d == 0.0f) raise_math(math::zero_divide);
-    for (int i = 0; i < 3; ++i) p.v[i] = narrow(float_t::do_math_op(p.v[i], q.v[i], op));
+    scalar_support::float_components(p.v, q.v, 3, op, float_operand);
     return store(a, p);
 }
 
@@ -93,22 +82,8 @@ namespace {
 
 // [x y z ...]: the first three values, each integer! or float!.
 Cell from_block(const Cell& block) {
-    CellView v = cells_from_index(block);
-    auto number_q = [](const Cell& c) { return type_of(c) == type_integer || type_of(c) == type_float; };
-    if (v.length < 3 || !number_q(v.cells[0]) || !number_q(v.cells[1]) || !number_q(v.cells[2])) {
-        Cell type = datatype_t::value_of(type_point3d);
-        raise_error(err_cat::syntax, err_id::syntax::malconstruct, &type, &block);
-    }
-    return cell_of(component(v.cells[0]), component(v.cells[1]), component(v.cells[2]));
-}
-
-// The text loaded as one value, which must be a point3D!.
-Cell from_text(const Cell& text) {
-    Cell loaded{};
-    collector::CellRoot root(&loaded);
-    const Cell v = checks::scan_single_value(text, &loaded);
-    if (type_of(v) != type_point3d) raise_bad_to_arg(type_point3d, text);
-    return cell_of(x_of(v), y_of(v), z_of(v));
+    const Cell* v = scalar_support::number_values(block, 3, type_point3d);
+    return cell_of(component(v[0]), component(v[1]), component(v[2]));
 }
 
 }  // namespace
@@ -127,7 +102,7 @@ Cell* make(Cell* proto, Cell* spec, uint32_t) {
         case type_point2d: result = cell_of(point2d_t::x_of(s), point2d_t::y_of(s), 0.0f); break;
         case type_point3d: result = cell_of(x_of(s), y_of(s), z_of(s)); break;
         case type_block: result = from_block(s); break;
-        case type_string: result = from_text(s); break;
+        case type_string: result = scalar_support::load_as(s, type_point3d); break;
         default: raise_bad_to_arg(type_point3d, s);
     }
     *proto = result;
@@ -165,17 +140,6 @@ int32_t mold(Cell* value, Cell* buffer, bool, bool, bool, Cell* part, int32_t bu
 
 namespace {
 
-// The component a path element names: 1-3, x, y or z.
-int32_t path_field(const Cell& element, const Cell* path) {
-    if (type_of(element) == type_integer) {
-        int32_t n = integer_t::get(element);
-        if (n >= field_x && n <= field_z) return n;
-        raise_error(err_cat::script, script::invalid_path, path, &element);
-    }
-    if (!scalar_support::any_word_q(type_of(element))) raise_error(err_cat::script, script::invalid_path, path, &element);
-    return field_index(element, Cell{type_none, 0, 0, 0}, path);
-}
-
 Cell component_cell(const Cell& point, int32_t field) {
     Cell c{type_float, 0, 0, 0};
     set_cell_float(c, components_of(point).v[field - 1]);
@@ -184,16 +148,14 @@ Cell component_cell(const Cell& point, int32_t field) {
 
 }  // namespace
 
-Cell* path_access(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* grand_parent, Cell* previous, int32_t,
-                  bool, bool, bool, bool) {
-    int32_t field = path_field(*element, path);
+Cell* path_access(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cell*, int32_t, bool, bool, bool,
+                  bool) {
+    int32_t field = scalar_support::path_field(*element, path, {fixed::sym_x, fixed::sym_y, fixed::sym_z});
     if (!value) return scalar_support::path_answer(component_cell(*parent, field));
     if (type_of(*value) != type_integer && type_of(*value) != type_float) raise_invalid_type(*value);
-    scalar_support::InPlaceChange change(parent, grand_parent, previous);
     Components p = components_of(*parent);
     p.v[field - 1] = component(*value);
     store(parent, p);
-    change.done(parent);
     return value;
 }
 
@@ -254,39 +216,23 @@ void scale_component(Cell* scale, const Cell& original, int32_t field) {
     set_cell_float(*scale, s);
 }
 
-float round_component(float c, Cell* scale, float_t::RoundFlags f) {
-    Cell n{type_float, 0, 0, 0};
-    set_cell_float(n, c);
-    float_t::round(&n, scale, f.even, f.down, f.half_down, f.floor, f.ceiling, f.half_ceiling);
-    return type_of(n) == type_integer ? float(integer_t::get(n)) : narrow(float_t::get(n));
-}
-
 }  // namespace
 
 Cell* round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool floor, bool ceiling,
             bool half_ceiling) {
     if (scale && type_of(*scale) == type_money) raise_not_related(calling_word(), type_money);
-    float_t::RoundFlags flags{even, down, half_down, floor, ceiling, half_ceiling};
     const Cell original = scale ? *scale : Cell{};
     Components p = components_of(*value);
     for (int32_t field = field_x; field <= field_z; ++field) {
         if (scale) scale_component(scale, original, field);
-        p.v[field - 1] = round_component(p.v[field - 1], scale, flags);
+        p.v[field - 1] = scalar_support::round_float_component(p.v[field - 1], scale, even, down, half_down, floor,
+                                                               ceiling, half_ceiling);
     }
     return store(value, p);
 }
 
 Cell* pick(Cell* value, int32_t index, Cell* index_cell) {
-    uint32_t t = index_cell ? type_of(*index_cell) : type_integer;
-    int32_t field;
-    if (scalar_support::any_word_q(t)) {
-        field = field_index(*index_cell, *value, nullptr);
-    } else if (t == type_integer && index >= field_x && index <= field_z) {
-        field = index;
-    } else {
-        Cell i = index_cell ? *index_cell : Cell{type_integer, 0, uint32_t(index), 0};
-        raise_script(script::out_of_range, i);
-    }
+    int32_t field = scalar_support::pick_field(*value, index, index_cell, {fixed::sym_x, fixed::sym_y, fixed::sym_z});
     *value = component_cell(*value, field);
     return value;
 }

@@ -1,16 +1,22 @@
-// Field words, path answers and in-place change notices of the cell scalars
+// Field words, path answers and the set-path write-back of the cell scalars
 // (see scalar_support.h).
 #include "datatypes/scalar_support.h"
 
-#include "datatypes/object.h"
+#include "datatypes/float.h"
+#include "datatypes/integer.h"
+#include "datatypes/number_support.h"
+#include "datatypes/point2d.h"
+#include "datatypes/series.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
 #include "datatypes/actions.h"
-#include "datatypes/fixed_words.h"
-#include "runtime/memory.h"
-#include "datatypes/owners.h"
+#include "datatypes/checks.h"
+#include "runtime/collector.h"
+#include "runtime/stack.h"
 
 namespace vyr::scalar_support {
+
+using namespace number_support;
 
 bool any_word_q(uint32_t type) {
     return type == type_word || type == type_lit_word || type == type_get_word || type == type_set_word ||
@@ -28,6 +34,85 @@ int32_t word_field(const Cell& element, std::initializer_list<int32_t> fields) {
     return 0;
 }
 
+int32_t field_of_word(const Cell& word, const Cell& value, uint32_t type, const Cell* path,
+                      std::initializer_list<int32_t> fields) {
+    if (int32_t field = word_field(word, fields)) return field;
+    if (type_of(value) == type) raise_script(script::cannot_use, word, datatype_of(value));
+    raise_error(err_cat::script, script::invalid_path, path, &word);
+}
+
+int32_t path_field(const Cell& element, const Cell* path, std::initializer_list<int32_t> fields) {
+    if (type_of(element) == type_integer) {
+        int32_t n = integer_t::get(element);
+        if (n >= 1 && n <= int32_t(fields.size())) return n;
+    } else if (any_word_q(type_of(element))) {
+        if (int32_t field = word_field(element, fields)) return field;
+    }
+    raise_error(err_cat::script, script::invalid_path, path, &element);
+}
+
+int32_t pick_field(const Cell& value, int32_t index, const Cell* index_cell, std::initializer_list<int32_t> fields) {
+    uint32_t t = index_cell ? type_of(*index_cell) : type_integer;
+    if (any_word_q(t)) return field_of_word(*index_cell, value, type_of(value), nullptr, fields);
+    if (t == type_integer && index >= 1 && index <= int32_t(fields.size())) return index;
+    raise_script(script::out_of_range, index_cell ? *index_cell : Cell{type_integer, 0, uint32_t(index), 0});
+}
+
+Cell load_as(const Cell& text, uint32_t type) {
+    Cell loaded{};
+    collector::CellRoot root(&loaded);
+    Cell v = checks::scan_single_value(text, &loaded);
+    if (type_of(v) != type) raise_bad_to_arg(type, text);
+    return v;
+}
+
+const Cell* number_values(const Cell& block, uint32_t count, uint32_t type) {
+    CellView v = cells_from_index(block);
+    bool numbers = v.length >= count;
+    for (uint32_t i = 0; numbers && i < count; ++i)
+        numbers = type_of(v.cells[i]) == type_integer || type_of(v.cells[i]) == type_float;
+    if (!numbers) {
+        Cell t = datatype_t::value_of(type);
+        raise_error(err_cat::syntax, err_id::syntax::malconstruct, &t, &block);
+    }
+    return v.cells;
+}
+
+bool integer_component(int32_t a, int32_t b, int32_t op, int32_t& out, double* wide) {
+    bool checked = op == integer_t::op_add || op == integer_t::op_subtract || op == integer_t::op_multiply;
+    if (!checked) {
+        out = integer_t::do_math_op(a, b, op, nullptr);
+        return true;
+    }
+    Cell result{type_integer, 0, 0, 0};
+    int32_t r = integer_t::do_math_op(a, b, op, &result);
+    if (type_of(result) != type_integer) {
+        if (wide) *wide = float_t::get(result);
+        return false;
+    }
+    out = r;
+    return true;
+}
+
+void float_components(float* p, const float* q, uint32_t n, int32_t op, bool float_operand) {
+    if (float_operand && (op == integer_t::op_multiply || op == integer_t::op_divide)) {
+        for (uint32_t i = 0; i < n; ++i) p[i] = op == integer_t::op_multiply ? p[i] * q[i] : p[i] / q[i];
+        return;
+    }
+    if (op == integer_t::op_divide || op == integer_t::op_remainder)
+        for (uint32_t i = 0; i < n; ++i)
+            if (q[i] == 0.0f) raise_math(math::zero_divide);
+    for (uint32_t i = 0; i < n; ++i) p[i] = point2d_t::narrow(float_t::do_math_op(p[i], q[i], op));
+}
+
+float round_float_component(float c, Cell* scale, bool even, bool down, bool half_down, bool floor, bool ceiling,
+                            bool half_ceiling) {
+    Cell n{type_float, 0, 0, 0};
+    set_cell_float(n, c);
+    float_t::round(&n, scale, even, down, half_down, floor, ceiling, half_ceiling);
+    return type_of(n) == type_integer ? float(integer_t::get(n)) : point2d_t::narrow(float_t::get(n));
+}
+
 namespace {
 Cell answer;
 }  // namespace
@@ -37,73 +122,26 @@ Cell* path_answer(const Cell& value) {
     return &answer;
 }
 
-namespace {
-
-bool cell_series_q(uint32_t t) {
-    switch (t) {
-        case type_block: case type_paren: case type_path: case type_lit_path: case type_set_path:
-        case type_get_path: case type_hash: case type_map:
+bool held_in_cell_q(uint32_t type) {
+    switch (type) {
+        case type_pair: case type_tuple: case type_point2d: case type_point3d: case type_time: case type_date:
             return true;
         default: return false;
     }
 }
 
-// The position of the changed cell in the series that holds it: its offset
-// in the buffer when it lies there, else the series' own index.
-int32_t position_in(const Cell& holder, const Cell* value) {
-    if (cell_series_q(type_of(holder)) && holder.w2 != no_node) {
-        memory::SeriesBuffer* b = memory::buffer_of(holder.w2);
-        if (value >= b->cells() && value < b->cells_end()) return int32_t(value - b->cells());
-    }
-    return int32_t(holder.w1);
-}
-
-}  // namespace
-
-namespace {
-
-bool on_argument_stack_q(const Cell* c) { return c >= stack::bottom() && c < stack::top(); }
-
-// Stores the changed value where the copy came from.
-void store_back(const Cell& changed, Cell* holder, Cell* word) {
-    Cell value = changed;
-    if (!holder) {
-        if (word && type_of(*word) == type_word) word_t::set(*word, value);
-        return;
-    }
-    if (!word) return;
+void store_back(Cell* holder, const Cell& key, const Cell& value) {
+    stack::Mark mark;
     Cell* v = stack::push_copy(value);
-    Cell* w = stack::push_copy(*word);
-    Cell* h = stack::push_copy(*holder);
-    actions::path_access(h, w, v, nullptr, nullptr, nullptr, -1, false, false, true, false);
-}
-
-}  // namespace
-
-InPlaceChange::InPlaceChange(const Cell* value, Cell* holder, Cell* word) : holder_(holder), word_(word) {
-    if (holder_ && type_of(*holder_) == type_object && word_ && any_word_q(type_of(*word_)) &&
-        !on_argument_stack_q(value))
-        old_ = stack::push_copy(*value);
-}
-
-void InPlaceChange::done(const Cell* value) {
-    if (on_argument_stack_q(value)) {
-        store_back(*value, holder_, word_);
-        return;
+    Cell* k = stack::push_copy(key);
+    if (!holder) {
+        word_t::set(*k, *v);
+    } else if (series_t::block_family_q(type_of(*holder)) && type_of(*k) == type_integer) {
+        series_t::store_changed(*holder, integer_t::get(*k), *v);
+    } else {
+        actions::path_access(holder, k, v, nullptr, nullptr, nullptr, -1, false, false, true, false);
     }
-    if (!holder_) return;
-    if (old_) {
-        Cell* object = stack::push_copy(*holder_);
-        Cell* word = stack::push_copy(*word_);
-        Cell* changed = stack::push_copy(*value);
-        object_t::fire_on_change(object, word, old_, changed);
-        return;
-    }
-    if (type_of(*holder_) == type_object) return;
-    int32_t position = position_in(*holder_, value);
-    Cell changed = *value;
-    Cell series = *holder_;
-    owners::notify_owner(series, fixed::word_set_path, &changed, position, 1);
+    mark.restore();
 }
 
 }  // namespace vyr::scalar_support

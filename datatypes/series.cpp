@@ -258,6 +258,17 @@ void notify_after(const Cell& series, Change c, const Cell* value, int32_t posit
     owners::notify_owner(series, change_word_cell(c, true), value, position, part);
 }
 
+void store_changed(const Cell& series, int32_t n, const Cell& value) {
+    int64_t pos = int64_t(index_of(series)) + n - (n > 0 ? 1 : 0);
+    if (n == 0 || pos < 0 || pos >= buffer_length(series)) return;
+    Cell changed = value;
+    hash_unindex(series, uint32_t(pos));
+    buffer_of(node_of(series))->cells()[pos] = changed;
+    hash_index(series, uint32_t(pos));
+    if (buffer_of(node_of(series))->flags & memory::flag::owned)
+        owners::notify_owner(series, fixed::word_set_path, &changed, int32_t(pos), 1);
+}
+
 // ---- Shared pieces -----------------------------------------------------------
 
 int32_t part_count(const Cell& series, const Cell& part) {

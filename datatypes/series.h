@@ -81,6 +81,11 @@ enum class Change : uint32_t { append, insert, change, clear, move, poke, put, r
 // action's result cell, before notify_after, never held in a C++ local.
 bool notify_before(const Cell& series, Change c, const Cell* value, int32_t position, int32_t part);
 void notify_after(const Cell& series, Change c, const Cell* value, int32_t position, int32_t part);
+// Overwrites the cell of a block-family series that the 1-based path index
+// `n` names with a value a set-path changed in place (a pair's x...), and
+// tells the owner once with `set-path`. An index outside the series (a
+// handler shortened it) stores nothing.
+void store_changed(const Cell& series, int32_t n, const Cell& value);
 
 // ---- Shared pieces of the actions --------------------------------------------
 

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <vector>
 
+#include "datatypes/actions.h"
 #include "runtime/registry.h"
 #include "datatypes/text_errors.h"
 #include "runtime/stack.h"
@@ -85,7 +86,7 @@ void mold_char_escaped(NodeId buffer, uint32_t cp, bool all) {
 
 int32_t form_value(Cell& value, Cell& buffer, int32_t budget, bool limited) {
     auto fn = action<action_sig::form>(type_of(value), slot_form);
-    if (!fn) text_errors::raise_not_done();  // the value's type is not built yet
+    if (!fn) text_errors::raise_not_done();  // image! and event! values are molded by their own modules
     Cell part = text_errors::integer_cell(budget);
     return fn(&value, &buffer, limited ? &part : nullptr, budget);
 }
@@ -140,9 +141,7 @@ Cell* make(Cell* proto, Cell* spec_cell, uint32_t type) {
     }
     if (type == type_binary) {
         if (st == type_money) text_errors::raise_bad_make_arg(type_binary, spec);
-        auto binary_to = action<action_sig::make>(type_binary, slot_to);
-        if (!binary_to) text_errors::raise_not_done();  // binary! is not built yet
-        return binary_to(proto, &spec, type);
+        return action<action_sig::make>(type_binary, slot_to)(proto, &spec, type);
     }
     return to(proto, &spec, type);
 }
@@ -285,14 +284,8 @@ Cell* path_access(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* gr
                   int32_t index, bool case_, bool get, bool tail, bool event) {
     uint32_t et = type_of(*element);
     if (et == type_integer) {
-        if (!value) {
-            auto pick_fn = action<action_sig::pick>(type_of(*parent), slot_pick);
-            if (!pick_fn) text_errors::raise_not_done();  // series! is not built yet
-            return pick_fn(parent, int32_t(element->w2), element);
-        }
-        auto poke_fn = action<action_sig::poke>(type_of(*parent), slot_poke);
-        if (!poke_fn) text_errors::raise_not_done();
-        return poke_fn(parent, int32_t(element->w2), value, element);
+        if (!value) return actions::pick(parent, int32_t(element->w2), element);
+        return actions::poke(parent, int32_t(element->w2), value, element);
     }
     if (et == type_word) raise_error(err_cat::script, err_id::script::invalid_path, path, element);
     if (!value) return select(parent, element, nullptr, false, case_, false, false, nullptr, nullptr, false, false);
@@ -302,10 +295,8 @@ Cell* path_access(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* gr
     Cell* found = find(series, element, nullptr, false, case_, false, false, nullptr, nullptr, false, false, false,
                        false);
     if (type_of(*found) == type_none) raise_error(err_cat::script, err_id::script::bad_path_set, path, element);
-    auto poke_fn = action<action_sig::poke>(type_of(*found), slot_poke);
-    if (!poke_fn) text_errors::raise_not_done();
     Cell two = text_errors::integer_cell(2);
-    Cell* answer = poke_fn(found, 2, value, &two);
+    Cell* answer = actions::poke(found, 2, value, &two);
     mark.restore();
     return answer;
 }

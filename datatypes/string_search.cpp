@@ -15,10 +15,13 @@
 #include <vector>
 
 #include "datatypes/bitset.h"
+#include "datatypes/block.h"
+#include "datatypes/series.h"
 #include "runtime/registry.h"
 #include "datatypes/string.h"
 #include "datatypes/text_errors.h"
 #include "datatypes/vector.h"
+#include "runtime/stack.h"
 #include "runtime/case_tables.h"
 #include "runtime/collector.h"
 #include "runtime/series.h"
@@ -212,10 +215,12 @@ Cell* change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
 
 namespace {
 
-// What find looks for: one code point, a bitset's members, or a run of units.
+// What find looks for: one code point, a bitset's members, a run of units,
+// or one number among a vector's elements.
 struct Pattern {
-    enum class Kind { single, bitset, units } kind = Kind::units;
+    enum class Kind { single, bitset, units, number } kind = Kind::units;
     uint32_t cp = 0;
+    double number = 0.0;
     Cell bitset{};
     std::u32string units;
     uint32_t length() const { return kind == Kind::units ? uint32_t(units.size()) : 1; }
@@ -246,8 +251,9 @@ Pattern pattern_of(const Cell& series, const Cell& value) {
     } else if ((vt == type_integer || vt == type_float) && st == type_binary) {
         p.kind = Pattern::Kind::single;
         p.cp = vt == type_integer ? value.w2 : uint32_t(int32_t(cell_float(value)));
-    } else if (st == type_vector) {
-        text_errors::raise_not_done();  // vector! elements are not built yet
+    } else if ((vt == type_integer || vt == type_float || vt == type_percent) && st == type_vector) {
+        p.kind = Pattern::Kind::number;
+        p.number = vt == type_integer ? double(int32_t(value.w2)) : cell_float(value);
     } else {
         Cell formed;
         make_at(formed, 16);
@@ -258,17 +264,45 @@ Pattern pattern_of(const Cell& series, const Cell& value) {
     return p;
 }
 
-// Whether the pattern matches at unit `pos` of the buffer.
-bool matches_at(const SeriesBuffer* b, uint32_t pos, const Pattern& p, bool fold_case) {
+// Element `pos` of a vector's buffer as a number; `code` is its value as a
+// code point, false for a float element (which equals no code point).
+double vector_number(const SeriesBuffer* b, uint32_t pos, uint32_t type, uint32_t& code, bool& whole) {
+    unsigned w = b->unit();
+    Cell e = vector_t::element_value(b->data() + b->head + size_t(pos) * w, w, type);
+    whole = type_of(e) == type_integer || type_of(e) == type_char;
+    if (!whole) return cell_float(e);
+    code = e.w2;
+    return type_of(e) == type_char ? double(e.w2) : double(int32_t(e.w2));
+}
+
+// Whether the pattern matches at unit `pos` of the buffer. A vector's
+// elements are read as numbers (`element_type` not 0): an element matches a
+// number when equal to it, a code point when it is a whole number equal to
+// it.
+bool matches_at(const SeriesBuffer* b, uint32_t pos, const Pattern& p, bool fold_case, uint32_t element_type) {
     const uint8_t* units = b->data() + b->head;
     unsigned w = b->unit();
     auto same = [&](uint32_t a, uint32_t c) { return a == c || (fold_case && fold(a) == fold(c)); };
+    auto unit = [&](uint32_t at, uint32_t& code) {
+        if (!element_type) {
+            code = load_unit(units, at, w);
+            return true;
+        }
+        bool whole = false;
+        vector_number(b, at, element_type, code, whole);
+        return whole;
+    };
+    uint32_t code = 0;
     switch (p.kind) {
-        case Pattern::Kind::single: return same(load_unit(units, pos, w), p.cp);
-        case Pattern::Kind::bitset: return bitset_t::member_q(p.bitset, load_unit(units, pos, w));
+        case Pattern::Kind::single: return unit(pos, code) && same(code, p.cp);
+        case Pattern::Kind::bitset: return unit(pos, code) && bitset_t::member_q(p.bitset, code);
+        case Pattern::Kind::number: {
+            bool whole = false;
+            return vector_number(b, pos, element_type, code, whole) == p.number;
+        }
         case Pattern::Kind::units:
             for (uint32_t k = 0; k < p.units.size(); ++k)
-                if (!same(load_unit(units, pos + k, w), p.units[k])) return false;
+                if (!unit(pos + k, code) || !same(code, p.units[k])) return false;
             return true;
     }
     return false;
@@ -304,6 +338,7 @@ Found search(Cell& s, const Cell& value, const Cell* part, bool case_, bool same
         limit = uint32_t(std::min<int64_t>(int64_t(idx) + n, len));
     }
     bool fold_case = string_like_q(type_of(s)) && !case_ && !same;
+    uint32_t element_type = type_of(s) == type_vector ? vector_t::element_type(s) : 0;
     Pattern p = pattern_of(s, value);
     uint32_t plen = p.length();
     if (plen == 0) return none;
@@ -316,19 +351,19 @@ Found search(Cell& s, const Cell& value, const Cell* part, bool case_, bool same
         if (match) return none;
         int64_t start = p.kind == Pattern::Kind::units ? int64_t(idx) - plen : int64_t(idx) - 1;
         for (int64_t pos = start; pos >= 0; pos -= step)
-            if (matches_at(b, uint32_t(pos), p, fold_case)) return f.pos = pos, f;
+            if (matches_at(b, uint32_t(pos), p, fold_case, element_type)) return f.pos = pos, f;
         return none;
     }
     if (last) {
         int64_t start = int64_t(limit) - plen;
         for (int64_t pos = start; pos >= idx; pos -= step) {
-            if (matches_at(b, uint32_t(pos), p, fold_case)) return f.pos = pos, f;
+            if (matches_at(b, uint32_t(pos), p, fold_case, element_type)) return f.pos = pos, f;
             if (match) break;
         }
         return none;
     }
     for (uint64_t pos = idx; pos + plen <= limit; pos += uint32_t(step)) {
-        if (matches_at(b, uint32_t(pos), p, fold_case)) return f.pos = int64_t(pos), f;
+        if (matches_at(b, uint32_t(pos), p, fold_case, element_type)) return f.pos = int64_t(pos), f;
         if (match) break;
     }
     return none;
@@ -361,9 +396,12 @@ Cell* select(Cell* series, Cell* value, Cell* part, bool only, bool case_, bool 
         *series = none_cell();
         return series;
     }
+    if (type_of(s) == type_vector) {
+        *series = vector_t::element_at(s, uint32_t(after));
+        return series;
+    }
     uint32_t unit = char_at(s, uint32_t(after));
     if (type_of(s) == type_binary) *series = text_errors::integer_cell(int32_t(unit));
-    else if (type_of(s) == type_vector) text_errors::raise_not_done();  // vector! elements are not built yet
     else *series = Cell{type_char, 0, unit, 0};
     return series;
 }
@@ -399,6 +437,112 @@ int32_t compare_records(const void* a, const void* b, uintptr_t case_flag, uintp
     return flags & sort_reverse ? -diff : diff;
 }
 
+// A vector's numbers by value: integers sign-extended from their width,
+// floats with unordered pairs (NaN) answering 0.
+template <typename T>
+int32_t compare_numbers(const void* a, const void* b, uintptr_t, uintptr_t flags) {
+    uint32_t field = uint32_t(flags >> sort_field_shift);
+    uint32_t first = flags & sort_whole_record ? 0 : field;
+    uint32_t count = flags & sort_whole_record ? field : 1;
+    int32_t diff = 0;
+    for (uint32_t k = first; k < first + count && diff == 0; ++k) {
+        T x, y;
+        std::memcpy(&x, static_cast<const uint8_t*>(a) + k * sizeof(T), sizeof(T));
+        std::memcpy(&y, static_cast<const uint8_t*>(b) + k * sizeof(T), sizeof(T));
+        diff = x < y ? -1 : x > y ? 1 : 0;
+    }
+    return flags & sort_reverse ? -diff : diff;
+}
+
+// The comparator for a series' units: text by code point; a vector's
+// integers and floats by their value (char! elements are code points).
+sort::CompareFn comparator_for(unsigned unit, uint32_t element_type) {
+    if (element_type == type_float || element_type == type_percent)
+        return unit == 4 ? compare_numbers<float> : compare_numbers<double>;
+    if (element_type == type_integer)
+        return unit == 1 ? compare_numbers<int8_t> : unit == 2 ? compare_numbers<int16_t> : compare_numbers<int32_t>;
+    if (!unicode::valid_unit_width(unit)) unicode::bad_unit_width();
+    return unit == 1 ? sort_compare_1 : unit == 2 ? sort_compare_2 : sort_compare_4;
+}
+
+// One sort by a user function: the function, and two scratch series of the
+// sorted series' type that show it whole records (with /all and /skip).
+struct FunctionSort {
+    Cell function;
+    Cell* records;          // two series on the argument stack, or null
+    uint32_t unit;          // bytes per unit
+    uint32_t record_bytes;  // bytes per record
+    uint32_t series_type;
+    uint32_t element_type;  // a vector's, else 0
+};
+
+// The value the function gets for a record's first unit: a char! for text,
+// an integer! for a binary!, the element for a vector!.
+Cell unit_value(const FunctionSort& st, const uint8_t* p) {
+    if (st.element_type) return vector_t::element_value(p, st.unit, st.element_type);
+    uint32_t u = load_unit(p, 0, st.unit);
+    if (st.series_type == type_binary) return text_errors::integer_cell(int32_t(u));
+    return Cell{type_char, 0, u, 0};
+}
+
+// Shows a record in a scratch series (the function may have changed it).
+void show_record(const Cell& scratch, const uint8_t* record, uint32_t bytes) {
+    NodeId node = node_of(scratch);
+    SeriesBuffer* b = memory::buffer_of(node);
+    if (b->head + bytes > b->capacity) b = memory::expand_series(node, bytes);
+    std::memcpy(b->head_ptr(), record, bytes);
+    b->tail = b->head + bytes;
+}
+
+// The function gets the second record first (the first first under
+// /reverse); sort::read_compare_answer reads its answer accordingly.
+int32_t compare_by_function(const void* a, const void* b, uintptr_t state, uintptr_t flags) {
+    auto* st = reinterpret_cast<const FunctionSort*>(state);
+    const uint8_t* order[2] = {static_cast<const uint8_t*>(b), static_cast<const uint8_t*>(a)};
+    if (flags & sort_reverse) std::swap(order[0], order[1]);
+    Cell* args = stack::top();
+    for (int i = 0; i < 2; ++i) {
+        if (st->records) {
+            show_record(st->records[i], order[i], st->record_bytes);
+            stack::push_copy(st->records[i]);
+        } else {
+            stack::push_copy(unit_value(*st, order[i]));
+        }
+    }
+    return block_t::call_compare_function(st->function, args, 2);
+}
+
+// Sorts `records` records from unit `start` by a user function. The
+// function may change the series itself: a private copy is sorted and
+// written back only over the very units it was taken from. A function that
+// changed them (or the text's width) would have its characters lost or
+// others doubled by the write: that is an error, as for blocks. Units added
+// after them are kept.
+void sort_by_function(Cell& s, uint32_t start, uint32_t records, uint32_t record, bool whole, const Cell& function,
+                      uint32_t flags, bool stable) {
+    SeriesBuffer* b = buffer_of(s);
+    uint32_t unit = b->unit();
+    size_t bytes = size_t(records) * record * unit;
+    std::vector<uint8_t> copy(b->head_ptr() + size_t(start) * unit, b->head_ptr() + size_t(start) * unit + bytes);
+    std::vector<uint8_t> before(copy);
+    Cell* saved_top = stack::top();
+    uint32_t element_type = type_of(s) == type_vector ? vector_t::element_type(s) : 0;
+    FunctionSort st{function, nullptr, unit, record * unit, type_of(s), element_type};
+    if (whole) {
+        st.records = stack::top();
+        for (int i = 0; i < 2; ++i) series_t::copy_units(s, start, record, *stack::push_cell());
+    }
+    auto state = reinterpret_cast<uintptr_t>(&st);
+    if (stable) sort::merge_sort(copy.data(), records, record * unit, state, flags, compare_by_function);
+    else sort::quick_sort(copy.data(), records, record * unit, state, flags, compare_by_function);
+    stack::set_top(saved_top);
+    b = buffer_of(s);
+    bool changed = b->unit() != unit || size_t(b->length()) * unit < size_t(start) * unit + bytes ||
+                   std::memcmp(b->head_ptr() + size_t(start) * unit, before.data(), bytes) != 0;
+    if (changed) text_errors::raise_invalid_arg(function);
+    std::memcpy(b->head_ptr() + size_t(start) * unit, copy.data(), bytes);
+}
+
 }  // namespace
 
 int32_t sort_compare_1(const void* a, const void* b, uintptr_t c, uintptr_t f) {
@@ -414,7 +558,6 @@ int32_t sort_compare_4(const void* a, const void* b, uintptr_t c, uintptr_t f) {
 Cell* sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, bool all, bool reverse,
            bool stable) {
     Cell& s = *series;
-    if (type_of(s) == type_vector) text_errors::raise_not_done();  // vector! elements are not built yet
     uint32_t start = clamp(s);
     int64_t count = buffer_length(s) - start;
     if (part) {
@@ -438,6 +581,7 @@ Cell* sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, b
         text_errors::raise_bad_refines();
     }
     uint32_t flags = reverse ? sort_reverse : 0;
+    bool by_function = false;
     if (comparator) {
         if (type_of(*comparator) == type_integer) {
             int32_t n = int32_t(comparator->w2);
@@ -445,7 +589,7 @@ Cell* sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, b
             if (n < 1 || uint32_t(n) > record) text_errors::raise_out_of_range(*comparator);
             flags |= uint32_t(n - 1) << sort_field_shift;
         } else if (type_of(*comparator) == type_function) {
-            text_errors::raise_not_done();  // calling a Vyr function needs the evaluator
+            by_function = true;
         } else {
             raise_invalid_refine_arg("compare", *comparator);
         }
@@ -456,15 +600,21 @@ Cell* sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, b
     SeriesBuffer* b = buffer_of(s);
     count = std::min<int64_t>(count, int64_t(b->length()) - std::min(start, b->length()));
     unsigned unit = b->unit();
-    sort::CompareFn compare = unit == 1 ? sort_compare_1 : unit == 2 ? sort_compare_2 : sort_compare_4;
-    if (!unicode::valid_unit_width(unit)) unicode::bad_unit_width();
+    bool vector = type_of(s) == type_vector;
+    sort::CompareFn compare = comparator_for(unit, vector ? vector_t::element_type(s) : 0);
     uint32_t records = uint32_t(count) / record;
     if (records > 1) {
         collector::CollectionHold hold;
-        uint8_t* base = b->head_ptr() + size_t(start) * unit;
-        // Every stable sort is a merge sort, /case or not.
-        if (stable) sort::merge_sort(base, records, record * unit, case_, flags, compare);
-        else sort::quick_sort(base, records, record * unit, case_, flags, compare);
+        if (by_function) {
+            sort_by_function(s, start, records, record, all && skip, *comparator, flags, stable);
+        } else {
+            uint8_t* base = b->head_ptr() + size_t(start) * unit;
+            // Every stable sort is a merge sort, /case or not; a vector's
+            // elements never fold.
+            bool exact = case_ || vector;
+            if (stable) sort::merge_sort(base, records, record * unit, exact, flags, compare);
+            else sort::quick_sort(base, records, record * unit, exact, flags, compare);
+        }
     }
     if (notified) notify_owner(s, "sorted", start, uint32_t(count));
     return series;

@@ -8,6 +8,7 @@
 #include "datatypes/float.h"
 #include "datatypes/integer.h"
 #include "datatypes/number_support.h"
+#include "datatypes/scalar_support.h"
 #include "runtime/registry.h"
 #include "datatypes/symbol.h"
 #include "runtime/stack.h"
@@ -172,11 +173,6 @@ double to_value(const Cell& spec) {
     }
 }
 
-bool word_q(uint32_t type) {
-    return type == type_word || type == type_lit_word || type == type_get_word || type == type_set_word ||
-           type == type_refinement || type == type_issue;
-}
-
 }  // namespace
 
 Cell* make(Cell* proto, Cell* spec, uint32_t) {
@@ -199,27 +195,6 @@ int32_t form_text(double seconds, Cell* buffer, int32_t budget) {
 
 namespace {
 
-// The field a word names (hour, minute, second, in any letter case), or 0.
-int32_t word_field(const Cell& word) {
-    int32_t id = symbol_t::resolve_alias(int32_t(word.w2));
-    if (id == symbol_t::resolve_alias(fixed::sym_hour)) return field_hour;
-    if (id == symbol_t::resolve_alias(fixed::sym_minute)) return field_minute;
-    if (id == symbol_t::resolve_alias(fixed::sym_second)) return field_second;
-    return 0;
-}
-
-// The field a path element names: 1..3, or hour, minute and second by word.
-int32_t path_field(const Cell& element, const Cell& path) {
-    uint32_t t = type_of(element);
-    if (t == type_integer) {
-        int32_t n = integer_t::get(element);
-        if (n >= field_hour && n <= field_second) return n;
-    }
-    if (word_q(t))
-        if (int32_t field = word_field(element)) return field;
-    raise_script(script::invalid_path, path, element);
-}
-
 // x with one field replaced; the new value's type must suit the field.
 double set_field(double x, int32_t field, const Cell& value) {
     uint32_t t = type_of(value);
@@ -236,30 +211,17 @@ double set_field(double x, int32_t field, const Cell& value) {
 
 }  // namespace
 
-Cell* path_access(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* grand_parent, Cell*, int32_t, bool,
-                  bool, bool, bool) {
-    int32_t field = path_field(*element, *path);
+Cell* path_access(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cell*, int32_t, bool, bool, bool,
+                  bool) {
+    int32_t field = scalar_support::path_field(*element, path, {fixed::sym_hour, fixed::sym_minute, fixed::sym_second});
     if (value == nullptr) return get_field(stack::push_cell(), float_t::get(*parent), field);
-    // A time held in an object field tells the object of the change; objects
-    // are not built yet.
-    if (grand_parent != nullptr && type_of(*grand_parent) == type_object) raise_not_done();
     double x = set_field(float_t::get(*parent), field, *value);
     set_cell_float(*parent, x);
     return value;
 }
 
 Cell* pick(Cell* value, int32_t index, Cell* index_cell) {
-    uint32_t t = index_cell != nullptr ? type_of(*index_cell) : type_integer;
-    if (word_q(t)) {
-        int32_t field = word_field(*index_cell);
-        if (field == 0) raise_script(script::cannot_use, *index_cell, datatype_of(*value));
-        return get_field(value, float_t::get(*value), field);
-    }
-    if (t != type_integer || index < field_hour || index > field_second) {
-        Cell i = index_cell != nullptr ? *index_cell : Cell{type_integer, 0, uint32_t(index), 0};
-        raise_script(script::out_of_range, i);
-    }
-    return get_field(value, float_t::get(*value), index);
+    return get_field(value, float_t::get(*value), scalar_support::pick_field(*value, index, index_cell, {fixed::sym_hour, fixed::sym_minute, fixed::sym_second}));
 }
 
 Cell* add() {

@@ -143,13 +143,10 @@ namespace {
 // or multiply that overflows gives 255 for a positive result and 0 for a
 // negative one.
 uint8_t combine(int32_t byte, int32_t n, int32_t op) {
-    if (op == integer_t::op_add || op == integer_t::op_subtract || op == integer_t::op_multiply) {
-        Cell result{type_integer, 0, 0, 0};
-        int32_t r = integer_t::do_math_op(byte, n, op, &result);
-        if (type_of(result) != type_integer) return float_t::get(result) > 0.0 ? byte_max : 0;
-        return clamp_byte(r);
-    }
-    return clamp_byte(integer_t::do_math_op(byte, n, op, nullptr));
+    int32_t r = 0;
+    double wide = 0.0;
+    if (!scalar_support::integer_component(byte, n, op, r, &wide)) return wide > 0.0 ? byte_max : 0;
+    return clamp_byte(r);
 }
 
 const Cell& op_word(int32_t op) { return op == integer_t::op_subtract ? fixed::word_subtract : fixed::word_divide; }
@@ -212,15 +209,6 @@ Cell from_block(const Cell& block) {
     return cell_of(bytes, v.length);
 }
 
-// The text loaded as one value, which must be a tuple!.
-Cell from_text(const Cell& text) {
-    Cell loaded{};
-    collector::CellRoot root(&loaded);
-    const Cell v = checks::scan_single_value(text, &loaded);
-    if (type_of(v) != type_tuple) raise_bad_to_arg(type_tuple, text);
-    return v;
-}
-
 }  // namespace
 
 Cell* make(Cell* proto, Cell* spec, uint32_t) {
@@ -228,7 +216,7 @@ Cell* make(Cell* proto, Cell* spec, uint32_t) {
     Cell result;
     uint32_t t = type_of(s);
     if (block_like_q(t)) result = from_block(s);
-    else if (string_t::string_like_q(t)) result = from_text(s);
+    else if (string_t::string_like_q(t)) result = scalar_support::load_as(s, type_tuple);
     else if (t == type_issue) from_issue(s, &result);
     else if (t == type_tuple) result = s;
     else if (t == type_binary) from_binary(s, &result);
@@ -265,8 +253,8 @@ int32_t mold(Cell* value, Cell* buffer, bool, bool, bool, Cell* part, int32_t bu
     return form(value, buffer, part, budget);
 }
 
-Cell* path_access(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* grand_parent, Cell* previous, int32_t,
-                  bool, bool, bool, bool) {
+Cell* path_access(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cell*, int32_t, bool, bool, bool,
+                  bool) {
     if (type_of(*element) != type_integer) raise_invalid_type(*element);
     int32_t index = integer_t::get(*element);
     if (!value) {
@@ -274,9 +262,7 @@ Cell* path_access(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* gr
         return scalar_support::path_answer(*pick(&copy, index, element));
     }
     if (type_of(*value) != type_integer && type_of(*value) != type_none) raise_invalid_type(*value);
-    scalar_support::InPlaceChange change(parent, grand_parent, previous);
     set_byte(*parent, index, *value);
-    change.done(parent);
     return value;
 }
 

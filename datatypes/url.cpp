@@ -5,7 +5,17 @@
 #include <climits>
 #include <vector>
 
+#include "datatypes/actions.h"
+#include "datatypes/context.h"
+#include "datatypes/datatype.h"
+#include "datatypes/function.h"
+#include "datatypes/logic.h"
+#include "datatypes/none.h"
+#include "datatypes/object.h"
+#include "datatypes/port.h"
+#include "datatypes/symbol.h"
 #include "runtime/registry.h"
+#include "runtime/stack.h"
 #include "datatypes/string.h"
 #include "datatypes/text_errors.h"
 #include "datatypes/word.h"
@@ -197,19 +207,54 @@ namespace {
 
 bool http_q(const Cell& url) { return string_t::starts_with_text_q(url, "http"); }
 
-// HTTP requests and ports are the host I/O layer's, not built yet.
+// A port for the url: the library's url-parser/parse-url splits it into
+// its parts (with /throw-error off) and a port! is made from them; with
+// `open_it` the port is opened with the refinements given. Until the
+// library's parser is loaded, internal `not-done`.
+Cell* open_port(Cell* url, bool open_it, bool new_, bool read_, bool write_, bool seek, Cell* allow) {
+    const Cell* parser = context_t::global_symbol_value(symbol_t::make("url-parser"));
+    Cell name = word_t::make_global("parse-url");
+    Cell fn = parser && type_of(*parser) == type_object ? *object_t::select_field(*parser, name) : none_t::value;
+    if (type_of(fn) != type_function) text_errors::raise_not_done();
+    stack::Mark mark;
+    Cell* held = stack::push_copy(fn);
+    Cell* args = stack::push_copy(*url);
+    logic_t::push(false);  // /throw-error
+    function_t::push_initial_locals(function_t::arity_to_refinement(fn.w2, 0, false));
+    Cell parts = none_t::value;
+    Status s = function_t::call(*held, args, uint32_t(stack::top() - args), parser->w1, name, parts);
+    if (s != Status::ok) throw_code(uint32_t(s));
+    if (type_of(parts) != type_object) text_errors::raise_invalid_arg(*url);
+    Cell* spec = stack::push_copy(parts);
+    Cell* port = stack::push_copy(datatype_t::value_of(type_port));
+    port_t::make(port, spec, type_port);
+    if (open_it) {
+        Cell p = *port;
+        actions::open(&p, new_, read_, write_, seek, allow);
+    }
+    *url = *port;
+    mark.restore();
+    return url;
+}
+
+// An http url goes to the host's HTTP service (files and HTTP are the host
+// I/O layer's, not built yet); any other url to a port of its scheme.
 Cell* read(Cell* source, Cell* part, Cell* seek, bool binary, bool lines, bool info, Cell* as) {
-    if (http_q(*source) && (part || seek || as)) text_errors::raise_not_done();
-    text_errors::raise_not_done();
+    if (http_q(*source)) text_errors::raise_not_done();
+    open_port(source, false, false, false, false, false, nullptr);
+    return port_t::read(source, part, seek, binary, lines, info, as);
 }
 
 Cell* write(Cell* target, Cell* data, bool binary, bool lines, bool info, bool append, Cell* part, Cell* seek,
             Cell* allow, Cell* as) {
-    if (http_q(*target) && (seek || allow || as)) text_errors::raise_not_done();
-    text_errors::raise_not_done();
+    if (http_q(*target)) text_errors::raise_not_done();
+    open_port(target, false, false, false, false, false, nullptr);
+    return port_t::write(target, data, binary, lines, info, append, part, seek, allow, as);
 }
 
-Cell* open(Cell* port, bool new_, bool read_, bool write_, bool seek, Cell* allow) { text_errors::raise_not_done(); }
+Cell* open(Cell* port, bool new_, bool read_, bool write_, bool seek, Cell* allow) {
+    return open_port(port, true, new_, read_, write_, seek, allow);
+}
 
 }  // namespace
 

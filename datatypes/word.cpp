@@ -6,9 +6,11 @@
 #include <cstring>
 
 #include "datatypes/context.h"
-#include "runtime/registry.h"
+#include "datatypes/checks.h"
+#include "datatypes/none.h"
 #include "datatypes/string_buffer.h"
 #include "datatypes/symbol.h"
+#include "runtime/registry.h"
 #include "runtime/stack.h"
 #include "runtime/collector.h"
 #include "runtime/errors.h"
@@ -231,9 +233,33 @@ namespace {
 }
 }  // namespace
 
+namespace {
+// The first value the lexer reads from the text (unset! for none); `text` is
+// rooted by the caller.
+Cell load_first(const Cell& text) {
+    Cell loaded = none_t::value;
+    collector::CellRoot root(&loaded);
+    return checks::scan_single_value(text, &loaded);
+}
+
+// A word spelt by a string (or a char! as a one-character string): the
+// text must load as some word.
+Cell word_from_text(const Cell& spec) {
+    stack::Mark mark;
+    Cell* text = stack::push_copy(spec);
+    if (type_of(spec) == type_char) {
+        uint8_t utf8[4];
+        size_t n = unicode::utf8_encode(spec.w2, utf8);
+        text = string_t::push_from_utf8(utf8, uint32_t(n));
+    }
+    Cell v = load_first(*text);
+    mark.restore();
+    if (!any_word(type_of(v))) raise_error(err_cat::script, script::invalid_chars);
+    return v;
+}
+}  // namespace
+
 // make and to of word!, set-word!, lit-word!, get-word! and refinement!.
-// Specs that need the lexer (issue!, refinement!, string! and char!) raise
-// internal `not-done` until the lexer exists.
 Cell* make(Cell* result, Cell* spec, uint32_t type) {
     switch (type_of(*spec)) {
         case type_word:
@@ -241,9 +267,20 @@ Cell* make(Cell* result, Cell* spec, uint32_t type) {
         case type_lit_word:
         case type_get_word: *result = *spec; break;
         case type_issue:
-        case type_refinement:
+        case type_refinement: {
+            // The spelling must read as a plain word (#12 does not).
+            stack::Mark mark;
+            Cell* text = push_name_string(*spec);
+            uint32_t t = type_of(load_first(*text));
+            mark.restore();
+            if (t < type_word || t > type_get_word) bad_to_arg(type, *spec);
+            Cell w = *spec;
+            bind_to(w, context_t::global_context);
+            *result = w;
+            break;
+        }
         case type_string:
-        case type_char: raise_error(err_cat::internal, err_id::internal::not_done);
+        case type_char: *result = word_from_text(*spec); break;
         case type_datatype: {
             const Cell& name = registry::type_name(spec->w1).word;
             if (type_of(name) != type_word) bad_to_arg(type, *spec);  // a type without a registered name

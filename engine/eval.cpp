@@ -16,6 +16,7 @@
 #include "datatypes/logic.h"
 #include "datatypes/none.h"
 #include "datatypes/object.h"
+#include "datatypes/scalar_support.h"
 #include "datatypes/symbol.h"
 #include "datatypes/unset.h"
 #include "datatypes/word.h"
@@ -400,15 +401,31 @@ void keep_binding(const Cell& path, uint32_t at, const Cell& element, const Cell
     stored->w3 = bound.w3;
 }
 
+// A set-path through a value held wholly in its cell (a time, a date, a
+// pair...) changes the walk's copy of it: the copy goes back into the cell
+// it came from (a word, an object field, a series cell), and a date whose
+// time was changed goes back into its own holder in turn.
+void write_back(Cell* cells, bool has_grand, bool has_great) {
+    if (!has_grand) {
+        scalar_support::store_back(nullptr, cells[4], cells[1]);
+        return;
+    }
+    scalar_support::store_back(&cells[2], cells[4], cells[1]);
+    if (scalar_support::held_in_cell_q(type_of(cells[2])))
+        scalar_support::store_back(has_great ? &cells[5] : nullptr, cells[6], cells[2]);
+}
+
 }  // namespace
 
 // The walk keeps its cells on the argument stack from the top at entry:
 // [0] the path, [1] the parent, [2] the grand-parent, [3] the element being
-// used, [4] the previous element. The answer replaces them all.
+// used, [4] the previous element, [5] the great-grand-parent and [6] the
+// element before the previous one (both for writing back a set-path). The
+// answer replaces them all.
 Status detail::eval_path(const Cell& path_value, Cursor* at, uint32_t kind, const Cell* value) {
     Cell* cells = stack::top();
     stack::push_copy(path_value);
-    for (int k = 0; k < 4; ++k) stack::push_copy(none_t::value);
+    for (int k = 0; k < 6; ++k) stack::push_copy(none_t::value);
     Cell* const path = cells;
     Cell& previous = cells[4];
     bool set_mode = kind == type_set_path, get_mode = kind == type_get_path;
@@ -438,7 +455,7 @@ Status detail::eval_path(const Cell& path_value, Cursor* at, uint32_t kind, cons
         return call_callable(callable, src, head, &p, 1, call_mode::code, false);
     }
     cells[1] = start;
-    bool has_grand = false;
+    bool has_grand = false, has_great = false;
     // A word bound to an object's context gives that object as the first
     // grand-parent (so a change to a field of it notifies the object).
     if (head.w1 && head.w1 != context_t::global_context) {
@@ -464,7 +481,7 @@ Status detail::eval_path(const Cell& path_value, Cursor* at, uint32_t kind, cons
             Cell paren = used;
             if (Status s = eval_paren(paren); s != Status::ok) return s;
             used = *stack::top_cell();
-            stack::set_top(cells + 5);
+            stack::set_top(cells + 7);
         }
         if (type_of(used) == type_unset) raise_error(err_cat::script, script::invalid_path, path, &used);
         if (tracing) {
@@ -483,7 +500,12 @@ Status detail::eval_path(const Cell& path_value, Cursor* at, uint32_t kind, cons
         // An object keeps the field binding it found in the path's own word.
         if (from_path && (used.w1 != element.w1 || used.w3 != element.w3)) keep_binding(*path, first + i, element, used);
         Cell next = *answer;
-        previous = used;
+        Cell used_now = used;  // the write-back can run an on-change handler, which may move the path
+        if (last && set_mode && scalar_support::held_in_cell_q(type_of(cells[1]))) write_back(cells, has_grand, has_great);
+        cells[5] = cells[2];
+        cells[6] = previous;
+        has_great = has_grand;
+        previous = used_now;
         cells[2] = cells[1];
         has_grand = true;
         cells[1] = next;

@@ -15,6 +15,7 @@
 
 #include "datatypes/block.h"
 #include "datatypes/logic.h"
+#include "datatypes/map.h"
 #include "datatypes/none.h"
 #include "datatypes/series.h"
 #include "datatypes/unset.h"
@@ -80,7 +81,8 @@ bool foreach_next_multi(Cell& series, const Cell& words, uint32_t n) {
     uint32_t type = type_of(series);
     if (type == type_map) {
         if (n != 2) natives::raise_invalid_arg(words);
-        natives::raise_not_done();  // key/value steps over a map! come with the map! module
+        // The step moves the map's index itself, over removed pairs too.
+        return !at_tail(series) && map_t::foreach_step(words, &series, int32_t(n));
     }
     if (n < 1 || at_tail(series)) return false;
     set_words(words, n, series);

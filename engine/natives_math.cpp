@@ -14,6 +14,10 @@
 #include "datatypes/float.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
+#include "datatypes/money.h"
+#include "datatypes/point2d.h"
+#include "datatypes/point3d.h"
+#include "datatypes/tuple.h"
 #include "engine/natives.h"
 #include "engine/natives_support.h"
 #include "runtime/stack.h"
@@ -44,8 +48,8 @@ double to_float_in_place(Cell* c) {
     return float_t::get(*c);
 }
 
-// The sign of a number argument: -1, 0 or 1 (NaN counts as 0). money! waits
-// for its module; other types are refused naming the argument.
+// The sign of a number argument: -1, 0 or 1 (NaN counts as 0); other types
+// are refused naming the argument.
 int32_t number_sign(const Cell& n) {
     uint32_t type = type_of(n);
     if (type == type_integer) return integer_t::sign(integer_t::get(n));
@@ -53,7 +57,7 @@ int32_t number_sign(const Cell& n) {
         double d = float_t::get(n);
         return d > 0.0 ? 1 : d < 0.0 ? -1 : 0;
     }
-    if (type == type_money) raise_not_done();
+    if (type == type_money) return money_t::sign_of(n);
     checks::raise_expect_arg(0, n);
 }
 
@@ -88,7 +92,12 @@ Status zero_q(bool, const int32_t*) {
     if (type == type_integer || type == type_char) return answer_logic(v.w2 == 0);
     if (float_layout_q(type)) return answer_logic(float_t::get(v) == 0.0);
     switch (type) {
-        case type_pair: case type_tuple: case type_money: case type_point2d: case type_point3d: raise_not_done();
+        case type_pair: return answer_logic(v.w2 == 0 && v.w3 == 0);
+        case type_tuple: return answer_logic(tuple_t::zero_q(v));
+        case type_money: return answer_logic(money_t::zero_q(v));
+        case type_point2d: return answer_logic(point2d_t::x_of(v) == 0.0f && point2d_t::y_of(v) == 0.0f);
+        case type_point3d:
+            return answer_logic(point3d_t::x_of(v) == 0.0f && point3d_t::y_of(v) == 0.0f && point3d_t::z_of(v) == 0.0f);
         default: return answer_logic(false);
     }
 }

@@ -17,6 +17,7 @@
 #include "datatypes/datatype.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
+#include "datatypes/money.h"
 #include "datatypes/none.h"
 #include "runtime/registry.h"
 #include "datatypes/series.h"
@@ -274,21 +275,28 @@ uint32_t float32_bits(const Cell& n) {
 Status as_pair(bool, const int32_t*) {
     int32_t x = pair_component(arg(0));
     int32_t y = pair_component(arg(1));
-    if (!type_built_q(type_pair)) raise_not_done();
     return answer(Cell{type_pair, 0, uint32_t(x), uint32_t(y)});
 }
 
 Status as_point2d(bool, const int32_t*) {
-    if (!type_built_q(type_point2d)) raise_not_done();
     return answer(Cell{type_point2d, float32_bits(arg(0)), float32_bits(arg(1)), 0});
 }
 
 Status as_point3d(bool, const int32_t*) {
-    if (!type_built_q(type_point3d)) raise_not_done();
     return answer(Cell{type_point3d, float32_bits(arg(0)), float32_bits(arg(1)), float32_bits(arg(2))});
 }
 
-// money! and its currency list are not built yet.
-Status as_money(bool, const int32_t*) { raise_not_done(); }
+// as-money currency amount: the code must be in the currency list; a float!
+// amount goes through its decimal text, digits past the fifth decimal
+// dropped.
+Status as_money(bool, const int32_t*) {
+    Cell word = arg(0);
+    int32_t index = money_t::currency_index(int32_t(word.w2));
+    if (index < 0) raise_error(err_cat::script, err_id::script::bad_denom, &word);
+    Cell amount = arg(1);
+    Cell m = type_of(amount) == type_integer ? money_t::from_integer(integer_t::get(amount))
+                                             : money_t::from_float(cell_float(amount), false);
+    return answer(*money_t::set_currency(&m, uint32_t(index)));
+}
 
 }  // namespace vyr::natives

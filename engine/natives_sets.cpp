@@ -6,6 +6,7 @@
 #include "datatypes/bitset.h"
 #include "datatypes/block.h"
 #include "datatypes/datatype.h"
+#include "datatypes/date.h"
 #include "datatypes/integer.h"
 #include "datatypes/string.h"
 #include "datatypes/typeset.h"
@@ -49,8 +50,9 @@ Status set_operation(const int32_t* refs, int32_t op) {
         }
         case type_typeset: typeset_t::do_bitwise(op); break;
         case type_date:
-            if (op == integer_t::op_difference) raise_not_done();
-            checks::raise_expect_arg(0, first[0]);
+            if (op != integer_t::op_difference) checks::raise_expect_arg(0, first[0]);
+            date_t::difference(first, first[1]);
+            break;
         default: checks::raise_expect_arg(0, first[0]);
     }
     stack::stack_keep();

@@ -72,34 +72,16 @@ Cell external_text(const char* text, size_t length) {
 
 // ---- The clock ---------------------------------------------------------------------
 
-constexpr double seconds_per_day = 86400.0;
-
-// The clock read once: today's packed date (date!'s packing, with the zone,
-// 0 with /utc) and the time since that day's midnight.
-struct Now {
-    int32_t date;
-    double time;
-};
-
-Now read_clock(bool utc, bool precise) {
-    Now n{int32_t(clock::date_now(utc)), 0.0};
-    double zone = date_t::zone_seconds(date_t::zone_of(n.date));
-    double t = std::fmod(clock::time_of_day(precise) + zone, seconds_per_day);
-    n.time = t < 0 ? t + seconds_per_day : t;
-    return n;
-}
-
 enum NowRef { n_year, n_month, n_day, n_time, n_zone, n_date, n_weekday, n_yearday, n_precise, n_utc, n_count };
 
 }  // namespace
 
 // ---- now, wait --------------------------------------------------------------------------------
 
-// The current date, or one field of it. Two or more selections are refused,
-// except that with both /time and /precise anything goes (the first
-// selection in the order year, month, day, zone, time, weekday, yearday
-// wins). date! is not built yet: the answers that are a date raise
-// `not-done`.
+// The current date (local, with the host's zone; UTC with /utc), or one
+// field of it. Two or more selections are refused, except that with both
+// /time and /precise anything goes (the first selection in the order year,
+// month, day, zone, time, weekday, yearday wins).
 Status now(bool, const int32_t* refs) {
     auto used = [&](NowRef r) { return refs[r] >= 0; };
     int selections = 0;
@@ -107,25 +89,34 @@ Status now(bool, const int32_t* refs) {
     if (selections >= 2 && !(used(n_time) && used(n_precise)))
         raise_error(err_cat::script, err_id::script::bad_refines);
 
-    Now n = read_clock(used(n_utc), used(n_precise));
+    // The platform's packed date has the date! layout, without the has-time flag.
+    auto d = int32_t(clock::date_now(used(n_utc)));
+    double time = 0.0;
+    if (!used(n_date)) {
+        // The clock gives seconds since the UTC midnight, while the date is
+        // the local one, which may already (or still) be another day: the
+        // local time of day is taken from the clock and stored back as UTC
+        // counted from the local date's midnight.
+        double zone = date_t::zone_seconds(date_t::zone_of(d));
+        double local = std::fmod(clock::time_of_day(used(n_precise)) + zone, date_t::seconds_per_day);
+        if (local < 0.0) local += date_t::seconds_per_day;
+        time = local - zone;
+        d = int32_t(uint32_t(d) | date_t::packed::has_time);
+    }
+    Cell date = *date_t::push(d, time);
     Cell result;
-    if (used(n_year))
-        integer_t::make_at(&result, date_t::year_of(n.date));
-    else if (used(n_month))
-        integer_t::make_at(&result, date_t::month_of(n.date));
-    else if (used(n_day))
-        integer_t::make_at(&result, date_t::day_of(n.date));
-    else if (used(n_zone))
-        time_t::make_at(&result, date_t::zone_seconds(date_t::zone_of(n.date)));
-    else if (used(n_time))
-        time_t::make_at(&result, n.time);
-    else if (used(n_weekday))
-        integer_t::make_at(&result, date_t::weekday(n.date));
-    else if (used(n_yearday))
-        integer_t::make_at(&result, date_t::yearday(n.date));
-    else
-        raise_not_done();  // the whole date!, or /date
-    return answer(result);
+    struct Selection {
+        NowRef ref;
+        int32_t field;
+    };
+    for (Selection sel : {Selection{n_year, date_t::field_year}, Selection{n_month, date_t::field_month},
+                          Selection{n_day, date_t::field_day}, Selection{n_zone, date_t::field_zone},
+                          Selection{n_time, date_t::field_time}, Selection{n_weekday, date_t::field_weekday}}) {
+        if (used(sel.ref)) return answer(*date_t::get_field(&result, date, sel.field));
+    }
+    if (used(n_yearday)) return answer(Cell{type_integer, 0, uint32_t(date_t::yearday(d)), 0});
+    if (used(n_date)) date.w1 = uint32_t(d) & ~(date_t::packed::has_time | date_t::packed::zone_mask);
+    return answer(date);
 }
 
 // Sleeps for an integer! of seconds, or a float! or time! of seconds (at
@@ -245,8 +236,6 @@ Status set_env(bool, const int32_t*) {
 // Every variable as a map! of name -> value strings. The name ends at the
 // first "=" that is not its first character.
 Status list_env(bool, const int32_t*) {
-    auto make_map = registry::get_action(type_map, registry::slot_make);
-    if (!make_map) raise_not_done();  // map! is not built yet
     Cell* pairs = block_t::push_new(100);
     for (const auto& [key, text] : environment::list()) {
         Cell name = external_text(key.data(), key.size());

@@ -11,6 +11,7 @@
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
 #include "datatypes/logic.h"
+#include "datatypes/map.h"
 #include "datatypes/native.h"
 #include "datatypes/none.h"
 #include "datatypes/object.h"
@@ -55,10 +56,22 @@ bool per_word_values_q(uint32_t t) {
 Cell element(const Cell& block, uint32_t i) { return *memory::cell_at(block.w2, i); }
 uint32_t tail_of(const Cell& block) { return memory::series_length(block.w2); }
 
-// The i-th value (from 1) of a series value, none past its tail. Types that
-// cannot pick (map! until it is built) raise internal `not-done`.
+// The i-th value (from 1) of a series value, none past its tail. A map!
+// gives the cells of its live pairs in order, its keys as word! (as foreach
+// gives them).
 Cell pick_value(const Cell& series, int32_t i) {
-    if (!registry::get_action(type_of(series), registry::slot_pick)) raise_not_done();
+    if (type_of(series) == type_map) {
+        stack::Mark mark;
+        Cell field{type_word, 0, uint32_t(fixed::sym_body), 0};
+        Cell* body = stack::push_copy(series);
+        map_t::reflect(body, &field);
+        bool inside = i >= 1 && i <= block_t::length_at(*body);
+        Cell v = inside ? *block_t::cell_at(*body, body->w1 + uint32_t(i) - 1) : none_t::value;
+        mark.restore();
+        v.header &= ~header::new_line;
+        if (type_of(v) == type_set_word && i % 2 == 1) set_type(v, type_word);
+        return v;
+    }
     Cell s = series;
     return *actions::pick(&s, i, nullptr);
 }
@@ -282,9 +295,17 @@ Status construct(bool, const int32_t* refs) {
 }
 
 // extend obj spec /case
-Status extend(bool, const int32_t*) {
-    // Objects cannot be extended in place; map! is not built yet.
-    raise_not_done();
+Status extend(bool, const int32_t* refs) {
+    Cell* base = stack::arg_base();
+    if (type_of(base[0]) != type_map) raise_not_done();  // objects are not extended in place
+    Cell* spec = &base[1];
+    if (type_of(*spec) == type_map) {  // its live pairs
+        Cell field{type_word, 0, uint32_t(fixed::sym_body), 0};
+        spec = stack::push_copy(*spec);
+        map_t::reflect(spec, &field);
+    }
+    map_t::add_pairs(&base[0], *spec, used(refs, 0));
+    return answer(base[0]);
 }
 
 // as type spec
@@ -297,7 +318,6 @@ Status as(bool, const int32_t*) {
         Cell a = datatype_t::value_of(from), b = datatype_t::value_of(target);
         raise_error(err_cat::script, script::not_same_class, &a, &b);
     }
-    if (!registry::type_name(target).name) raise_not_done();  // a text type not built yet
     Cell r = base[1];
     set_type(r, target);
     return answer(r);

@@ -191,7 +191,6 @@ TEST_F(BlockSearchTest, SortChecksItsRefinements) {
     EXPECT_RAISES(sorted(s, {.all = true, .skip = 1, .compare = I(1)}), err_cat::script, err_id::script::bad_refines);
     EXPECT_RAISES(sorted(s, {.skip = 3, .compare = I(4)}), err_cat::script, err_id::script::out_of_range);
     EXPECT_RAISES(sorted(s, {.compare = W("x")}), err_cat::script, err_id::script::invalid_refine_arg);
-    EXPECT_RAISES(sorted(s, {.compare = Cell{type_function, 0, 0, 0}}), err_cat::internal, err_id::internal::not_done);
 }
 
 // Stable sorting of records by one field against std::stable_sort.

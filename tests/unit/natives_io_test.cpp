@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "datatypes/block.h"
+#include "datatypes/date.h"
 #include "datatypes/native.h"
 #include "runtime/registry.h"
 #include "datatypes/string.h"
@@ -485,13 +486,9 @@ TEST_F(NativesIoTest, AsPairTruncatesAndRefusesNonFiniteFloats) {
     Cell x{type_float, 0, 0, 0}, y{type_float, 0, 0, 0};
     set_cell_float(x, 1.9);
     set_cell_float(y, -1.9);
-    if (registry::type_name(type_pair).name) {
-        Cell p = call(natives::as_pair, {x, y});
-        EXPECT_EQ(int32_t(p.w2), 1);
-        EXPECT_EQ(int32_t(p.w3), -1);
-    } else {  // pair! is not built yet
-        EXPECT_RAISES(call(natives::as_pair, {x, y}), err_cat::internal, err_id::internal::not_done);
-    }
+    Cell p = call(natives::as_pair, {x, y});
+    EXPECT_EQ(int32_t(p.w2), 1);
+    EXPECT_EQ(int32_t(p.w3), -1);
 }
 
 // ---- Environment ----------------------------------------------------------------------------------
@@ -579,7 +576,35 @@ TEST_F(NativesIoTest, NowFieldsAndRefinementChecks) {
 
     EXPECT_RAISES(call(natives::now, {}, now_refs({n_year, n_month})), err_cat::script, err_id::script::bad_refines);
     EXPECT_RAISES(call(natives::now, {}, now_refs({n_date, n_precise})), err_cat::script, err_id::script::bad_refines);
-    EXPECT_RAISES(call(natives::now, {}, now_refs({})), err_cat::internal, err_id::internal::not_done);  // date!
+    Cell today = call(natives::now, {}, now_refs({n_date}));
+    EXPECT_EQ(type_of(today), uint32_t(type_date));
+    EXPECT_FALSE(date_t::has_time_q(date_t::packed_of(today)));
+    EXPECT_EQ(date_t::zone_of(date_t::packed_of(today)), 0u);
+}
+
+// Far east and far west of UTC the local date differs from the UTC date for
+// most of the day: the date and its time must still be the local ones.
+TEST_F(NativesIoTest, NowKeepsTheLocalDateInEveryZone) {
+    const char* saved = std::getenv("TZ");
+    std::string kept = saved ? saved : "";
+    for (const char* zone : {"Etc/GMT-14", "Etc/GMT+12", "UTC"}) {
+        setenv("TZ", zone, 1);
+        tzset();
+        std::time_t t = std::time(nullptr);
+        std::tm local{};
+        localtime_r(&t, &local);
+        Cell d = call(natives::now, {}, now_refs({}));
+        ASSERT_EQ(type_of(d), uint32_t(type_date)) << zone;
+        int32_t packed = date_t::packed_of(d);
+        EXPECT_EQ(date_t::day_of(packed), local.tm_mday) << zone;
+        EXPECT_EQ(date_t::month_of(packed), local.tm_mon + 1) << zone;
+        double local_time = date_t::time_of(d) + date_t::zone_seconds(date_t::zone_of(packed));
+        double expected = local.tm_hour * 3600.0 + local.tm_min * 60.0 + local.tm_sec;
+        EXPECT_NEAR(local_time, expected, 2.0) << zone;
+    }
+    if (saved) setenv("TZ", kept.c_str(), 1);
+    else unsetenv("TZ");
+    tzset();
 }
 
 TEST_F(NativesIoTest, WaitTakesSecondsOnly) {

@@ -296,7 +296,7 @@ TEST_F(NativesWordsTest, ConstructWithoutEvaluation) {
     EXPECT_EQ(mold_text(*object_t::select_field(o, word_of("b"))), "true") << "the prototype is copied";
 }
 
-TEST_F(NativesWordsTest, ExtendIsNotDone) {
+TEST_F(NativesWordsTest, ExtendOfAnObjectIsNotDone) {
     EXPECT_RAISES(call(natives::extend, {object_of("a: 1"), load("b: 2")}, {off}), err_cat::internal,
                   err_id::internal::not_done);
 }
