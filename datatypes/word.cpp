@@ -254,7 +254,7 @@ Cell word_from_text(const Cell& spec) {
     }
     Cell v = load_first(*text);
     mark.restore();
-    if (!any_word(type_of(v))) raise_error(err_cat::script, script::invalid_chars);
+    if (!any_word_q(type_of(v))) raise_error(err_cat::script, script::invalid_chars);
     return v;
 }
 }  // namespace
