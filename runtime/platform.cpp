@@ -177,6 +177,9 @@ void end_on_output_failure(int error) {
         raise(SIGPIPE);
         _exit(128 + SIGPIPE);
     }
+    // A terminal that hung up is gone as a closed pipe is: the session ends
+    // as at the end of its input.
+    if (error == EIO && is_console && out_fd == STDOUT_FILENO) _exit(0);
     char report[200];
     int n = snprintf(report, sizeof report, "*** Cannot write to standard output: %s\n", strerror(error));
     if (n > 0) (void)!::write(STDERR_FILENO, report, std::min(size_t(n), sizeof report - 1));

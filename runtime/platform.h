@@ -83,7 +83,8 @@ void runtime_print_c_text(const char* text, size_t length);
 // in a 1024-byte buffer; VT sequences pass through unchanged.
 void write_text(const void* bytes, size_t length_in_bytes, unsigned unit, bool line_end);
 // A failed write of standard output ends the process: a closed pipe quietly
-// (by SIGPIPE), any other failure with a report on standard error and
+// (by SIGPIPE), a terminal that hung up with status 0 as at the end of its
+// input, any other failure with a report on standard error and
 // `output_failure_status`. Later writes are dropped while it ends.
 inline constexpr int output_failure_status = 1;
 [[noreturn]] void end_on_output_failure(int error);
