@@ -15,6 +15,7 @@
 #include "runtime/errors.h"
 #include "runtime/platform.h"
 #include "runtime/stack.h"
+#include "runtime/unicode.h"
 
 namespace vyr::console::host {
 
@@ -26,21 +27,8 @@ std::string path_of(const Cell& file) {
     uint32_t n = memory::series_length(file.w2);
     for (uint32_t i = file.w1; i < n; ++i) {
         uint32_t cp = string_t::char_at(file, i);
-        if (cp < 0x80) {
-            out.push_back(char(cp));
-        } else if (cp < 0x800) {
-            out.push_back(char(0xC0 | (cp >> 6)));
-            out.push_back(char(0x80 | (cp & 0x3F)));
-        } else if (cp < 0x10000) {
-            out.push_back(char(0xE0 | (cp >> 12)));
-            out.push_back(char(0x80 | ((cp >> 6) & 0x3F)));
-            out.push_back(char(0x80 | (cp & 0x3F)));
-        } else {
-            out.push_back(char(0xF0 | (cp >> 18)));
-            out.push_back(char(0x80 | ((cp >> 12) & 0x3F)));
-            out.push_back(char(0x80 | ((cp >> 6) & 0x3F)));
-            out.push_back(char(0x80 | (cp & 0x3F)));
-        }
+        uint8_t bytes[4];
+        out.append(reinterpret_cast<const char*>(bytes), unicode::utf8_encode_char(cp, bytes));
     }
     return out;
 }

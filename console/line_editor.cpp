@@ -27,6 +27,7 @@
 #include "runtime/memory.h"
 #include "runtime/platform.h"
 #include "runtime/stack.h"
+#include "runtime/unicode.h"
 
 namespace vyr::console::line_editor {
 
@@ -77,21 +78,8 @@ bool same_text(const Cell& a, const Cell& b) {
 }
 
 void append_utf8(std::string& out, uint32_t cp) {
-    if (cp < 0x80) {
-        out.push_back(char(cp));
-    } else if (cp < 0x800) {
-        out.push_back(char(0xC0 | (cp >> 6)));
-        out.push_back(char(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-        out.push_back(char(0xE0 | (cp >> 12)));
-        out.push_back(char(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(char(0x80 | (cp & 0x3F)));
-    } else {
-        out.push_back(char(0xF0 | (cp >> 18)));
-        out.push_back(char(0x80 | ((cp >> 12) & 0x3F)));
-        out.push_back(char(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(char(0x80 | (cp & 0x3F)));
-    }
+    uint8_t bytes[4];
+    out.append(reinterpret_cast<const char*>(bytes), unicode::utf8_encode_char(cp, bytes));
 }
 
 // ---- Layout ------------------------------------------------------------------------

@@ -37,6 +37,7 @@
 #include "runtime/series.h"
 #include "runtime/stack.h"
 #include "runtime/symbols.h"
+#include "runtime/unicode.h"
 
 namespace vyr::parse {
 
@@ -126,21 +127,8 @@ std::vector<uint8_t> utf8_of(const Cell& text) {
     Units u = units_of(text);
     for (int32_t i = 0; i < n; ++i) {
         uint32_t cp = unit_at(u.p, u.width, int32_t(text.w1) + i);
-        if (cp < 0x80) {
-            out.push_back(uint8_t(cp));
-        } else if (cp < 0x800) {
-            out.push_back(uint8_t(0xC0 | (cp >> 6)));
-            out.push_back(uint8_t(0x80 | (cp & 0x3F)));
-        } else if (cp < 0x10000) {
-            out.push_back(uint8_t(0xE0 | (cp >> 12)));
-            out.push_back(uint8_t(0x80 | ((cp >> 6) & 0x3F)));
-            out.push_back(uint8_t(0x80 | (cp & 0x3F)));
-        } else {
-            out.push_back(uint8_t(0xF0 | (cp >> 18)));
-            out.push_back(uint8_t(0x80 | ((cp >> 12) & 0x3F)));
-            out.push_back(uint8_t(0x80 | ((cp >> 6) & 0x3F)));
-            out.push_back(uint8_t(0x80 | (cp & 0x3F)));
-        }
+        uint8_t bytes[4];
+        out.insert(out.end(), bytes, bytes + unicode::utf8_encode_char(cp, bytes));
     }
     return out;
 }
