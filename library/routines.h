@@ -50,5 +50,8 @@ std::vector<std::string> routine_names();
 // that only the runtime can give into their fields (the held routines, the
 // build date, the error catalog and the error prototype).
 void complete_system();
+// Start-up, after each boot source: puts the held routines whose field now
+// exists (the codec objects come after the system object) into place.
+void place_held_routines();
 
 }  // namespace vyr::library
