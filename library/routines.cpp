@@ -539,11 +539,9 @@ void make_routines(const Cell& specs) {
 }
 
 void place_held_routines() {
-    std::erase_if(held_routines, [](const HeldRoutine& h) {
-        Cell* field = system_field(h.path);
-        if (field) *field = h.value;
-        return field != nullptr;
-    });
+    for (const HeldRoutine& h : held_routines) {
+        if (Cell* field = system_field(h.path)) *field = h.value;
+    }
 }
 
 void complete_system() {
