@@ -23,11 +23,14 @@
 #include "datatypes/string_buffer.h"
 #include "datatypes/symbol.h"
 #include "datatypes/typeset.h"
+#include "datatypes/unset.h"
 #include "datatypes/word.h"
 #include "engine/eval.h"
 #include "datatypes/frames.h"
 #include "engine/lexer.h"
 #include "engine/natives_io.h"
+#include "io/file_access.h"
+#include "io/files.h"
 #include "runtime/routines.h"
 #include "runtime/stack.h"
 #include "datatypes/checks.h"
@@ -185,6 +188,22 @@ Status set_current_dir(Cell* args, uint32_t) {
     if (!platform::set_current_dir(file_t::to_local_path(args[0])))
         raise_error(err_cat::access, err_id::access::cannot_open, &args[0]);
     return answer(args, args[0]);
+}
+
+// Makes one directory; its parent must exist.
+Status create_dir(Cell* args, uint32_t) {
+    if (!files::make_dir(file_t::to_local_path(args[0])))
+        raise_error(err_cat::access, err_id::access::no_create, &args[0]);
+    return answer(args, args[0]);
+}
+
+Status exists(Cell* args, uint32_t) { return answer_logic(args, files::exists(file_t::to_local_path(args[0]))); }
+
+// The bytes `write` would store for the value, to standard output.
+Status write_stdout(Cell* args, uint32_t) {
+    std::vector<uint8_t> bytes = file_access::value_bytes(args[0], -1);
+    platform::runtime_print_c_text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    return answer(args, unset_t::value);
 }
 
 // The command line as one text: the arguments joined by spaces, each one
@@ -382,8 +401,8 @@ const RoutineDef routine_defs[] = {
     {"last-lf?", R"("Returns TRUE if the last console output ended with a line end")", last_lf, type_logic},
     {"get-current-dir", R"("Returns the current directory")", get_current_dir, type_file},
     {"set-current-dir", R"("Sets the current directory" path [file!])", set_current_dir, no_return_type},
-    {"create-dir", R"("Creates a directory" path [file!])", nullptr, no_return_type},
-    {"exists?", R"("Returns TRUE if a file or a directory exists" path [file!])", nullptr, type_logic},
+    {"create-dir", R"("Creates a directory" path [file!])", create_dir, no_return_type},
+    {"exists?", R"("Returns TRUE if a file or a directory exists" path [file!])", exists, type_logic},
     {"os-info", R"("Returns a description of the operating system")", os_info, no_return_type},
     {"as-color", R"("Combines red, green and blue values into a color tuple" r [integer!] g [integer!] b [integer!])",
      as_color, type_tuple},
@@ -405,7 +424,7 @@ const RoutineDef routine_defs[] = {
     {"tracing?", R"("Returns TRUE if the evaluator is tracing")", tracing, type_logic},
     {"read-clipboard", R"("Returns the contents of the clipboard")", nullptr, no_return_type},
     {"write-clipboard", R"("Writes data to the clipboard" data [string! block! image! none!])", nullptr, type_logic},
-    {"write-stdout", R"("Writes the bytes of a value to the standard output" data)", nullptr, no_return_type},
+    {"write-stdout", R"("Writes the bytes of a value to the standard output" data)", write_stdout, no_return_type},
     {"make-system-words", R"("Returns an object of the global context")", make_system_words, type_object},
     {"get-command-line-string", R"("Returns the command line as one string")", get_command_line_string, type_string},
     {"set-float-flag", R"("Sets the runtime's float formatting flag named by pretty? or full?" flag [word!] value [any-type!])",
