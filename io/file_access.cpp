@@ -123,9 +123,20 @@ Cell* read(Cell* source, Cell* part, Cell* seek, bool binary, bool lines, bool, 
         *source = read_dir(*source);
         return source;
     }
+    // What does not fit one series is refused before it is read: a file
+    // whose size says so at once, any other (a pipe, a growing file) once
+    // one byte more than fits has come.
+    constexpr int64_t largest = int64_t(memory::max_series_bytes);
+    std::string path = file_t::to_local_path(*source);
+    int64_t from = std::max<int64_t>(0, count_of(seek));
+    int64_t length = count_of(part);
+    if (length < 0 || length > largest) length = largest + 1;
+    files::Info info;
+    if (files::info_of(path, info) && !info.directory && std::min(info.size - from, length) > largest)
+        text_errors::raise_no_memory();
     std::vector<uint8_t> bytes;
-    if (!files::read_range(file_t::to_local_path(*source), count_of(seek), count_of(part), bytes))
-        raise_cannot_open(*source);
+    if (!files::read_range(path, count_of(seek), length, bytes)) raise_cannot_open(*source);
+    if (int64_t(bytes.size()) > largest) text_errors::raise_no_memory();
     *source = bytes_value(bytes, binary, lines);
     return source;
 }
