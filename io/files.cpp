@@ -121,16 +121,6 @@ bool info_of(const std::string& path, Info& out) {
 
 bool make_dir(const std::string& path) { return !has_nul(path) && ::mkdir(path.c_str(), 0777) == 0; }
 
-bool make_dirs(const std::string& path) {
-    if (path.empty() || has_nul(path)) return false;
-    for (size_t i = 1; i <= path.size(); ++i) {
-        if (i < path.size() && path[i] != '/') continue;
-        std::string part = path.substr(0, i);
-        if (::mkdir(part.c_str(), 0777) != 0 && errno != EEXIST) return false;
-    }
-    return is_dir(path);
-}
-
 bool remove(const std::string& path, bool directory) {
     if (has_nul(path)) return false;
     return (directory ? ::rmdir(path.c_str()) : ::unlink(path.c_str())) == 0;

@@ -61,10 +61,6 @@ bool info_of(const std::string& path, Info& out);
 // Makes one directory; false when it exists already or its parent is missing.
 bool make_dir(const std::string& path);
 
-// Makes the directory and every missing directory above it; true when the
-// path is a directory afterwards.
-bool make_dirs(const std::string& path);
-
 // Removes a file, or (with `directory`) an empty directory; false on failure.
 bool remove(const std::string& path, bool directory);
 
