@@ -303,10 +303,20 @@ Status eval_expression(Cursor& at, uint32_t how) {
     return Status::ok;
 }
 
+// A block runs in a base of its own, as if in a frame of its own: its
+// result slot is the top at entry. A frame named `word` is pushed only for
+// the outermost evaluation (whose errors then name `<not-found>` as their
+// place): a `<body>` frame never shows in a report, and a break, return or
+// throw that leaves the block unrolls to a frame further out, which records
+// its own base.
 Status eval_block(const Cell& word, const Cell& block, bool copy_result) {
     PositionSave save;
     Cursor at(block);
-    frames::frame_open_eval(word);
+    bool outermost = frames::depth() == 0;
+    if (outermost) frames::frame_open_eval(word);
+    Cell* caller_base = stack::arg_base();
+    Cell* base = stack::top();
+    stack::set_arg_base(base);
     if (interrupt::requested()) {
         if (Status s = interrupt::take(); s != Status::ok) return s;
     }
@@ -337,8 +347,16 @@ Status eval_block(const Cell& word, const Cell& block, bool copy_result) {
     if (detail::tracing) {
         if (Status s = fire_at(event::exit, at, at.pos, nullptr); s != Status::ok) return s;
     }
-    if (copy_result) frames::frame_return();
-    else frames::frame_close();
+    // As a frame's close: the result stays pushed in the block's first cell;
+    // copied, it also lands in the caller's result slot.
+    stack::set_arg_base(caller_base);
+    stack::set_top(base + 1);
+    if (outermost) {
+        if (copy_result) frames::frame_return();
+        else frames::frame_close();
+        return Status::ok;
+    }
+    if (copy_result) *caller_base = *base;
     return Status::ok;
 }
 
