@@ -83,6 +83,20 @@ const Cell* operator_at(const Cursor& at) {
     return v && type_of(*v) == type_op ? v : nullptr;
 }
 
+// The store of set_from_args when nothing can go wrong or be notified: a
+// value that is set, a word bound to the global context or to a running
+// function's context, its index resolved. `cells`: the word, then the value,
+// which also becomes the result. Answers false, storing nothing, otherwise.
+bool store_plainly(Cell* cells) {
+    const Cell& word = cells[0];
+    if (!word.w1 || int32_t(word.w3) < 0 || type_of(cells[1]) == type_unset) return false;
+    const Cell& context = *context_t::context_cell(word.w1);
+    if (!context.w2 || context_t::kind_of(context) == context_t::kind_object) return false;
+    context_t::values_base(word.w1)[word.w3] = cells[1];
+    cells[0] = cells[1];
+    return true;
+}
+
 // set-word: the word is set to the value of the expression after it, in a
 // frame named by the set-word (errors inside name it as their place).
 Status eval_set_word(const Cell& word, Cursor& at) {
@@ -95,9 +109,11 @@ Status eval_set_word(const Cell& word, Cursor& at) {
         if (Status s = fire_at(event::set, at, pos, &stack::arg_base()[1], &stack::arg_base()[0]); s != Status::ok)
             return s;
     }
-    // A store may run an object's on-change* handler: an exit leaving it
-    // comes back as the status (datatypes/unwind.h).
-    if (Status s = unwind::catch_status([] { word_t::set_from_args(); }); s != Status::ok) return s;
+    if (!store_plainly(stack::arg_base())) {
+        // A store may run an object's on-change* handler: an exit leaving it
+        // comes back as the status (datatypes/unwind.h).
+        if (Status s = unwind::catch_status([] { word_t::set_from_args(); }); s != Status::ok) return s;
+    }
     frames::frame_close();
     return Status::ok;
 }
