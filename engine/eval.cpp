@@ -75,11 +75,11 @@ const Cell& word_value(const Cell& word) {
     return v ? *v : *word_t::get(word);
 }
 
-// The op! that a word in operator position names, or null.
-const Cell* operator_at(const Cursor& at) {
-    const Cell& next = at.value();
-    if (type_of(next) != type_word) return nullptr;
-    const Cell* v = detail::word_value_fast(next);
+// The op! that a word in operator position (`next`, null at the end) names,
+// or null.
+const Cell* operator_at(const Cell* next) {
+    if (!next || type_of(*next) != type_word) return nullptr;
+    const Cell* v = detail::word_value_fast(*next);
     return v && type_of(*v) == type_op ? v : nullptr;
 }
 
@@ -222,9 +222,8 @@ Status detail::eval_paren(const Cell& paren) { return eval_block(frames::markers
 namespace {
 
 // The right operand of an operator when it is a number (integer!, float!,
-// char!) standing in the code or held by a bound word; else null.
-const Cell* number_at(const Cursor& at) {
-    const Cell* v = &at.value();
+// char!) standing in the code (`v`) or held by a bound word; else null.
+const Cell* number_at(const Cell* v) {
     if (type_of(*v) == type_word) {
         v = detail::word_value_fast(*v);
         if (!v) return nullptr;
@@ -271,11 +270,12 @@ Status detail::eval_value(Cursor& at, uint32_t how) {
         if (Status s = fire_at(event::push, at, pos, stack::top_cell()); s != Status::ok) return s;
     }
     if (how & expr::no_infix) return Status::ok;
-    while (!at.at_end()) {
-        const Cell* op_value = operator_at(at);
+    for (;;) {
+        const Cell* next = at.peek();
+        const Cell* op_value = operator_at(next);
         if (!op_value) break;
         Cell op = *op_value;
-        Cell name = at.value();
+        Cell name = *next;
         uint32_t op_pos = at.pos;
         ++at.pos;
         if (tracing) {
@@ -288,13 +288,14 @@ Status detail::eval_value(Cursor& at, uint32_t how) {
         }
         op = unwrap_op(op);
         stack::set_top(start + 1);  // the left operand alone above the start
-        fast_paths::InPlace in_place = tracing || at.at_end() ? fast_paths::InPlace{} : fast_paths::infix_op(op);
+        const Cell* operand = tracing ? nullptr : at.peek();
+        fast_paths::InPlace in_place = operand ? fast_paths::infix_op(op) : fast_paths::InPlace{};
         if (in_place.kind != fast_paths::InPlace::none) {
             // A number standing as the right operand, or a word holding one,
             // cannot fail to evaluate: no frame is needed to name the
             // operator when the answer cannot raise either.
             Cell out;
-            const Cell* right = number_at(at);
+            const Cell* right = number_at(operand);
             if (right && fast_paths::answer_quietly(in_place, start[0], *right, out)) {
                 ++at.pos;
                 start[0] = out;

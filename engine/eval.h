@@ -50,6 +50,14 @@ public:
     }
     // The value at the position (valid until the next allocation or safe point).
     const Cell& value() const { return *memory::cell_at(code.w2, pos); }
+    // The value at the position, or null at the end: at_end and value in
+    // one look at the buffer.
+    const Cell* peek() const {
+        if (pos >= tail) return nullptr;
+        memory::SeriesBuffer* b = memory::buffer_of(code.w2);
+        const Cell* c = b->cells() + pos;
+        return c < b->cells_end() ? c : nullptr;
+    }
     // The block value standing at the position (w1 = pos).
     Cell here() const {
         Cell c = code;

@@ -545,6 +545,43 @@ const ArgSpec& spec_of(const Cell& callable) {
     return spec_at(*memory::cell_at(callable.w3, record_arg_spec));
 }
 
+// run_and_close without a trace running, for a native!, action! or
+// function!: the same steps, with a function's body run in place.
+Status run_plainly(const Cell& callable, const int32_t* refs) {
+    switch (type_of(callable)) {
+        case type_native: {
+            natives::NativeFn fn = natives::entry_of(callable);
+            if (!fn) raise_error(err_cat::internal, err_id::internal::not_done);
+            if (Status s = unwind::catch_status([&] { return fn(false, refs); }); s != Status::ok) return s;
+            break;
+        }
+        case type_action: {
+            actions::GenericEntry fn = actions::entry(callable.w1 + 1);
+            if (!fn) raise_error(err_cat::internal, err_id::internal::not_done);
+            if (Status s = unwind::catch_status([&] { fn(refs); }); s != Status::ok) return s;
+            stack::stack_keep();
+            break;
+        }
+        default: {  // function!
+            NodeId context = callable.w1;
+            Cell body = *memory::cell_at(callable.w3, function_t::record::body);
+            context_t::context_cell(context)->w2 = stack::cell_index(stack::arg_base());
+            frames::set_return_target(true);
+            if (type_of(body) != type_block) {
+                stack::reset_with_result(unset_t::value);
+            } else if (Status s = eval_block(frames::markers().body, body, true);
+                       s != Status::ok && s != Status::return_ && s != Status::exit) {
+                return s;
+            }
+            frames::set_return_target(false);
+            frames::frame_close_function();
+            return Status::ok;
+        }
+    }
+    frames::frame_close();
+    return Status::ok;
+}
+
 Status call_plain(const Cell& callable_in, Cursor& at, const Cell& name_in) {
     collector::Held name(1);
     name[0] = type_of(name_in) == type_word ? name_in : frames::markers().anon;
@@ -559,9 +596,11 @@ Status call_plain(const Cell& callable_in, Cursor& at, const Cell& name_in) {
         frames::push_frame(name[0], frames::opener::interp_native);
     }
     int32_t refs[max_refinements];
-    uint32_t n = spec_of(callable).count;
+    // The spec's address holds until the next evaluation.
+    const ArgSpec* spec = &spec_of(callable);
+    uint32_t n = spec->count;
     for (uint32_t i = 0; i < n; ++i) {
-        const ArgEntry& e = spec_of(callable).entry(i);
+        const ArgEntry& e = spec->entry(i);
         if (e.refinement) {
             refs[e.ordinal] = -1;
             uint32_t nargs = e.nargs;
@@ -571,7 +610,7 @@ Status call_plain(const Cell& callable_in, Cursor& at, const Cell& name_in) {
             continue;
         }
         if (at.at_end()) {
-            Cell word = spec_word(callable, spec_of(callable), i);
+            Cell word = spec_word(callable, *spec, i);
             Cell named = name[0];
             raise_error(err_cat::script, script::no_arg, &named, &word);
         }
@@ -581,12 +620,13 @@ Status call_plain(const Cell& callable_in, Cursor& at, const Cell& name_in) {
             if (Status t = trace::fire(event::fetch, &code, at.pos - 1, stack::top_cell(), nullptr); t != Status::ok)
                 return t;
         }
+        spec = &spec_of(callable);
         uint32_t t = type_of(*stack::top_cell());
-        if (!typeset_t::has(spec_of(callable).entry(i).types, t))
-            raise_expect_arg(callable, name[0], spec_of(callable), i, t);
+        if (!typeset_t::has(spec->entry(i).types, t)) raise_expect_arg(callable, name[0], *spec, i, t);
     }
-    if (function) function_t::push_initial_locals(int32_t(spec_of(callable).local_slots));
-    if (Status s = run_and_close(callable, name[0], refs); s != Status::ok) return s;
+    if (function) function_t::push_initial_locals(int32_t(spec->local_slots));
+    Status s = detail::tracing ? run_and_close(callable, name[0], refs) : run_plainly(callable, refs);
+    if (s != Status::ok) return s;
     Cell result = *stack::top_cell();
     *start = result;
     stack::set_top(start + 1);
