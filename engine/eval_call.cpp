@@ -583,8 +583,7 @@ Status run_plainly(const Cell& callable, const int32_t* refs) {
 }
 
 Status call_plain(const Cell& callable_in, Cursor& at, const Cell& name_in) {
-    collector::Held name(1);
-    name[0] = type_of(name_in) == type_word ? name_in : frames::markers().anon;
+    collector::Held name(type_of(name_in) == type_word ? name_in : frames::markers().anon);
     Cell* start = stack::push_copy(callable_in);  // marks where the call's result goes
     collector::safe_point();
     const Cell& callable = *start;
