@@ -32,7 +32,6 @@
 #include "runtime/collector.h"
 #include "runtime/errors.h"
 #include "runtime/memory.h"
-#include "runtime/print_hooks.h"
 #include "runtime/series.h"
 
 namespace vyr::vyrbin {
