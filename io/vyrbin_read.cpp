@@ -33,6 +33,7 @@
 #include "runtime/errors.h"
 #include "runtime/memory.h"
 #include "runtime/series.h"
+#include "runtime/unicode.h"
 
 namespace vyr::vyrbin {
 
@@ -222,6 +223,12 @@ private:
         const uint8_t* name = strings_ + offset;
         auto length = uint32_t(std::strlen(reinterpret_cast<const char*>(name)));  // the area ends with 0
         if (length == 0) corrupt(at);
+        // Names are UTF-8: every symbol's text is read back as such.
+        for (uint32_t i = 0; i < length;) {
+            unicode::Utf8Char c = unicode::utf8_decode_lenient(name + i, length - i);
+            if (c.status != unicode::Utf8Status::ok) corrupt(at);
+            i += c.length;
+        }
         int32_t id = symbol_t::intern_text(name, length);
         symbol_ids_[slot] = id;
         return id;
