@@ -28,6 +28,7 @@
 #include "datatypes/frames.h"
 #include "engine/lexer.h"
 #include "engine/natives_io.h"
+#include "engine/source.h"
 #include "runtime/routines.h"
 #include "runtime/stack.h"
 #include "datatypes/checks.h"
@@ -271,6 +272,25 @@ Status count_chars(Cell* args, uint32_t) {
     return answer_integer(args, n);
 }
 
+// The text at the place where a script's header begins ("Vyr", maybe
+// "/System", blanks, "["), or none. The search is the one start-up uses: it
+// runs on one byte per character, non-ASCII characters standing in as a byte
+// that no header text holds, so byte offsets are character offsets.
+Status find_header(Cell* args, uint32_t) {
+    Cell& text = args[0];
+    uint32_t tail = string_t::buffer_length(text);
+    std::string bytes;
+    bytes.reserve(text.w1 < tail ? tail - text.w1 : 0);
+    for (uint32_t i = text.w1; i < tail; ++i) {
+        uint32_t cp = string_t::char_at(text, i);
+        bytes.push_back(cp < 0x80 ? char(cp) : char(0x80));
+    }
+    size_t at = source::find_header(bytes);
+    if (at == std::string::npos) return answer(args, none_t::value);
+    text.w1 += uint32_t(at);
+    return Status::ok;
+}
+
 // ---- Runtime state -----------------------------------------------------------------------
 
 // Whether any frame on the call stack was opened by the evaluator.
@@ -392,6 +412,8 @@ const RoutineDef routine_defs[] = {
     {"as-rgba",
      R"("Combines red, green, blue and alpha values into a color tuple" r [integer!] g [integer!] b [integer!] a [integer!])",
      as_ipv4, type_tuple},
+    {"_find-header", R"("Returns the text at the start of a script's header, or NONE" text [string!])", find_header,
+     no_return_type},
     {"count-chars",
      R"("Returns the number of UTF-8 characters between two positions of a binary" start [binary!] pos [binary!])",
      count_chars, type_integer},
