@@ -41,6 +41,9 @@ constexpr const char bootstrap_make_spec[] = "type spec";
 // the object right after it.
 constexpr const char system_source[] = "system.vyr";
 
+// The specs of the routines: data for make_routines, not evaluated.
+constexpr const char routine_source[] = "routines.vyr";
+
 }  // namespace
 
 void define_type_words() {
@@ -72,9 +75,15 @@ Cell load_source(const Source& source) {
 void run_boot_script() {
     define_type_words();
     bootstrap_make();
-    library::make_routines();
-    console::make_routines();
     for (uint32_t i = 0; i < source_count; ++i) {
+        if (std::strcmp(sources[i].name, routine_source) == 0) {
+            stack::Mark mark;
+            Cell* specs = stack::push_copy(load_source(sources[i]));  // the argument stack keeps it
+            library::make_routines(*specs);
+            console::make_routines(*specs);
+            mark.restore();
+            continue;
+        }
         Status s;
         // Every boot source has a header: one without is a fault of the build.
         if (source::run({sources[i].text, sources[i].length}, s) != source::Outcome::ran)

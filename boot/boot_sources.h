@@ -1,5 +1,6 @@
 // The boot sources: the Vyr texts that start-up evaluates to define the
-// built-in values (typesets, natives, actions, operators ...).
+// built-in values (typesets, natives, actions, operators ...), and the
+// routine specs (routines.vyr), which start-up reads as data.
 //
 // The build embeds each file named in CMakeLists.txt (VYR_BOOT_SOURCES: the
 // built-in values of boot/, then the standard library of library/)

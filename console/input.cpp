@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "console/host.h"
 #include "console/line_editor.h"
@@ -20,6 +21,7 @@
 #include "engine/lexer.h"
 #include "datatypes/frames.h"
 #include "engine/eval.h"
+#include "library/routines.h"
 #include "runtime/collector.h"
 #include "runtime/interrupt.h"
 #include "runtime/memory.h"
@@ -184,52 +186,39 @@ Status console_init(Cell* args, uint32_t) {
     return answer_none(args);
 }
 
-struct RoutineDef {
-    const char* word;
-    const char* spec;
-    routines::Entry entry;
+// The specs are in the routine source (boot/routines.vyr), by the same names.
+const library::RoutineEntry routine_entries[] = {
+    {"_set-buffer-history", set_buffer_history, -1},
+    {"_read-input", read_input, -1},
+    {"_terminate-console", terminate_console, -1},
+    {"_stdin-ended?", stdin_ended_q, -1},
+    {"input-stdin", input_stdin, -1},
+    {"read-stdin", read_stdin, -1},
+    {"_console-init", console_init, -1},
+    {"_console-read", host::read_file, -1},
+    {"_console-write", host::write_file, -1},
+    {"_console-exists?", host::exists, -1},
+    {"_console-make-dir", host::make_dir, -1},
+    {"_console-change-dir", host::change_dir, -1},
+    {"_console-current-dir", host::current_dir, -1},
+    {"_console-list-dir", host::list_dir, -1},
+    {"_console-args", host::command_line, -1},
 };
-
-const RoutineDef routine_defs[] = {
-    {"_set-buffer-history", R"("Internal Use Only" line [string!] hist [block!])", set_buffer_history},
-    {"_read-input", R"("Internal Use Only" prompt [string!] hidden? [logic!])", read_input},
-    {"_terminate-console", "", terminate_console},
-    {"_stdin-ended?", R"("Internal Use Only")", stdin_ended_q},
-    {"input-stdin", R"("Temporary function, internal use only")", input_stdin},
-    {"read-stdin", R"("Temporary function, internal use only" buffer [binary!] buflen [integer!])", read_stdin},
-    {"_console-init", "str [string!]", console_init},
-    {"_console-read", R"("Internal Use Only" file [file!])", host::read_file},
-    {"_console-write", R"("Internal Use Only" file [file!] text [string!])", host::write_file},
-    {"_console-exists?", R"("Internal Use Only" file [file!])", host::exists},
-    {"_console-make-dir", R"("Internal Use Only" folder [file!])", host::make_dir},
-    {"_console-change-dir", R"("Internal Use Only" folder [file!])", host::change_dir},
-    {"_console-current-dir", R"("Internal Use Only")", host::current_dir},
-    {"_console-list-dir", R"("Internal Use Only" folder [file!])", host::list_dir},
-    {"_console-args", R"("Internal Use Only")", host::command_line},
-};
-
-void define(const RoutineDef& r) {
-    stack::Mark mark;
-    lexer::Request request;
-    request.text = reinterpret_cast<const uint8_t*>(r.spec);
-    request.length = uint32_t(std::strlen(r.spec));
-    Cell* spec = stack::push_copy(Cell{type_none, 0, 0, 0});
-    lexer::lexer_scan(spec, request, nullptr);
-    int32_t index = routines::add(r.word, r.entry);
-    Cell* routine = routine_t::make_routine(*spec, nullptr, index, -1, true);
-    Cell name = word_t::make_global(r.word);
-    word_t::set(name, *routine);
-    mark.restore();
-}
 
 }  // namespace
 
-void make_routines() {
+void make_routines(const Cell& specs) {
     static bool rooted = false;
     if (!rooted) collector::add_root_cells(handed, 3);
     rooted = true;
     handed[0] = handed[1] = handed[2] = none_t::value;
-    for (const RoutineDef& r : routine_defs) define(r);
+    library::bind_routines(specs, routine_entries, std::size(routine_entries));
+}
+
+std::vector<std::string> routine_names() {
+    std::vector<std::string> out;
+    for (const library::RoutineEntry& r : routine_entries) out.emplace_back(r.word);
+    return out;
 }
 
 bool terminal_input() { return terminal::input_is_terminal(); }

@@ -11,15 +11,20 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "runtime/cell.h"
 
 namespace vyr::console {
 
 // Start-up (boot step): adds the console's routines to the routine table and
-// binds them to their words (`init` to `_console-init`, which the console
-// object takes into its `init` field).
-void make_routines();
+// binds them to their words, with their specs from `specs` (the loaded
+// routine source); `init` is `_console-init`, which the console object takes
+// into its `init` field.
+void make_routines(const Cell& specs);
+// The names of the console's routines (see library::routine_names).
+std::vector<std::string> routine_names();
 
 // Whether standard input is a terminal (decided by `init`; false before).
 bool terminal_input();

@@ -34,7 +34,9 @@
 #include "datatypes/checks.h"
 #include "runtime/collector.h"
 #include "runtime/errors.h"
+#include "runtime/memory.h"
 #include "runtime/platform.h"
+#include "runtime/runtime_error.h"
 #include "runtime/unicode.h"
 
 namespace vyr::library {
@@ -377,73 +379,61 @@ void mark_held_routines() {
 
 constexpr int32_t no_return_type = -1;
 
-struct RoutineDef {
-    const char* word;
-    const char* spec;  // Vyr source of its spec block's contents
-    Entry entry;       // null: the routine's service is not built yet (internal not-done)
-    int32_t return_type;
-};
-
-const RoutineDef routine_defs[] = {
-    {"quit-return", R"("Stops the program at once with an exit status" status [integer!])", quit_return,
-     no_return_type},
-    {"set-quiet", R"("Sets a word without running the change handlers of its object" word [any-type!] value [any-type!])",
-     set_quiet, no_return_type},
-    {"set-slot-quiet",
-     R"("Sets the value at a series position without running the change handlers of its owner" series [any-type!] value [any-type!])",
-     set_slot_quiet, no_return_type},
-    {"shift-right", R"("Shifts the bits of an integer to the right, keeping its sign" data [integer!] bits [integer!])",
-     shift_entry<false, false>, type_integer},
-    {"shift-left", R"("Shifts the bits of an integer to the left" data [integer!] bits [integer!])",
-     shift_entry<true, false>, type_integer},
-    {"shift-logical",
-     R"("Shifts the bits of an integer to the right, shifting in zero bits" data [integer!] bits [integer!])",
-     shift_entry<false, true>, type_integer},
-    {"last-lf?", R"("Returns TRUE if the last console output ended with a line end")", last_lf, type_logic},
-    {"get-current-dir", R"("Returns the current directory")", get_current_dir, type_file},
-    {"set-current-dir", R"("Sets the current directory" path [file!])", set_current_dir, no_return_type},
-    {"create-dir", R"("Creates a directory" path [file!])", nullptr, no_return_type},
-    {"exists?", R"("Returns TRUE if a file or a directory exists" path [file!])", nullptr, type_logic},
-    {"os-info", R"("Returns a description of the operating system")", os_info, no_return_type},
-    {"as-color", R"("Combines red, green and blue values into a color tuple" r [integer!] g [integer!] b [integer!])",
-     as_color, type_tuple},
-    {"as-ipv4", R"("Combines four values into an IPv4 address tuple" a [integer!] b [integer!] c [integer!] d [integer!])",
-     as_ipv4, type_tuple},
-    {"as-rgba",
-     R"("Combines red, green, blue and alpha values into a color tuple" r [integer!] g [integer!] b [integer!] a [integer!])",
-     as_ipv4, type_tuple},
-    {"_find-header", R"("Returns the text at the start of a script's header, or NONE" text [string!])", find_header,
-     no_return_type},
-    {"count-chars",
-     R"("Returns the number of UTF-8 characters between two positions of a binary" start [binary!] pos [binary!])",
-     count_chars, type_integer},
-    {"stack-size?", R"("Returns the number of cells on the argument stack")", stack_size, type_integer},
-    {"pick-stack", R"("Returns a cell of the argument stack, counted from 1 at the bottom" idx [integer!])",
-     pick_stack, no_return_type},
-    {"frame-index?", R"("Returns the argument base of the current call frame, in cells from the bottom")",
-     frame_index, type_integer},
-    {"collect-calls", R"("Appends the called word and the argument base of each call frame" blk [block!])",
-     collect_calls, no_return_type},
-    {"tracing?", R"("Returns TRUE if the evaluator is tracing")", tracing, type_logic},
-    {"read-clipboard", R"("Returns the contents of the clipboard")", nullptr, no_return_type},
-    {"write-clipboard", R"("Writes data to the clipboard" data [string! block! image! none!])", nullptr, type_logic},
-    {"write-stdout", R"("Writes the bytes of a value to the standard output" data)", nullptr, no_return_type},
-    {"make-system-words", R"("Returns an object of the global context")", make_system_words, type_object},
-    {"get-command-line-string", R"("Returns the command line as one string")", get_command_line_string, type_string},
-    {"set-float-flag", R"("Sets the runtime's float formatting flag named by pretty? or full?" flag [word!] value [any-type!])",
-     set_float_flag, type_logic},
+// The specs are in the routine source (boot/routines.vyr), by the same names.
+const RoutineEntry routine_entries[] = {
+    {"quit-return", quit_return, no_return_type},
+    {"set-quiet", set_quiet, no_return_type},
+    {"set-slot-quiet", set_slot_quiet, no_return_type},
+    {"shift-right", shift_entry<false, false>, type_integer},
+    {"shift-left", shift_entry<true, false>, type_integer},
+    {"shift-logical", shift_entry<false, true>, type_integer},
+    {"last-lf?", last_lf, type_logic},
+    {"get-current-dir", get_current_dir, type_file},
+    {"set-current-dir", set_current_dir, no_return_type},
+    {"create-dir", nullptr, no_return_type},
+    {"exists?", nullptr, type_logic},
+    {"os-info", os_info, no_return_type},
+    {"as-color", as_color, type_tuple},
+    {"as-ipv4", as_ipv4, type_tuple},
+    {"as-rgba", as_ipv4, type_tuple},
+    {"_find-header", find_header, no_return_type},
+    {"count-chars", count_chars, type_integer},
+    {"stack-size?", stack_size, type_integer},
+    {"pick-stack", pick_stack, no_return_type},
+    {"frame-index?", frame_index, type_integer},
+    {"collect-calls", collect_calls, no_return_type},
+    {"tracing?", tracing, type_logic},
+    {"read-clipboard", nullptr, no_return_type},
+    {"write-clipboard", nullptr, type_logic},
+    {"write-stdout", nullptr, no_return_type},
+    {"make-system-words", make_system_words, type_object},
+    {"get-command-line-string", get_command_line_string, type_string},
+    {"set-float-flag", set_float_flag, type_logic},
     // Bound to fields of the system object rather than to global words.
-    {"system/state/interpreted?", R"("Return TRUE if called from the interpreter")", interpreted, type_logic},
-    {"system/state/GC/active?", R"("Returns TRUE if the collector is active")", gc_active, type_logic},
-    {"system/state/GC/series-cycles", R"("Returns the number of series collection cycles")", gc_series_cycles,
-     type_integer},
-    {"system/state/GC/nodes-cycles", R"("Returns the number of node collection cycles")", gc_nodes_cycles,
-     type_integer},
+    {"system/state/interpreted?", interpreted, type_logic},
+    {"system/state/GC/active?", gc_active, type_logic},
+    {"system/state/GC/series-cycles", gc_series_cycles, type_integer},
+    {"system/state/GC/nodes-cycles", gc_nodes_cycles, type_integer},
 };
 
 constexpr char datatype_test_doc[] = "\"Returns true if the value is this type\" value [any-type!]";
 
-// Loads a spec text into a block, makes the routine and binds it to its word.
+// Makes the routine with a spec block and binds it to its word; a routine
+// named by a system path is held until the system object exists.
+void define(const char* word, const Cell& spec, Entry entry, int32_t return_type) {
+    stack::Mark mark;
+    int32_t index = entry ? routines::add(word, entry) : 0;
+    Cell* routine = routine_t::make_routine(spec, nullptr, index, return_type, true);
+    if (std::strchr(word, '/')) {
+        held_routines.push_back({word, *routine});
+    } else {
+        Cell name = word_t::make_global(word);
+        word_t::set(name, *routine);
+    }
+    mark.restore();
+}
+
+// The same with the spec given as Vyr text.
 void define(const char* word, const std::string& spec_text, Entry entry, int32_t return_type) {
     stack::Mark mark;
     lexer::Request request;
@@ -451,14 +441,7 @@ void define(const char* word, const std::string& spec_text, Entry entry, int32_t
     request.length = uint32_t(spec_text.size());
     Cell* spec = stack::push_copy(Cell{type_none, 0, 0, 0});
     lexer::lexer_scan(spec, request, nullptr);
-    int32_t index = entry ? routines::add(word, entry) : 0;
-    Cell* routine = routine_t::make_routine(*spec, nullptr, index, return_type, true);
-    if (std::strchr(word, '/')) {
-        held_routines.push_back({word, *routine});
-    } else {
-        Cell name = word_t::make_global(word);
-        word_t::set(name, *routine);
-    }
+    define(word, *spec, entry, return_type);
     mark.restore();
 }
 
@@ -497,7 +480,49 @@ void intern_names() {
     rooted = true;
 }
 
-void make_routines() {
+namespace {
+
+// The name a routine source gives: a word, or a path of words.
+std::string routine_name(const Cell& name) {
+    if (type_of(name) == type_word) return std::string(symbol_t::name(int32_t(name.w2)));
+    if (type_of(name) != type_path) return {};
+    std::string out;
+    for (uint32_t i = name.w1; i < memory::series_length(name.w2); ++i) {
+        const Cell& step = *memory::cell_at(name.w2, i);
+        if (type_of(step) != type_word) return {};
+        if (!out.empty()) out += '/';
+        out += symbol_t::name(int32_t(step.w2));
+    }
+    return out;
+}
+
+const Cell* find_routine_spec(const Cell& specs, std::string_view word) {
+    for (uint32_t i = specs.w1; i + 1 < memory::series_length(specs.w2); i += 2) {
+        const Cell* spec = memory::cell_at(specs.w2, i + 1);
+        if (type_of(*spec) == type_block && routine_name(*memory::cell_at(specs.w2, i)) == word) return spec;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+void bind_routines(const Cell& specs, const RoutineEntry* table, size_t count) {
+    for (size_t k = 0; k < count; ++k) {
+        const Cell* spec = find_routine_spec(specs, table[k].word);
+        // A missing spec is a fault of the build, which the boot tests report by name.
+        if (!spec) runtime_error_quit(runtime_error_no::unknown, VYR_CODE_POSITION());
+        Cell copy = *spec;  // the lookup's pointer does not outlive the allocation below
+        define(table[k].word, copy, table[k].entry, table[k].return_type);
+    }
+}
+
+std::vector<std::string> routine_names() {
+    std::vector<std::string> out;
+    for (const RoutineEntry& r : routine_entries) out.emplace_back(r.word);
+    return out;
+}
+
+void make_routines(const Cell& specs) {
 #define VYR_DEFINE_DATATYPE_TEST(word, id) define(word, datatype_test_doc, is_type<id>, type_logic);
     VYR_DATATYPE_TESTS(VYR_DEFINE_DATATYPE_TEST)
 #undef VYR_DEFINE_DATATYPE_TEST
@@ -512,7 +537,7 @@ void make_routines() {
     if (!marked) collector::add_mark_callback(mark_held_routines);
     marked = true;
     held_routines.clear();
-    for (const RoutineDef& r : routine_defs) define(r.word, r.spec, r.entry, r.return_type);
+    bind_routines(specs, routine_entries, std::size(routine_entries));
 }
 
 void complete_system() {

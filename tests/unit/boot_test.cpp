@@ -21,6 +21,7 @@
 #include "datatypes/actions.h"
 #include "engine/lexer.h"
 #include "engine/natives.h"
+#include "console/input.h"
 #include "library/routines.h"
 #include "tests/unit/engine_fixture.h"
 
@@ -231,6 +232,39 @@ TEST_F(BootTest, SpecsPassTheSpecCheck) {
 
 // ---- Routines ------------------------------------------------------------------------
 
+// The routine source names each routine once, with a spec block that passes
+// the spec check, and exactly the routines that have a C++ entry.
+TEST_F(BootTest, RoutineSourceGivesEveryEntryItsSpec) {
+    define_typeset_words();
+    Cell specs = load("routines.vyr");
+    std::multiset<std::string> named;
+    for (uint32_t i = specs.w1; i < length_of(specs); i += 2) {
+        const Cell& name = at(specs, i);
+        std::string text;
+        if (type_of(name) == type_word) {
+            text = spelling(name);
+        } else if (type_of(name) == type_path) {
+            for (uint32_t k = 0; k < length_of(name); ++k) text += (k ? "/" : "") + spelling(at(name, k));
+        } else {
+            ADD_FAILURE() << "not a name at value " << i;
+            break;
+        }
+        SCOPED_TRACE(text);
+        ASSERT_LT(i + 1, length_of(specs));
+        ASSERT_EQ(type_of(at(specs, i + 1)), type_block);
+        named.insert(text);
+        try {
+            function_t::check_spec(at(specs, i + 1));
+        } catch (const Unwind&) {
+            ADD_FAILURE() << errors::message_line(errors::last_error());
+        }
+    }
+    std::multiset<std::string> entries;
+    for (const auto& names : {library::routine_names(), console::routine_names()})
+        entries.insert(names.begin(), names.end());
+    EXPECT_EQ(named, entries);
+}
+
 namespace {
 
 class RoutineTest : public BootTest {
@@ -238,7 +272,7 @@ protected:
     void SetUp() override {
         BootTest::SetUp();
         library::intern_names();
-        library::make_routines();
+        library::make_routines(load("routines.vyr"));
     }
     // Calls the routine bound to the word with the arguments; answers the result.
     Cell call(const char* word, std::initializer_list<Cell> args) {
