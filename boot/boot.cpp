@@ -92,6 +92,7 @@ void run_boot_script() {
         // place to go: it ends start-up the way an escaped throw does.
         if (s != Status::ok) throw_code(uint32_t(s));
         if (std::strcmp(sources[i].name, system_source) == 0) library::complete_system();
+        library::place_held_routines();
     }
 }
 

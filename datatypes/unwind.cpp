@@ -11,6 +11,8 @@
 
 namespace vyr::unwind {
 
+void raise_out_of_memory() { raise_error(err_cat::internal, err_id::internal::no_memory); }
+
 namespace {
 // The frame a break, return or throw lands in: walking down from the frame
 // below the innermost (from the innermost with from_here), the first that

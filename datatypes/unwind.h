@@ -23,6 +23,7 @@
 
 #include <cstdint>
 #include <exception>
+#include <new>
 #include <type_traits>
 
 #include "runtime/catch_codes.h"
@@ -99,6 +100,10 @@ constexpr bool status_code_q(uint32_t code) {
 // back, comes back as that status. The frames have already been unrolled to
 // the status' target by then, as on the evaluator path. Errors and other
 // codes pass on.
+// A C++ container that cannot grow (a scratch copy, a read buffer) becomes
+// the language's no-memory error, which `try` catches like any other.
+[[noreturn]] void raise_out_of_memory();
+
 template <typename F>
 Status catch_status(F&& body) {
     try {
@@ -111,6 +116,8 @@ Status catch_status(F&& body) {
     } catch (const Unwind& u) {
         if (!status_code_q(u.code)) throw;
         return Status(u.code);
+    } catch (const std::bad_alloc&) {
+        raise_out_of_memory();
     }
 }
 // The reverse, for C++ code that calls back into the language: a status

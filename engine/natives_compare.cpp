@@ -121,6 +121,10 @@ bool composite_max_min(Cell a, const Cell& b, bool greater, Cell& out) {
         }
     }
     if (ta == type_point2d && tb == type_pair) tb = type_point2d;  // the pair is read as a point
+    if (ta == type_pair && tb == type_point2d) {  // in either order
+        a = point2d_t::cell_of(float(pair_t::x_of(a)), float(pair_t::y_of(a)));
+        ta = type_point2d;
+    }
     switch (ta) {
         case type_pair: {
             if (tb != type_pair && !int_or_float_q(tb)) return false;

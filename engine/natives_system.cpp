@@ -312,10 +312,13 @@ Status stats(bool, const int32_t* refs) {
     if (refs[s_show] < 0) return answer(*info);
 
     int32_t symbol = symbol_t::make("show-memory-stats");
-    Cell* fn = context_t::global_symbol_value(symbol);
-    if (!fn || type_of(*fn) != type_function) raise_not_done();  // the library function is not loaded
-    Cell* show = stack::push_copy(*fn);                          // rooted for the call
     Cell name{type_word, 0, uint32_t(symbol), word_t::unresolved};
+    Cell* fn = context_t::global_symbol_value(symbol);
+    // A script that unset or replaced the report function is told so, as a
+    // call of the word itself would tell it.
+    if (!fn || type_of(*fn) == type_unset) raise_error(err_cat::script, err_id::script::no_value, &name);
+    if (type_of(*fn) != type_function) raise_error(err_cat::script, err_id::script::invalid_arg, fn);
+    Cell* show = stack::push_copy(*fn);  // rooted for the call
     Cell* args = stack::push_copy(*info);
     Cell ignored;
     Status s = eval::call_value(*show, args, 1, name, ignored);

@@ -436,7 +436,9 @@ Status Engine::fire_event(const Cell& event, int32_t rule_position) {
     set_type(args[2], type_block);
     args[2].w1 = uint32_t(std::max(rule_position < 0 ? rpos : rule_position, 0));
     args[3] = r.input;
-    args[4] = *rule_root;
+    // The callback sees the rule stack as it stands, in a copy: the engine
+    // reads its entries back and must not find them changed.
+    args[4] = Cell{type_block, rule_root->w1, series::copy_series_part(rule_root->w2, 0, stack_length(rule_root)), 0};
     Cell answer = unset_t::value;
     collector::CellRoot keep_answer(&answer);
     Status s = eval::call_value(r.callback, args, 5, fixed::word_parse_callback, answer);

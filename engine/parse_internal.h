@@ -236,6 +236,8 @@ public:
     Status rule_value_after(int32_t at, Cell& out, const Cell& keyword_word);
     void end_collect(int32_t saved_index);
     Status keep_value();
+    bool bytes_for_text_target(int32_t from, int32_t to) const;
+    Cell latin1_range(int32_t from, int32_t to);
     void store_into(uint32_t target, const Cell& value);
     void store_kept(const Cell& value);
     // Series actions on the input: each may run a change handler.

@@ -8,6 +8,7 @@
 // and as refinement! for `collect after`.
 #include <algorithm>
 #include <cstdlib>
+#include <vector>
 
 #include "datatypes/actions.h"
 #include "datatypes/block.h"
@@ -563,7 +564,9 @@ void Engine::end_collect(int32_t saved_index) {
         collect_result = true;
     } else if (tt == type_get_word || tt == type_refinement) {
         Cell w = *top;
-        if (const Cell* v = word_value(w)) const_cast<Cell*>(v)->w1 = uint32_t(saved_index);
+        // A paren may have given the word another value: only a series has an index.
+        const Cell* v = word_value(w);
+        if (v && target_series_q(type_of(*v))) const_cast<Cell*>(v)->w1 = uint32_t(saved_index);
         stack::pop_cells(1);
     }
 }
@@ -593,12 +596,31 @@ void Engine::store_into(uint32_t target, const Cell& value) {
     }
     mark.restore();
     if (!after) {
-        if (const Cell* again = word_value(t); again && again->w2 == placed.w2)
+        if (const Cell* again = word_value(t); again && type_of(*again) == type_of(placed) && again->w2 == placed.w2)
             const_cast<Cell*>(again)->w1 = placed.w1;
     }
 }
 
 void Engine::store_kept(const Cell& value) { store_into(stack::cell_index(stack::top() - 1), value); }
+
+// Whether a run of bytes kept from binary! input goes to a text target of
+// one byte per unit: the bytes are then copied as they are, one character
+// each, rather than as a binary! value.
+bool Engine::bytes_for_text_target(int32_t from, int32_t to) const {
+    if (!binary_input() || to - from < 2) return false;
+    Cell t = *(stack::top() - 1);
+    if (type_of(t) != type_get_word && type_of(t) != type_refinement) return false;
+    const Cell* v = word_value(t);
+    return v && string_t::string_like_q(type_of(*v)) && string_t::unit_of(v->w2) == 1;
+}
+
+Cell Engine::latin1_range(int32_t from, int32_t to) {
+    const uint8_t* p = memory::buffer_of(r.input.w2)->head_ptr();
+    std::vector<uint8_t> bytes(p + from, p + to);
+    Cell text;
+    string_t::make_from_units_at(text, bytes.data(), uint32_t(bytes.size()), 1);
+    return text;
+}
 
 // Code keep: the value the kept rule matched (or the paren's value) goes to
 // the innermost collect target.
@@ -639,7 +661,7 @@ Status Engine::keep_value() {
     } else if (to - from == 1) {
         value = element(from);
     } else if (to - from > 1) {
-        value = copy_range(from, to);
+        value = bytes_for_text_target(from, to) ? latin1_range(from, to) : copy_range(from, to);
     } else {
         return Status::ok;
     }

@@ -62,8 +62,12 @@ Outcome run(std::string_view text, Status& status) {
     if (start == std::string_view::npos) return Outcome::no_header;
     stack::Mark mark;
     Cell* code = load(text.substr(start));
-    if (!skip_header(*code)) return Outcome::not_a_program;
+    if (!skip_header(*code)) {
+        mark.restore();
+        return Outcome::not_a_program;
+    }
     status = evaluate(*code);
+    mark.restore();
     return Outcome::ran;
 }
 

@@ -1,5 +1,6 @@
 // The library's routines (see routines.h): entries, specs, and their making.
 #include "library/routines.h"
+#include "library/vyrbin_routines.h"
 
 #include <array>
 #include <cstdio>
@@ -18,6 +19,7 @@
 #include "datatypes/float.h"
 #include "datatypes/function.h"
 #include "datatypes/logic.h"
+#include "datatypes/map.h"
 #include "datatypes/none.h"
 #include "datatypes/object.h"
 #include "datatypes/string_buffer.h"
@@ -414,6 +416,8 @@ const RoutineEntry routine_entries[] = {
     {"system/state/GC/active?", gc_active, type_logic},
     {"system/state/GC/series-cycles", gc_series_cycles, type_integer},
     {"system/state/GC/nodes-cycles", gc_nodes_cycles, type_integer},
+    {"system/codecs/vyrbin/encode*", vyrbin_encode, type_binary},
+    {"system/codecs/vyrbin/decode", vyrbin_decode, no_return_type},
 };
 
 constexpr char datatype_test_doc[] = "\"Returns true if the value is this type\" value [any-type!]";
@@ -445,15 +449,30 @@ void define(const char* word, const std::string& spec_text, Entry entry, int32_t
     mark.restore();
 }
 
+// The value cell of the map's live pair whose key is the word's symbol (in
+// any letter case); null when absent.
+Cell* map_value(const Cell& map, const Cell& word) {
+    NodeId pairs = map.w2;
+    int32_t want = symbol_t::resolve_alias(int32_t(word.w2));
+    uint32_t n = memory::series_length(pairs);
+    for (uint32_t i = 0; i + 1 < n; i += 2) {
+        Cell* key = memory::cell_at(pairs, i);
+        if (!all_word_q(type_of(*key)) || symbol_t::resolve_alias(int32_t(key->w2)) != want) continue;
+        return key[1].header == map_t::removed_header ? nullptr : key + 1;
+    }
+    return nullptr;
+}
+
 // The field cell a path of words names, from the global `system` object; null
-// when a step is not an object or lacks the field.
+// when a step is not an object or map, or lacks the field.
 Cell* system_field(std::string_view path) {
     Cell* value = context_t::global_symbol_value(symbol_t::make("system"));
     size_t at = path.find('/') + 1;  // past "system/"
-    while (value && type_of(*value) == type_object) {
+    while (value && (type_of(*value) == type_object || type_of(*value) == type_map)) {
         size_t end = path.find('/', at);
         std::string name(path.substr(at, end == std::string_view::npos ? std::string_view::npos : end - at));
-        Cell* field = object_t::select_field(*value, word_t::make_global(name.c_str()));
+        Cell word = word_t::make_global(name.c_str());
+        Cell* field = type_of(*value) == type_object ? object_t::select_field(*value, word) : map_value(*value, word);
         if (end == std::string_view::npos) return field;
         value = field;
         at = end + 1;
@@ -540,11 +559,14 @@ void make_routines(const Cell& specs) {
     bind_routines(specs, routine_entries, std::size(routine_entries));
 }
 
-void complete_system() {
+void place_held_routines() {
     for (const HeldRoutine& h : held_routines) {
         if (Cell* field = system_field(h.path)) *field = h.value;
     }
-    held_routines.clear();
+}
+
+void complete_system() {
+    place_held_routines();
     if (Cell* date = system_field("system/build/date")) *date = build_date();
     if (Cell* errors = system_field("system/catalog/errors")) *errors = error_t::catalog();
     if (Cell* proto = system_field("system/standard/error")) *proto = error_t::prototype();

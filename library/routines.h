@@ -50,5 +50,9 @@ std::vector<std::string> routine_names();
 // that only the runtime can give into their fields (the held routines, the
 // build date, the error catalog and the error prototype).
 void complete_system();
+// Start-up, after each boot source: puts each held routine whose field
+// exists into place, again when a later source has replaced the field's
+// object (the codec objects are made after the system object).
+void place_held_routines();
 
 }  // namespace vyr::library

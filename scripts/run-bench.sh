@@ -60,6 +60,8 @@ for script in bench/*.vyr; do
     echo "== $script"
     /usr/bin/time -f "   %es  %MKB" "$build/vyr" "$script" || status=1
 done
+# Start-up on an empty script (bench/startup.sh).
+bench/startup.sh "$build" || status=1
 # Parse against Python's str.split and re (bench/parse/run.sh).
 if [ -x bench/parse/run.sh ]; then
     bench/parse/run.sh "$build" || status=1

@@ -180,3 +180,12 @@ TEST_F(UnwindTest, SitesOnlyLowerAndStatusesCrossCxxCode) {
     EXPECT_EQ(int_of(*n.loop_slot), 42);
     EXPECT_EQ(unwind::catch_status([] {}), Status::ok);
 }
+
+// A C++ container that runs out of memory inside a native is the language's
+// no-memory error, which a catch site handles, not an end of the process.
+TEST_F(UnwindTest, BadAllocInsideANativeIsNoMemory) {
+    Cell* top = stack::top();
+    EXPECT_RAISES((void)unwind::catch_status([]() -> Status { throw std::bad_alloc(); }), err_cat::internal,
+                  err_id::internal::no_memory);
+    EXPECT_EQ(stack::top(), top);
+}

@@ -1,0 +1,233 @@
+// The LZ77 container (see lz77.h): the bit stream, the decompressor and the
+// compressor that writes what the decompressor reads.
+#include "io/lz77.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace vyr::lz77 {
+
+namespace {
+
+constexpr size_t header_size = 8;
+
+uint32_t load32(const uint8_t* p) {
+    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+
+void store32(std::vector<uint8_t>& out, size_t at, uint32_t v) {
+    for (int i = 0; i < 4; ++i) out[at + i] = uint8_t(v >> (8 * i));
+}
+
+// Reads bits least significant first, loading a whole byte only when the
+// bits held do not suffice, so that after a block the cursor stands on the
+// first byte its stream did not touch. Reading past the end sets `failed`
+// and answers zero bits.
+class BitReader {
+public:
+    BitReader(const uint8_t* at, const uint8_t* end) : at_(at), end_(end) {}
+
+    uint32_t bits(uint32_t n) {
+        while (count_ < n) {
+            if (at_ == end_) {
+                failed = true;
+                return 0;
+            }
+            held_ |= uint32_t(*at_++) << count_;
+            count_ += 8;
+        }
+        uint32_t v = held_ & ((1u << n) - 1);
+        held_ >>= n;
+        count_ -= n;
+        return v;
+    }
+    // A new block: the bits left of the last byte are dropped.
+    void restart() { held_ = count_ = 0; }
+    const uint8_t* cursor() const { return at_; }
+    void skip(size_t n) { at_ += n; }
+    size_t left() const { return size_t(end_ - at_); }
+
+    bool failed = false;
+
+private:
+    const uint8_t* at_;
+    const uint8_t* end_;
+    uint32_t held_ = 0;
+    uint32_t count_ = 0;
+};
+
+// The length code of a match (length - 3, 0 to 563).
+uint32_t read_length_code(BitReader& in) {
+    if (in.bits(1)) return in.bits(2);
+    if (in.bits(1)) return 4 + in.bits(2);
+    if (in.bits(1)) return 8 + in.bits(2);
+    if (in.bits(1)) return 12 + in.bits(3);
+    if (in.bits(1)) return 20 + in.bits(5);
+    return 52 + in.bits(9);
+}
+
+// The distance of a match minus 1 (0 to 262143).
+uint32_t read_distance_code(BitReader& in) {
+    uint32_t n = in.bits(4) + 2;
+    if (n > 2) return (1u << n) + in.bits(n);
+    return in.bits(3);
+}
+
+// Appends bits least significant first; `flush` pads to a byte boundary.
+class BitWriter {
+public:
+    explicit BitWriter(std::vector<uint8_t>& out) : out_(out) {}
+
+    void bits(uint32_t value, uint32_t n) {
+        held_ |= uint64_t(value) << count_;
+        count_ += n;
+        while (count_ >= 8) {
+            out_.push_back(uint8_t(held_));
+            held_ >>= 8;
+            count_ -= 8;
+        }
+    }
+    void flush() {
+        if (count_) bits(0, 8 - count_);
+    }
+
+private:
+    std::vector<uint8_t>& out_;
+    uint64_t held_ = 0;
+    uint32_t count_ = 0;
+};
+
+void write_length_code(BitWriter& out, uint32_t code) {
+    if (code < 4) return out.bits(1 | code << 1, 3);
+    if (code < 8) return out.bits(2 | (code - 4) << 2, 4);
+    if (code < 12) return out.bits(4 | (code - 8) << 3, 5);
+    if (code < 20) return out.bits(8 | (code - 12) << 4, 7);
+    if (code < 52) return out.bits(16 | (code - 20) << 5, 10);
+    out.bits(0, 5);
+    out.bits(code - 52, 9);
+}
+
+void write_distance_code(BitWriter& out, uint32_t v) {
+    if (v < 8) {
+        out.bits(0, 4);
+        out.bits(v, 3);
+        return;
+    }
+    uint32_t n = 31 - uint32_t(__builtin_clz(v));  // 3 to 17
+    out.bits(n - 2, 4);
+    out.bits(v - (1u << n), n);
+}
+
+constexpr uint32_t hash_bits = 19;
+constexpr uint32_t max_candidates = 256;
+// A 3-byte match this far back costs more than its three literals.
+constexpr uint32_t far_short_match = 0x10000;
+
+uint32_t hash3(const uint8_t* p) {
+    uint32_t h = (uint32_t(p[0]) << 14) ^ (uint32_t(p[1]) << 7) ^ p[2];
+    return (h * 2654435761u) >> (32 - hash_bits);
+}
+
+}  // namespace
+
+std::optional<std::vector<uint8_t>> decompress(std::span<const uint8_t> container) {
+    if (container.size() < header_size) return std::nullopt;
+    uint32_t data_size = load32(container.data());
+    uint32_t declared = load32(container.data() + 4);
+    if (data_size > container.size() - header_size) return std::nullopt;
+    // The output may not outgrow what the header declares (with the slack of
+    // the original's buffer), nor is it allocated ahead of being produced.
+    uint64_t capacity = uint64_t(declared) + 8;
+    std::vector<uint8_t> out;
+    const uint8_t* data = container.data() + header_size;
+    BitReader in(data, data + data_size);
+    while (in.cursor() < data + data_size) {
+        if (in.left() < 4) return std::nullopt;
+        uint32_t length = load32(in.cursor());
+        in.skip(4);
+        if (length < 1 || length > max_block) return std::nullopt;
+        if (out.size() + length > capacity) return std::nullopt;
+        in.restart();
+        size_t block_start = out.size();
+        size_t block_end = block_start + length;
+        while (out.size() < block_end) {
+            if (in.bits(1) == 0) {
+                uint8_t byte = uint8_t(in.bits(8));
+                if (in.failed) return std::nullopt;
+                out.push_back(byte);
+                continue;
+            }
+            uint32_t count = read_length_code(in) + min_match;
+            uint32_t back = read_distance_code(in) + 1;
+            if (in.failed) return std::nullopt;
+            if (back > out.size() - block_start || count > block_end - out.size()) return std::nullopt;
+            // Byte by byte: a distance below the length repeats bytes.
+            size_t from = out.size() - back;
+            for (uint32_t i = 0; i < count; ++i) out.push_back(out[from + i]);
+        }
+    }
+    return out;
+}
+
+std::optional<std::vector<uint8_t>> compress(std::span<const uint8_t> in) {
+    if (in.size() <= min_input) return std::nullopt;
+    std::vector<uint8_t> out(header_size);
+    std::vector<int32_t> head(size_t(1) << hash_bits);
+    std::vector<int32_t> chain(max_distance);
+    const uint8_t* src = in.data();
+    for (size_t block = 0; block < in.size(); block += max_block) {
+        size_t end = std::min(in.size(), block + max_block);
+        uint32_t length = uint32_t(end - block);
+        size_t at = out.size();
+        out.resize(at + 4);
+        store32(out, at, length);
+        // Matches stay within the block: the tables start afresh.
+        std::fill(head.begin(), head.end(), -1);
+        BitWriter bits(out);
+        auto insert = [&](size_t pos) {
+            if (pos + min_match > end) return;
+            uint32_t h = hash3(src + pos);
+            chain[pos % max_distance] = head[h];
+            head[h] = int32_t(pos);
+        };
+        size_t pos = block;
+        while (pos < end) {
+            uint32_t best = 0, best_back = 0;
+            if (pos + min_match <= end) {
+                uint32_t limit = uint32_t(std::min<size_t>(max_match, end - pos));
+                int32_t cand = head[hash3(src + pos)];
+                for (uint32_t tries = 0; cand >= 0 && tries < max_candidates; ++tries) {
+                    size_t c = size_t(cand);
+                    if (c < block || pos - c > max_distance) break;
+                    uint32_t n = 0;
+                    while (n < limit && src[c + n] == src[pos + n]) ++n;
+                    if (n > best) {
+                        best = n;
+                        best_back = uint32_t(pos - c);
+                        if (n == limit) break;
+                    }
+                    int32_t next = chain[c % max_distance];
+                    if (next >= int32_t(c)) break;  // the slot was reused by a newer position
+                    cand = next;
+                }
+            }
+            if (best < min_match || (best == min_match && best_back > far_short_match)) {
+                bits.bits(uint32_t(src[pos]) << 1, 9);
+                insert(pos);
+                ++pos;
+                continue;
+            }
+            bits.bits(1, 1);
+            write_length_code(bits, best - min_match);
+            write_distance_code(bits, best_back - 1);
+            for (uint32_t i = 0; i < best; ++i) insert(pos + i);
+            pos += best;
+        }
+        bits.flush();
+    }
+    store32(out, 0, uint32_t(out.size() - header_size));
+    store32(out, 4, uint32_t(in.size()));
+    return out;
+}
+
+}  // namespace vyr::lz77
