@@ -189,11 +189,6 @@ Cell get_or_add_word(NodeId ctx, int32_t symbol) {
     return word_t::make_global_from_symbol(symbol);
 }
 
-Cell* context_value_at(NodeId ctx, int32_t i) {
-    Cell* base = values_base(ctx);
-    return base ? base + i : nullptr;
-}
-
 Cell* value_of_symbol(int32_t symbol, NodeId ctx) {
     if (values_on_stack(*context_cell(ctx))) ctx = global_context;
     int32_t i = find_word(ctx, symbol, true);

@@ -46,7 +46,7 @@ inline bool values_on_stack(const Cell& context) { return context.header & heade
 uint32_t word_count(NodeId ctx);
 // The first value cell (values block or argument stack), or null when the
 // values live on the stack and the owner is not running.
-inline Cell* values_base(NodeId ctx) {
+[[gnu::always_inline]] inline Cell* values_base(NodeId ctx) {
     const Cell& c = *context_cell(ctx);
     if (values_on_stack(c)) return c.w2 ? stack::bottom() + c.w2 : nullptr;
     return c.w2 ? memory::cell_head(c.w2) : nullptr;
@@ -87,7 +87,10 @@ Cell* word_at(NodeId ctx, int32_t i);
 // The word-table cell for the symbol (exact spelling), else the global word.
 Cell get_or_add_word(NodeId ctx, int32_t symbol);
 // Value cell i.
-Cell* context_value_at(NodeId ctx, int32_t i);
+inline Cell* context_value_at(NodeId ctx, int32_t i) {
+    Cell* base = values_base(ctx);
+    return base ? base + i : nullptr;
+}
 // The value of a symbol present in the context (case-folded); the global
 // context stands in for one whose values live on the stack. Null if absent.
 Cell* value_of_symbol(int32_t symbol, NodeId ctx);

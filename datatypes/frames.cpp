@@ -75,7 +75,8 @@ void frames_init() {
 Cell* push_frame(const Cell& word, uint32_t header_bits) {
     Frame* f = frames_top;
     if (f >= frames_end) overflow();
-    *f = Frame{header_bits, word.w2, word.w1, word.w3, stack::cell_index(stack::arg_base()), no_node, 0, 0};
+    *f = Frame{header_bits, word.w2, word.w1, word.w3, stack::cell_index(stack::arg_base()), no_node, 0,
+               stack::cell_index(stack::top())};
     frames_top = f + 1;
     stack::set_arg_base(stack::top());
     return stack::arg_base();
@@ -117,7 +118,7 @@ void clear_return_target(Frame* f) {
 
 Cell* saved_base(const Frame* f) { return stack::cell_at_index(f->saved_base); }
 
-Cell* own_base(const Frame* f) { return f == top_frame() ? stack::arg_base() : saved_base(f + 1); }
+Cell* own_base(const Frame* f) { return stack::cell_at_index(f->own_base); }
 
 void frame_close() {
     Frame* f = pop();

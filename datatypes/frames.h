@@ -69,7 +69,7 @@ struct Frame {
     uint32_t saved_base;     // the caller's argument base, as a cell index
     NodeId saved_context;    // kind 1: the callee function's context, else 0
     uint32_t saved_values;   // kind 1: that context's values word at push time, else 0
-    uint32_t reserved;
+    uint32_t own_base;       // the frame's own first cell (its result slot), as a cell index
 };
 static_assert(sizeof(Frame) == 32, "a frame is two cells wide");
 
@@ -174,8 +174,9 @@ Frame* unroll_to_kind(uint32_t kind, bool keep);
 Frame* unroll_with_result(uint32_t kind);
 inline Frame* unroll_to_loop(bool keep) { return unroll_to_kind(kind::loop, keep); }
 
-// The first cell of a live frame (its result slot): the base that was
-// current while it was the innermost frame.
+// The first cell of a live frame (its result slot): the base its opening
+// made current. The evaluator runs blocks in bases of their own without
+// frames, so the base current above a frame need not be its own.
 Cell* own_base(const Frame* f);
 // The argument base saved in a frame (its caller's base).
 Cell* saved_base(const Frame* f);

@@ -19,8 +19,7 @@ namespace vyr::control {
 // Evaluates the block (block!, paren!) in a `<body>` frame; its value lands
 // in the current result slot (the argument base).
 inline Status run_block(const Cell& block) {
-    collector::Held held(1);
-    held[0] = block;
+    collector::Held held(block);
     return eval::do_block(held[0]);
 }
 

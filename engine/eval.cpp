@@ -43,13 +43,13 @@ Cell position_cell = unset_t::value;
 // however the inner one ends.
 class PositionSave {
 public:
-    PositionSave() { saved_[0] = position_cell; }
+    PositionSave() : saved_(position_cell) {}
     ~PositionSave() { position_cell = saved_[0]; }
     PositionSave(const PositionSave&) = delete;
     PositionSave& operator=(const PositionSave&) = delete;
 
 private:
-    collector::Held saved_{1};
+    collector::Held saved_;
 };
 
 bool callable_type(uint32_t t) {
@@ -70,22 +70,140 @@ Cell& current_position() { return position_cell; }
 
 namespace {
 
-const Cell& word_value(const Cell& word) {
+[[gnu::always_inline]] inline const Cell& word_value(const Cell& word) {
     const Cell* v = detail::word_value_fast(word);
     return v ? *v : *word_t::get(word);
 }
 
-// The op! that a word in operator position names, or null.
-const Cell* operator_at(const Cursor& at) {
-    const Cell& next = at.value();
-    if (type_of(next) != type_word) return nullptr;
-    const Cell* v = detail::word_value_fast(next);
+// The op! that a word in operator position (`next`, null at the end) names,
+// or null.
+const Cell* operator_at(const Cell* next) {
+    if (!next || type_of(*next) != type_word) return nullptr;
+    const Cell* v = detail::word_value_fast(*next);
     return v && type_of(*v) == type_op ? v : nullptr;
+}
+
+// The store of set_from_args when nothing can go wrong or be notified: a
+// value that is set, a word bound to the global context or to a running
+// function's context, its index resolved. Answers false, storing nothing,
+// otherwise.
+bool store_plainly(const Cell& word, const Cell& value) {
+    if (!word.w1 || int32_t(word.w3) < 0 || type_of(value) == type_unset) return false;
+    const Cell& context = *context_t::context_cell(word.w1);
+    if (!context.w2 || context_t::kind_of(context) == context_t::kind_object) return false;
+    context_t::values_base(word.w1)[word.w3] = value;
+    return true;
+}
+
+// ---- Quiet expressions ----------------------------------------------------------
+// A quiet expression cannot raise, call anything or change anything: a
+// number (integer!, float!, char!) standing in the code or held by a bound
+// word, or a paren holding exactly one quiet expression, followed by infix
+// arithmetic or comparison operators whose in-place answer needs no frame
+// (fast_paths::answer_quietly), each with such an operand. Its value is
+// computed by reading the code alone, without frames, stack cells or safe
+// points: when the expression turns out not to be quiet nothing has
+// happened, and the caller evaluates it the full way. Nothing observable
+// differs, since a quiet expression has no error to report and runs only
+// while no trace is on.
+
+inline constexpr uint32_t quiet_nesting = 8;  // parens within parens followed
+
+// The code of a quiet expression: the cells of a block (nothing allocates
+// while one is computed, so the address holds) and where they end.
+struct QuietCode {
+    const Cell* cells;
+    uint32_t end;
+};
+
+// The cells of a block from its head, ending at `end` or at the tail,
+// whichever comes first.
+QuietCode quiet_code(NodeId block, uint32_t end) {
+    memory::SeriesBuffer* b = memory::buffer_of(block);
+    uint32_t length = uint32_t(b->cells_end() - b->cells());
+    return {b->cells(), end < length ? end : length};
+}
+
+bool quiet_expression(QuietCode code, uint32_t& pos, Cell& out, uint32_t depth);
+
+// The value of a paren that holds exactly one quiet expression.
+bool quiet_paren(const Cell& paren, Cell& out, uint32_t depth) {
+    if (depth >= quiet_nesting) return false;
+    QuietCode inner = quiet_code(paren.w2, UINT32_MAX);
+    uint32_t from = paren.w1;
+    return from < inner.end && quiet_expression(inner, from, out, depth + 1) && from == inner.end;
+}
+
+// The value of the operand at `pos` (no infix after it), moving past it.
+bool quiet_operand(QuietCode code, uint32_t& pos, Cell& out, uint32_t depth) {
+    if (pos >= code.end) return false;
+    const Cell* v = code.cells + pos;
+    uint32_t t = type_of(*v);
+    if (t == type_paren) {
+        if (!quiet_paren(*v, out, depth)) return false;
+        ++pos;
+        return true;
+    }
+    if (t == type_word) {
+        v = detail::word_value_fast(*v);
+        if (!v) return false;
+        t = type_of(*v);
+    }
+    if (t != type_integer && t != type_float && t != type_char) return false;
+    out = *v;
+    ++pos;
+    return true;
+}
+
+// The value of the expression at `pos` with its infix operators, moving
+// past it; false when it is not quiet (then `pos` means nothing).
+bool quiet_expression(QuietCode code, uint32_t& pos, Cell& out, uint32_t depth) {
+    if (!quiet_operand(code, pos, out, depth)) return false;
+    while (pos < code.end) {
+        const Cell* op = operator_at(code.cells + pos);
+        if (!op) return true;
+        fast_paths::InPlace in_place = fast_paths::infix_op(detail::unwrap_op(*op));
+        if (in_place.kind == fast_paths::InPlace::none) return false;
+        ++pos;
+        Cell right;
+        if (!quiet_operand(code, pos, right, depth)) return false;
+        Cell left = out;
+        if (!fast_paths::answer_quietly(in_place, left, right, out)) return false;
+    }
+    return true;
+}
+
+// The quiet value of the expression at the cursor, moving past it; false
+// (the cursor unmoved) when it is not quiet or a trace is on.
+[[gnu::noinline]] bool quiet_value(Cursor& at, Cell& out) {
+    if (detail::tracing) return false;
+    uint32_t pos = at.pos;
+    if (!quiet_expression(quiet_code(at.code.w2, at.tail), pos, out, 0)) return false;
+    at.pos = pos;
+    return true;
+}
+
+// The quiet value of the operand at the cursor (a paren, or a number
+// standing or held by a word), moving past it; false otherwise.
+[[gnu::noinline]] bool quiet_operand_at(Cursor& at, Cell& out) {
+    uint32_t pos = at.pos;
+    if (!quiet_operand(quiet_code(at.code.w2, at.tail), pos, out, 0)) return false;
+    at.pos = pos;
+    return true;
 }
 
 // set-word: the word is set to the value of the expression after it, in a
 // frame named by the set-word (errors inside name it as their place).
 Status eval_set_word(const Cell& word, Cursor& at) {
+    Cell quiet;
+    uint32_t from = at.pos;
+    if (quiet_value(at, quiet)) {
+        if (store_plainly(word, quiet)) {
+            stack::push_copy(quiet);
+            return Status::ok;
+        }
+        at.pos = from;
+    }
     frames::push_frame(word, frames::opener::interp_native);
     Cell* base = stack::push_copy(word);
     if (at.at_end()) raise_error(err_cat::script, script::need_value, base);
@@ -95,9 +213,13 @@ Status eval_set_word(const Cell& word, Cursor& at) {
         if (Status s = fire_at(event::set, at, pos, &stack::arg_base()[1], &stack::arg_base()[0]); s != Status::ok)
             return s;
     }
-    // A store may run an object's on-change* handler: an exit leaving it
-    // comes back as the status (datatypes/unwind.h).
-    if (Status s = unwind::catch_status([] { word_t::set_from_args(); }); s != Status::ok) return s;
+    if (store_plainly(stack::arg_base()[0], stack::arg_base()[1])) {
+        stack::set_result(stack::arg_base()[1]);
+    } else {
+        // A store may run an object's on-change* handler: an exit leaving it
+        // comes back as the status (datatypes/unwind.h).
+        if (Status s = unwind::catch_status([] { word_t::set_from_args(); }); s != Status::ok) return s;
+    }
     frames::frame_close();
     return Status::ok;
 }
@@ -205,18 +327,6 @@ Status detail::eval_paren(const Cell& paren) { return eval_block(frames::markers
 
 namespace {
 
-// The right operand of an operator when it is a number (integer!, float!,
-// char!) standing in the code or held by a bound word; else null.
-const Cell* number_at(const Cursor& at) {
-    const Cell* v = &at.value();
-    if (type_of(*v) == type_word) {
-        v = detail::word_value_fast(*v);
-        if (!v) return nullptr;
-    }
-    uint32_t t = type_of(*v);
-    return t == type_integer || t == type_float || t == type_char ? v : nullptr;
-}
-
 // Applies the infix operator `op` (its wrapped callable) to the left
 // operand at `left` and the value after it, in the operator's frame as the
 // full call opens it. Numbers answer in place; anything else completes the
@@ -255,11 +365,12 @@ Status detail::eval_value(Cursor& at, uint32_t how) {
         if (Status s = fire_at(event::push, at, pos, stack::top_cell()); s != Status::ok) return s;
     }
     if (how & expr::no_infix) return Status::ok;
-    while (!at.at_end()) {
-        const Cell* op_value = operator_at(at);
+    for (;;) {
+        const Cell* next = at.peek();
+        const Cell* op_value = operator_at(next);
         if (!op_value) break;
         Cell op = *op_value;
-        Cell name = at.value();
+        Cell name = *next;
         uint32_t op_pos = at.pos;
         ++at.pos;
         if (tracing) {
@@ -272,18 +383,19 @@ Status detail::eval_value(Cursor& at, uint32_t how) {
         }
         op = unwrap_op(op);
         stack::set_top(start + 1);  // the left operand alone above the start
-        fast_paths::InPlace in_place = tracing || at.at_end() ? fast_paths::InPlace{} : fast_paths::infix_op(op);
+        const Cell* operand = tracing ? nullptr : at.peek();
+        fast_paths::InPlace in_place = operand ? fast_paths::infix_op(op) : fast_paths::InPlace{};
         if (in_place.kind != fast_paths::InPlace::none) {
             // A number standing as the right operand, or a word holding one,
             // cannot fail to evaluate: no frame is needed to name the
             // operator when the answer cannot raise either.
-            Cell out;
-            const Cell* right = number_at(at);
-            if (right && fast_paths::answer_quietly(in_place, start[0], *right, out)) {
-                ++at.pos;
+            Cell right, out;
+            uint32_t operand_pos = at.pos;
+            if (quiet_operand_at(at, right) && fast_paths::answer_quietly(in_place, start[0], right, out)) {
                 start[0] = out;
                 continue;
             }
+            at.pos = operand_pos;
             if (Status s = apply_operator(at, op, in_place, name, start); s != Status::ok) return s;
             continue;
         }
@@ -303,10 +415,20 @@ Status eval_expression(Cursor& at, uint32_t how) {
     return Status::ok;
 }
 
+// A block runs in a base of its own, as if in a frame of its own: its
+// result slot is the top at entry. A frame named `word` is pushed only for
+// the outermost evaluation (whose errors then name `<not-found>` as their
+// place): a `<body>` frame never shows in a report, and a break, return or
+// throw that leaves the block unrolls to a frame further out, which records
+// its own base.
 Status eval_block(const Cell& word, const Cell& block, bool copy_result) {
     PositionSave save;
     Cursor at(block);
-    frames::frame_open_eval(word);
+    bool outermost = frames::depth() == 0;
+    if (outermost) frames::frame_open_eval(word);
+    Cell* caller_base = stack::arg_base();
+    Cell* base = stack::top();
+    stack::set_arg_base(base);
     if (interrupt::requested()) {
         if (Status s = interrupt::take(); s != Status::ok) return s;
     }
@@ -337,8 +459,16 @@ Status eval_block(const Cell& word, const Cell& block, bool copy_result) {
     if (detail::tracing) {
         if (Status s = fire_at(event::exit, at, at.pos, nullptr); s != Status::ok) return s;
     }
-    if (copy_result) frames::frame_return();
-    else frames::frame_close();
+    // As a frame's close: the result stays pushed in the block's first cell;
+    // copied, it also lands in the caller's result slot.
+    stack::set_arg_base(caller_base);
+    stack::set_top(base + 1);
+    if (outermost) {
+        if (copy_result) frames::frame_return();
+        else frames::frame_close();
+        return Status::ok;
+    }
+    if (copy_result) *caller_base = *base;
     return Status::ok;
 }
 

@@ -37,9 +37,8 @@ namespace vyr::eval {
 class Cursor {
 public:
     // From the block's index to its tail.
-    explicit Cursor(const Cell& block)
-        : code(held_[0] = block), pos(block.w1), tail(cells_in(block.w2)) {}
-    Cursor(const Cell& block, uint32_t from, uint32_t end) : code(held_[0] = block), pos(from), tail(end) {}
+    explicit Cursor(const Cell& block) : held_(block), code(held_[0]), pos(block.w1), tail(cells_in(block.w2)) {}
+    Cursor(const Cell& block, uint32_t from, uint32_t end) : held_(block), code(held_[0]), pos(from), tail(end) {}
     Cursor(const Cursor&) = delete;
     Cursor& operator=(const Cursor&) = delete;
 
@@ -50,6 +49,14 @@ public:
     }
     // The value at the position (valid until the next allocation or safe point).
     const Cell& value() const { return *memory::cell_at(code.w2, pos); }
+    // The value at the position, or null at the end: at_end and value in
+    // one look at the buffer.
+    const Cell* peek() const {
+        if (pos >= tail) return nullptr;
+        memory::SeriesBuffer* b = memory::buffer_of(code.w2);
+        const Cell* c = b->cells() + pos;
+        return c < b->cells_end() ? c : nullptr;
+    }
     // The block value standing at the position (w1 = pos).
     Cell here() const {
         Cell c = code;
@@ -63,7 +70,7 @@ private:
         return uint32_t(b->cells_end() - b->cells());
     }
 
-    collector::Held held_{1};
+    collector::Held held_;
 
 public:
     Cell& code;

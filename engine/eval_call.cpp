@@ -74,7 +74,7 @@ struct ArgSpec {
     uint32_t count;        // entries
     uint32_t local_slots;  // function!: cells from /local on (its flag and the locals)
     uint32_t refinements;
-    uint32_t reserved;
+    uint32_t plain;        // 1 when every argument is evaluated (call_plain can take the call)
     const ArgEntry& entry(uint32_t i) const { return reinterpret_cast<const ArgEntry*>(this + 1)[i]; }
 };
 
@@ -181,6 +181,9 @@ Cell build_arg_spec(const Cell& callable) {
         if (open_refinement >= 0) out[uint32_t(open_refinement)].nargs++;
     }
     head.count = uint32_t(out.size());
+    head.plain = 1;
+    for (const ArgEntry& e : out)
+        if (!e.refinement && e.fetch != Fetch::evaluated) head.plain = 0;
     uint32_t bytes = uint32_t(sizeof(ArgSpec) + out.size() * sizeof(ArgEntry));
     NodeId node = memory::alloc_series(bytes, 1);
     memory::SeriesBuffer* b = memory::buffer_of(node);
@@ -226,15 +229,20 @@ struct Call {
 };
 
 // The word that names an entry in its spec block, for error messages.
-Cell spec_word(Call& c, uint32_t entry) {
-    return *memory::cell_at(c.callable().w2, c.spec().entry(entry).spec_at);
+Cell spec_word(const Cell& callable, const ArgSpec& spec, uint32_t entry) {
+    return *memory::cell_at(callable.w2, spec.entry(entry).spec_at);
 }
+Cell spec_word(Call& c, uint32_t entry) { return spec_word(c.callable(), c.spec(), entry); }
 
-[[noreturn]] void raise_expect_arg(Call& c, uint32_t entry, uint32_t type) {
-    Cell name = c.name();
+[[noreturn]] void raise_expect_arg(const Cell& callable, const Cell& name_in, const ArgSpec& spec, uint32_t entry,
+                                   uint32_t type) {
+    Cell name = name_in;
     Cell datatype = datatype_t::value_of(type);
-    Cell word = spec_word(c, entry);
+    Cell word = spec_word(callable, spec, entry);
     raise_error(err_cat::script, script::expect_arg, &name, &datatype, &word);
+}
+[[noreturn]] void raise_expect_arg(Call& c, uint32_t entry, uint32_t type) {
+    raise_expect_arg(c.callable(), c.name(), c.spec(), entry, type);
 }
 
 void check_type(Call& c, uint32_t entry, const Cell& value) {
@@ -437,9 +445,10 @@ Status fetch_applied_refinements(Call& c) {
 // ---- Running a callable whose frame is open and filled --------------------------
 
 // A function's body: its context's values are the frame's cells; `return`
-// and `exit` land in this frame (the return-target bit).
-Status run_function_body(Call& c) {
-    Cell fn = c.callable();
+// and `exit` land in this frame (the return-target bit). `callable` and
+// `name` are rooted cells.
+Status run_function_body(const Cell& callable, const Cell& name) {
+    Cell fn = callable;
     context_t::set_stack_values(fn.w1, stack::arg_base());
     frames::set_return_target(true);
     bool saved_tracing = detail::tracing;
@@ -449,17 +458,17 @@ Status run_function_body(Call& c) {
     if (type_of(body) == type_block) {
         if (detail::tracing) {
             // Each callback may move everything: the body is read again after it.
-            if (Status t = trace::fire(event::call, nullptr, 0, &c.callable(), &c.name()); t != Status::ok) return t;
-            body = *memory::cell_at(c.callable().w3, function_t::record::body);
-            if (Status t = trace::fire(event::prolog, &body, body.w1, &c.callable(), &c.name()); t != Status::ok)
+            if (Status t = trace::fire(event::call, nullptr, 0, &callable, &name); t != Status::ok) return t;
+            body = *memory::cell_at(callable.w3, function_t::record::body);
+            if (Status t = trace::fire(event::prolog, &body, body.w1, &callable, &name); t != Status::ok)
                 return t;
-            body = *memory::cell_at(c.callable().w3, function_t::record::body);
+            body = *memory::cell_at(callable.w3, function_t::record::body);
         }
         s = eval_block(frames::markers().body, body, true);
         if (detail::tracing && (s == Status::ok || s == Status::return_ || s == Status::exit)) {
-            Cell name = c.name();
-            Cell b = *memory::cell_at(c.callable().w3, function_t::record::body);
-            if (Status t = trace::fire(event::epilog, &b, b.w1, stack::arg_base(), &name); t != Status::ok) return t;
+            Cell n = name;
+            Cell b = *memory::cell_at(callable.w3, function_t::record::body);
+            if (Status t = trace::fire(event::epilog, &b, b.w1, stack::arg_base(), &n); t != Status::ok) return t;
         }
     } else {
         stack::reset_with_result(unset_t::value);
@@ -469,8 +478,8 @@ Status run_function_body(Call& c) {
     if (s != Status::ok) return s;
     frames::set_return_target(false);
     if (detail::tracing) {
-        Cell name = c.name();
-        return trace::fire(event::return_, nullptr, 0, stack::arg_base(), &name);
+        Cell n = name;
+        return trace::fire(event::return_, nullptr, 0, stack::arg_base(), &n);
     }
     return Status::ok;
 }
@@ -479,25 +488,25 @@ Status run_function_body(Call& c) {
 // spec block, a comparator, a change handler): a break, return or throw
 // leaving such a callback crosses the C++ frames as an Unwind and becomes a
 // status again here, so it reaches its target as it would without them.
-Status invoke(Call& c) {
-    Cell callable = c.callable();
+Status invoke(const Cell& callable_cell, const Cell& name, const int32_t* refs) {
+    Cell callable = callable_cell;
     switch (type_of(callable)) {
         case type_native: {
             natives::NativeFn fn = natives::entry_of(callable);
             if (!fn) raise_error(err_cat::internal, err_id::internal::not_done);
-            return unwind::catch_status([&] { return fn(false, c.refs); });
+            return unwind::catch_status([&] { return fn(false, refs); });
         }
         case type_action: {
             actions::GenericEntry fn = actions::entry(callable.w1 + 1);
             if (!fn) raise_error(err_cat::internal, err_id::internal::not_done);
             return unwind::catch_status([&] {
-                fn(c.refs);
+                fn(refs);
                 stack::stack_keep();
                 return Status::ok;
             });
         }
         case type_function:
-            return run_function_body(c);
+            return run_function_body(callable_cell, name);
         case type_routine: {
             int32_t index = integer_t::get(*memory::cell_at(callable.w3, function_t::record::entry));
             uint32_t count = uint32_t(stack::top() - stack::arg_base());
@@ -512,14 +521,118 @@ Status invoke(Call& c) {
 
 // Fires `call` (the function's own body fires it), runs the callable and
 // closes its frame; the result is the top cell.
-Status run_and_close(Call& c) {
-    bool function = type_of(c.callable()) == type_function;
+Status run_and_close(const Cell& callable, const Cell& name, const int32_t* refs) {
+    bool function = type_of(callable) == type_function;
     if (detail::tracing && !function) {
-        if (Status s = trace::fire(event::call, nullptr, 0, &c.callable(), &c.name()); s != Status::ok) return s;
+        if (Status s = trace::fire(event::call, nullptr, 0, &callable, &name); s != Status::ok) return s;
     }
-    if (Status s = invoke(c); s != Status::ok) return s;
+    if (Status s = invoke(callable, name, refs); s != Status::ok) return s;
     if (function) frames::frame_close_function();
     else frames::frame_close();
+    return Status::ok;
+}
+Status run_and_close(Call& c) { return run_and_close(c.callable(), c.name(), c.refs); }
+
+// ---- The plain call ------------------------------------------------------------
+// The most frequent call: from code, not through a path, not infix, no trace
+// running, and every argument of the callable evaluated. It runs as
+// call_callable would, in the same order, holding only the name: the
+// callable's copy that marks the call's start on the argument stack is
+// rooted there, and the compiled spec is read again from its record after
+// each argument.
+
+const ArgSpec& spec_of(const Cell& callable) {
+    return spec_at(*memory::cell_at(callable.w3, record_arg_spec));
+}
+
+// run_and_close without a trace running, for a native!, action! or
+// function!: the same steps, with a function's body run in place.
+Status run_plainly(const Cell& callable, const int32_t* refs) {
+    switch (type_of(callable)) {
+        case type_native: {
+            natives::NativeFn fn = natives::entry_of(callable);
+            if (!fn) raise_error(err_cat::internal, err_id::internal::not_done);
+            if (Status s = unwind::catch_status([&] { return fn(false, refs); }); s != Status::ok) return s;
+            break;
+        }
+        case type_action: {
+            actions::GenericEntry fn = actions::entry(callable.w1 + 1);
+            if (!fn) raise_error(err_cat::internal, err_id::internal::not_done);
+            if (Status s = unwind::catch_status([&] { fn(refs); }); s != Status::ok) return s;
+            stack::stack_keep();
+            break;
+        }
+        default: {  // function!
+            NodeId context = callable.w1;
+            Cell body = *memory::cell_at(callable.w3, function_t::record::body);
+            context_t::context_cell(context)->w2 = stack::cell_index(stack::arg_base());
+            frames::set_return_target(true);
+            if (type_of(body) != type_block) {
+                stack::reset_with_result(unset_t::value);
+            } else if (Status s = eval_block(frames::markers().body, body, true);
+                       s != Status::ok && s != Status::return_ && s != Status::exit) {
+                return s;
+            }
+            frames::set_return_target(false);
+            frames::frame_close_function();
+            return Status::ok;
+        }
+    }
+    frames::frame_close();
+    return Status::ok;
+}
+
+Status call_plain(const Cell& callable_in, Cursor& at, const Cell& name_in) {
+    collector::Held name(type_of(name_in) == type_word ? name_in : frames::markers().anon);
+    Cell* start = stack::push_copy(callable_in);  // marks where the call's result goes
+    collector::safe_point();
+    const Cell& callable = *start;
+    bool function = type_of(callable) == type_function;
+    if (function) {
+        frames::frame_open_function(name[0], callable.w1);
+        frames::mark_interpreted();
+    } else {
+        frames::push_frame(name[0], frames::opener::interp_native);
+    }
+    int32_t refs[max_refinements];
+    // The spec's address holds until the next evaluation.
+    const ArgSpec* spec = &spec_of(callable);
+    uint32_t n = spec->count;
+    for (uint32_t i = 0; i < n; ++i) {
+        const ArgEntry& e = spec->entry(i);
+        if (e.refinement) {
+            refs[e.ordinal] = -1;
+            uint32_t nargs = e.nargs;
+            if (function) logic_t::push(false);
+            for (uint32_t k = 0; k < nargs; ++k) none_t::push();
+            i += nargs;
+            continue;
+        }
+        if (at.at_end()) {
+            Cell word = spec_word(callable, *spec, i);
+            Cell named = name[0];
+            raise_error(err_cat::script, script::no_arg, &named, &word);
+        }
+        if (Status s = detail::eval_value(at, 0); s != Status::ok) return s;
+        if (detail::tracing) {
+            Cell code = at.code;
+            if (Status t = trace::fire(event::fetch, &code, at.pos - 1, stack::top_cell(), nullptr); t != Status::ok)
+                return t;
+        }
+        spec = &spec_of(callable);
+        uint32_t t = type_of(*stack::top_cell());
+        if (!typeset_t::has(spec->entry(i).types, t)) raise_expect_arg(callable, name[0], *spec, i, t);
+    }
+    if (function) function_t::push_initial_locals(int32_t(spec->local_slots));
+    Status s = detail::tracing ? run_and_close(callable, name[0], refs) : run_plainly(callable, refs);
+    if (s != Status::ok) return s;
+    Cell result = *stack::top_cell();
+    *start = result;
+    stack::set_top(start + 1);
+    if (detail::tracing) {
+        Cell code = at.code;
+        return trace::fire(event::return_, &code, at.pos, start, &name[0]);
+    }
     return Status::ok;
 }
 
@@ -529,6 +642,12 @@ Status run_and_close(Call& c) {
 
 Status detail::call_callable(const Cell& callable, ArgSource& src, const Cell& name_in, const Cell* path,
                              uint32_t path_index, uint32_t call_flags, bool infix) {
+    if (src.at && !path && !infix && call_flags == call_mode::code && !tracing) {
+        uint32_t t = type_of(callable);
+        if (t == type_native || t == type_action || t == type_function) {
+            if (spec_at(arg_spec_of(callable)).plain) return call_plain(callable, *src.at, name_in);
+        }
+    }
     Call c(src, call_flags);
     c.callable() = callable;
     c.name() = type_of(name_in) == type_word ? name_in : frames::markers().anon;

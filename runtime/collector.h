@@ -200,6 +200,12 @@ public:
         detail::held_top = at_ + n;
         for (uint32_t i = 0; i < n; ++i) detail::held_cells[at_ + i] = Cell{type_none, 0, 0, 0};
     }
+    // One cell, set to `value` (no none first).
+    explicit Held(const Cell& value) : at_(detail::held_top) {
+        if (detail::held_capacity == at_) detail::held_overflow();
+        detail::held_cells[at_] = value;
+        detail::held_top = at_ + 1;
+    }
     ~Held() { detail::held_top = at_; }
     Held(const Held&) = delete;
     Held& operator=(const Held&) = delete;
