@@ -1,9 +1,14 @@
 // Start-up's boot step (see boot.h).
 #include "boot/boot.h"
 
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
+#include "boot/startup.h"
 #include "datatypes/datatype.h"
+#include "io/vyrbin.h"
+#include "runtime/memory.h"
 #include "datatypes/native.h"
 #include "runtime/registry.h"
 #include "datatypes/word.h"
@@ -72,15 +77,61 @@ Cell load_source(const Source& source) {
     return block;
 }
 
+namespace {
+
+// The runtime's part of what source i built, once it has run.
+void after_source(uint32_t i) {
+    if (std::strcmp(sources[i].name, system_source) == 0) library::complete_system();
+    library::place_held_routines();
+}
+
+void make_routines(const Cell& specs) {
+    library::make_routines(specs);
+    console::make_routines(specs);
+}
+
+// Start-up from the boot image: source i from its decoded block (past its
+// header). The routine source is data for the routines; the others run.
+void run_decoded_source(uint32_t i, const Cell& block) {
+    if (i >= source_count) {
+        std::fprintf(stderr, "Error: the boot image does not match the boot sources\n");
+        std::exit(1);
+    }
+    stack::Mark mark;
+    Cell* code = stack::push_copy(block);  // the argument stack keeps it
+    code->header &= ~header::new_line;
+    if (std::strcmp(sources[i].name, routine_source) == 0) {
+        make_routines(*code);
+        mark.restore();
+        return;
+    }
+    Status s = source::evaluate(*code);
+    mark.restore();
+    // A break, return or throw that nothing in the source caught has no
+    // place to go: it ends start-up the way an escaped throw does.
+    if (s != Status::ok) throw_code(uint32_t(s));
+    after_source(i);
+}
+
+}  // namespace
+
 void run_boot_script() {
     define_type_words();
     bootstrap_make();
+    if (runtime.boot_data) {
+        // Each source's block is decoded just before it runs, so the global
+        // words appear in the order the texts give.
+        stack::Mark mark;
+        Cell* target = stack::push_copy(Cell{type_block, 0, memory::alloc_cells(source_count), 0});
+        vyrbin::decode_boot({runtime.boot_data, runtime.boot_size}, target, run_decoded_source);
+        mark.restore();
+        return;
+    }
     for (uint32_t i = 0; i < source_count; ++i) {
         if (std::strcmp(sources[i].name, routine_source) == 0) {
             stack::Mark mark;
             Cell* specs = stack::push_copy(load_source(sources[i]));  // the argument stack keeps it
-            library::make_routines(*specs);
-            console::make_routines(*specs);
+            make_routines(*specs);
             mark.restore();
             continue;
         }
@@ -88,11 +139,8 @@ void run_boot_script() {
         // Every boot source has a header: one without is a fault of the build.
         if (source::run({sources[i].text, sources[i].length}, s) != source::Outcome::ran)
             runtime_error_quit(runtime_error_no::unknown, VYR_CODE_POSITION());
-        // A break, return or throw that nothing in the source caught has no
-        // place to go: it ends start-up the way an escaped throw does.
         if (s != Status::ok) throw_code(uint32_t(s));
-        if (std::strcmp(sources[i].name, system_source) == 0) library::complete_system();
-        library::place_held_routines();
+        after_source(i);
     }
 }
 

@@ -26,6 +26,7 @@
 #include "runtime/random.h"
 #include "runtime/stack.h"
 #include "io/deflate.h"
+#include "io/file_access.h"
 #include "library/routines.h"
 #include "runtime/case_tables.h"
 #include "runtime/catch_codes.h"
@@ -55,6 +56,7 @@ void type_tables_init() { registry::type_tables_init(); }
 void register_datatypes() { datatypes::register_datatypes(); }
 void image_codec_init() {}
 void register_image() { datatypes::register_image(); }
+void host_files_init() { file_access::install(); }
 void actions_init() { actions::actions_init(); }
 void first_frames() { memory::first_frames(); }
 void root_block() { series::make_root_block(); }
@@ -103,6 +105,7 @@ void runtime_init() {
     register_datatypes();
     image_codec_init();
     register_image();
+    host_files_init();
     actions_init();
     first_frames();
     root_block();

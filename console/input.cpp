@@ -195,13 +195,6 @@ const library::RoutineEntry routine_entries[] = {
     {"input-stdin", input_stdin, -1},
     {"read-stdin", read_stdin, -1},
     {"_console-init", console_init, -1},
-    {"_console-read", host::read_file, -1},
-    {"_console-write", host::write_file, -1},
-    {"_console-exists?", host::exists, -1},
-    {"_console-make-dir", host::make_dir, -1},
-    {"_console-change-dir", host::change_dir, -1},
-    {"_console-current-dir", host::current_dir, -1},
-    {"_console-list-dir", host::list_dir, -1},
     {"_console-args", host::command_line, -1},
 };
 

@@ -75,21 +75,48 @@ int32_t mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* pa
     return budget - int32_t(end - from) - 1;
 }
 
+bool dir_name_q(const Cell& file) {
+    Cell f = file;
+    uint32_t n = string_t::length_at(f);
+    if (n == 0) return false;
+    auto at_end = [&](uint32_t k) { return string_t::char_at(f, f.w1 + n - k); };  // k = 1: the last character
+    auto slash = [](uint32_t c) { return c == '/' || c == '\\'; };
+    uint32_t c1 = at_end(1);
+    if (slash(c1)) return true;
+    if (c1 != '.') return false;
+    if (n == 1) return true;
+    uint32_t c2 = at_end(2);
+    if (slash(c2)) return true;
+    if (c2 != '.') return false;
+    return n == 2 || slash(at_end(3));
+}
+
 namespace {
 
-// The host's file services belong to the I/O layer, which is not built yet.
-Cell* remove_file(Cell* target) { text_errors::raise_not_done(); }
-Cell* query(Cell* target) { text_errors::raise_not_done(); }
-Cell* rename(Cell* from, Cell* to) { text_errors::raise_not_done(); }
+HostActions host;
+
+// Each action goes to the host's implementation, once the I/O layer has
+// installed it.
+template <typename F>
+F installed(F f) {
+    if (!f) text_errors::raise_not_done();
+    return f;
+}
+
+Cell* remove_file(Cell* target) { return installed(host.remove)(target); }
+Cell* query(Cell* target) { return installed(host.query)(target); }
+Cell* rename(Cell* from, Cell* to) { return installed(host.rename)(from, to); }
 Cell* read(Cell* source, Cell* part, Cell* seek, bool binary, bool lines, bool info, Cell* as) {
-    text_errors::raise_not_done();
+    return installed(host.read)(source, part, seek, binary, lines, info, as);
 }
 Cell* write(Cell* target, Cell* data, bool binary, bool lines, bool info, bool append, Cell* part, Cell* seek,
             Cell* allow, Cell* as) {
-    text_errors::raise_not_done();
+    return installed(host.write)(target, data, binary, lines, info, append, part, seek, allow, as);
 }
 
 }  // namespace
+
+void install_host(const HostActions& actions) { host = actions; }
 
 void init() {
     Row row;

@@ -6,13 +6,16 @@
 //
 // What file! does differently from url!: its mold (a "%" prefix, and double
 // quotes when a character needs them), and the actions that hand the name
-// to the host's file services.
+// to the host's file services. Those services live in the I/O layer, above
+// this one, which installs them at start-up (install_host); until then the
+// actions raise internal `not-done`.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
 #include "runtime/cell.h"
+#include "runtime/registry.h"
 
 namespace vyr::file_t {
 
@@ -25,6 +28,20 @@ std::string to_local_path(const Cell& file);
 void to_local_text(const Cell& file, Cell& output, bool full);
 // A new string of the current directory, ending with "/".
 Cell current_dir();
+
+// Whether the name (from its index) is a directory name: it ends with "/"
+// or a backslash, or is "." or "..", or ends with one of those after a slash.
+bool dir_name_q(const Cell& file);
+
+// The host's implementations of the file actions.
+struct HostActions {
+    registry::action_sig::port_unary remove = nullptr;  // delete
+    registry::action_sig::port_unary query = nullptr;
+    registry::action_sig::rename rename = nullptr;
+    registry::action_sig::read read = nullptr;
+    registry::action_sig::write write = nullptr;
+};
+void install_host(const HostActions& actions);
 
 int32_t mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* part, int32_t budget, int32_t indent);
 

@@ -307,11 +307,11 @@ Cell* open(Cell* port, bool new_, bool read_, bool write_, bool seek, Cell* allo
 
 // ---- Making ---------------------------------------------------------------------
 
-// system/standard/<name>, which the library's start-up makes; a port
-// cannot be made before it exists.
+// system/standard/<name>, which the library's start-up makes. A script that
+// replaced it with something other than an object gets no port from it.
 Cell standard(const char* name) {
     const Cell* v = object_t::system_field({"standard", name});
-    if (!v || type_of(*v) != type_object) raise_error(err_cat::internal, err_id::internal::not_done);
+    if (!v || type_of(*v) != type_object) raise_error(err_cat::access, err_id::access::invalid_port);
     return *v;
 }
 

@@ -96,6 +96,28 @@ NodeId utf8_to_string(const uint8_t* src, size_t n, NodeId target, size_t* remai
     return target;
 }
 
+void append_utf8_lenient(NodeId text, const uint8_t* bytes, size_t size, bool fold_crlf) {
+    constexpr uint32_t replacement = 0xFFFD;
+    const uint8_t* p = bytes;
+    const uint8_t* end = bytes + size;
+    while (p < end) {
+        if (fold_crlf && *p == '\r' && p + 1 < end && p[1] == '\n') {
+            ++p;
+            continue;
+        }
+        int32_t cp;
+        const uint8_t* next = unicode::utf8_decode_step(p, end, cp);
+        if (cp < 0 || next <= p) {
+            string_t::append_code_point(text, replacement);
+            ++p;
+        } else {
+            string_t::append_code_point(text, uint32_t(cp));
+            p = next;
+        }
+    }
+}
+
+
 NodeId utf8_to_string_into(const uint8_t* src, size_t n, const Cell& value, size_t* remaining) {
     return utf8_to_string(src, n, string_t::node_of(value), remaining, false);
 }

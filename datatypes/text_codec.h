@@ -52,6 +52,12 @@ NodeId utf8_to_string(const uint8_t* src, size_t n, NodeId target, size_t* remai
 NodeId utf8_to_string_into(const uint8_t* src, size_t n, const Cell& value, size_t* remaining);
 NodeId utf8_to_new_string(const uint8_t* src, size_t n);
 
+// Appends UTF-8 bytes to a text value as code points, never failing on bad
+// input: an ill-formed sequence gives U+FFFD. With `fold_crlf` each CR LF
+// becomes LF. For text that comes from outside (child output, environment,
+// names in a directory).
+void append_utf8_lenient(NodeId text, const uint8_t* bytes, size_t size, bool fold_crlf);
+
 // Decodes `units` UTF-16LE units (src null: the value's conversion buffer)
 // into the value's buffer, or into a new buffer when value is null, and
 // answers the node. With `drop_cr` every CR is left out.

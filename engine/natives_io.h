@@ -39,9 +39,4 @@ ByteView value_bytes(Cell& value);
 // The cell becomes a new binary! (index 0) holding a copy of the bytes.
 Cell* make_binary_at(Cell& cell, const uint8_t* data, size_t size);
 
-// Appends UTF-8 bytes to a text value as code points, never failing on bad
-// input: an ill-formed sequence gives U+FFFD. With `fold_crlf` each CR LF
-// becomes LF. For text that comes from outside (child output, environment).
-void append_utf8_lenient(NodeId text, const uint8_t* bytes, size_t size, bool fold_crlf);
-
 }  // namespace vyr::natives_io

@@ -24,6 +24,7 @@
 #include "runtime/registry.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
+#include "datatypes/text_codec.h"
 #include "datatypes/time.h"
 #include "datatypes/unset.h"
 #include "datatypes/word.h"
@@ -66,7 +67,7 @@ std::string name_text(const Cell& var) {
 Cell external_text(const char* text, size_t length) {
     Cell s;
     string_t::make_at(s, uint32_t(length));
-    natives_io::append_utf8_lenient(s.w2, reinterpret_cast<const uint8_t*>(text), length, false);
+    text_codec::append_utf8_lenient(s.w2, reinterpret_cast<const uint8_t*>(text), length, false);
     return s;
 }
 
@@ -184,7 +185,7 @@ void store_output(int32_t position, const process::Redirect& r) {
     if (type_of(v) == type_binary)
         insert_bytes(v, r.bytes.data(), r.bytes.size());
     else
-        natives_io::append_utf8_lenient(v.w2, r.bytes.data(), r.bytes.size(), true);
+        text_codec::append_utf8_lenient(v.w2, r.bytes.data(), r.bytes.size(), true);
 }
 }  // namespace
 
@@ -250,33 +251,11 @@ Status list_env(bool, const int32_t*) {
 
 // ---- Files ---------------------------------------------------------------------------------------
 
-namespace {
-
-// Whether the name is a directory name: it ends with "/" or "\", or is "."
-// or "..", or ends with one of those after a slash.
-bool dir_name_q(const Cell& file) {
-    Cell f = file;
-    uint32_t n = string_t::length_at(f);
-    if (n == 0) return false;
-    auto at_end = [&](uint32_t k) { return string_t::char_at(f, f.w1 + n - k); };  // k = 1: the last character
-    auto slash = [](uint32_t c) { return c == '/' || c == '\\'; };
-    uint32_t c1 = at_end(1);
-    if (slash(c1)) return true;
-    if (c1 != '.') return false;
-    if (n == 1) return true;
-    uint32_t c2 = at_end(2);
-    if (slash(c2)) return true;
-    if (c2 != '.') return false;
-    return n == 2 || slash(at_end(3));
-}
-
-}  // namespace
-
 // The size of the file in bytes (a float! from 2 GiB on), or none for a
 // directory, a directory name, or a file that cannot be opened.
 Status size_q(bool, const int32_t*) {
     const Cell& file = arg(0);
-    if (dir_name_q(file)) return answer(none_t::value);
+    if (file_t::dir_name_q(file)) return answer(none_t::value);
     int64_t size = files::size_of(file_t::to_local_path(file));
     if (size < 0) return answer(none_t::value);
     return answer(count_value(double(size)));

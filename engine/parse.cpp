@@ -669,7 +669,8 @@ Status Engine::find_alternative() {
     set_cursor(int32_t(entry(1)->w2));
     recompute_end();
     int32_t t = rule_tail();
-    for (int32_t i = std::max(rpos, 0); i < t; ++i) {
+    // Past the cell that failed: a quoted `|` is a value, not an alternative.
+    for (int32_t i = std::max(rpos + 1, 0); i < t; ++i) {
         const Cell& c = rule_at(i);
         if (type_of(c) == type_word && int32_t(c.w2) == fixed::sym_bar) {
             rpos = i;

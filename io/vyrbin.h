@@ -53,9 +53,16 @@ void decode(std::span<const uint8_t> image, const Cell& target, Mode mode, const
 // values that cannot be written (routine!, triple!, handle!, port!, event!,
 // and image!, which this build has no pixels for).
 std::vector<uint8_t> encode(const Cell& value, bool compact);
+// One image holding each value as a root record, in order (the boot image).
+std::vector<uint8_t> encode_roots(std::span<const Cell> values, bool compact);
 
-// Start-up's decoding of the boot image into the block: collection off,
-// boot mode. A damaged image ends the process with a message and status 1.
-void decode_boot(std::span<const uint8_t> image, const Cell& target);
+// Start-up's decoding of the boot image, in boot mode, into the block that
+// `target` holds (a cell the collector sees: the block may move). After each
+// root record, `each` runs with the record's number (from 0) and the value
+// appended last; collection is off while records are decoded and as it was
+// while `each` runs, so `each` may evaluate. A damaged image ends the process
+// with a message and status 1.
+using EachRoot = void (*)(uint32_t index, const Cell& value);
+void decode_boot(std::span<const uint8_t> image, const Cell* target, EachRoot each);
 
 }  // namespace vyr::vyrbin

@@ -42,6 +42,9 @@ namespace {
 
 using namespace format;
 
+// Set while a boot callback runs: an error then is the callback's own.
+bool in_callback = false;
+
 Cell integer_cell(int32_t v) { return Cell{type_integer, 0, uint32_t(v), 0}; }
 
 uint32_t load32(const uint8_t* p) {
@@ -74,6 +77,13 @@ public:
         : payload_(payload), compact_(compact), mode_(mode), target_(target),
           root_base_(memory::series_length(target.w2)) {}
 
+    // After each root record: the callback, then the target read again from
+    // where it is kept (a collection may have moved its block).
+    void each_root(EachRoot each, const Cell* kept) {
+        each_ = each;
+        kept_ = kept;
+    }
+
     // Reads the payload from `at` (the records' counts, the symbol table,
     // the records) into the target. `end` bounds the input.
     void payload(const uint8_t* at, const uint8_t* end, bool symbols) {
@@ -91,9 +101,22 @@ public:
         if (symbols) table(end);
         if (int32_t(records_length) < 0 || records_length > size_t(end - p_)) corrupt();
         end_ = p_ + records_length;
-        NodeId into = target_.w2;
-        while (p_ < end_) record(into);
+        uint32_t root = 0;
+        while (p_ < end_) {
+            record(target_.w2);
+            if (!each_) continue;
+            uint32_t n = memory::series_length(target_.w2);
+            if (n == 0) continue;  // a set-word record leaves nothing
+            bool was = collector::enabled();
+            collector::set_enabled(collection_);
+            in_callback = true;
+            each_(root++, *memory::cell_at(target_.w2, n - 1));
+            in_callback = false;
+            collector::set_enabled(was);
+            target_ = *kept_;
+        }
     }
+    bool collection_ = false;  // boot: the collector's state while `each` runs
 
 private:
     // ---- Positions and errors ----------------------------------------------
@@ -997,6 +1020,8 @@ private:
     uint32_t strings_size_ = 0;
     std::vector<int32_t> symbol_ids_;
     std::vector<int32_t> path_;
+    EachRoot each_ = nullptr;
+    const Cell* kept_ = nullptr;
 };
 
 [[noreturn]] void boot_failure(const char* message) {
@@ -1006,7 +1031,10 @@ private:
 
 }  // namespace
 
-void decode(std::span<const uint8_t> image, const Cell& target, Mode mode, const Cell* argument) {
+namespace {
+
+void decode_with(std::span<const uint8_t> image, const Cell& target, Mode mode, const Cell* argument,
+                 EachRoot each, const Cell* kept, bool collection) {
     auto bad_input = [&](const char* boot_message) {
         if (mode == Mode::boot) boot_failure(boot_message);
         if (argument) raise_error(err_cat::script, err_id::script::invalid_data, argument);
@@ -1029,17 +1057,32 @@ void decode(std::span<const uint8_t> image, const Cell& target, Mode mode, const
     // Error positions count from the first magic byte, as if the payload
     // followed the header where it stands.
     Reader reader(payload, flags & flag_compact, mode, target);
+    if (each) {
+        reader.each_root(each, kept);
+        reader.collection_ = collection;
+    }
     reader.payload(payload, end, flags & flag_symbols);
 }
 
-void decode_boot(std::span<const uint8_t> image, const Cell& target) {
+}  // namespace
+
+void decode(std::span<const uint8_t> image, const Cell& target, Mode mode, const Cell* argument) {
+    decode_with(image, target, mode, argument, nullptr, nullptr, false);
+}
+
+void decode_boot(std::span<const uint8_t> image, const Cell* target, EachRoot each) {
     codec_q = false;
     bool was = collector::enabled();
     collector::set_enabled(false);
+    in_callback = false;
     try {
-        decode(image, target, Mode::boot);
+        decode_with(image, *target, Mode::boot, nullptr, each, target, was);
     } catch (...) {
-        boot_failure("Error: the boot image is damaged");
+        collector::set_enabled(was);
+        // What the callback raised or threw goes on to start-up; a fault of
+        // the image itself ends the process here.
+        if (in_callback) throw;
+        boot_failure("Error: Vyrbin boot image corrupted!");
     }
     collector::set_enabled(was);
 }

@@ -35,15 +35,16 @@ class Writer {
 public:
     explicit Writer(bool compact) : compact_(compact) {}
 
-    std::vector<uint8_t> image(const Cell& v) {
-        value(v);
+    // Each value is a root record; the positions of index paths count them.
+    std::vector<uint8_t> image(std::span<const Cell> roots) {
+        for (const Cell& v : roots) value(v);
         std::vector<uint8_t> records;
         records.swap(out_);
         bool symbols = !symbols_.empty();
         out_.assign(magic, magic + sizeof magic);
         out_.push_back(writer_version);
         out_.push_back(uint8_t((compact_ ? flag_compact : 0) | (symbols ? flag_symbols : 0)));
-        field(1);  // one root record
+        field(uint32_t(roots.size()));
         field(uint32_t(records.size()));
         if (symbols) table();
         out_.insert(out_.end(), records.begin(), records.end());
@@ -507,7 +508,13 @@ private:
 std::vector<uint8_t> encode(const Cell& value, bool compact) {
     codec_q = true;
     Writer writer(compact);
-    return writer.image(value);
+    return writer.image({&value, 1});
+}
+
+std::vector<uint8_t> encode_roots(std::span<const Cell> values, bool compact) {
+    codec_q = true;
+    Writer writer(compact);
+    return writer.image(values);
 }
 
 }  // namespace vyr::vyrbin

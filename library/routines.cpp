@@ -25,11 +25,14 @@
 #include "datatypes/string_buffer.h"
 #include "datatypes/symbol.h"
 #include "datatypes/typeset.h"
+#include "datatypes/unset.h"
 #include "datatypes/word.h"
 #include "engine/eval.h"
 #include "datatypes/frames.h"
 #include "engine/lexer.h"
 #include "engine/natives_io.h"
+#include "io/file_access.h"
+#include "io/files.h"
 #include "runtime/routines.h"
 #include "runtime/stack.h"
 #include "datatypes/checks.h"
@@ -189,6 +192,22 @@ Status set_current_dir(Cell* args, uint32_t) {
     if (!platform::set_current_dir(file_t::to_local_path(args[0])))
         raise_error(err_cat::access, err_id::access::cannot_open, &args[0]);
     return answer(args, args[0]);
+}
+
+// Makes one directory; its parent must exist.
+Status create_dir(Cell* args, uint32_t) {
+    if (!files::make_dir(file_t::to_local_path(args[0])))
+        raise_error(err_cat::access, err_id::access::no_create, &args[0]);
+    return answer(args, args[0]);
+}
+
+Status exists(Cell* args, uint32_t) { return answer_logic(args, files::exists(file_t::to_local_path(args[0]))); }
+
+// The bytes `write` would store for the value, to standard output.
+Status write_stdout(Cell* args, uint32_t) {
+    std::vector<uint8_t> bytes = file_access::value_bytes(args[0], -1);
+    platform::runtime_print_c_text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    return answer(args, unset_t::value);
 }
 
 // The command line as one text: the arguments joined by spaces, each one
@@ -372,8 +391,8 @@ const RoutineEntry routine_entries[] = {
     {"last-lf?", last_lf, type_logic},
     {"get-current-dir", get_current_dir, type_file},
     {"set-current-dir", set_current_dir, no_return_type},
-    {"create-dir", nullptr, no_return_type},
-    {"exists?", nullptr, type_logic},
+    {"create-dir", create_dir, no_return_type},
+    {"exists?", exists, type_logic},
     {"os-info", os_info, no_return_type},
     {"as-color", as_color, type_tuple},
     {"as-ipv4", as_ipv4, type_tuple},
@@ -386,7 +405,7 @@ const RoutineEntry routine_entries[] = {
     {"tracing?", tracing, type_logic},
     {"read-clipboard", nullptr, no_return_type},
     {"write-clipboard", nullptr, type_logic},
-    {"write-stdout", nullptr, no_return_type},
+    {"write-stdout", write_stdout, no_return_type},
     {"make-system-words", make_system_words, type_object},
     {"get-command-line-string", get_command_line_string, type_string},
     {"set-float-flag", set_float_flag, type_logic},

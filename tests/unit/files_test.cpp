@@ -1,7 +1,8 @@
-// Host files: whole reads and writes, folders made with their parents, and
-// folder listings.
+// Host files: whole and partial reads and writes, folders, and folder
+// listings.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -33,18 +34,32 @@ TEST(FilesTest, WriteThenReadWhole) {
     std::system(("rm -rf " + dir).c_str());
 }
 
-TEST(FilesTest, MakeDirsAndList) {
+TEST(FilesTest, MakeDirAndList) {
     std::string dir = temp_folder();
-    EXPECT_TRUE(files::make_dirs(dir + "/p/q/r/"));
-    EXPECT_TRUE(files::make_dirs(dir + "/p/q"));  // already there
+    EXPECT_TRUE(files::make_dir(dir + "/p/"));
+    EXPECT_FALSE(files::make_dir(dir + "/p"));        // already there
+    EXPECT_FALSE(files::make_dir(dir + "/q/r"));      // no parent
     ASSERT_TRUE(files::write_whole(dir + "/p/b.txt", ""));
     ASSERT_TRUE(files::write_whole(dir + "/p/a.txt", ""));
-    EXPECT_FALSE(files::make_dirs(dir + "/p/a.txt/x"));  // a file in the way
-    EXPECT_FALSE(files::make_dirs(dir + "/p/a.txt"));
+    EXPECT_TRUE(files::make_dir(dir + "/p/a"));
+    EXPECT_FALSE(files::make_dir(dir + "/p/a.txt/x"));  // a file in the way
     std::vector<std::string> names;
     ASSERT_TRUE(files::list_dir(dir + "/p", names));
-    EXPECT_EQ(names, (std::vector<std::string>{"a.txt", "b.txt", "q/"}));
+    EXPECT_EQ(names, (std::vector<std::string>{"a/", "a.txt", "b.txt"}));  // by name, then the slash
     EXPECT_FALSE(files::list_dir(dir + "/none", names));
     EXPECT_TRUE(names.empty());
     std::system(("rm -rf " + dir).c_str());
+}
+
+// A file that reports no size (as those of /proc) is read to its end, and
+// the answer holds only the bytes read.
+TEST(FilesTest, ReadRangeHoldsOnlyTheBytesRead) {
+    std::vector<uint8_t> bytes;
+    ASSERT_TRUE(files::read_range("/proc/self/status", -1, -1, bytes));
+    ASSERT_FALSE(bytes.empty());
+    EXPECT_EQ(bytes.back(), '\n');
+    EXPECT_EQ(std::count(bytes.begin(), bytes.end(), 0), 0);
+    ASSERT_TRUE(files::read_range("/proc/self/status", 2, 3, bytes));
+    EXPECT_EQ(bytes.size(), 3u);
+    EXPECT_FALSE(files::read_range("/proc", -1, -1, bytes));  // a directory
 }
