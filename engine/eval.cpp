@@ -405,6 +405,28 @@ Status detail::eval_value(Cursor& at, uint32_t how) {
     return Status::ok;
 }
 
+bool detail::push_inert(Cursor& at) {
+    if (tracing) return false;
+    const Cell* v = at.peek();
+    if (!v) return false;
+    switch (type_of(*v)) {
+        case type_paren: case type_word: case type_set_word: case type_get_word: case type_lit_word:
+        case type_issue: case type_native: case type_action: case type_function: case type_routine:
+        case type_op: case type_path: case type_lit_path: case type_set_path: case type_get_path:
+            return false;
+        default:
+            break;
+    }
+    Cell value = *v;
+    ++at.pos;
+    if (operator_at(at.peek())) {
+        --at.pos;
+        return false;
+    }
+    stack::push_copy(value);
+    return true;
+}
+
 Status eval_expression(Cursor& at, uint32_t how) {
     uint32_t pos = at.pos;
     if (Status s = detail::eval_value(at, how); s != Status::ok) return s;

@@ -582,7 +582,10 @@ Status run_plainly(const Cell& callable, const int32_t* refs) {
     return Status::ok;
 }
 
-Status call_plain(const Cell& callable_in, Cursor& at, const Cell& name_in) {
+// `spec`: the callable's compiled spec, read just before; the spec never
+// changes, so its address holds until a collection cycle moves it.
+Status call_plain(const Cell& callable_in, Cursor& at, const Cell& name_in, const ArgSpec* spec) {
+    uint32_t moves = collector::moves();
     collector::Held name(type_of(name_in) == type_word ? name_in : frames::markers().anon);
     Cell* start = stack::push_copy(callable_in);  // marks where the call's result goes
     collector::safe_point();
@@ -595,8 +598,7 @@ Status call_plain(const Cell& callable_in, Cursor& at, const Cell& name_in) {
         frames::push_frame(name[0], frames::opener::interp_native);
     }
     int32_t refs[max_refinements];
-    // The spec's address holds until the next evaluation.
-    const ArgSpec* spec = &spec_of(callable);
+    if (collector::moves() != moves) spec = &spec_of(callable);
     uint32_t n = spec->count;
     for (uint32_t i = 0; i < n; ++i) {
         const ArgEntry& e = spec->entry(i);
@@ -613,13 +615,18 @@ Status call_plain(const Cell& callable_in, Cursor& at, const Cell& name_in) {
             Cell named = name[0];
             raise_error(err_cat::script, script::no_arg, &named, &word);
         }
-        if (Status s = detail::eval_value(at, 0); s != Status::ok) return s;
-        if (detail::tracing) {
-            Cell code = at.code;
-            if (Status t = trace::fire(event::fetch, &code, at.pos - 1, stack::top_cell(), nullptr); t != Status::ok)
-                return t;
+        if (!detail::push_inert(at)) {
+            if (Status s = detail::eval_value(at, 0); s != Status::ok) return s;
+            if (detail::tracing) {
+                Cell code = at.code;
+                if (Status t = trace::fire(event::fetch, &code, at.pos - 1, stack::top_cell(), nullptr); t != Status::ok)
+                    return t;
+            }
         }
-        spec = &spec_of(callable);
+        if (collector::moves() != moves) {
+            spec = &spec_of(callable);
+            moves = collector::moves();
+        }
         uint32_t t = type_of(*stack::top_cell());
         if (!typeset_t::has(spec->entry(i).types, t)) raise_expect_arg(callable, name[0], *spec, i, t);
     }
@@ -645,7 +652,8 @@ Status detail::call_callable(const Cell& callable, ArgSource& src, const Cell& n
     if (src.at && !path && !infix && call_flags == call_mode::code && !tracing) {
         uint32_t t = type_of(callable);
         if (t == type_native || t == type_action || t == type_function) {
-            if (spec_at(arg_spec_of(callable)).plain) return call_plain(callable, *src.at, name_in);
+            const ArgSpec& spec = spec_at(arg_spec_of(callable));
+            if (spec.plain) return call_plain(callable, *src.at, name_in, &spec);
         }
     }
     Call c(src, call_flags);

@@ -14,6 +14,11 @@ namespace vyr::eval::detail {
 // `how`: expr::no_infix, expr::callables_as_values.
 Status eval_value(Cursor& at, uint32_t how);
 
+// Pushes the value at the cursor and moves past it when it evaluates to
+// itself (a block, a string, a number...) and no operator follows it, as
+// eval_value would without a trace; answers false, doing nothing, otherwise.
+bool push_inert(Cursor& at);
+
 // Evaluates a paren! (or block) in its own interpreter frame; the value is
 // pushed.
 Status eval_paren(const Cell& paren);

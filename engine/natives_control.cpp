@@ -6,6 +6,9 @@
 // result slot, which is the first argument). A block walked while its own
 // code runs is held by an eval::Cursor, which roots a copy of it.
 #include "datatypes/block.h"
+#include "datatypes/context.h"
+#include "datatypes/object.h"
+#include "datatypes/symbol.h"
 #include "datatypes/datatype.h"
 #include "datatypes/error.h"
 #include "datatypes/logic.h"
@@ -175,6 +178,28 @@ Status do_next_expression(Cell block, Cell word) {
     return Status::ok;
 }
 
+// Calls a function of the library with `count` arguments; the answer is
+// left in `result`. The function is the global word `name`, or with `field`
+// that field of the global object `name`.
+Status call_library(const char* name, const char* field, const Cell* args, uint32_t count, Cell& result) {
+    int32_t symbol = symbol_t::make(name);
+    Cell word{type_word, 0, uint32_t(symbol), word_t::unresolved};
+    const Cell* fn = context_t::global_symbol_value(symbol);
+    if (fn && field) {
+        if (type_of(*fn) != type_object) raise_not_done();
+        word = word_t::make_global(field);
+        fn = object_t::select_field(*fn, word);
+    }
+    if (!fn || type_of(*fn) != type_function) raise_not_done();  // the library is not loaded
+    stack::Mark mark;
+    Cell* callee = stack::push_copy(*fn);  // rooted for the call
+    Cell* first = stack::push_copy(args[0]);
+    for (uint32_t i = 1; i < count; ++i) stack::push_copy(args[i]);
+    Status s = eval::call_value(*callee, first, count, word, result);
+    mark.restore();
+    return s;
+}
+
 // The evaluation by the value's type.
 Status do_value(const int32_t* refs) {
     Cell* args = stack::arg_base();
@@ -192,12 +217,24 @@ Status do_value(const int32_t* refs) {
         case type_block: case type_paren: case type_hash: {
             uint32_t length = memory::series_length(value.w2);
             if (value.w1 > length) value.w1 = length;
-            if (refs[do_expand] >= 0) raise_not_done();  // the preprocessor is a library function yet to come
+            if (refs[do_expand] >= 0) {
+                // The preprocessor rewrites the block in place, without a job.
+                Cell in[2] = {value, none_t::value};
+                Cell ignored;
+                Status s = call_library("preprocessor", "expand", in, 2, ignored);
+                if (s != Status::ok) return s;
+            }
             if (refs[do_next] >= 0) return do_next_expression(value, args[refs[do_next]]);
             return kept(run_block(value));
         }
-        case type_file: case type_url:
-            raise_not_done();  // running a script file is the library's do-file, yet to come
+        case type_file: case type_url: {
+            // The script runs through the library's do-file, with the /args value.
+            Cell in[3] = {value, none_t::value, refs[do_args] >= 0 ? args[refs[do_args]] : none_t::value};
+            Cell result;
+            Status s = call_library("do-file", nullptr, in, 3, result);
+            if (s != Status::ok) return s;
+            return answer(result);
+        }
         case type_path:
             stack::stack_keep();
             return kept(eval::eval_path_value(value, 0));

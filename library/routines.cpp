@@ -31,6 +31,7 @@
 #include "datatypes/frames.h"
 #include "engine/lexer.h"
 #include "engine/natives_io.h"
+#include "engine/source.h"
 #include "io/file_access.h"
 #include "io/files.h"
 #include "runtime/routines.h"
@@ -294,6 +295,25 @@ Status count_chars(Cell* args, uint32_t) {
     return answer_integer(args, n);
 }
 
+// The text at the place where a script's header begins ("Vyr", maybe
+// "/System", blanks, "["), or none. The search is the one start-up uses: it
+// runs on one byte per character, non-ASCII characters standing in as a byte
+// that no header text holds, so byte offsets are character offsets.
+Status find_header(Cell* args, uint32_t) {
+    Cell& text = args[0];
+    uint32_t tail = string_t::buffer_length(text);
+    std::string bytes;
+    bytes.reserve(text.w1 < tail ? tail - text.w1 : 0);
+    for (uint32_t i = text.w1; i < tail; ++i) {
+        uint32_t cp = string_t::char_at(text, i);
+        bytes.push_back(cp < 0x80 ? char(cp) : char(0x80));
+    }
+    size_t at = source::find_header(bytes);
+    if (at == std::string::npos) return answer(args, none_t::value);
+    text.w1 += uint32_t(at);
+    return Status::ok;
+}
+
 // ---- Runtime state -----------------------------------------------------------------------
 
 // Whether any frame on the call stack was opened by the evaluator.
@@ -397,6 +417,7 @@ const RoutineEntry routine_entries[] = {
     {"as-color", as_color, type_tuple},
     {"as-ipv4", as_ipv4, type_tuple},
     {"as-rgba", as_ipv4, type_tuple},
+    {"_find-header", find_header, no_return_type},
     {"count-chars", count_chars, type_integer},
     {"stack-size?", stack_size, type_integer},
     {"pick-stack", pick_stack, no_return_type},

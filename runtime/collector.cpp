@@ -25,6 +25,7 @@ namespace flag = memory::flag;
 
 namespace detail {
 bool gate = false;
+uint32_t moves = 0;
 }  // namespace detail
 
 namespace {
@@ -547,6 +548,7 @@ void collector_run() {
     sweep_node_frames();
     clear_fixed_marks();
     ++st.cycles;
+    ++detail::moves;
     st.pending = false;
     update_gate();
 }

@@ -46,8 +46,13 @@ namespace vyr::collector {
 
 namespace detail {
 extern bool gate;  // a cycle is pending, or stress mode is on
+extern uint32_t moves;  // cycles run so far (never reset): each may move buffers and renumber nodes
 void safe_point_slow();
 }  // namespace detail
+
+// Changes with every cycle: an address read from a buffer that only a cycle
+// moves (one that nothing writes to) stays valid while it is unchanged.
+inline uint32_t moves() { return detail::moves; }
 
 // A point where the caller holds no unregistered node id or buffer address.
 // Runs a cycle when one is pending (or always under stress) and collection is
