@@ -10,6 +10,8 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "runtime/errors.h"
+
 namespace vyr::files {
 
 namespace {
@@ -58,8 +60,12 @@ bool write_all(int fd, const uint8_t* p, size_t left) {
 
 bool read_whole(const std::string& path, std::vector<uint8_t>& out) { return read_range(path, -1, -1, out); }
 
-bool read_range(const std::string& path, int64_t seek, int64_t part, std::vector<uint8_t>& out) {
+bool read_range(const std::string& path, int64_t seek, int64_t part, std::vector<uint8_t>& out, int64_t limit) {
     out.clear();
+    // A source without an end (/dev/zero, an endless pipe) stops one byte
+    // past the limit, so that the excess is seen.
+    bool bounded = part < 0 || part > limit;
+    if (bounded) part = limit + 1;
     int fd = open_read(path);
     if (fd < 0) return false;
     struct stat st {};
@@ -75,6 +81,10 @@ bool read_range(const std::string& path, int64_t seek, int64_t part, std::vector
     if (ok) ok = read_to(fd, part, out);
     ::close(fd);
     if (!ok) out.clear();
+    if (ok && bounded && int64_t(out.size()) > limit) {
+        std::vector<uint8_t>().swap(out);
+        raise_error(err_cat::internal, err_id::internal::no_memory);
+    }
     return ok;
 }
 

@@ -11,7 +11,12 @@
 #include <string>
 #include <vector>
 
+#include "runtime/memory.h"
+
 namespace vyr::files {
+
+// The most that one read gives: the data area of the largest series.
+inline constexpr int64_t max_read_bytes = memory::max_series_bytes;
 
 // The whole content of the file into `out`; false when it cannot be opened
 // or read (what was read so far is then of no use).
@@ -22,7 +27,10 @@ bool read_whole(const std::string& path, std::vector<uint8_t>& out);
 // failed read answer false. The answer holds exactly the bytes read: a file
 // that ends early (or that reports no size, as those of /proc) gives what
 // is there; an offset past the end gives nothing.
-bool read_range(const std::string& path, int64_t seek, int64_t part, std::vector<uint8_t>& out);
+// More than `limit` bytes (what one series can hold) raise the no-memory
+// error instead of growing without end.
+bool read_range(const std::string& path, int64_t seek, int64_t part, std::vector<uint8_t>& out,
+                int64_t limit = max_read_bytes);
 
 // The size in bytes of the file, or -1 for a directory or a file that
 // cannot be opened.

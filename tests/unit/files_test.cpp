@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "io/files.h"
+#include "tests/unit/fixture.h"
 
 namespace files = vyr::files;
 
@@ -62,4 +63,20 @@ TEST(FilesTest, ReadRangeHoldsOnlyTheBytesRead) {
     ASSERT_TRUE(files::read_range("/proc/self/status", 2, 3, bytes));
     EXPECT_EQ(bytes.size(), 3u);
     EXPECT_FALSE(files::read_range("/proc", -1, -1, bytes));  // a directory
+}
+
+// A source without an end is read up to the limit, then refused with the
+// no-memory error, not grown until the process dies.
+class FilesLimitTest : public vyr::test::RuntimeTest {};
+
+TEST_F(FilesLimitTest, EndlessSourceStopsAtTheLimit) {
+    using namespace vyr;
+    std::vector<uint8_t> bytes;
+    EXPECT_RAISES(files::read_range("/dev/zero", -1, -1, bytes, 1 << 20), err_cat::internal,
+                  err_id::internal::no_memory);
+    EXPECT_TRUE(bytes.empty());
+    ASSERT_TRUE(files::read_range("/dev/zero", -1, 1000, bytes, 1 << 20));  // a part within the limit
+    EXPECT_EQ(bytes.size(), 1000u);
+    EXPECT_RAISES(files::read_range("/dev/zero", -1, 2 << 20, bytes, 1 << 20), err_cat::internal,
+                  err_id::internal::no_memory);
 }
