@@ -57,9 +57,9 @@ int32_t mold_with_spec(const Cell& value, const char* opening, int32_t opening_l
 }
 
 // ---- The layout a slot's routine reads ----------------------------------------
-// A native's or action's routine reads its frame by the layout of the spec
+// A native's or action's routine reads its frame by the layout of the spec block
 // it was written for: so many arguments, then so many refinements with so
-// many arguments each, each argument of the types it expects. The spec a
+// many arguments each, each argument of the types it expects. The spec block a
 // slot is first made with (by the boot sources, before any script runs) is
 // kept; a later make of the slot must keep that layout and may accept no type
 // the first spec did not. Anything else is refused at make, before a call
@@ -84,7 +84,7 @@ Cell types_of(const Cell& block) {
 
 // The layout of a spec block, read as the evaluator reads argument specs: a
 // word of any kind is an argument (every type until a type block follows),
-// a refinement starts a refinement and /local ends the spec; doc strings,
+// a refinement starts a refinement and /local ends the block; doc strings,
 // return: and its block are skipped.
 std::vector<LayoutEntry> layout_of(const Cell& spec) {
     std::vector<LayoutEntry> out;
@@ -124,7 +124,7 @@ bool same_layout_q(const Cell& spec, const Cell& first) {
     return true;
 }
 
-// The spec cell a slot was first made with (none until then); rooted, and
+// The spec block a slot was first made with (none until then); rooted, and
 // forgotten with the heap it belongs to.
 Cell first_specs[native_slots + action_slots];
 uint32_t first_specs_generation = ~0u;

@@ -582,7 +582,7 @@ Status run_plainly(const Cell& callable, const int32_t* refs) {
     return Status::ok;
 }
 
-// `spec`: the callable's compiled spec, read just before; the spec never
+// `spec`: the callable's compiled argument spec, read just before; it never
 // changes, so its address holds until a collection cycle moves it.
 Status call_plain(const Cell& callable_in, Cursor& at, const Cell& name_in, const ArgSpec* spec) {
     uint32_t moves = collector::moves();

@@ -302,7 +302,7 @@ private:
                     Cell spec{type_block, 0, v.w2, 0};
                     if (i + 1 == path_.size()) return spec;
                     v = spec;
-                    continue;  // the next index picks from the spec
+                    continue;  // the next index picks from the spec block
                 }
                 if (k != 1 || t != type_function) corrupt(at);
                 v = *memory::cell_at(v.w3, function_t::record::body);
@@ -949,9 +949,9 @@ private:
         for (uint32_t i = 0; i < n; ++i) record(block.w2);
     }
 
-    // The spec must be one that `func` accepts and the locals must be the
+    // The spec block must be one that `func` accepts and the locals must be the
     // words it declares, in order: the evaluator relies on both. Answers the
-    // header flags of the spec's attributes.
+    // header flags of the spec block's attributes.
     uint32_t checked_function(const Cell& fn, const uint8_t* at) {
         Cell spec{type_block, 0, fn.w2, 0};
         uint32_t flags = function_t::check_spec(spec);
@@ -974,7 +974,7 @@ private:
         const uint8_t* spec_at = p_;
         record(scratch);
         if (memory::series_length(scratch) != 1 || type_of(*memory::cell_head(scratch)) != type_block) corrupt(spec_at);
-        // Made as `make native! [spec index]` makes it: the spec must fit the
+        // Made as `make native! [spec-block index]` makes it: the block must fit the
         // slot's own.
         *series::alloc_tail_cell(scratch) = integer_cell(int32_t(index));
         Cell arg{type_block, 0, scratch, 0};
