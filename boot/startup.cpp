@@ -17,6 +17,7 @@
 #include "runtime/registry.h"
 #include "datatypes/word.h"
 #include "datatypes/actions.h"
+#include "datatypes/image-backend/bitmap.h"
 #include "engine/checksum_words.h"
 #include "engine/eval.h"
 #include "datatypes/frames.h"
@@ -54,7 +55,7 @@ void memory_init() { memory::memory_init(); }
 void resource_tables_init() { resources::resource_tables_init(); }
 void type_tables_init() { registry::type_tables_init(); }
 void register_datatypes() { datatypes::register_datatypes(); }
-void image_codec_init() {}
+void image_codec_init() { image_backend::image_codec_init(); }
 void register_image() { datatypes::register_image(); }
 void host_files_init() { file_access::install(); }
 void actions_init() { actions::actions_init(); }

@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "datatypes/datatype.h"
+#include "datatypes/image.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
 #include "datatypes/none.h"
@@ -68,7 +69,10 @@ bool part_series_q(const Cell& v) {
 }
 
 // Elements from the head to the tail of a series value.
-int32_t series_length(const Cell& v) { return int32_t(memory::series_length(v.w2)); }
+int32_t series_length(const Cell& v) {
+    if (type_of(v) == type_image) return int32_t(image_t::pixel_count(v));
+    return int32_t(memory::series_length(v.w2));
+}
 void clamp_index(Cell& v) {
     if (int32_t(v.w1) > series_length(v)) v.w1 = uint32_t(series_length(v));
 }

@@ -14,6 +14,7 @@
 
 #include "runtime/base_codecs.h"
 #include "datatypes/bitset.h"
+#include "datatypes/image.h"
 #include "datatypes/integer.h"
 #include "runtime/registry.h"
 #include "datatypes/string.h"
@@ -401,7 +402,7 @@ Cell* to(Cell* proto, Cell* spec_cell, uint32_t) {
             result = binary_of(b.p, b.n);
             break;
         }
-        case type_image: text_errors::raise_not_done();  // image! pixels come with the image! module
+        case type_image: result = image_t::get_rgb(spec, image_t::mode_argb); break;
         default:
             if (!string_t::string_like_q(t)) text_errors::raise_bad_to_arg(type_binary, spec);
             append_utf8_of(bytes, spec, 0);

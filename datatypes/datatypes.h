@@ -29,8 +29,7 @@ VYR_REGISTERED_TYPES(VYR_DECLARE_INIT)
 namespace datatypes {
 // Runs every registration in order (all but image! and event!).
 void register_datatypes();
-// image! registers after the imaging codecs are set up (its module is not
-// built yet: nothing registers).
+// image! registers after the imaging codecs are set up.
 void register_image();
 }  // namespace datatypes
 }  // namespace vyr

@@ -1,6 +1,8 @@
 // Start-up's registration of every datatype, in order.
 #include "datatypes/datatypes.h"
 
+#include "datatypes/image.h"
+
 namespace vyr::datatypes {
 
 void register_datatypes() {
@@ -9,6 +11,6 @@ void register_datatypes() {
 #undef VYR_CALL_INIT
 }
 
-void register_image() {}
+void register_image() { image_t::init(); }
 
 }  // namespace vyr::datatypes

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "datatypes/binary.h"
+#include "datatypes/image.h"
 #include "runtime/registry.h"
 #include "datatypes/string_buffer.h"
 #include "datatypes/series_internal.h"
@@ -145,7 +146,11 @@ bool hash_index(const Cell& series, uint32_t at) {
 
 bool at_tail_q(const Cell& v) { return index_of(v) >= buffer_length(v); }
 
-int32_t buffer_length(const Cell& v) { return int32_t(memory::series_length(node_of(v))); }
+// An image's elements are its pixels, not the bytes of its record.
+int32_t buffer_length(const Cell& v) {
+    if (type_of(v) == type_image) return int32_t(image_t::pixel_count(v));
+    return int32_t(memory::series_length(node_of(v)));
+}
 
 bool advance(Cell& v, int32_t n) {
     int64_t wanted = int64_t(index_of(v)) + n;
@@ -207,7 +212,7 @@ void element_at(const Cell& series, uint32_t i, Cell& out) {
     } else if (type == type_vector) {
         out = vector_t::element_at(series, i);
     } else {
-        raise_not_done();  // image! elements come with their own module
+        out = image_t::pixel_at(series, i);
     }
 }
 

@@ -66,7 +66,6 @@ void set_words(const Cell& words, uint32_t n, const Cell& series) {
 }  // namespace
 
 bool at_tail(const Cell& series) {
-    if (type_of(series) == type_image) natives::raise_not_done();  // image! steps by pixels: wired with the image! module
     return series_t::at_tail_q(series);
 }
 

@@ -1,5 +1,6 @@
 // The library's routines (see routines.h): entries, specs, and their making.
 #include "library/routines.h"
+#include "library/image_routines.h"
 #include "library/vyrbin_routines.h"
 
 #include <array>
@@ -17,6 +18,7 @@
 #include "datatypes/error.h"
 #include "datatypes/file.h"
 #include "datatypes/float.h"
+#include "datatypes/image.h"
 #include "datatypes/function.h"
 #include "datatypes/logic.h"
 #include "datatypes/map.h"
@@ -437,6 +439,16 @@ const RoutineEntry routine_entries[] = {
     {"system/state/GC/nodes-cycles", gc_nodes_cycles, type_integer},
     {"system/codecs/vyrbin/encode*", vyrbin_encode, type_binary},
     {"system/codecs/vyrbin/decode", vyrbin_decode, no_return_type},
+    {"system/codecs/png/encode", image_encode<image_t::format_png>, no_return_type},
+    {"system/codecs/png/decode", image_decode, no_return_type},
+    {"system/codecs/jpeg/encode", image_encode<image_t::format_jpeg>, no_return_type},
+    {"system/codecs/jpeg/decode", image_decode, no_return_type},
+    {"system/codecs/bmp/encode", image_encode<image_t::format_bmp>, no_return_type},
+    {"system/codecs/bmp/decode", image_decode, no_return_type},
+    {"system/codecs/gif/encode", image_encode<image_t::format_gif>, no_return_type},
+    {"system/codecs/gif/decode", image_decode, no_return_type},
+    {"system/codecs/tiff/encode", image_encode<image_t::format_tiff>, no_return_type},
+    {"system/codecs/tiff/decode", image_decode, no_return_type},
 };
 
 constexpr char datatype_test_doc[] = "\"Returns true if the value is this type\" value [any-type!]";

@@ -6,6 +6,8 @@ packages=(
     g++ cmake ninja-build ccache make python3 gzip lua5.4
     libgtest-dev libgmock-dev libbenchmark-dev
     libssl-dev zlib1g-dev
+    libpng-dev libjpeg62-turbo-dev libgif-dev libtiff-dev
+    pngcheck imagemagick python3-pil
     tmux
 )
 

@@ -14,6 +14,7 @@
 #include "datatypes/errors.h"
 #include "runtime/errors.h"
 #include "datatypes/fixed_words.h"
+#include "datatypes/image-backend/bitmap.h"
 #include "runtime/memory.h"
 #include "datatypes/owners.h"
 #include "runtime/resources.h"
@@ -51,6 +52,8 @@ inline void fresh_runtime() {
     stack::stack_init();
     registry::type_tables_init();
     datatypes::register_datatypes();
+    image_backend::image_codec_init();
+    datatypes::register_image();
     symbols::make_symbol_block();
     context_t::make_global_context();
     case_tables::init_case_tables();

@@ -1,0 +1,141 @@
+// JPEG through libjpeg-turbo. The library reports a fatal error through its
+// error_exit callback, which must not return: ours jumps back to the one
+// function that set up the jump, whose frame holds no C++ object with a
+// destructor between the setjmp and the library calls.
+#include <csetjmp>
+#include <cstdio>
+#include <cstring>
+
+#include <jpeglib.h>
+#include <jerror.h>
+
+#include "datatypes/image-backend/codecs.h"
+
+namespace vyr::image_backend {
+
+namespace {
+
+struct ErrorManager {
+    jpeg_error_mgr pub;
+    std::jmp_buf jump;
+    bool cut_short;  // the data ended before the image did
+};
+
+void error_exit(j_common_ptr info) { std::longjmp(reinterpret_cast<ErrorManager*>(info->err)->jump, 1); }
+void output_message(j_common_ptr) {}  // warnings stay quiet
+// The library fills the rest of a cut-short image with grey and goes on;
+// we take such data as damaged.
+void emit_message(j_common_ptr info, int level) {
+    if (level < 0 && info->err->msg_code == JWRN_JPEG_EOF) reinterpret_cast<ErrorManager*>(info->err)->cut_short = true;
+}
+
+void set_up(jpeg_error_mgr* pub, ErrorManager& err) {
+    pub->error_exit = error_exit;
+    pub->output_message = output_message;
+    pub->emit_message = emit_message;
+    err.cut_short = false;
+}
+
+// Decodes into `pixels` once the header has given the size; answers false on
+// any library error. Plain C state only: the jump may leave at any call.
+bool read_jpeg(const uint8_t* data, size_t size, Decoded& d) {
+    jpeg_decompress_struct info;
+    ErrorManager err;
+    info.err = jpeg_std_error(&err.pub);
+    set_up(&err.pub, err);
+    if (setjmp(err.jump)) {
+        jpeg_destroy_decompress(&info);
+        return false;
+    }
+    jpeg_create_decompress(&info);
+    jpeg_mem_src(&info, data, static_cast<unsigned long>(size));
+    jpeg_read_header(&info, TRUE);
+    info.out_color_space = JCS_EXT_BGRA;  // our pixel layout, A = 255
+    jpeg_start_decompress(&info);
+    d.width = info.output_width;
+    d.height = info.output_height;
+    if (!size_fits(d.width, d.height) || !d.bitmap || d.bitmap->width != d.width ||
+        d.bitmap->height != d.height) {
+        jpeg_destroy_decompress(&info);
+        return false;
+    }
+    uint8_t* base = reinterpret_cast<uint8_t*>(d.bitmap->pixels.data());
+    while (info.output_scanline < info.output_height) {
+        JSAMPROW row = base + size_t(info.output_scanline) * info.output_width * 4;
+        jpeg_read_scanlines(&info, &row, 1);
+    }
+    jpeg_finish_decompress(&info);
+    jpeg_destroy_decompress(&info);
+    return !err.cut_short;
+}
+
+// The size the header gives, or false.
+bool read_size(const uint8_t* data, size_t size, int64_t& width, int64_t& height) {
+    jpeg_decompress_struct info;
+    ErrorManager err;
+    info.err = jpeg_std_error(&err.pub);
+    set_up(&err.pub, err);
+    if (setjmp(err.jump)) {
+        jpeg_destroy_decompress(&info);
+        return false;
+    }
+    jpeg_create_decompress(&info);
+    jpeg_mem_src(&info, data, static_cast<unsigned long>(size));
+    jpeg_read_header(&info, TRUE);
+    info.out_color_space = JCS_EXT_BGRA;
+    jpeg_calc_output_dimensions(&info);
+    width = info.output_width;
+    height = info.output_height;
+    jpeg_destroy_decompress(&info);
+    return true;
+}
+
+bool write_jpeg(const Bitmap& bitmap, unsigned char** buffer, unsigned long* length) {
+    jpeg_compress_struct info;
+    ErrorManager err;
+    info.err = jpeg_std_error(&err.pub);
+    set_up(&err.pub, err);
+    if (setjmp(err.jump)) {
+        jpeg_destroy_compress(&info);
+        return false;
+    }
+    jpeg_create_compress(&info);
+    jpeg_mem_dest(&info, buffer, length);
+    info.image_width = bitmap.width;
+    info.image_height = bitmap.height;
+    info.input_components = 4;
+    info.in_color_space = JCS_EXT_BGRA;  // alpha is dropped: JPEG has none
+    jpeg_set_defaults(&info);
+    jpeg_set_quality(&info, 90, TRUE);
+    jpeg_start_compress(&info, TRUE);
+    const uint8_t* base = reinterpret_cast<const uint8_t*>(bitmap.pixels.data());
+    while (info.next_scanline < info.image_height) {
+        JSAMPROW row = const_cast<uint8_t*>(base + size_t(info.next_scanline) * bitmap.width * 4);
+        jpeg_write_scanlines(&info, &row, 1);
+    }
+    jpeg_finish_compress(&info);
+    jpeg_destroy_compress(&info);
+    return true;
+}
+
+}  // namespace
+
+Decoded decode_jpeg(const uint8_t* data, size_t size) {
+    int64_t width = 0, height = 0;
+    if (!read_size(data, size, width, height)) return Decoded{};
+    Decoded d = sized(width, height);
+    if (!d.bitmap) return d;
+    if (!read_jpeg(data, size, d)) return Decoded{};
+    return d;
+}
+
+bool encode_jpeg(const Bitmap& bitmap, std::vector<uint8_t>& out) {
+    unsigned char* buffer = nullptr;
+    unsigned long length = 0;
+    bool ok = write_jpeg(bitmap, &buffer, &length);
+    if (ok) out.assign(buffer, buffer + length);
+    std::free(buffer);
+    return ok;
+}
+
+}  // namespace vyr::image_backend
