@@ -23,7 +23,9 @@ struct Entry {
 
 Kind kinds[max_kinds];
 uint32_t kind_count = 0;
-std::vector<Entry> entries;
+// The table lives as long as the process: it is not destroyed at exit,
+// so the host objects in it stay reachable to the very end.
+std::vector<Entry>& entries = *new std::vector<Entry>;
 int32_t used_head = -1;
 int32_t free_head = -1;
 

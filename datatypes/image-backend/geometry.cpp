@@ -128,9 +128,12 @@ std::optional<std::vector<uint32_t>> image_warp(const uint32_t* source, int32_t 
             uint32_t s01 = source[size_t(iv1) * size_t(width) + size_t(iu)];
             uint32_t s11 = source[size_t(iv1) * size_t(width) + size_t(iu1)];
             uint32_t p = 0;
+            // The bilinear blend as two steps of interpolation: the same
+            // weights, but a uniform neighbourhood gives its value exactly.
             for (int k = 0; k < 4; ++k) {
-                float b = (1 - fu) * (1 - fv) * byte_of(s00, k) + fu * (1 - fv) * byte_of(s10, k) +
-                          (1 - fu) * fv * byte_of(s01, k) + fu * fv * byte_of(s11, k);
+                float top = byte_of(s00, k) + fu * float(byte_of(s10, k) - byte_of(s00, k));
+                float bottom = byte_of(s01, k) + fu * float(byte_of(s11, k) - byte_of(s01, k));
+                float b = top + fv * (bottom - top);
                 p |= uint32_t(std::clamp(int32_t(b), 0, 255)) << (8 * k);
             }
             out[size_t(r) * size_t(box.w) + size_t(col)] = p;

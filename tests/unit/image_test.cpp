@@ -2,6 +2,7 @@
 // data, and the image! entry points that scripts cannot reach directly.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 #include <string>
 #include <vector>
