@@ -9,6 +9,7 @@ packages=(
     libpng-dev libjpeg62-turbo-dev libgif-dev libtiff-dev
     pngcheck imagemagick python3-pil
     tmux
+    xclip xvfb wl-clipboard
 )
 
 missing=()
