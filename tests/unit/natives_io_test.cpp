@@ -404,8 +404,8 @@ TEST_F(NativesIoTest, PrintRestoresTheWorkBlockOnError) {
     Cell* work = natives::print_block();
     block_t::append_value(*work, integer(1));  // an outer print's value
     work->w1 = 0;
-    // image! is not registered: forming it finds no implementation.
-    EXPECT_RAISES(call(natives::print, {Cell{type_image, 0, 0, 0}}), err_cat::internal, err_id::internal::not_done);
+    // event! is not registered here: forming it finds no implementation.
+    EXPECT_RAISES(call(natives::print, {Cell{type_event, 0, 0, 0}}), err_cat::internal, err_id::internal::not_done);
     EXPECT_EQ(work->w1, 0u);
     EXPECT_EQ(memory::series_length(work->w2), 1u);
 }
