@@ -16,6 +16,7 @@
 #include "datatypes/object.h"
 #include "datatypes/string.h"
 #include "library/text_builder.h"
+#include "runtime/collector.h"
 #include "runtime/errors.h"
 #include "runtime/memory.h"
 #include "runtime/registry.h"
@@ -107,7 +108,7 @@ template <typename Unit>
 class Reader {
 public:
     Reader(const Units& units, const ReadOptions& o)
-        : units_(units), t_(reinterpret_cast<const Unit*>(units.bytes.data())), n_(units.count), o_(o) {}
+        : units_(units), t_(reinterpret_cast<const Unit*>(units.bytes)), n_(units.count), o_(o) {}
 
     Cell read() {
         if (o_.header) {
@@ -467,6 +468,7 @@ Status load_csv(Cell* args, uint32_t) {
     o.trim = args[6].w1 != 0;
     o.quote = char_t::get(args[7]);
     if (o.header && !o.as_records) o.as_columns = true;
+    collector::CollectionHold hold;  // the reader walks the text's buffer
     Units units = Units::of(args[0]);
     switch (units.width) {
         case 1: args[0] = read_csv<uint8_t>(units, o); break;

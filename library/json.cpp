@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstring>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "datatypes/block.h"
@@ -23,7 +24,9 @@
 #include "engine/lexer.h"
 #include "engine/lexer_scan.h"
 #include "library/text_builder.h"
+#include "runtime/collector.h"
 #include "runtime/errors.h"
+#include "runtime/float_text.h"
 #include "runtime/memory.h"
 #include "runtime/series.h"
 #include "runtime/unicode.h"
@@ -76,7 +79,7 @@ struct TooDeep {};
 template <typename Unit>
 class Reader {
 public:
-    Reader(const Units& units) : units_(units), t_(reinterpret_cast<const Unit*>(units.bytes.data())), n_(units.count) {}
+    Reader(const Units& units) : units_(units), t_(reinterpret_cast<const Unit*>(units.bytes)), n_(units.count) {}
 
     Cell read() {
         value(0);
@@ -220,11 +223,22 @@ private:
         }
         size_t end = pos_++;
         if (!escaped && !key) return make_string_of(units_, start, end);
+        std::string spelling;
+        if (key && !escaped) {
+            // Documents repeat their keys: a word is made once per spelling.
+            spelling.assign(reinterpret_cast<const char*>(t_ + start), (end - start) * sizeof(Unit));
+            auto known = words_.find(spelling);
+            if (known != words_.end()) return known->second;
+        }
         std::vector<uint32_t>& text = scratch_;
         text.clear();
         if (escaped) unescape(start, end, text);
         else for (size_t i = start; i < end; ++i) text.push_back(t_[i]);
-        if (key && word_like_q(text)) return key_word(text);
+        if (key && word_like_q(text)) {
+            Cell word = key_word(text);
+            if (!escaped) words_.emplace(std::move(spelling), word);
+            return word;
+        }
         TextBuilder out(text.size());
         for (uint32_t c : text) out.append(c);
         return out.make_string();
@@ -316,6 +330,14 @@ private:
                 fraction = true;
             }
         }
+        size_t digits = pos_ - start - (t_[start] == '-');
+        if (!fraction && digits <= 9) {
+            // Nine digits always fit 32 bits: the lexer's answer, without its work.
+            int32_t n = 0;
+            for (size_t i = pos_ - digits; i < pos_; ++i) n = n * 10 + int32_t(t_[i] - '0');
+            values_.push_back(Cell{type_integer, 0, uint32_t(t_[start] == '-' ? -n : n), 0});
+            return;
+        }
         number_text_.clear();
         for (size_t i = start; i < pos_; ++i) number_text_.push_back(char(t_[i]));
         values_.push_back(number_of(number_text_, fraction));
@@ -352,6 +374,7 @@ private:
     size_t pos_ = 0;
     std::vector<Cell> values_;  // the contents of the open containers
     std::vector<uint32_t> scratch_;
+    std::unordered_map<std::string, Cell> words_;  // key spelling -> its word
     std::string number_text_;
 };
 
@@ -432,9 +455,15 @@ private:
     }
 
     // JSON has no infinities and no NaN: such a float is written as null.
+    // Others are formed as the language forms them (system/options/float).
     void real(const Cell& v) {
-        if (!std::isfinite(float_t::get(v))) out.append_ascii("null", 4);
-        else out.append_formed(v, false);
+        double d = float_t::get(v);
+        if (!std::isfinite(d)) {
+            out.append_ascii("null", 4);
+            return;
+        }
+        float_text::FloatText text = float_t::format_float(d, float_text::FloatKind::float64);
+        out.append_ascii(text.text, text.length);
     }
 
     void string_value(const Cell& v) {
@@ -454,6 +483,19 @@ private:
         out.append('"');
     }
 
+    // A word's name (UTF-8) as a JSON string.
+    void name(std::string_view utf8) {
+        bool ascii = true;
+        for (char c : utf8) ascii &= uint8_t(c) < 0x80;
+        if (ascii) {
+            string(reinterpret_cast<const uint8_t*>(utf8.data()), utf8.size(), 1);
+            return;
+        }
+        TextBuilder text;
+        text.append_utf8(utf8);
+        string(text.data(), text.length(), text.width());
+    }
+
     bool normal_q(uint32_t c) const {
         if (c < 0x20 || c == '"' || c == '\\') return false;
         return !ascii_ || c <= 0x7F;
@@ -463,6 +505,14 @@ private:
     void chars(const Unit* p, size_t count) {
         for (size_t i = 0; i < count; ++i) {
             uint32_t c = p[i];
+            if (c < 0x80 && normal_q(c)) {
+                // A run of plain ASCII goes in at once.
+                size_t end = i + 1;
+                while (end < count && p[end] < 0x80 && normal_q(p[end])) ++end;
+                out.append_units(p + i, end - i);
+                i = end - 1;
+                continue;
+            }
             if (normal_q(c)) {
                 out.append(c);
                 continue;
@@ -536,6 +586,8 @@ private:
         separate(k);
         if (type_of(key) == type_string) {
             string_value(key);
+        } else if (any_word_q(type_of(key))) {
+            name(symbol_t::name(int32_t(key.w2)));
         } else {
             TextBuilder text;
             text.append_formed(key, !all_word_q(type_of(key)));
@@ -583,6 +635,7 @@ private:
 }  // namespace
 
 Status load_json(Cell* args, uint32_t) {
+    collector::CollectionHold hold;  // the reader walks the text's buffer
     Units units = Units::of(args[0]);
     switch (units.width) {
         case 1: args[0] = read_json<uint8_t>(units); break;
@@ -593,6 +646,7 @@ Status load_json(Cell* args, uint32_t) {
 }
 
 Status to_json(Cell* args, uint32_t) {
+    collector::CollectionHold hold;  // the writer reads the indent's buffer
     series::CycleGuard guard;
     Writer writer(args[1], args[2].w1 != 0);
     writer.value(args[0]);

@@ -57,9 +57,9 @@ void TextBuilder::append_text(const Cell& text) {
     if (u.width == 1 && width_ == 1) {
         // A 1-byte buffer may hold Latin-1 above 127, which needs 2 here.
         bool ascii = true;
-        for (uint8_t b : u.bytes) ascii &= b < 0x80;
+        for (size_t i = 0; i < u.count; ++i) ascii &= u.bytes[i] < 0x80;
         if (ascii) {
-            bytes_.insert(bytes_.end(), u.bytes.begin(), u.bytes.end());
+            bytes_.insert(bytes_.end(), u.bytes, u.bytes + u.count);
             return;
         }
     }
@@ -74,6 +74,13 @@ void TextBuilder::append_formed(const Cell& value, bool mold) {
     if (mold) string_t::mold_value(v, *buffer, INT32_MAX, false);
     else string_t::form_value(v, *buffer, INT32_MAX, false);
     append_text(*buffer);
+    mark.restore();
+}
+
+void TextBuilder::append_utf8(std::string_view utf8) {
+    stack::Mark mark;
+    Cell* text = string_t::push_from_utf8(reinterpret_cast<const uint8_t*>(utf8.data()), uint32_t(utf8.size()));
+    append_text(*text);
     mark.restore();
 }
 
@@ -106,8 +113,7 @@ Units Units::of(const Cell& text) {
     size_t total = b->length();
     size_t index = text.w1 < total ? text.w1 : total;
     u.count = total - index;
-    const uint8_t* head = b->head_ptr() + index * u.width;
-    u.bytes.assign(head, head + u.count * u.width);
+    u.bytes = b->head_ptr() + index * u.width;
     return u;
 }
 
@@ -119,7 +125,7 @@ Cell make_string_of(const Units& units, size_t from, size_t to) {
     }
     unsigned width = string_t::char_unit(highest);
     Cell cell{};
-    const uint8_t* start = units.bytes.data() + from * units.width;
+    const uint8_t* start = units.bytes + from * units.width;
     if (width == units.width) {
         string_t::make_from_units_at(cell, start, uint32_t(to - from), width);
     } else {

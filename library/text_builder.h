@@ -6,12 +6,12 @@
 // string buffers do (1 byte up to 127, 2 up to 65535, 4 above), so the
 // finished string has the width a language-built one would have.
 //
-// Units: a view of one text's characters copied out of its buffer, so that
-// a reader may allocate freely while it walks them.
+// Units: a view of one text's characters.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
 #include <vector>
 
 #include "runtime/cell.h"
@@ -30,6 +30,19 @@ public:
             default: put<uint32_t>(cp); break;
         }
     }
+    // Units below 128 (of any width).
+    template <typename Unit>
+    void append_units(const Unit* units, size_t n) {
+        if (width_ == 1) {
+            size_t at = bytes_.size();
+            bytes_.resize(at + n);
+            for (size_t i = 0; i < n; ++i) bytes_[at + i] = uint8_t(units[i]);
+            return;
+        }
+        for (size_t i = 0; i < n; ++i) append(units[i]);
+    }
+    // The characters of UTF-8 text (checked: ill-formed text raises).
+    void append_utf8(std::string_view utf8);
     // ASCII bytes.
     void append_ascii(const char* text, size_t n);
     void append_ascii(const char* text);
@@ -62,10 +75,11 @@ private:
     uint32_t limit_ = 0x80;  // the first code point that needs a wider unit
 };
 
-// The characters of a text value from its index to its tail, as a copy of
-// their units.
+// The characters of a text value from its index to its tail: a view of its
+// buffer, valid until a safe point runs (readers that allocate while they
+// walk it hold collection off) or the text itself changes.
 struct Units {
-    std::vector<uint8_t> bytes;
+    const uint8_t* bytes = nullptr;
     unsigned width = 1;
     size_t count = 0;
 
@@ -73,8 +87,8 @@ struct Units {
     uint32_t operator[](size_t i) const {
         switch (width) {
             case 1: return bytes[i];
-            case 2: { uint16_t u; __builtin_memcpy(&u, &bytes[2 * i], 2); return u; }
-            default: { uint32_t u; __builtin_memcpy(&u, &bytes[4 * i], 4); return u; }
+            case 2: { uint16_t u; __builtin_memcpy(&u, bytes + 2 * i, 2); return u; }
+            default: { uint32_t u; __builtin_memcpy(&u, bytes + 4 * i, 4); return u; }
         }
     }
 };
