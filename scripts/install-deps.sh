@@ -8,7 +8,7 @@ packages=(
     libssl-dev zlib1g-dev libcurl4-openssl-dev
     libpng-dev libjpeg62-turbo-dev libgif-dev libtiff-dev
     pngcheck imagemagick python3-pil
-    tmux
+    tmux openssl
     xclip xvfb wl-clipboard
 )
 
