@@ -367,6 +367,12 @@ Cell decode_binary(const uint8_t* data, uint32_t size) {
     return image_from_decoded(image_backend::decode_memory(data, size));
 }
 
+Cell decode_or_none(const uint8_t* data, uint32_t size) {
+    image_backend::Decoded d = image_backend::decode_memory(data, size);
+    if (!d.bitmap) return cells::none();
+    return image_of(image_backend::wrap_bitmap(std::move(d.bitmap)));
+}
+
 Cell decode(const Cell& source) {
     if (type_of(source) == type_binary) {
         image_backend::Bytes b = bytes_of_binary(source);

@@ -44,6 +44,9 @@ void set_rgb(Cell* image, const Cell& value, RgbMode mode);
 // Decodes image file data: a new image!, or none when the bytes carry no
 // known signature; access `bad-media` when the decoder fails.
 Cell decode_binary(const uint8_t* data, uint32_t size);
+// Image file bytes from outside (the clipboard): a new image!, or none when
+// the bytes are not an image that can be read.
+Cell decode_or_none(const uint8_t* data, uint32_t size);
 // The codecs' decode: a binary! from memory, a file! from its file (access
 // `cannot-open` with the file when it cannot be read or decoded).
 Cell decode(const Cell& source);

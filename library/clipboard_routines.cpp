@@ -4,7 +4,9 @@
 #include <string>
 
 #include "datatypes/block.h"
+#include "datatypes/binary.h"
 #include "datatypes/file.h"
+#include "datatypes/image.h"
 #include "datatypes/logic.h"
 #include "datatypes/none.h"
 #include "datatypes/string_buffer.h"
@@ -74,8 +76,9 @@ Status read_clipboard(Cell* args, uint32_t) {
             break;
         }
         case clipboard::Content::Kind::files: args[0] = files_block(content.files); break;
-        // Image data: none until an image! can be made from its bytes.
         case clipboard::Content::Kind::image:
+            args[0] = image_t::decode_or_none(content.image.data(), uint32_t(content.image.size()));
+            break;
         case clipboard::Content::Kind::empty: args[0] = none_t::value; break;
     }
     return Status::ok;
@@ -95,6 +98,14 @@ Status write_clipboard(Cell* args, uint32_t) {
             content.kind = clipboard::Content::Kind::files;
             content.files = paths_of(args[0]);
             break;
+        case type_image: {
+            // An image without pixels only empties the clipboard.
+            if (image_t::pixel_count(args[0]) == 0 || !args[0].w2) break;
+            Cell png = image_t::encode(args[0], image_t::format_png);
+            content.kind = clipboard::Content::Kind::image;
+            content.image.assign(binary_t::head_ptr(png), binary_t::tail_ptr(png));
+            break;
+        }
         default: raise_error(err_cat::script, err_id::script::invalid_arg, &args[0]);
     }
     args[0] = logic_t::value_of(clipboard::write(content));

@@ -9,12 +9,14 @@
 
 namespace vyr::library {
 
-// []: a string! (LF line ends), a block! of file!, none when the clipboard
-// holds nothing this can take, or false when it cannot be reached.
+// []: a string! (LF line ends), a block! of file!, an image! (from PNG, JPEG
+// or GIF data), none when the clipboard holds nothing this can take (image
+// data that does not decode included), or false when it cannot be reached.
 Status read_clipboard(Cell* args, uint32_t count);
 // [data [string! block! image! none!]]: sets the clipboard to the text, or
 // to the files named by the block's file! and string! values from its
-// index; none empties it. Answers whether the clipboard took it. Another
+// index, or to the image as PNG; none, or an image without pixels, empties
+// it. Answers whether the clipboard took it. Another
 // value, or another value in the block, raises script `invalid-arg`.
 Status write_clipboard(Cell* args, uint32_t count);
 

@@ -1,12 +1,9 @@
 // The library's routines (see routines.h): entries, specs, and their making.
 #include "library/routines.h"
 #include "library/clipboard_routines.h"
-<<<<<<< HEAD
-#include "library/image_routines.h"
-=======
 #include "library/csv.h"
+#include "library/image_routines.h"
 #include "library/json.h"
->>>>>>> main
 #include "library/vyrbin_routines.h"
 
 #include <array>

@@ -92,6 +92,12 @@ def run_cases(env):
     xclip(env, "-t", "text/uri-list", data=b"http://example.com/\r\n")
     check("a uri-list naming other than files is not taken as files",
           vyr(env, "print mold read-clipboard"), "none\n")
+    written = vyr(env, "print write-clipboard make image! [3x2 10.20.30]")
+    png = xclip(env, "-t", "image/png")
+    check("an image written by vyr is PNG for others", (written, png[:4]), ("true\n", b"\x89PNG"))
+    xclip(env, "-t", "image/png", data=png)
+    check("a PNG from another program comes back as an image",
+          vyr(env, "i: read-clipboard print [i/size i/1]"), "3x2 10.20.30.0\n")
     check("writing none empties the clipboard for every reader",
           (vyr(env, 'write-clipboard "x" print write-clipboard none print mold read-clipboard'),
            b"UTF8_STRING" in xclip(env, "-t", "TARGETS")),
