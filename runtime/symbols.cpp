@@ -12,35 +12,11 @@ namespace vyr::symbols {
 namespace {
 Cell* symbol_cell(int32_t id) { return memory::cell_at(symbol_block, uint32_t(id - 1)); }
 bool valid_symbol(int32_t id) { return id > 0 && symbol_block && uint32_t(id) <= memory::series_length(symbol_block); }
-
-// The symbol cells and their number, read once for a run of alias lookups
-// that allocates nothing.
-struct SymbolCells {
-    const Cell* cells;
-    uint32_t count;
-    SymbolCells() : cells(nullptr), count(0) {
-        if (!symbol_block) return;
-        memory::SeriesBuffer* b = memory::buffer_of(symbol_block);
-        cells = b->cells();
-        count = b->used() / memory::cell_width;
-    }
-    // resolve_alias over these cells.
-    int32_t canonical(int32_t id) const {
-        for (int hops = 0; hops < 4 && id > 0 && uint32_t(id) <= count; ++hops) {
-            auto alias = int32_t(cells[id - 1].w1);
-            if (alias <= 0) return id;
-            id = alias;
-        }
-        return id;
-    }
-};
 }  // namespace
 
 int32_t alias_of(int32_t id) { return valid_symbol(id) ? int32_t(symbol_cell(id)->w1) : no_alias; }
 
-// Aliases are kept resolved when symbols are made; the walk is bounded so a
-// damaged alias cannot loop.
-int32_t resolve_alias(int32_t id) { return SymbolCells().canonical(id); }
+int32_t resolve_alias(int32_t id) { return CanonicalIds()(id); }
 
 using hash::bucket::empty;
 using hash::bucket::live;
@@ -144,8 +120,8 @@ int32_t intern_symbol(NodeId table, const uint8_t* name, uint32_t length, bool l
 // addresses are read once, and nothing in the probe loop allocates.
 int32_t context_find_word(NodeId table, int32_t symbol, bool fold, NodeId context, int32_t* index) {
     if (context) grow_if_full(table);
-    SymbolCells symbols;
-    int32_t canonical = symbols.canonical(symbol);
+    CanonicalIds canonical_of;
+    int32_t canonical = canonical_of(symbol);
     int32_t target = fold ? canonical : symbol;
     uint32_t* r = &hash::record(table, 0);
     uint32_t* flags = hash::flags_array(table);
@@ -159,7 +135,7 @@ int32_t context_find_word(NodeId table, int32_t symbol, bool fold, NodeId contex
         if (f == empty) break;
         if (f == live) {
             auto s = int32_t(word_cells[keys[b]].w2);
-            if (s == target || (fold && symbols.canonical(s) == target)) {
+            if (s == target || (fold && canonical_of(s) == target)) {
                 if (context && index) *index = keys[b];
                 return keys[b];
             }
