@@ -46,11 +46,16 @@ namespace script = err_id::script;
 // The two stacks: cells of the root block, which never moves.
 Cell* detail::series_root = nullptr;
 Cell* detail::rule_root = nullptr;
+memory::SeriesBuffer* detail::rule_buffer = nullptr;
 
 namespace {
 
 using detail::rule_root;
 using detail::series_root;
+
+// Room for the deepest rule stack: the limit, the entry pushed at it and
+// the marker of a nested level, with a margin.
+constexpr uint32_t rule_stack_room = stack_limit + 16;
 
 // The remaining input length each repetition entry saw when its iteration
 // began, by the entry's cell index in the rule stack. The entry's own copy
@@ -156,7 +161,8 @@ void parse_init() {
     series_root = series::alloc_tail_cell(series::root_block);
     *series_root = Cell{type_block, 0, memory::alloc_cells(8), 0};
     rule_root = series::alloc_tail_cell(series::root_block);
-    *rule_root = Cell{type_block, 0, memory::alloc_cells(100), 0};
+    *rule_root = Cell{type_block, 0, memory::alloc_fixed_series(rule_stack_room, memory::cell_width), 0};
+    detail::refresh_rule_buffer();
 
     using namespace fixed;
     keyword_table.clear();
@@ -261,6 +267,7 @@ void Engine::open_level() {
     if (cells > rule_root->w1) {
         Cell* marker = series::alloc_tail_cell(rule_root->w2);
         *marker = triple(int32_t(rule_root->w1), int32_t(series_root->w1), 0);
+        detail::refresh_rule_buffer();
         series_root->w1 = stack_length(series_root);
         rule_root->w1 = cells + 1;
         level = true;
@@ -298,14 +305,15 @@ uint32_t Engine::push_entry_growing(const Cell& a, const Cell& b, const Cell& c)
     *series::alloc_tail_cell(node) = a;
     *series::alloc_tail_cell(node) = b;
     *series::alloc_tail_cell(node) = c;
+    detail::refresh_rule_buffer();
     return at;
 }
 
-void Engine::drop_entry() { memory::buffer_of(rule_root->w2)->tail -= entry_cells * sizeof(Cell); }
+void Engine::drop_entry() { detail::rule_buffer->tail -= entry_cells * sizeof(Cell); }
 
 // Drops the top rule entry; the entry below learns which code was popped.
 void Engine::drop_rule_entry(int32_t popped_code) {
-    memory::SeriesBuffer* b = memory::buffer_of(rule_root->w2);
+    memory::SeriesBuffer* b = detail::rule_buffer;
     b->tail -= entry_cells * sizeof(Cell);
     if ((b->used() >> 4) >= rule_root->w1 + entry_cells)
         (reinterpret_cast<Cell*>(b->tail_ptr()) - entry_cells + 1)->w3 = uint32_t(popped_code);

@@ -75,6 +75,11 @@ inline constexpr Status stopped = Status(1);
 namespace detail {
 extern Cell* series_root;
 extern Cell* rule_root;
+// The rule stack's buffer. It is a fixed series with room for the whole
+// stack, so it never moves and every step reaches it without the node
+// table; should it ever grow, refresh_rule_buffer follows it.
+extern memory::SeriesBuffer* rule_buffer;
+inline void refresh_rule_buffer() { rule_buffer = memory::buffer_of(rule_root->w2); }
 }  // namespace detail
 inline Cell* series_stack() { return detail::series_root; }
 inline Cell* rule_stack() { return detail::rule_root; }
@@ -144,19 +149,18 @@ public:
     // Cell 0, 1 or 2 of the top entry. Read at almost every step: one look
     // through the node, the cells counted back from the tail.
     Cell* entry(uint32_t cell) {
-        return reinterpret_cast<Cell*>(memory::buffer_of(rule_stack()->w2)->tail_ptr()) - entry_cells + cell;
+        return reinterpret_cast<Cell*>(detail::rule_buffer->tail_ptr()) - entry_cells + cell;
     }
     // Whether this level's top entry is a rule entry (its first cell is not none!).
     bool top_is_rule() const {
-        const Cell* root = rule_stack();
-        const memory::SeriesBuffer* b = memory::buffer_of(root->w2);
-        if ((b->used() >> 4) < root->w1 + entry_cells) return false;
+        const memory::SeriesBuffer* b = detail::rule_buffer;
+        if ((b->used() >> 4) < rule_stack()->w1 + entry_cells) return false;
         return type_of(*(reinterpret_cast<const Cell*>(b->data() + b->tail) - entry_cells)) != type_none;
     }
     // Pushes an entry; answers the rule stack cell index of its first cell.
     // A stack already past its limit raises parse-stack instead.
     uint32_t push_entry(const Cell& a, const Cell& b, const Cell& c) {
-        memory::SeriesBuffer* buf = memory::buffer_of(rule_stack()->w2);
+        memory::SeriesBuffer* buf = detail::rule_buffer;
         uint32_t at = buf->used() >> 4;
         if (at > stack_limit || buf->tail + entry_cells * sizeof(Cell) > buf->capacity)
             return push_entry_growing(a, b, c);
