@@ -502,8 +502,7 @@ Status Engine::match_value() {
         case type_word:
             // A word whose value is a word would name a rule through two steps.
             if (via_word) raise(script::parse_rule, &r.value);
-            st = State::word;
-            return Status::ok;
+            return word_state();  // the next state at once: most rules are words
         case type_block:
             st = State::push_block;
             return Status::ok;
@@ -619,8 +618,7 @@ Status Engine::rule_argument() {
             return Status::ok;
         case type_word:
             arg_pos = c == code::collect || c == code::keep ? ArgPos::none : ArgPos::first;
-            st = State::word;
-            return Status::ok;
+            return word_state();
         case type_integer:
         case type_paren:
         case type_typeset:
