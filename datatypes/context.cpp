@@ -36,6 +36,18 @@ int32_t slot_of_entry(NodeId ctx, int32_t entry) { return int32_t(word_at(ctx, e
 void make_global_context() {
     global_context = make(global_words, false, false, no_node, kind_global);
     collector::add_root(&global_context, collector::RootKind::series);
+    memory::layout_changed();
+}
+
+Cell* detail::global_values = nullptr;
+uint32_t detail::global_values_epoch = UINT32_MAX;
+
+// A base that is not there yet is not kept: the next read looks again.
+Cell* detail::read_global_values() {
+    Cell* base = global_context ? values_base(global_context) : nullptr;
+    global_values = base;
+    global_values_epoch = base ? memory::layout_epoch() : memory::layout_epoch() - 1;
+    return base;
 }
 
 Cell* self_slot(NodeId ctx) { return memory::cell_at(ctx, 1); }
