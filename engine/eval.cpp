@@ -444,6 +444,10 @@ Status eval_expression(Cursor& at, uint32_t how) {
 // throw that leaves the block unrolls to a frame further out, which records
 // its own base.
 Status eval_block(const Cell& word, const Cell& block, bool copy_result) {
+    if (detail::library_block_q(block) != detail::in_library) {
+        detail::OriginCrossing crossing(!detail::in_library);
+        return eval_block(word, block, copy_result);
+    }
     PositionSave save;
     Cursor at(block);
     bool outermost = frames::depth() == 0;
