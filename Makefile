@@ -29,7 +29,7 @@ bench: deps
 fuzz: deps
 	@cmake -S . -B build/fuzz $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVYR_FUZZ=ON \
 		-DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang >/dev/null
-	@cmake --build build/fuzz -j $(BUILD_JOBS)
+	@cmake --build build/fuzz -j $(BUILD_JOBS) --target fuzz_targets
 	@scripts/run-fuzz.sh build/fuzz $(FUZZ_SECONDS)
 
 clean:

@@ -10,20 +10,16 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <condition_variable>
-#include <mutex>
 #include <string>
-#include <thread>
 
-#include "boot/boot.h"
-#include "boot/startup.h"
 #include "datatypes/errors.h"
 #include "datatypes/word.h"
 #include "engine/source.h"
-#include "library/routines.h"
 #include "runtime/collector.h"
 #include "runtime/errors.h"
 #include "runtime/stack.h"
+
+#include "tests/fuzz/interpreter_worker.h"
 
 using namespace vyr;
 
@@ -110,30 +106,6 @@ std::string generate(Reader& in, bool stress) {
     return code;
 }
 
-// Boots the runtime and the library once, as the program's entry does,
-// without the console.
-void start_once() {
-    static bool started = false;
-    if (started) return;
-    started = true;
-    runtime_init();
-    library::intern_names();
-    collector::set_enabled(true);
-    root_keep = false;
-    boot::run_boot_script();
-}
-
-// One interpreter thread serves every input: the generated code runs on the
-// interpreter's own large stack, where the recursion limits hold.
-struct Worker {
-    std::mutex lock;
-    std::condition_variable changed;
-    const uint8_t* data = nullptr;
-    size_t size = 0;
-    bool pending = false;
-};
-Worker& worker = *new Worker;  // never destroyed: the serving thread outlives exit
-
 void run_one(const uint8_t* data, size_t size) {
     if (size == 0) return;
     Reader in{data, size};
@@ -156,27 +128,8 @@ void run_one(const uint8_t* data, size_t size) {
     errors::clear_last_error();
 }
 
-void serve(void*) {
-    start_once();
-    for (;;) {
-        std::unique_lock<std::mutex> hold(worker.lock);
-        worker.changed.wait(hold, [] { return worker.pending; });
-        run_one(worker.data, worker.size);
-        worker.pending = false;
-        worker.changed.notify_all();
-    }
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static std::once_flag started;
-    std::call_once(started, [] { std::thread([] { run_on_interpreter_thread(serve, nullptr); }).detach(); });
-    std::unique_lock<std::mutex> hold(worker.lock);
-    worker.data = data;
-    worker.size = size;
-    worker.pending = true;
-    worker.changed.notify_all();
-    worker.changed.wait(hold, [] { return !worker.pending; });
-    return 0;
+    return fuzz::run_on_worker(run_one, data, size);
 }

@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "datatypes/string_buffer.h"
+#include "datatypes/word.h"
 #include "engine/lexer.h"
 #include "runtime/stack.h"
 #include "runtime/catch_codes.h"

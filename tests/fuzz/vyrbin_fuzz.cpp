@@ -4,38 +4,23 @@
 // An error is a normal outcome; a crash or a sanitizer report is a finding.
 // Whatever decodes is molded and must encode and decode again in both
 // encodings.
-#include <condition_variable>
 #include <cstdint>
 #include <cstdlib>
-#include <mutex>
-#include <thread>
 #include <vector>
 
-#include "boot/boot.h"
-#include "boot/startup.h"
 #include "datatypes/word.h"
 #include "engine/eval.h"
 #include "io/vyrbin.h"
-#include "library/routines.h"
 #include "runtime/collector.h"
 #include "runtime/memory.h"
 #include "runtime/series.h"
 #include "runtime/stack.h"
 
+#include "tests/fuzz/interpreter_worker.h"
+
 using namespace vyr;
 
 namespace {
-
-void start_once() {
-    static bool started = false;
-    if (started) return;
-    started = true;
-    runtime_init();
-    library::intern_names();
-    collector::set_enabled(true);
-    root_keep = false;
-    boot::run_boot_script();
-}
 
 // Decodes the image into a new block; answers whether it decoded.
 bool decode(const std::vector<uint8_t>& image, Cell& out) {
@@ -88,37 +73,8 @@ void run_one(const uint8_t* data, size_t size) {
     mark.restore();
 }
 
-// One interpreter thread serves every input, on the interpreter's own stack.
-struct Worker {
-    std::mutex lock;
-    std::condition_variable changed;
-    const uint8_t* data = nullptr;
-    size_t size = 0;
-    bool pending = false;
-};
-Worker& worker = *new Worker;  // never destroyed: the serving thread outlives exit
-
-void serve(void*) {
-    start_once();
-    for (;;) {
-        std::unique_lock<std::mutex> hold(worker.lock);
-        worker.changed.wait(hold, [] { return worker.pending; });
-        run_one(worker.data, worker.size);
-        worker.pending = false;
-        worker.changed.notify_all();
-    }
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static std::once_flag started;
-    std::call_once(started, [] { std::thread([] { run_on_interpreter_thread(serve, nullptr); }).detach(); });
-    std::unique_lock<std::mutex> hold(worker.lock);
-    worker.data = data;
-    worker.size = size;
-    worker.pending = true;
-    worker.changed.notify_all();
-    worker.changed.wait(hold, [] { return !worker.pending; });
-    return 0;
+    return fuzz::run_on_worker(run_one, data, size);
 }
