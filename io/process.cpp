@@ -7,20 +7,25 @@
 // three standard streams from this call. SIGPIPE is blocked in the calling
 // thread while input is written (a child that exits without reading its
 // input must not end the runtime); the child starts with the signal mask
-// and default dispositions the runtime had. Children that are not waited
-// for are reaped at the next call, so they never linger as zombies for long.
+// and default dispositions the runtime had. A child that is not waited for
+// gets a small thread of its own that waits for it and so reaps it the
+// moment it ends; it never lingers as a zombie.
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <string>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "io/process.h"
@@ -36,11 +41,31 @@ constexpr int32_t failed = -1;
 constexpr int32_t signal_status_base = 128;  // the status a shell reports for a child killed by a signal
 constexpr size_t read_block = 65536;
 
-// Children started without waiting, reaped by later calls.
-std::vector<pid_t> detached;
+// Children started without waiting whose reaper thread could not be made;
+// the next call reaps those that have ended.
+std::vector<pid_t> unreaped;
 
-void reap_detached() {
-    std::erase_if(detached, [](pid_t pid) { return ::waitpid(pid, nullptr, WNOHANG) != 0; });
+void reap_ended() {
+    std::erase_if(unreaped, [](pid_t pid) { return ::waitpid(pid, nullptr, WNOHANG) != 0; });
+}
+
+// Lets the child run on, with a detached thread blocked in waitpid for it
+// alone (waiting for any child would take the status of a call that waits).
+// The thread starts with every signal blocked, so that signals meant for
+// the runtime (Ctrl-C, a resized terminal) are still taken by its thread.
+void reap_when_done(pid_t pid) {
+    sigset_t all, old;
+    sigfillset(&all);
+    pthread_sigmask(SIG_SETMASK, &all, &old);
+    try {
+        std::thread([pid] {
+            while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+            }
+        }).detach();
+    } catch (const std::system_error&) {
+        unreaped.push_back(pid);
+    }
+    pthread_sigmask(SIG_SETMASK, &old, nullptr);
 }
 
 void close_fd(int& fd) {
@@ -120,12 +145,12 @@ bool make_pipe(int& read_end, int& write_end) {
 
 // Sets up one output stream (1 or 2): a file appended to, a pipe whose read
 // end the parent keeps, or the null device unless the child shares the
-// runtime's own stream (console).
+// runtime's own stream (console). False when the file cannot be opened for
+// writing: the output would be lost without a word, so the call fails.
 bool prepare_output(Streams& s, int stream, const Redirect& r, bool console, int& parent_read) {
     if (r.kind == Redirect::file) {
         s.child[stream] = ::open(r.path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
-        if (s.child[stream] < 0) s.child[stream] = null_fd(s);  // an unopenable file leaves the stream unused
-        return true;
+        return s.child[stream] >= 0;
     }
     if (r.kind == Redirect::data) return make_pipe(parent_read, s.child[stream]);
     if (!console) s.child[stream] = null_fd(s);
@@ -239,10 +264,12 @@ int32_t wait_for(pid_t pid) {
     return failed;
 }
 
-}  // namespace
-
-int32_t run(const std::string& command, const Flags& flags, const Redirect& in, Redirect& out, Redirect& err) {
-    reap_detached();
+// Sets up the streams, starts `words` (or, when that program is not found
+// and `shell_retry` is given, that command through the shell) and, when
+// waiting, feeds the input and collects the outputs until the child ends.
+int32_t execute(const std::vector<std::string>& words, const std::string* shell_retry, const Flags& flags,
+                const Redirect& in, Redirect& out, Redirect& err) {
+    reap_ended();
     Streams s;
     if (in.kind == Redirect::file) {
         s.child[0] = ::open(in.path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -257,15 +284,13 @@ int32_t run(const std::string& command, const Flags& flags, const Redirect& in, 
 
     SigpipeBlock sigpipe;
     pid_t pid = 0;
-    std::vector<std::string> words = flags.shell ? shell_words(command) : split_command(command);
-    if (words.empty()) words = shell_words(command);
     int rc = spawn(words, s, sigpipe.old_mask(), pid);
-    if (rc == ENOENT && !flags.shell) rc = spawn(shell_words(command), s, sigpipe.old_mask(), pid);
+    if (rc == ENOENT && shell_retry) rc = spawn(shell_words(*shell_retry), s, sigpipe.old_mask(), pid);
     if (rc != 0) return failed;
     s.close_child_ends();
 
     if (!waiting) {
-        detached.push_back(pid);
+        reap_when_done(pid);
         return int32_t(pid);
     }
     std::vector<uint8_t> captured_out, captured_err;
@@ -276,14 +301,50 @@ int32_t run(const std::string& command, const Flags& flags, const Redirect& in, 
     return status;
 }
 
+bool is_executable_file(const std::string& path) {
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(path.c_str(), X_OK) == 0;
+}
+
+}  // namespace
+
+int32_t run(const std::string& command, const Flags& flags, const Redirect& in, Redirect& out, Redirect& err) {
+    std::vector<std::string> words = flags.shell ? shell_words(command) : split_command(command);
+    if (words.empty()) words = shell_words(command);
+    return execute(words, flags.shell ? nullptr : &command, flags, in, out, err);
+}
+
+int32_t run_program(const std::vector<std::string>& argv, const Redirect& in, Redirect& out, Redirect& err) {
+    if (argv.empty()) return failed;
+    Flags waiting;
+    waiting.wait = true;
+    return execute(argv, nullptr, waiting, in, out, err);
+}
+
+bool on_path(const std::string& program) {
+    if (program.empty()) return false;
+    if (program.find('/') != std::string::npos) return is_executable_file(program);
+    const char* path = std::getenv("PATH");
+    std::string dirs = path ? path : "/usr/local/bin:/usr/bin:/bin";
+    size_t start = 0;
+    while (start <= dirs.size()) {
+        size_t end = dirs.find(':', start);
+        if (end == std::string::npos) end = dirs.size();
+        std::string dir = end > start ? dirs.substr(start, end - start) : ".";
+        if (is_executable_file(dir + "/" + program)) return true;
+        start = end + 1;
+    }
+    return false;
+}
+
 void open_with_desktop(const std::string& target) {
-    reap_detached();
+    reap_ended();
     Streams s;
     for (int stream = 0; stream < 3; ++stream) s.child[stream] = null_fd(s);
     sigset_t mask;
     pthread_sigmask(SIG_SETMASK, nullptr, &mask);
     pid_t pid = 0;
-    if (spawn({"xdg-open", target}, s, mask, pid) == 0) detached.push_back(pid);
+    if (spawn({"xdg-open", target}, s, mask, pid) == 0) reap_when_done(pid);
 }
 
 }  // namespace vyr::process

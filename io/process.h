@@ -36,9 +36,22 @@ struct Flags {
 // With `shell` it runs through /bin/sh -c at once. Any redirection, and
 // `console`, make the call wait. Answers the exit status when it waited (128
 // + the signal number for a child killed by a signal), the process id when
-// it did not, or -1 when the process or a redirection could not be set up.
-// Children not waited for are reaped by later calls.
+// it did not, or -1 when the process or a redirection could not be set up
+// (an input file that cannot be read, an output file that cannot be
+// written). A child that is not waited for is reaped as soon as it ends, so
+// it never lingers as a zombie.
 int32_t run(const std::string& command, const Flags& flags, const Redirect& in, Redirect& out, Redirect& err);
+
+// Runs a program with these exact arguments (the first looked up on PATH,
+// no shell) and waits for it, with the same redirections as `run`; a
+// stream without a redirect goes to the null device. Answers the exit
+// status, or -1 when it could not start. For the runtime's own use of host
+// tools.
+int32_t run_program(const std::vector<std::string>& argv, const Redirect& in, Redirect& out, Redirect& err);
+
+// Whether a program of this name is on PATH (or, with a slash, at that path)
+// and executable.
+bool on_path(const std::string& program);
 
 // Asks the desktop to open a url or a local path with xdg-open, without
 // waiting; failures are not reported.

@@ -1,5 +1,6 @@
 // The library's routines (see routines.h): entries, specs, and their making.
 #include "library/routines.h"
+#include "library/clipboard_routines.h"
 #include "library/vyrbin_routines.h"
 
 #include <array>
@@ -432,8 +433,8 @@ const RoutineEntry routine_entries[] = {
     {"collect-calls", collect_calls, no_return_type},
     {"tracing?", tracing, type_logic},
     {"set-tracing", set_tracing, type_logic},
-    {"read-clipboard", nullptr, no_return_type},
-    {"write-clipboard", nullptr, type_logic},
+    {"read-clipboard", read_clipboard, no_return_type},
+    {"write-clipboard", write_clipboard, type_logic},
     {"write-stdout", write_stdout, no_return_type},
     {"make-system-words", make_system_words, type_object},
     {"get-command-line-string", get_command_line_string, type_string},

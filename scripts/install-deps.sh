@@ -7,6 +7,7 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev
     libssl-dev zlib1g-dev
     tmux
+    xclip xvfb wl-clipboard
 )
 
 missing=()

@@ -375,7 +375,3 @@ TEST_F(RoutineTest, SetQuietSetsWordsAndRefusesOthers) {
     EXPECT_RAISES(call("set-quiet", {test::integer(1), test::integer(7)}), err_cat::script,
                   err_id::script::expect_arg);
 }
-
-TEST_F(RoutineTest, UnbuiltServicesRaiseNotDone) {
-    EXPECT_RAISES(call("read-clipboard", {}), err_cat::internal, err_id::internal::not_done);
-}
