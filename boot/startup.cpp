@@ -27,6 +27,7 @@
 #include "runtime/stack.h"
 #include "io/deflate.h"
 #include "io/file_access.h"
+#include "io/http_request.h"
 #include "library/routines.h"
 #include "runtime/case_tables.h"
 #include "runtime/catch_codes.h"
@@ -56,7 +57,10 @@ void type_tables_init() { registry::type_tables_init(); }
 void register_datatypes() { datatypes::register_datatypes(); }
 void image_codec_init() {}
 void register_image() { datatypes::register_image(); }
-void host_files_init() { file_access::install(); }
+void host_files_init() {
+    file_access::install();
+    http_request::install();
+}
 void actions_init() { actions::actions_init(); }
 void first_frames() { memory::first_frames(); }
 void root_block() { series::make_root_block(); }

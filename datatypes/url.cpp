@@ -2,6 +2,7 @@
 // actions, and registration (see url.h).
 #include "datatypes/url.h"
 
+#include <algorithm>
 #include <climits>
 #include <vector>
 
@@ -14,6 +15,8 @@
 #include "datatypes/object.h"
 #include "datatypes/port.h"
 #include "datatypes/symbol.h"
+#include "runtime/errors.h"
+#include "runtime/memory.h"
 #include "runtime/registry.h"
 #include "runtime/stack.h"
 #include "datatypes/string.h"
@@ -134,6 +137,15 @@ void percent_encode(const Cell& text, Cell& output, int32_t mode) {
     }
 }
 
+std::string wire_text(const Cell& url) {
+    std::string out;
+    for (uint8_t b : utf8_bytes(url)) {
+        Encoded e = percent_encode_byte(mode_url, b);
+        out.append(e.text, e.length);
+    }
+    return out;
+}
+
 // ---- Actions ---------------------------------------------------------------------
 
 int32_t mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* part, int32_t budget, int32_t indent) {
@@ -237,19 +249,68 @@ Cell* open_port(Cell* url, bool open_it, bool new_, bool read_, bool write_, boo
     return url;
 }
 
-// An http url goes to the host's HTTP service (files and HTTP are the host
-// I/O layer's, not built yet); any other url to a port of its scheme.
+HttpRequest http_request = nullptr;
+
+[[noreturn]] void raise_no_connect(const Cell& url) { raise_error(err_cat::access, err_id::access::no_connect, &url); }
+
+// The request through the host's service; no answer raises `no-connect`.
+Cell* request(Cell* url, const Cell& method, const Cell* headers, const Cell* body, bool binary, bool lines,
+              bool info) {
+    if (!http_request) text_errors::raise_not_done();
+    Cell answer = none_t::value;
+    if (!http_request(answer, method, *url, headers, body, binary, lines, info)) raise_no_connect(*url);
+    *url = answer;
+    return url;
+}
+
+// An http url is read with GET, no headers and no body; any other url
+// through a port of its scheme.
 Cell* read(Cell* source, Cell* part, Cell* seek, bool binary, bool lines, bool info, Cell* as) {
-    if (http_q(*source)) text_errors::raise_not_done();
+    if (http_q(*source)) {
+        if (part || seek || as) text_errors::raise_not_done();
+        return request(source, word_t::make_global("get"), nullptr, nullptr, binary, lines, info);
+    }
     open_port(source, false, false, false, false, false, nullptr);
     return port_t::read(source, part, seek, binary, lines, info, as);
 }
 
+// Writing to an http url: a block gives the method word, then optionally a
+// header block and the body ([] alone is a GET); any other data is the body
+// of a POST. The body must be a block!, string! or binary!.
 Cell* write(Cell* target, Cell* data, bool binary, bool lines, bool info, bool append, Cell* part, Cell* seek,
             Cell* allow, Cell* as) {
-    if (http_q(*target)) text_errors::raise_not_done();
-    open_port(target, false, false, false, false, false, nullptr);
-    return port_t::write(target, data, binary, lines, info, append, part, seek, allow, as);
+    if (!http_q(*target)) {
+        open_port(target, false, false, false, false, false, nullptr);
+        return port_t::write(target, data, binary, lines, info, append, part, seek, allow, as);
+    }
+    if (seek || allow || as) text_errors::raise_not_done();
+    stack::Mark mark;
+    Cell* method = stack::push_copy(word_t::make_global("post"));
+    Cell* headers = nullptr;
+    Cell* body = data;
+    if (type_of(*data) == type_block) {
+        Cell spec = *data;
+        uint32_t count = uint32_t(std::max(0, int32_t(memory::series_length(spec.w2)) - int32_t(spec.w1)));
+        body = stack::push_copy(Cell{});
+        string_t::make_at(*body, 0);
+        if (count == 0) *method = word_t::make_global("get");
+        if (count >= 1) {
+            Cell first = *memory::cell_at(spec.w2, spec.w1);
+            if (type_of(first) != type_word) text_errors::raise_invalid_arg(first);
+            *method = word_t::make_global_from_symbol(symbol_t::resolve_alias(int32_t(first.w2)));
+        }
+        if (count >= 2) {
+            Cell second = *memory::cell_at(spec.w2, spec.w1 + 1);
+            if (type_of(second) != type_block) text_errors::raise_invalid_arg(second);
+            headers = stack::push_copy(second);
+        }
+        if (count >= 3) *body = *memory::cell_at(spec.w2, spec.w1 + 2);
+    }
+    uint32_t bt = type_of(*body);
+    if (bt != type_block && bt != type_string && bt != type_binary) text_errors::raise_invalid_arg(*body);
+    request(target, *method, headers, body, binary, lines, info);
+    mark.restore();
+    return target;
 }
 
 Cell* open(Cell* port, bool new_, bool read_, bool write_, bool seek, Cell* allow) {
@@ -257,6 +318,8 @@ Cell* open(Cell* port, bool new_, bool read_, bool write_, bool seek, Cell* allo
 }
 
 }  // namespace
+
+void install_http(HttpRequest request) { http_request = request; }
 
 // ---- Registration ------------------------------------------------------------------
 

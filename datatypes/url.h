@@ -16,6 +16,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "runtime/cell.h"
 
@@ -47,6 +48,22 @@ Encoded percent_encode_byte(int32_t mode, uint8_t byte);
 void percent_decode(const Cell& text, Cell& output);
 // Appends the text's UTF-8 bytes, each through percent_encode_byte.
 void percent_encode(const Cell& text, Cell& output, int32_t mode);
+
+// The url (from its index) as it goes on the wire: its UTF-8 bytes, each
+// through percent_encode_byte with table B (the text that mold writes).
+std::string wire_text(const Cell& url);
+
+// ---- HTTP ------------------------------------------------------------------------
+
+// The host's HTTP service, installed by the I/O layer: one request with the
+// method word, the url, a header block (or null) and a body (or null), the
+// answer shaped by the flags (the body as binary!, as a block of lines, or
+// as text; with `info` the block [status headers body]) and stored in
+// `result`. Answers false when no response came (the callers raise
+// `no-connect`). Until it is installed, http urls raise internal `not-done`.
+using HttpRequest = bool (*)(Cell& result, const Cell& method, const Cell& url, const Cell* headers,
+                             const Cell* body, bool binary, bool lines, bool info);
+void install_http(HttpRequest request);
 
 // ---- Actions ---------------------------------------------------------------------
 

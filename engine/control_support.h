@@ -17,11 +17,9 @@
 namespace vyr::control {
 
 // Evaluates the block (block!, paren!) in a `<body>` frame; its value lands
-// in the current result slot (the argument base).
-inline Status run_block(const Cell& block) {
-    collector::Held held(block);
-    return eval::do_block(held[0]);
-}
+// in the current result slot (the argument base). The evaluation holds its
+// own copy of the block before anything can move.
+inline Status run_block(const Cell& block) { return eval::do_block(block); }
 
 // Closes the frame the native opened, its first cell becoming the native's
 // result, and leaves the native's stack at its result slot.

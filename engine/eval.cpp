@@ -442,24 +442,30 @@ Status eval_expression(Cursor& at, uint32_t how) {
 // the outermost evaluation (whose errors then name `<not-found>` as their
 // place): a `<body>` frame never shows in a report, and a break, return or
 // throw that leaves the block unrolls to a frame further out, which records
-// its own base.
+// its own base. The enclosing position is kept beside the block in the
+// cursor's held cells and put back however the run ends.
 Status eval_block(const Cell& word, const Cell& block, bool copy_result) {
-    if (detail::library_block_q(block) != detail::in_library) {
+    if (detail::library_block_q(block) != detail::in_library) [[unlikely]] {
         detail::OriginCrossing crossing(!detail::in_library);
         return eval_block(word, block, copy_result);
     }
-    PositionSave save;
-    Cursor at(block);
+    Cursor at(block, position_cell);
+    struct Restore {
+        Cursor& at;
+        ~Restore() { position_cell = at.kept(); }
+    } restore{at};
     bool outermost = frames::depth() == 0;
-    if (outermost) frames::frame_open_eval(word);
+    if (outermost) [[unlikely]] frames::frame_open_eval(word);
     Cell* caller_base = stack::arg_base();
     Cell* base = stack::top();
     stack::set_arg_base(base);
-    if (interrupt::requested()) {
-        if (Status s = interrupt::take(); s != Status::ok) return s;
-    }
-    if (detail::tracing) {
-        if (Status s = fire_at(event::enter, at, at.pos, nullptr); s != Status::ok) return s;
+    if (interrupt::requested() || detail::tracing) [[unlikely]] {
+        if (interrupt::requested()) {
+            if (Status s = interrupt::take(); s != Status::ok) return s;
+        }
+        if (detail::tracing) {
+            if (Status s = fire_at(event::enter, at, at.pos, nullptr); s != Status::ok) return s;
+        }
     }
     if (at.at_end()) {
         stack::reset_with_result(unset_t::value);
@@ -467,7 +473,7 @@ Status eval_block(const Cell& word, const Cell& block, bool copy_result) {
         position_cell = at.code;
         for (;;) {
             position_cell.w1 = at.pos;
-            if (detail::tracing) {
+            if (detail::tracing) [[unlikely]] {
                 if (Status s = eval_expression(at, 0); s != Status::ok) return s;
                 if (at.at_end()) break;
                 stack::stack_reset();
@@ -482,14 +488,14 @@ Status eval_block(const Cell& word, const Cell& block, bool copy_result) {
             stack::stack_reset();
         }
     }
-    if (detail::tracing) {
+    if (detail::tracing) [[unlikely]] {
         if (Status s = fire_at(event::exit, at, at.pos, nullptr); s != Status::ok) return s;
     }
     // As a frame's close: the result stays pushed in the block's first cell;
     // copied, it also lands in the caller's result slot.
     stack::set_arg_base(caller_base);
     stack::set_top(base + 1);
-    if (outermost) {
+    if (outermost) [[unlikely]] {
         if (copy_result) frames::frame_return();
         else frames::frame_close();
         return Status::ok;

@@ -39,6 +39,9 @@ public:
     // From the block's index to its tail.
     explicit Cursor(const Cell& block) : held_(block), code(held_[0]), pos(block.w1), tail(cells_in(block.w2)) {}
     Cursor(const Cell& block, uint32_t from, uint32_t end) : held_(block), code(held_[0]), pos(from), tail(end) {}
+    // From the block's index to its tail, holding `kept` beside the block
+    // (a block run keeps there the position it restores on the way out).
+    Cursor(const Cell& block, const Cell& kept) : held_(block, kept), code(held_[0]), pos(block.w1), tail(cells_in(block.w2)) {}
     Cursor(const Cursor&) = delete;
     Cursor& operator=(const Cursor&) = delete;
 
@@ -57,6 +60,8 @@ public:
         const Cell* c = b->cells() + pos;
         return c < b->cells_end() ? c : nullptr;
     }
+    // The second held cell of a cursor made with one.
+    Cell& kept() const { return held_[1]; }
     // The block value standing at the position (w1 = pos).
     Cell here() const {
         Cell c = code;

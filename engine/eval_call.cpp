@@ -591,19 +591,25 @@ Status run_plainly(const Cell& callable, const int32_t* refs) {
 // changes, so its address holds until a collection cycle moves it.
 Status call_plain(const Cell& callable_in, Cursor& at, const Cell& name_in, const ArgSpec* spec) {
     uint32_t moves = collector::moves();
-    collector::Held name(type_of(name_in) == type_word ? name_in : frames::markers().anon);
     Cell* start = stack::push_copy(callable_in);  // marks where the call's result goes
-    collector::safe_point();
     const Cell& callable = *start;
     bool function = type_of(callable) == type_function;
+    const Cell& name_word = type_of(name_in) == type_word ? name_in : frames::markers().anon;
     if (function) {
-        frames::frame_open_function(name[0], callable.w1);
+        frames::frame_open_function(name_word, callable.w1);
         frames::mark_interpreted();
     } else {
-        frames::push_frame(name[0], frames::opener::interp_native);
+        frames::push_frame(name_word, frames::opener::interp_native);
     }
+    // The frame keeps the name from here on (the collector follows it).
+    const frames::Frame* frame = frames::top_frame();
+    auto name_of = [frame] { return Cell{type_word, frame->word_context, frame->symbol, frame->word_index}; };
+    collector::safe_point();
     int32_t refs[max_refinements];
-    if (collector::moves() != moves) spec = &spec_of(callable);
+    if (collector::moves() != moves) {
+        spec = &spec_of(callable);
+        moves = collector::moves();
+    }
     uint32_t n = spec->count;
     for (uint32_t i = 0; i < n; ++i) {
         const ArgEntry& e = spec->entry(i);
@@ -617,7 +623,7 @@ Status call_plain(const Cell& callable_in, Cursor& at, const Cell& name_in, cons
         }
         if (at.at_end()) {
             Cell word = spec_word(callable, *spec, i);
-            Cell named = name[0];
+            Cell named = name_of();
             raise_error(err_cat::script, script::no_arg, &named, &word);
         }
         if (!detail::push_inert(at)) {
@@ -633,17 +639,27 @@ Status call_plain(const Cell& callable_in, Cursor& at, const Cell& name_in, cons
             moves = collector::moves();
         }
         uint32_t t = type_of(*stack::top_cell());
-        if (!typeset_t::has(spec->entry(i).types, t)) raise_expect_arg(callable, name[0], *spec, i, t);
+        if (!typeset_t::has(spec->entry(i).types, t)) raise_expect_arg(callable, name_of(), *spec, i, t);
     }
     if (function) function_t::push_initial_locals(int32_t(spec->local_slots));
-    Status s = detail::tracing ? run_and_close(callable, name[0], refs) : run_plainly(callable, refs);
-    if (s != Status::ok) return s;
+    if (detail::tracing) [[unlikely]] {
+        collector::Held name(name_of());
+        if (Status s = run_and_close(callable, name[0], refs); s != Status::ok) return s;
+        Cell result = *stack::top_cell();
+        *start = result;
+        stack::set_top(start + 1);
+        Cell code = at.code;
+        return trace::fire(event::return_, &code, at.pos, start, &name[0]);
+    }
+    if (Status s = run_plainly(callable, refs); s != Status::ok) return s;
     Cell result = *stack::top_cell();
     *start = result;
     stack::set_top(start + 1);
-    if (detail::tracing) {
+    if (detail::tracing) [[unlikely]] {
+        // The closed frame's record is intact until the next push.
+        Cell name = name_of();
         Cell code = at.code;
-        return trace::fire(event::return_, &code, at.pos, start, &name[0]);
+        return trace::fire(event::return_, &code, at.pos, start, &name);
     }
     return Status::ok;
 }

@@ -50,6 +50,16 @@ double number(const Cell& c) { return type_of(c) == type_integer ? double(intege
 bool math_core(int32_t op, const Cell& left, const Cell& right, Cell& out) {
     uint32_t tl = type_of(left), tr = type_of(right);
     if (tl == type_integer && tr == type_integer) {
+        int32_t a = integer_t::get(left), b = integer_t::get(right), r;
+        // The three most frequent ops without overflow answer here; the rest
+        // (and an overflow, which gives a float!) take the integer core.
+        bool done = (op == integer_t::op_add && !__builtin_add_overflow(a, b, &r)) ||
+                    (op == integer_t::op_subtract && !__builtin_sub_overflow(a, b, &r)) ||
+                    (op == integer_t::op_multiply && !__builtin_mul_overflow(a, b, &r));
+        if (done) {
+            out = integer_cell(r);
+            return true;
+        }
         out = integer_cell(0);
         integer_t::do_math_op(integer_t::get(left), integer_t::get(right), op, &out);
         return true;

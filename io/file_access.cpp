@@ -77,8 +77,8 @@ Cell* push_lines(const std::vector<uint8_t>& bytes) {
     return block;
 }
 
-// The value read from the bytes: a binary!, a block of lines or a string!.
-// No bytes give an empty binary! or an empty string! (with /lines too).
+}  // namespace
+
 Cell bytes_value(std::vector<uint8_t>& bytes, bool binary, bool lines) {
     stack::Mark mark;
     Cell* made;
@@ -93,6 +93,8 @@ Cell bytes_value(std::vector<uint8_t>& bytes, bool binary, bool lines) {
     mark.restore();
     return result;
 }
+
+namespace {
 
 // The entries of a directory as a block of file! names, directories ending
 // in "/". A name that is not valid UTF-8 keeps its valid characters, the

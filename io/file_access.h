@@ -25,4 +25,11 @@ void install();
 // rooted cell (its text conversion buffer is used).
 std::vector<uint8_t> value_bytes(Cell& value, int64_t part);
 
+// The value that `read` gives for the bytes: a binary! (with `binary`), a
+// block of lines (with `lines`: each LF ends a line, less one CR before it)
+// or a string! (UTF-8, CR LF folded to LF; ill-formed UTF-8 raises
+// `invalid-utf8`). No bytes give an empty binary! or an empty string!, also
+// with `lines`. The bytes may be changed.
+Cell bytes_value(std::vector<uint8_t>& bytes, bool binary, bool lines);
+
 }  // namespace vyr::file_access

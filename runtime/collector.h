@@ -211,6 +211,13 @@ public:
         detail::held_cells[at_] = value;
         detail::held_top = at_ + 1;
     }
+    // Two cells, set to `a` and `b`.
+    Held(const Cell& a, const Cell& b) : at_(detail::held_top) {
+        if (detail::held_capacity - at_ < 2) detail::held_overflow();
+        detail::held_cells[at_] = a;
+        detail::held_cells[at_ + 1] = b;
+        detail::held_top = at_ + 2;
+    }
     ~Held() { detail::held_top = at_; }
     Held(const Held&) = delete;
     Held& operator=(const Held&) = delete;

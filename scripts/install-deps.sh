@@ -5,7 +5,7 @@ set -euo pipefail
 packages=(
     g++ cmake ninja-build ccache make python3 gzip lua5.4
     libgtest-dev libgmock-dev libbenchmark-dev
-    libssl-dev zlib1g-dev
+    libssl-dev zlib1g-dev libcurl4-openssl-dev
     tmux
     xclip xvfb wl-clipboard
 )
