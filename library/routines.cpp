@@ -1,6 +1,8 @@
 // The library's routines (see routines.h): entries, specs, and their making.
 #include "library/routines.h"
 #include "library/clipboard_routines.h"
+#include "library/csv.h"
+#include "library/json.h"
 #include "library/vyrbin_routines.h"
 
 #include <array>
@@ -439,6 +441,10 @@ const RoutineEntry routine_entries[] = {
     {"make-system-words", make_system_words, type_object},
     {"get-command-line-string", get_command_line_string, type_string},
     {"set-float-flag", set_float_flag, type_logic},
+    {"_load-json", load_json, no_return_type},
+    {"_to-json", to_json, type_string},
+    {"_load-csv", load_csv, no_return_type},
+    {"_to-csv", to_csv, no_return_type},
     // Bound to fields of the system object rather than to global words.
     {"system/state/interpreted?", interpreted, type_logic},
     {"system/state/GC/active?", gc_active, type_logic},

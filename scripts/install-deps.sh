@@ -6,7 +6,7 @@ packages=(
     g++ cmake ninja-build ccache make python3 gzip lua5.4
     libgtest-dev libgmock-dev libbenchmark-dev
     libssl-dev zlib1g-dev libcurl4-openssl-dev
-    tmux
+    tmux openssl
     xclip xvfb wl-clipboard
 )
 

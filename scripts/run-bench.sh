@@ -66,4 +66,8 @@ bench/startup.sh "$build" || status=1
 if [ -x bench/parse/run.sh ]; then
     bench/parse/run.sh "$build" || status=1
 fi
+# JSON and CSV against Python's json and csv modules (bench/codecs/run.sh).
+if [ -x bench/codecs/run.sh ]; then
+    bench/codecs/run.sh "$build" || status=1
+fi
 exit $status

@@ -16,6 +16,7 @@ Routes (any method):
   /script.vyr   a script with a header; /values: the text "a b c"
 """
 import http.server
+import ssl
 import threading
 import time
 
@@ -140,9 +141,22 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 pass  # the client gave up waiting (the time-out tests)
 
 
-def start():
-    """Starts the server on a free port; answers its base url."""
-    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
-    server.daemon_threads = True
+class Server(http.server.ThreadingHTTPServer):
+    daemon_threads = True
+
+    def handle_error(self, request, client_address):
+        pass  # a client that refuses the certificate, or gives up waiting
+
+
+def start(tls=None):
+    """Starts the server on a free port; answers its base url. With tls, a
+    (certificate file, key file) pair, it speaks HTTPS."""
+    server = Server(("127.0.0.1", 0), Handler)
+    scheme = "http"
+    if tls:
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        context.load_cert_chain(*tls)
+        server.socket = context.wrap_socket(server.socket, server_side=True)
+        scheme = "https"
     threading.Thread(target=server.serve_forever, daemon=True).start()
-    return f"http://127.0.0.1:{server.server_address[1]}/"
+    return f"{scheme}://127.0.0.1:{server.server_address[1]}/"
