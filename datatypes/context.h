@@ -51,6 +51,17 @@ uint32_t word_count(NodeId ctx);
     if (values_on_stack(c)) return c.w2 ? stack::bottom() + c.w2 : nullptr;
     return c.w2 ? memory::cell_head(c.w2) : nullptr;
 }
+// The global context's first value cell, kept while the memory layout stays
+// (read through the node on the first use after a change of it).
+namespace detail {
+extern Cell* global_values;
+extern uint32_t global_values_epoch;
+Cell* read_global_values();
+}  // namespace detail
+inline Cell* global_values() {
+    if (detail::global_values_epoch == memory::layout_epoch()) [[likely]] return detail::global_values;
+    return detail::read_global_values();
+}
 // Points a values-on-stack context at its first value cell (null: none).
 void set_stack_values(NodeId ctx, Cell* first);
 

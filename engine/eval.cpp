@@ -89,9 +89,16 @@ const Cell* operator_at(const Cell* next) {
 // otherwise.
 bool store_plainly(const Cell& word, const Cell& value) {
     if (!word.w1 || int32_t(word.w3) < 0 || type_of(value) == type_unset) return false;
+    if (word.w1 == context_t::global_context) {
+        Cell* values = context_t::global_values();
+        if (!values) return false;
+        values[word.w3] = value;
+        return true;
+    }
     const Cell& context = *context_t::context_cell(word.w1);
     if (!context.w2 || context_t::kind_of(context) == context_t::kind_object) return false;
-    context_t::values_base(word.w1)[word.w3] = value;
+    Cell* base = context_t::values_on_stack(context) ? stack::bottom() + context.w2 : memory::cell_head(context.w2);
+    base[word.w3] = value;
     return true;
 }
 

@@ -52,7 +52,7 @@ Status eval_path(const Cell& path, Cursor* at, uint32_t kind, const Cell* value)
 // caller then goes through word_t::get, which raises the right error).
 inline const Cell* word_value_fast(const Cell& word) {
     if (!word.w1 || int32_t(word.w3) < 0) return nullptr;
-    Cell* base = context_t::values_base(word.w1);
+    Cell* base = word.w1 == context_t::global_context ? context_t::global_values() : context_t::values_base(word.w1);
     return base ? base + word.w3 : nullptr;
 }
 

@@ -1,5 +1,7 @@
 #include "engine/fast_paths.h"
 
+#include <array>
+
 #include "datatypes/float.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
@@ -203,23 +205,29 @@ Cell block_step(const Cell& block, int32_t code) {
 
 // ---- The evaluator's operators ---------------------------------------------------
 
-InPlace infix_op(const Cell& callable) {
-    uint32_t t = type_of(callable);
-    if (t == type_action) {
-        switch (callable.w1 + 1) {
-            case slot_add: return {InPlace::math, integer_t::op_add};
-            case slot_subtract: return {InPlace::math, integer_t::op_subtract};
-            case slot_multiply: return {InPlace::math, integer_t::op_multiply};
-            case slot_divide: return {InPlace::math, integer_t::op_divide};
-            case slot_remainder: return {InPlace::math, integer_t::op_remainder};
-            case slot_or_t: return {InPlace::math, integer_t::op_or};
-            case slot_and_t: return {InPlace::math, integer_t::op_and};
-            case slot_xor_t: return {InPlace::math, integer_t::op_xor};
-            default: return {};
-        }
+namespace {
+// The in-place operations by slot: the arithmetic actions and the comparison
+// natives each lie in one short run of slots, so a table per run answers.
+constexpr uint32_t first_math_slot = slot_add, math_slots = slot_xor_t - slot_add + 1;
+constexpr uint32_t first_compare_native = natives::no::equal_q,
+                   compare_natives = natives::no::greater_or_equal_q - natives::no::equal_q + 1;
+
+constexpr InPlace math_of_slot(uint32_t slot) {
+    switch (slot) {
+        case slot_add: return {InPlace::math, integer_t::op_add};
+        case slot_subtract: return {InPlace::math, integer_t::op_subtract};
+        case slot_multiply: return {InPlace::math, integer_t::op_multiply};
+        case slot_divide: return {InPlace::math, integer_t::op_divide};
+        case slot_remainder: return {InPlace::math, integer_t::op_remainder};
+        case slot_or_t: return {InPlace::math, integer_t::op_or};
+        case slot_and_t: return {InPlace::math, integer_t::op_and};
+        case slot_xor_t: return {InPlace::math, integer_t::op_xor};
+        default: return {};
     }
-    if (t != type_native) return {};
-    switch (callable.w1 + 1) {
+}
+
+constexpr InPlace compare_of_native(uint32_t no) {
+    switch (no) {
         case natives::no::equal_q: return {InPlace::compare, op_equal};
         case natives::no::not_equal_q: return {InPlace::compare, op_not_equal};
         case natives::no::strict_equal_q: return {InPlace::compare, op_strict_equal};
@@ -229,6 +237,26 @@ InPlace infix_op(const Cell& callable) {
         case natives::no::greater_or_equal_q: return {InPlace::compare, op_greater_or_equal};
         default: return {};
     }
+}
+
+template <uint32_t N, typename F>
+constexpr std::array<InPlace, N> table_of(uint32_t first, F of) {
+    std::array<InPlace, N> t{};
+    for (uint32_t i = 0; i < N; ++i) t[i] = of(first + i);
+    return t;
+}
+
+constexpr auto math_table = table_of<math_slots>(first_math_slot, math_of_slot);
+constexpr auto compare_table = table_of<compare_natives>(first_compare_native, compare_of_native);
+}  // namespace
+
+InPlace infix_op(const Cell& callable) {
+    uint32_t t = type_of(callable);
+    uint32_t slot = callable.w1 + 1;
+    if (t == type_action) return slot - first_math_slot < math_slots ? math_table[slot - first_math_slot] : InPlace{};
+    if (t == type_native)
+        return slot - first_compare_native < compare_natives ? compare_table[slot - first_compare_native] : InPlace{};
+    return {};
 }
 
 bool apply_in_place(InPlace op, const Cell& left, const Cell& right, Cell& out) {

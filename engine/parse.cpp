@@ -43,11 +43,19 @@ namespace vyr::parse {
 
 namespace script = err_id::script;
 
+// The two stacks: cells of the root block, which never moves.
+Cell* detail::series_root = nullptr;
+Cell* detail::rule_root = nullptr;
+memory::SeriesBuffer* detail::rule_buffer = nullptr;
+
 namespace {
 
-// The two stacks: cells of the root block, which never moves.
-Cell* series_root = nullptr;
-Cell* rule_root = nullptr;
+using detail::rule_root;
+using detail::series_root;
+
+// Room for the deepest rule stack: the limit, the entry pushed at it and
+// the marker of a nested level, with a margin.
+constexpr uint32_t rule_stack_room = stack_limit + 16;
 
 // The remaining input length each repetition entry saw when its iteration
 // began, by the entry's cell index in the rule stack. The entry's own copy
@@ -144,9 +152,6 @@ std::vector<uint8_t> pattern_bytes(const Cell& value) {
 
 }  // namespace
 
-Cell* series_stack() { return series_root; }
-Cell* rule_stack() { return rule_root; }
-
 SeriesAside::SeriesAside() : saved_(series_root->w1) { series_root->w1 = stack_length(series_root); }
 SeriesAside::~SeriesAside() { series_root->w1 = saved_; }
 
@@ -156,7 +161,8 @@ void parse_init() {
     series_root = series::alloc_tail_cell(series::root_block);
     *series_root = Cell{type_block, 0, memory::alloc_cells(8), 0};
     rule_root = series::alloc_tail_cell(series::root_block);
-    *rule_root = Cell{type_block, 0, memory::alloc_cells(100), 0};
+    *rule_root = Cell{type_block, 0, memory::alloc_fixed_series(rule_stack_room, memory::cell_width), 0};
+    detail::refresh_rule_buffer();
 
     using namespace fixed;
     keyword_table.clear();
@@ -221,12 +227,7 @@ Status Engine::run(Cell& answer) {
     rpos = -1;  // the outermost block entry names no cell
     st = State::push_block;
     Status s = Status::ok;
-    while (st != State::exit && s == Status::ok) {
-        // A rule may loop for ever (while, a growing input): Ctrl-C stops it.
-        if (interrupt::requested()) {
-            s = interrupt::take();
-            if (s != Status::ok) break;
-        }
+    while (s == Status::ok && st != State::exit) {
         switch (st) {
             case State::push_block: s = push_block(); break;
             case State::pop_block: s = pop_block(); break;
@@ -266,6 +267,7 @@ void Engine::open_level() {
     if (cells > rule_root->w1) {
         Cell* marker = series::alloc_tail_cell(rule_root->w2);
         *marker = triple(int32_t(rule_root->w1), int32_t(series_root->w1), 0);
+        detail::refresh_rule_buffer();
         series_root->w1 = stack_length(series_root);
         rule_root->w1 = cells + 1;
         level = true;
@@ -293,46 +295,34 @@ void Engine::raise(int id, const Cell* arg) {
     raise_error(err_cat::script, id, arg);
 }
 
-void Engine::check_stacks() {
-    if (stack_length(rule_root) > stack_limit || stack_length(series_root) > stack_limit) raise(script::parse_stack);
-}
-
 uint32_t Engine::level_cells() const { return stack_length(rule_root) - rule_root->w1; }
 
-Cell* Engine::entry(uint32_t cell) {
-    return memory::cell_at(rule_root->w2, stack_length(rule_root) - entry_cells + cell);
-}
-
-bool Engine::top_is_rule() const {
-    if (level_cells() < entry_cells) return false;
-    return type_of(*memory::cell_at(rule_root->w2, stack_length(rule_root) - entry_cells)) != type_none;
-}
-
-void Engine::push_entry(const Cell& a, const Cell& b, const Cell& c) {
+// push_entry when the stack is past its limit or its buffer is full.
+uint32_t Engine::push_entry_growing(const Cell& a, const Cell& b, const Cell& c) {
     NodeId node = rule_root->w2;
-    memory::SeriesBuffer* buf = memory::buffer_of(node);
-    if (buf->tail + entry_cells * sizeof(Cell) > buf->capacity) {
-        *series::alloc_tail_cell(node) = a;
-        *series::alloc_tail_cell(node) = b;
-        *series::alloc_tail_cell(node) = c;
-        return;
-    }
-    Cell* at = reinterpret_cast<Cell*>(buf->tail_ptr());
-    at[0] = a;
-    at[1] = b;
-    at[2] = c;
-    buf->tail += entry_cells * sizeof(Cell);
+    uint32_t at = stack_length(rule_root);
+    if (at > stack_limit) raise(script::parse_stack);
+    *series::alloc_tail_cell(node) = a;
+    *series::alloc_tail_cell(node) = b;
+    *series::alloc_tail_cell(node) = c;
+    detail::refresh_rule_buffer();
+    return at;
 }
 
-void Engine::drop_entry() { memory::buffer_of(rule_root->w2)->tail -= entry_cells * sizeof(Cell); }
+void Engine::drop_entry() { detail::rule_buffer->tail -= entry_cells * sizeof(Cell); }
 
 // Drops the top rule entry; the entry below learns which code was popped.
 void Engine::drop_rule_entry(int32_t popped_code) {
-    drop_entry();
-    if (level_cells() >= entry_cells) entry(1)->w3 = uint32_t(popped_code);
+    memory::SeriesBuffer* b = detail::rule_buffer;
+    b->tail -= entry_cells * sizeof(Cell);
+    if ((b->used() >> 4) >= rule_root->w1 + entry_cells)
+        (reinterpret_cast<Cell*>(b->tail_ptr()) - entry_cells + 1)->w3 = uint32_t(popped_code);
 }
 
-void Engine::push_series(const Cell& series) { *series::alloc_tail_cell(series_root->w2) = series; }
+void Engine::push_series(const Cell& series) {
+    *series::alloc_tail_cell(series_root->w2) = series;
+    if (stack_length(series_root) > stack_limit) raise(script::parse_stack);
+}
 
 void Engine::enter_series(const Cell& element) {
     memory::cell_at(series_root->w2, stack_length(series_root) - 1)->w1 = uint32_t(cursor());
@@ -456,7 +446,6 @@ Status Engine::fire_match() { return fire(fixed::word_match); }
 // Enters the pending block (r.value): a block entry remembers where the
 // enclosing block stood and where the input stood.
 Status Engine::push_block() {
-    check_stacks();
     push_entry(none_t::value, triple(rpos, cursor(), remaining()), r.rules);
     r.rules = r.value;
     rpos = int32_t(r.value.w1) - 1;
@@ -483,11 +472,10 @@ Status Engine::pop_block() {
 // Pushes the rule entry of the keyword under the cursor (registers min,
 // max, pending, pick), then moves on to its argument.
 Status Engine::push_rule() {
-    check_stacks();
     Cell first = pending == code::copy || pending == code::set ? rule_at(rpos) : triple(min, max, 1);
-    uint32_t at = stack_length(rule_root);
-    push_entry(first, triple(rpos, cursor(), remaining()), pair(pending, pick));
-    progress[at] = remaining();
+    int32_t left = remaining();
+    uint32_t at = push_entry(first, triple(rpos, cursor(), left), pair(pending, pick));
+    progress[at] = left;
     if (rpos < rule_tail()) ++rpos;
     via_word = false;
     st = State::rule_argument;
@@ -514,8 +502,7 @@ Status Engine::match_value() {
         case type_word:
             // A word whose value is a word would name a rule through two steps.
             if (via_word) raise(script::parse_rule, &r.value);
-            st = State::word;
-            return Status::ok;
+            return word_state();  // the next state at once: most rules are words
         case type_block:
             st = State::push_block;
             return Status::ok;
@@ -562,18 +549,26 @@ void Engine::next_input() {
 }
 
 Status Engine::next_rule() {
-    if (rpos < rule_tail()) ++rpos;
-    if (rpos >= rule_tail()) {
+    // Every round of a rule that loops (while, a growing input) fetches a
+    // rule: Ctrl-C stops it here.
+    if (interrupt::requested()) {
+        if (Status s = interrupt::take(); s != Status::ok) return s;
+    }
+    int32_t t = rule_tail();
+    if (rpos < t) ++rpos;
+    if (rpos >= t) {
         st = top_is_rule() ? State::pop_rule : State::pop_block;
         return Status::ok;
     }
     arg_pos = refetch_next ? ArgPos::refetch : ArgPos::none;
     refetch_next = false;
     via_word = false;
-    if (Status s = fire(fixed::word_fetch); s != Status::ok) return s;
-    if (rpos >= rule_tail()) {  // the callback shortened the rules
-        st = top_is_rule() ? State::pop_rule : State::pop_block;
-        return Status::ok;
+    if (traced) {
+        if (Status s = fire_event(fixed::word_fetch, -1); s != Status::ok) return s;
+        if (rpos >= rule_tail()) {  // the callback shortened the rules
+            st = top_is_rule() ? State::pop_rule : State::pop_block;
+            return Status::ok;
+        }
     }
     r.value = rule_at(rpos);
     st = State::match_value;
@@ -591,8 +586,9 @@ Status Engine::match_literal() {
 
 // The cell after a keyword that takes a rule (the top entry is its rule entry).
 Status Engine::rule_argument() {
-    int32_t c = int32_t(entry(2)->w2);
-    Cell bounds = *entry(0);
+    const Cell* top = entry(0);
+    int32_t c = int32_t(top[2].w2);
+    Cell bounds = top[0];
     int32_t lo = type_of(bounds) == type_triple ? int32_t(bounds.w1) : -1;
     int32_t hi = type_of(bounds) == type_triple ? int32_t(bounds.w2) : -1;
     if (!via_word) {
@@ -622,8 +618,7 @@ Status Engine::rule_argument() {
             return Status::ok;
         case type_word:
             arg_pos = c == code::collect || c == code::keep ? ArgPos::none : ArgPos::first;
-            st = State::word;
-            return Status::ok;
+            return word_state();
         case type_integer:
         case type_paren:
         case type_typeset:
@@ -831,28 +826,26 @@ bool Engine::repeat_value(const Cell& value, int32_t lo, int32_t hi) {
             ++c;
             ++count;
         }
-    } else if (vt == type_char) {
+    } else if (vt == type_char || vt == type_bitset) {
+        // Units one after the other up to the first that does not match, or
+        // the bound: the tight loops of a parse over text.
         Units u = units_of(r.input);
-        uint32_t want = value.w2;
-        if (binary_input() || case_mode == registry::op_strict_equal) {
-            while (room() && unit_at(u.p, u.width, c) == want) {
-                ++c;
-                ++count;
-            }
+        int32_t start = c;
+        int32_t last = hi < 0 ? s : int32_t(std::min<int64_t>(s, int64_t(c) + hi));
+        if (vt == type_bitset) {
+            BitsetView b = bitset_view(value);
+            if (u.width == 1)
+                while (c < last && b.has(u.p[c])) ++c;
+            else
+                while (c < last && b.has(unit_at(u.p, u.width, c))) ++c;
+        } else if (binary_input() || case_mode == registry::op_strict_equal) {
+            uint32_t want = value.w2;
+            while (c < last && unit_at(u.p, u.width, c) == want) ++c;
         } else {
-            uint32_t fw = fold(want);
-            while (room() && fold(unit_at(u.p, u.width, c)) == fw) {
-                ++c;
-                ++count;
-            }
+            uint32_t fw = fold(value.w2);
+            while (c < last && fold(unit_at(u.p, u.width, c)) == fw) ++c;
         }
-    } else if (vt == type_bitset) {
-        Units u = units_of(r.input);
-        BitsetView b = bitset_view(value);
-        while (room() && b.has(unit_at(u.p, u.width, c))) {
-            ++c;
-            ++count;
-        }
+        count = c - start;
     } else if (vt == type_binary || string_t::string_like_q(vt)) {
         Cell v = value;
         if (series_t::length_at(v) == 0) return true;

@@ -72,8 +72,17 @@ inline constexpr Status stopped = Status(1);
 
 // The two stacks: cells of the root block (which never moves) holding the
 // stack blocks; a block's index is where the running level begins.
-Cell* series_stack();
-Cell* rule_stack();
+namespace detail {
+extern Cell* series_root;
+extern Cell* rule_root;
+// The rule stack's buffer. It is a fixed series with room for the whole
+// stack, so it never moves and every step reaches it without the node
+// table; should it ever grow, refresh_rule_buffer follows it.
+extern memory::SeriesBuffer* rule_buffer;
+inline void refresh_rule_buffer() { rule_buffer = memory::buffer_of(rule_root->w2); }
+}  // namespace detail
+inline Cell* series_stack() { return detail::series_root; }
+inline Cell* rule_stack() { return detail::rule_root; }
 
 // While Vyr code runs under the engine (a paren, the callback, a change
 // handler), the series stack's index stands at its tail, so that a nested
@@ -136,13 +145,36 @@ public:
     void open_level();
     void close_level();
     [[noreturn]] void raise(int id, const Cell* arg = nullptr);
-    void check_stacks();
     uint32_t level_cells() const;  // rule stack cells of this level
-    Cell* entry(uint32_t cell);    // cell 0, 1 or 2 of the top entry
-    bool top_is_rule() const;
-    void push_entry(const Cell& a, const Cell& b, const Cell& c);
+    // Cell 0, 1 or 2 of the top entry. Read at almost every step: one look
+    // through the node, the cells counted back from the tail.
+    Cell* entry(uint32_t cell) {
+        return reinterpret_cast<Cell*>(detail::rule_buffer->tail_ptr()) - entry_cells + cell;
+    }
+    // Whether this level's top entry is a rule entry (its first cell is not none!).
+    bool top_is_rule() const {
+        const memory::SeriesBuffer* b = detail::rule_buffer;
+        if ((b->used() >> 4) < rule_stack()->w1 + entry_cells) return false;
+        return type_of(*(reinterpret_cast<const Cell*>(b->data() + b->tail) - entry_cells)) != type_none;
+    }
+    // Pushes an entry; answers the rule stack cell index of its first cell.
+    // A stack already past its limit raises parse-stack instead.
+    uint32_t push_entry(const Cell& a, const Cell& b, const Cell& c) {
+        memory::SeriesBuffer* buf = detail::rule_buffer;
+        uint32_t at = buf->used() >> 4;
+        if (at > stack_limit || buf->tail + entry_cells * sizeof(Cell) > buf->capacity)
+            return push_entry_growing(a, b, c);
+        Cell* cells = reinterpret_cast<Cell*>(buf->tail_ptr());
+        cells[0] = a;
+        cells[1] = b;
+        cells[2] = c;
+        buf->tail += entry_cells * sizeof(Cell);
+        return at;
+    }
+    uint32_t push_entry_growing(const Cell& a, const Cell& b, const Cell& c);
     void drop_entry();
     void drop_rule_entry(int32_t popped_code);
+    // Pushes the series; past the limit, raises parse-stack.
     void push_series(const Cell& series);
     // Into: the cursor is kept in the series stack's top cell and the
     // element becomes the input.
@@ -154,17 +186,12 @@ public:
     // ---- Input ---------------------------------------------------------------------
     int32_t cursor() const { return int32_t(r.input.w1); }
     void set_cursor(int32_t c) { r.input.w1 = uint32_t(c); }
-    // Units from the head (the unit width is 1, 2 or 4 for text, 16 for cells).
+    // Units from the head. The input is text, binary or a block: the unit
+    // width is 1, 2 or 4 for text, 1 for binary, 16 for cells, a power of
+    // two, so a shift.
     static int32_t units(NodeId node) {
         const memory::SeriesBuffer* b = memory::buffer_of(node);
-        uint32_t used = b->used();
-        switch (b->unit()) {
-            case 1: return int32_t(used);
-            case 2: return int32_t(used >> 1);
-            case 4: return int32_t(used >> 2);
-            case 16: return int32_t(used >> 4);
-            default: return int32_t(b->length());
-        }
+        return int32_t(b->used() >> __builtin_ctz(b->unit()));
     }
     int32_t input_length() const { return units(r.input.w2); }
     int32_t remaining() const { return input_length() - cursor(); }

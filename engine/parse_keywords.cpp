@@ -388,9 +388,10 @@ Status Engine::keep_keyword() {
 // that its rule has run. Repetitions and to/thru may keep the entry and go
 // round again.
 Status Engine::apply_code() {
-    Cell first = *entry(0);
-    Cell at = *entry(1);
-    int32_t c = int32_t(entry(2)->w2);
+    const Cell* top = entry(0);
+    Cell first = top[0];
+    Cell at = top[1];
+    int32_t c = int32_t(top[2].w2);
     int32_t saved = int32_t(at.w2);
     switch (c) {
         case code::repeat:

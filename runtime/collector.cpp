@@ -549,6 +549,7 @@ void collector_run() {
     clear_fixed_marks();
     ++st.cycles;
     ++detail::moves;
+    memory::layout_changed();
     st.pending = false;
     update_gate();
 }

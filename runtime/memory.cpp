@@ -18,6 +18,7 @@ namespace vyr::memory {
 
 namespace detail {
 uintptr_t* node_directory[node_directory_size];
+uint32_t layout_epoch = 0;
 }  // namespace detail
 
 MemoryRecord mem;
@@ -375,6 +376,7 @@ SeriesBuffer* fixed_at(size_t i) { return fixed_buffers[i]; }
 // ---- Start-up and clean-up -------------------------------------------------
 
 void memory_init() {
+    layout_changed();
     mem = MemoryRecord{};
     mem.next_frame_size = first_frame_size;
     mem.directory_cursor = 1;
@@ -491,6 +493,7 @@ SeriesBuffer* relocate(NodeId node, uint32_t new_size, bool copy, int fill) {
     if (copy) std::memcpy(fresh->data(), old->head_ptr(), kept);
     if (fill >= 0) std::memset(fresh->data() + kept, fill, fresh->capacity - kept);
     *slot_of(node) = uintptr_t(fresh);
+    layout_changed();
     abandon(old);
     return fresh;
 }

@@ -87,7 +87,15 @@ inline constexpr uint32_t node_directory_size = 1u << (32 - node_slot_bits);
 namespace detail {
 // Frame number -> the frame's slot array; null for a number not in use.
 extern uintptr_t* node_directory[node_directory_size];
+extern uint32_t layout_epoch;
 }  // namespace detail
+
+// Changes whenever a buffer may have moved to another address or a node been
+// renumbered (a series relocated, a collection cycle, a reset): an address
+// read from a node stays valid while the epoch is unchanged, as long as
+// nothing changes that series' head.
+inline uint32_t layout_epoch() { return detail::layout_epoch; }
+inline void layout_changed() { ++detail::layout_epoch; }
 
 // The slot of a node: it holds the current address of the node's buffer.
 inline uintptr_t* slot_of(NodeId n) { return &detail::node_directory[n >> node_slot_bits][n & node_slot_mask]; }

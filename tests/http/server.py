@@ -11,7 +11,7 @@ Routes (any method):
   /missing      404 with a short body
   /redirect     302 to /text; /see-other: 303 to /echo; /loop: 302 to itself
   /dup          two Set-Cookie headers and an X-Multi header twice
-  /slow         waits 3 s before it answers
+  /slow         waits 3 s before it answers (/slow?N: N seconds)
   /count        "n" for the n-th request of this route (for the cache tests)
   /script.vyr   a script with a header; /values: the text "a b c"
 """
@@ -85,7 +85,8 @@ def dup(h, body):
 
 @route("/slow")
 def slow(h, body):
-    time.sleep(3)
+    query = h.path.partition("?")[2]
+    time.sleep(int(query) if query.isdigit() else 3)
     return 200, [], b"late"
 
 

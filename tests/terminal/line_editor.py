@@ -321,6 +321,31 @@ def test_catch_script():
         shutil.rmtree(folder, ignore_errors=True)
 
 
+def test_ctrl_c_ends_an_http_request():
+    """Ctrl-C while a request waits for a slow server halts it at once, long
+    before the server would answer."""
+    sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, "http"))
+    import server
+    for name in list(os.environ):
+        if name.lower() in ("http_proxy", "all_proxy"):
+            del os.environ[name]
+    base = server.start()
+    s = Session("http-halt")
+    try:
+        s.wait_for(">>", "prompt")
+        s.type("read %sslow?30" % base)
+        s.keys("Enter")
+        time.sleep(0.5)
+        s.keys("C-c")
+        s.wait_for("(halted)", "ctrl-c ends the request")
+        enter(s, "2 * 3", "== 6", "after the halted request")
+        s.type("q")
+        s.keys("Enter")
+        s.wait_for("EXIT=0", "q")
+    finally:
+        s.close()
+
+
 def main():
     if shutil.which("tmux") is None:
         print("tmux is missing")
@@ -332,6 +357,7 @@ def main():
     test_history_from_settings_and_fatal_signal()
     test_hang_up()
     test_redirected_output()
+    test_ctrl_c_ends_an_http_request()
     for f in failures:
         print("FAIL " + f)
     print("line editor in tmux: %d failures" % len(failures))
