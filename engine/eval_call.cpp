@@ -308,7 +308,7 @@ Status fetch_one(Call& c, uint32_t entry, bool no_infix) {
         s = detail::eval_value(at, no_infix ? expr::no_infix : 0);
     }
     if (s != Status::ok) return s;
-    if (detail::tracing) {
+    if (detail::tracing && how != Fetch::evaluated) {  // an evaluated argument was fetched as it was evaluated
         Cell code = at.code;
         if (Status t = trace::fire(event::fetch, &code, at.pos - 1, stack::top_cell(), nullptr); t != Status::ok)
             return t;
@@ -482,11 +482,7 @@ Status run_function_body(const Cell& callable, const Cell& name) {
     if (s == Status::return_ || s == Status::exit) s = Status::ok;
     if (s != Status::ok) return s;
     frames::set_return_target(false);
-    if (detail::tracing) {
-        Cell n = name;
-        return trace::fire(event::return_, nullptr, 0, stack::arg_base(), &n);
-    }
-    return Status::ok;
+    return Status::ok;  // the caller's return event follows
 }
 
 // Natives, actions and routines are C++ code that may call back into Vyr (a
@@ -693,10 +689,13 @@ Status detail::call_callable(const Cell& callable, ArgSource& src, const Cell& n
         start = stack::top();
         stack::push_copy(c.callable());  // marks where the call's result goes
     }
+    // The events name the call as the code did: by its path, its word, or
+    // for an anonymous call by the callable itself.
+    bool named = type_of(name_in) == type_word && name_in.w2 != frames::markers().anon.w2;
+    const Cell& ref = type_of(c.path()) != type_none ? c.path() : named ? c.name() : c.callable();
     if (tracing && src.at) {  // above the left operand or the callable
         Cell code = src.at->code;
-        if (Status s = trace::fire(event::open, &code, src.at->pos, &c.callable(), &c.name()); s != Status::ok)
-            return s;
+        if (Status s = trace::fire(event::open, &code, src.at->pos, &ref, nullptr); s != Status::ok) return s;
     }
     if (infix) stack::set_top(start);
     if (t == type_function) {
@@ -713,15 +712,15 @@ Status detail::call_callable(const Cell& callable, ArgSource& src, const Cell& n
     if ((call_flags & call_mode::all) && src.at) {
         if (Status s = fetch_applied_refinements(c); s != Status::ok) return s;
     }
-    if (Status s = run_and_close(c); s != Status::ok) return s;
+    if (Status s = run_and_close(c.callable(), ref, c.refs); s != Status::ok) return s;
     // The result sits in the frame's first cell, just above `start` unless
     // the call was infix; it takes `start`'s place.
     Cell result = *stack::top_cell();
     *start = result;
     stack::set_top(start + 1);
-    if (tracing && src.at) {
-        Cell code = src.at->code;
-        return trace::fire(event::return_, &code, src.at->pos, start, &c.name());
+    if (tracing) {
+        Cell code = src.at ? src.at->code : none_t::value;
+        return trace::fire(event::return_, src.at ? &code : nullptr, src.at ? src.at->pos : 0, start, &ref);
     }
     return Status::ok;
 }

@@ -102,4 +102,8 @@ private:
 // Switches between the two kinds of code (frame bits, trace delivery).
 void set_in_library(bool library);
 
+// eval_block of a block of the other kind than the code running: the
+// crossing and back, kept out of eval_block's own body.
+[[gnu::noinline]] Status eval_block_crossing(const Cell& word, const Cell& block, bool copy_result);
+
 }  // namespace vyr::eval::detail

@@ -36,6 +36,11 @@ detail::OriginCrossing::~OriginCrossing() {
     caller_position = caller_position_[0];
 }
 
+Status detail::eval_block_crossing(const Cell& word, const Cell& block, bool copy_result) {
+    OriginCrossing crossing(!in_library);
+    return eval_block(word, block, copy_result);
+}
+
 // Library code that no user code called (the console's own loop) has only
 // its own position to give.
 const Cell* near_position() {

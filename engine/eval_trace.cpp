@@ -58,11 +58,15 @@ void request(bool on) {
     detail::tracing = detail::trace_requested && !detail::in_library;
 }
 
+// The event block opens the callback's spec, or else its body (where it is
+// a value the body drops).
 uint32_t events_to_bits(const Cell& callback) {
     if (type_of(callback) != type_function) return event::all_events;
     NodeId spec = callback.w2;
-    if (memory::series_length(spec) == 0) return event::all_events;
-    Cell first = *memory::cell_at(spec, 0);
+    Cell body = *memory::cell_at(callback.w3, function_t::record::body);
+    Cell first = memory::series_length(spec) > 0 ? *memory::cell_at(spec, 0) : none_t::value;
+    if (type_of(first) != type_block && type_of(body) == type_block && body.w1 < memory::series_length(body.w2))
+        first = *memory::cell_at(body.w2, body.w1);
     if (type_of(first) != type_block) return event::all_events;
     uint32_t mask = 0;
     uint32_t n = memory::series_length(first.w2);
