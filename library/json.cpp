@@ -383,10 +383,11 @@ Cell user_error(const Cell& message) {
 }
 
 // "Invalid JSON string. Line: 3 Index: 25 Column: 4 Near: ..." (the index
-// counts from 1; the column from the start of the line).
-Cell json_error(const Units& units, size_t mark, size_t last_lf, int32_t line) {
+// counts from 1 at the head of the text's series, `base` units before the
+// reader's start; the column from the start of the line).
+Cell json_error(const Units& units, size_t base, size_t mark, size_t last_lf, int32_t line) {
     TextBuilder message;
-    std::string head = "Invalid JSON string. Line: " + std::to_string(line) + " Index: " + std::to_string(mark + 1) +
+    std::string head = "Invalid JSON string. Line: " + std::to_string(line) + " Index: " + std::to_string(base + mark + 1) +
                        " Column: " + std::to_string(mark - last_lf) + " Near: ";
     message.append_ascii(head.data(), head.size());
     if (mark >= units.count) {
@@ -400,12 +401,12 @@ Cell json_error(const Units& units, size_t mark, size_t last_lf, int32_t line) {
 }
 
 template <typename Unit>
-Cell read_json(const Units& units) {
+Cell read_json(const Units& units, size_t base) {
     Reader<Unit> reader(units);
     try {
         return reader.read();
     } catch (const NotJson&) {
-        return json_error(units, reader.mark, reader.last_lf, reader.line);
+        return json_error(units, base, reader.mark, reader.last_lf, reader.line);
     } catch (const TooDeep&) {
         return error_t::create_at(err_cat::internal, err_id::internal::too_deep);
     }
@@ -637,10 +638,11 @@ private:
 Status load_json(Cell* args, uint32_t) {
     collector::CollectionHold hold;  // the reader walks the text's buffer
     Units units = Units::of(args[0]);
+    size_t base = std::min<size_t>(args[0].w1, memory::series_length(args[0].w2));
     switch (units.width) {
-        case 1: args[0] = read_json<uint8_t>(units); break;
-        case 2: args[0] = read_json<uint16_t>(units); break;
-        default: args[0] = read_json<uint32_t>(units); break;
+        case 1: args[0] = read_json<uint8_t>(units, base); break;
+        case 2: args[0] = read_json<uint16_t>(units, base); break;
+        default: args[0] = read_json<uint32_t>(units, base); break;
     }
     return Status::ok;
 }

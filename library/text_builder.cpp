@@ -1,10 +1,12 @@
 // Text built in C++ memory (see text_builder.h).
 #include "library/text_builder.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 
 #include "datatypes/string.h"
+#include "runtime/errors.h"
 #include "runtime/memory.h"
 #include "runtime/stack.h"
 
@@ -42,12 +44,30 @@ std::vector<uint8_t> rewidth(const uint8_t* from, size_t count, unsigned from_wi
 
 }  // namespace
 
-void TextBuilder::append_ascii(const char* text, size_t n) {
-    if (width_ == 1) {
-        bytes_.insert(bytes_.end(), text, text + n);
+// Chunks of long output: big enough that a chunk costs little, small
+// enough that filling one reuses the cache.
+constexpr size_t chunk_bytes = size_t(1) << 20;
+
+void TextBuilder::grow(size_t more) {
+    if (bytes_.size() >= chunk_bytes) {
+        spilled_ += bytes_.size();
+        chunks_.push_back(std::move(bytes_));
+        bytes_ = std::vector<uint8_t>();
+        bytes_.reserve(std::max(chunk_bytes, more));
         return;
     }
-    for (size_t i = 0; i < n; ++i) append(uint8_t(text[i]));
+    bytes_.reserve(std::max(2 * bytes_.capacity(), bytes_.size() + std::max<size_t>(more, 64)));
+}
+
+void TextBuilder::flatten() {
+    if (chunks_.empty()) return;
+    std::vector<uint8_t> all;
+    all.reserve(spilled_ + bytes_.size());
+    for (const auto& c : chunks_) all.insert(all.end(), c.begin(), c.end());
+    all.insert(all.end(), bytes_.begin(), bytes_.end());
+    chunks_.clear();
+    spilled_ = 0;
+    bytes_ = std::move(all);
 }
 
 void TextBuilder::append_ascii(const char* text) { append_ascii(text, std::strlen(text)); }
@@ -59,7 +79,7 @@ void TextBuilder::append_text(const Cell& text) {
         bool ascii = true;
         for (size_t i = 0; i < u.count; ++i) ascii &= u.bytes[i] < 0x80;
         if (ascii) {
-            bytes_.insert(bytes_.end(), u.bytes, u.bytes + u.count);
+            append_units(u.bytes, u.count);
             return;
         }
     }
@@ -84,7 +104,8 @@ void TextBuilder::append_utf8(std::string_view utf8) {
     mark.restore();
 }
 
-uint32_t TextBuilder::at(size_t i) const {
+uint32_t TextBuilder::at(size_t i) {
+    flatten();
     switch (width_) {
         case 1: return bytes_[i];
         case 2: { uint16_t u; std::memcpy(&u, &bytes_[2 * i], 2); return u; }
@@ -95,15 +116,27 @@ uint32_t TextBuilder::at(size_t i) const {
 void TextBuilder::widen_for(uint32_t cp) {
     unsigned width = string_t::char_unit(cp);
     if (width <= width_) return;
-    bytes_ = rewidth(bytes_.data(), length(), width_, width);
+    for (auto& c : chunks_) c = rewidth(c.data(), c.size() / width_, width_, width);
+    spilled_ = spilled_ / width_ * width;
+    bytes_ = rewidth(bytes_.data(), bytes_.size() / width_, width_, width);
     width_ = width;
     limit_ = width == 2 ? 0x10000 : UINT32_MAX;
 }
 
 Cell TextBuilder::make_string() const {
-    Cell cell{};
-    string_t::make_from_units_at(cell, bytes_.data(), uint32_t(length()), width_);
-    return cell;
+    size_t total = spilled_ + bytes_.size();
+    if (total > memory::max_series_bytes) raise_error(err_cat::internal, err_id::internal::no_memory);
+    uint32_t count = uint32_t(total / width_);
+    NodeId node = memory::alloc_series(count ? count : 1, width_, 0);
+    memory::SeriesBuffer* b = memory::buffer_of(node);
+    uint8_t* at = b->head_ptr();
+    for (const auto& c : chunks_) {
+        std::memcpy(at, c.data(), c.size());
+        at += c.size();
+    }
+    if (!bytes_.empty()) std::memcpy(at, bytes_.data(), bytes_.size());
+    b->tail = b->head + uint32_t(total);
+    return string_t::make_cell(node);
 }
 
 Units Units::of(const Cell& text) {

@@ -24,6 +24,7 @@ public:
 
     void append(uint32_t cp) {
         if (cp >= limit_) widen_for(cp);
+        if (bytes_.capacity() - bytes_.size() < 4) grow();
         switch (width_) {
             case 1: bytes_.push_back(uint8_t(cp)); break;
             case 2: put<uint16_t>(uint16_t(cp)); break;
@@ -33,30 +34,33 @@ public:
     // Units below 128 (of any width).
     template <typename Unit>
     void append_units(const Unit* units, size_t n) {
-        if (width_ == 1) {
-            size_t at = bytes_.size();
-            bytes_.resize(at + n);
-            for (size_t i = 0; i < n; ++i) bytes_[at + i] = uint8_t(units[i]);
+        if (width_ != 1) {
+            for (size_t i = 0; i < n; ++i) append(units[i]);
             return;
         }
-        for (size_t i = 0; i < n; ++i) append(units[i]);
+        if (bytes_.capacity() - bytes_.size() < n) grow(n);
+        size_t at = bytes_.size();
+        bytes_.resize(at + n);
+        for (size_t i = 0; i < n; ++i) bytes_[at + i] = uint8_t(units[i]);
     }
     // The characters of UTF-8 text (checked: ill-formed text raises).
     void append_utf8(std::string_view utf8);
     // ASCII bytes.
-    void append_ascii(const char* text, size_t n);
+    void append_ascii(const char* text, size_t n) { append_units(reinterpret_cast<const uint8_t*>(text), n); }
     void append_ascii(const char* text);
     // The characters of a text value from its index to its tail.
     void append_text(const Cell& text);
     // The form (or mold) of any value, made by its datatype's action.
     void append_formed(const Cell& value, bool mold);
 
-    size_t length() const { return bytes_.size() / width_; }
-    const uint8_t* data() const { return bytes_.data(); }
+    size_t length() const { return (spilled_ + bytes_.size()) / width_; }
     unsigned width() const { return width_; }
-    uint32_t at(size_t i) const;
-    void truncate(size_t n) { bytes_.resize(n * width_); }
-    void clear() { bytes_.clear(); }
+    // The units, made contiguous first.
+    const uint8_t* data() {
+        flatten();
+        return bytes_.data();
+    }
+    uint32_t at(size_t i);
     // The text as a new string! cell (not rooted: root it before the next
     // safe point).
     Cell make_string() const;
@@ -68,9 +72,15 @@ private:
         bytes_.resize(at + sizeof(T));
         __builtin_memcpy(bytes_.data() + at, &unit, sizeof(T));
     }
+    // Room for `more` bytes: a small text doubles; a large one goes on in a
+    // new chunk, so long output is copied once, when it becomes a string.
+    void grow(size_t more = 4);
+    void flatten();
     void widen_for(uint32_t cp);
 
-    std::vector<uint8_t> bytes_;
+    std::vector<std::vector<uint8_t>> chunks_;  // filled chunks, oldest first
+    size_t spilled_ = 0;                        // bytes in chunks_
+    std::vector<uint8_t> bytes_;                // the chunk being written
     unsigned width_ = 1;
     uint32_t limit_ = 0x80;  // the first code point that needs a wider unit
 };
