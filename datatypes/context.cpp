@@ -2,6 +2,8 @@
 #include "datatypes/context.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <vector>
 
 #include "runtime/registry.h"
 #include "datatypes/symbol.h"
@@ -270,26 +272,101 @@ bool bindable_block(uint32_t t) {
 }
 }  // namespace
 
-Cell* bind(Cell* block, NodeId ctx, bool self) {
+namespace {
+
+// Binding looks every word of a block up in one context. For a context of
+// few words, the look-up is one load from a table indexed by canonical
+// symbol id, filled from the context's words before the walk and emptied
+// after it. Several entries of one spelling (the global context's case
+// variants) that lead to different slots are marked so that their words
+// take the context's own look-up.
+class Binder {
+public:
+    static constexpr uint32_t most_words = 256;
+    static constexpr uint32_t ambiguous = UINT32_MAX;
+
+    explicit Binder(NodeId ctx) {
+        uint32_t n = context_t::word_count(ctx);
+        const Cell* words = context_t::word_at(ctx, 0);
+        if (slots_.size() < canonical_of_.count() + 1) slots_.resize(canonical_of_.count() + 1);
+        keys_.clear();
+        for (uint32_t i = 0; i < n; ++i) {
+            int32_t key = canonical_of_(int32_t(words[i].w2));
+            if (key <= 0 || uint32_t(key) >= slots_.size()) continue;  // no symbol of the table
+            uint32_t& slot = slots_[uint32_t(key)];
+            uint32_t mine = words[i].w3 + 1;
+            if (slot == 0) {
+                slot = mine;
+                keys_.push_back(uint32_t(key));
+            } else if (slot != mine) {
+                slot = ambiguous;
+            }
+        }
+    }
+    ~Binder() {
+        for (uint32_t key : keys_) slots_[key] = 0;
+    }
+    Binder(const Binder&) = delete;
+    Binder& operator=(const Binder&) = delete;
+
+    // Binds the word as word_t::bind_to does.
+    void bind(Cell& word, NodeId ctx) const {
+        int32_t key = canonical_of_(int32_t(word.w2));
+        uint32_t slot = key > 0 && uint32_t(key) < slots_.size() ? slots_[uint32_t(key)] : 0;
+        if (slot == 0) return;
+        if (slot == ambiguous) {
+            word_t::bind_to(word, ctx);
+            return;
+        }
+        word.w1 = ctx;
+        word.w3 = slot - 1;
+    }
+
+private:
+    symbols::CanonicalIds canonical_of_;
+    // Canonical symbol id -> the entry's slot + 1, 0 for no entry; always
+    // all zero outside a binding. Keys set, to empty it again.
+    static inline std::vector<uint32_t> slots_;
+    static inline std::vector<uint32_t> keys_;
+};
+
+// The walk of bind: nothing in it allocates or evaluates, so the cells of
+// a block stay where they are while it is walked.
+void bind_cells(Cell* block, NodeId ctx, bool self, const Binder* binder) {
     NodeId node = block->w2;
-    if (series::cycle_find(node)) return block;
+    if (series::cycle_find(node)) return;
     series::cycle_push(node);
-    uint32_t n = memory::series_length(node);
+    memory::SeriesBuffer* b = memory::buffer_of(node);
+    Cell* cells = b->cells();
+    uint32_t n = b->used() / memory::cell_width;
     for (uint32_t i = block->w1; i < n; ++i) {
-        Cell* c = memory::cell_at(node, i);
+        Cell* c = cells + i;
         uint32_t t = type_of(*c);
         if (bindable_word(t)) {
             if (self && t == type_word && int32_t(c->w2) == fixed::sym_self) {
                 c->w1 = ctx;
                 c->w3 = uint32_t(-1);
+            } else if (binder) {
+                binder->bind(*c, ctx);
             } else {
                 word_t::bind_to(*c, ctx);
             }
         } else if (bindable_block(t)) {
-            bind(c, ctx, self);
+            bind_cells(c, ctx, self, binder);
         }
     }
     series::cycle_pop();
+}
+
+}  // namespace
+
+Cell* bind(Cell* block, NodeId ctx, bool self) {
+    if (context_t::word_count(ctx) <= Binder::most_words) {
+        Binder binder(ctx);
+        bind_cells(block, ctx, self, &binder);
+    } else {
+        bind_cells(block, ctx, self, nullptr);
+    }
     return block;
 }
 

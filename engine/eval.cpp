@@ -453,6 +453,10 @@ Status eval_expression(Cursor& at, uint32_t how) {
 // its own base. The enclosing position is kept beside the block in the
 // cursor's held cells and put back however the run ends.
 Status eval_block(const Cell& word, const Cell& block, bool copy_result) {
+    if (detail::library_block_q(block) != detail::in_library) [[unlikely]] {
+        detail::OriginCrossing crossing(!detail::in_library);
+        return eval_block(word, block, copy_result);
+    }
     Cursor at(block, position_cell);
     struct Restore {
         Cursor& at;

@@ -456,16 +456,21 @@ Status run_function_body(const Cell& callable, const Cell& name) {
     Cell body = *memory::cell_at(fn.w3, function_t::record::body);
     Status s = Status::ok;
     if (type_of(body) == type_block) {
+        // A library function's body has no prolog or epilog: it runs as
+        // compiled code, and the user sees its call and return only.
+        bool user_body = !detail::library_block_q(body);
         if (detail::tracing) {
             // Each callback may move everything: the body is read again after it.
             if (Status t = trace::fire(event::call, nullptr, 0, &callable, &name); t != Status::ok) return t;
             body = *memory::cell_at(callable.w3, function_t::record::body);
-            if (Status t = trace::fire(event::prolog, &body, body.w1, &callable, &name); t != Status::ok)
-                return t;
-            body = *memory::cell_at(callable.w3, function_t::record::body);
+            if (user_body) {
+                if (Status t = trace::fire(event::prolog, &body, body.w1, &callable, &name); t != Status::ok)
+                    return t;
+                body = *memory::cell_at(callable.w3, function_t::record::body);
+            }
         }
         s = eval_block(frames::markers().body, body, true);
-        if (detail::tracing && (s == Status::ok || s == Status::return_ || s == Status::exit)) {
+        if (detail::tracing && user_body && (s == Status::ok || s == Status::return_ || s == Status::exit)) {
             Cell n = name;
             Cell b = *memory::cell_at(callable.w3, function_t::record::body);
             if (Status t = trace::fire(event::epilog, &b, b.w1, stack::arg_base(), &n); t != Status::ok) return t;
@@ -473,7 +478,7 @@ Status run_function_body(const Cell& callable, const Cell& name) {
     } else {
         stack::reset_with_result(unset_t::value);
     }
-    detail::tracing = saved_tracing;
+    detail::tracing = saved_tracing && detail::trace_requested;  // the body may have said `trace false`
     if (s == Status::return_ || s == Status::exit) s = Status::ok;
     if (s != Status::ok) return s;
     frames::set_return_target(false);

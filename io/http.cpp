@@ -2,10 +2,12 @@
 #include "io/http.h"
 
 #include <curl/curl.h>
+#include <dlfcn.h>
 
 #include <cstdlib>
 #include <memory>
 #include <mutex>
+#include <type_traits>
 
 #include "runtime/interrupt.h"
 #include "runtime/memory.h"
@@ -22,10 +24,46 @@ constexpr const char* allowed_protocols = "http,https";
 // header itself; an empty "Name:" line tells it to leave the header out.
 constexpr const char* curl_own_headers[] = {"Accept", "Expect", "Content-Type"};
 
+// libcurl is loaded on the first request, not at start-up: it and the
+// libraries it needs would cost every run of the program, most of which make
+// no request. Its soname has been libcurl.so.4 since the 7.16 interface.
+struct Curl {
+    decltype(&curl_global_init) global_init = nullptr;
+    decltype(&curl_easy_init) easy_init = nullptr;
+    decltype(&curl_easy_setopt) easy_setopt = nullptr;
+    decltype(&curl_easy_perform) easy_perform = nullptr;
+    decltype(&curl_easy_getinfo) easy_getinfo = nullptr;
+    decltype(&curl_easy_cleanup) easy_cleanup = nullptr;
+    decltype(&curl_slist_append) slist_append = nullptr;
+    decltype(&curl_slist_free_all) slist_free_all = nullptr;
+    decltype(&curl_strequal) strequal = nullptr;
+
+    bool load() {
+        void* lib = dlopen("libcurl.so.4", RTLD_NOW | RTLD_LOCAL);
+        if (!lib) return false;
+        bool all = true;
+        auto bind = [&](auto& fn, const char* name) {
+            fn = reinterpret_cast<std::remove_reference_t<decltype(fn)>>(dlsym(lib, name));
+            all = all && fn;
+        };
+        bind(global_init, "curl_global_init");
+        bind(easy_init, "curl_easy_init");
+        bind(easy_setopt, "curl_easy_setopt");
+        bind(easy_perform, "curl_easy_perform");
+        bind(easy_getinfo, "curl_easy_getinfo");
+        bind(easy_cleanup, "curl_easy_cleanup");
+        bind(slist_append, "curl_slist_append");
+        bind(slist_free_all, "curl_slist_free_all");
+        bind(strequal, "curl_strequal");
+        return all;
+    }
+};
+Curl curl;
+
 bool global_ready() {
     static std::once_flag once;
     static bool ok = false;
-    std::call_once(once, [] { ok = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK; });
+    std::call_once(once, [] { ok = curl.load() && curl.global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK; });
     return ok;
 }
 
@@ -38,7 +76,7 @@ long timeout_from_environment() {
     return (*end == '\0' && seconds > 0) ? seconds : 0;
 }
 
-bool same_name(const std::string& a, const char* b) { return curl_strequal(a.c_str(), b) != 0; }
+bool same_name(const std::string& a, const char* b) { return curl.strequal(a.c_str(), b) != 0; }
 
 struct Transfer {
     Response* response;
@@ -80,15 +118,15 @@ size_t on_body(char* data, size_t size, size_t count, void* user) {
 int on_progress(void*, curl_off_t, curl_off_t, curl_off_t, curl_off_t) { return interrupt::requested() ? 1 : 0; }
 
 struct EasyDeleter {
-    void operator()(CURL* c) const { curl_easy_cleanup(c); }
+    void operator()(CURL* c) const { curl.easy_cleanup(c); }
 };
 struct ListDeleter {
-    void operator()(curl_slist* l) const { curl_slist_free_all(l); }
+    void operator()(curl_slist* l) const { curl.slist_free_all(l); }
 };
 using List = std::unique_ptr<curl_slist, ListDeleter>;
 
 bool append(List& list, const std::string& line) {
-    curl_slist* grown = curl_slist_append(list.get(), line.c_str());
+    curl_slist* grown = curl.slist_append(list.get(), line.c_str());
     if (!grown) return false;
     list.release();
     list.reset(grown);
@@ -113,11 +151,11 @@ bool header_list(const Request& request, List& list) {
 void set_method(CURL* c, const Request& request) {
     const std::string& m = request.method;
     if (m == "GET") {
-        curl_easy_setopt(c, CURLOPT_HTTPGET, 1L);
+        curl.easy_setopt(c, CURLOPT_HTTPGET, 1L);
         return;
     }
     if (m == "HEAD") {
-        curl_easy_setopt(c, CURLOPT_NOBODY, 1L);
+        curl.easy_setopt(c, CURLOPT_NOBODY, 1L);
         return;
     }
     if (m == "POST" || request.has_body) {
@@ -125,10 +163,10 @@ void set_method(CURL* c, const Request& request) {
         const char* bytes = request.has_body && !request.body.empty()
                                 ? reinterpret_cast<const char*>(request.body.data())
                                 : no_bytes;
-        curl_easy_setopt(c, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(request.has_body ? request.body.size() : 0));
-        curl_easy_setopt(c, CURLOPT_POSTFIELDS, bytes);
+        curl.easy_setopt(c, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(request.has_body ? request.body.size() : 0));
+        curl.easy_setopt(c, CURLOPT_POSTFIELDS, bytes);
     }
-    if (m != "POST") curl_easy_setopt(c, CURLOPT_CUSTOMREQUEST, m.c_str());
+    if (m != "POST") curl.easy_setopt(c, CURLOPT_CUSTOMREQUEST, m.c_str());
 }
 
 }  // namespace
@@ -144,7 +182,7 @@ bool header_value_ok(const std::string& value) {
 Outcome perform(const Request& request, Response& response) {
     response = Response{};
     if (!global_ready()) return Outcome::failed;
-    std::unique_ptr<CURL, EasyDeleter> easy(curl_easy_init());
+    std::unique_ptr<CURL, EasyDeleter> easy(curl.easy_init());
     if (!easy) return Outcome::failed;
     CURL* c = easy.get();
     List headers;
@@ -152,32 +190,32 @@ Outcome perform(const Request& request, Response& response) {
 
     long timeout = timeout_from_environment();
     Transfer transfer{&response};
-    curl_easy_setopt(c, CURLOPT_URL, request.url.c_str());
-    curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, allowed_protocols);
-    curl_easy_setopt(c, CURLOPT_REDIR_PROTOCOLS_STR, allowed_protocols);
-    curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(c, CURLOPT_MAXREDIRS, max_redirects);
-    curl_easy_setopt(c, CURLOPT_SSL_VERIFYPEER, 1L);
-    curl_easy_setopt(c, CURLOPT_SSL_VERIFYHOST, 2L);
-    curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT, timeout ? timeout : default_connect_seconds);
-    curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME, timeout ? timeout : default_idle_seconds);
-    curl_easy_setopt(c, CURLOPT_HTTPHEADER, headers.get());
-    curl_easy_setopt(c, CURLOPT_HEADERFUNCTION, on_header);
-    curl_easy_setopt(c, CURLOPT_HEADERDATA, &transfer);
-    curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, on_body);
-    curl_easy_setopt(c, CURLOPT_WRITEDATA, &transfer);
-    curl_easy_setopt(c, CURLOPT_NOPROGRESS, 0L);
-    curl_easy_setopt(c, CURLOPT_XFERINFOFUNCTION, on_progress);
+    curl.easy_setopt(c, CURLOPT_URL, request.url.c_str());
+    curl.easy_setopt(c, CURLOPT_PROTOCOLS_STR, allowed_protocols);
+    curl.easy_setopt(c, CURLOPT_REDIR_PROTOCOLS_STR, allowed_protocols);
+    curl.easy_setopt(c, CURLOPT_FOLLOWLOCATION, 1L);
+    curl.easy_setopt(c, CURLOPT_MAXREDIRS, max_redirects);
+    curl.easy_setopt(c, CURLOPT_SSL_VERIFYPEER, 1L);
+    curl.easy_setopt(c, CURLOPT_SSL_VERIFYHOST, 2L);
+    curl.easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
+    curl.easy_setopt(c, CURLOPT_CONNECTTIMEOUT, timeout ? timeout : default_connect_seconds);
+    curl.easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl.easy_setopt(c, CURLOPT_LOW_SPEED_TIME, timeout ? timeout : default_idle_seconds);
+    curl.easy_setopt(c, CURLOPT_HTTPHEADER, headers.get());
+    curl.easy_setopt(c, CURLOPT_HEADERFUNCTION, on_header);
+    curl.easy_setopt(c, CURLOPT_HEADERDATA, &transfer);
+    curl.easy_setopt(c, CURLOPT_WRITEFUNCTION, on_body);
+    curl.easy_setopt(c, CURLOPT_WRITEDATA, &transfer);
+    curl.easy_setopt(c, CURLOPT_NOPROGRESS, 0L);
+    curl.easy_setopt(c, CURLOPT_XFERINFOFUNCTION, on_progress);
     set_method(c, request);
 
-    CURLcode result = curl_easy_perform(c);
+    CURLcode result = curl.easy_perform(c);
     if (result == CURLE_ABORTED_BY_CALLBACK) return Outcome::interrupted;
     if (transfer.too_large) return Outcome::too_large;
     if (result != CURLE_OK) return Outcome::failed;
     long status = 0;
-    curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &status);
+    curl.easy_getinfo(c, CURLINFO_RESPONSE_CODE, &status);
     response.status = int32_t(status);
     return Outcome::done;
 }

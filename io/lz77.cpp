@@ -3,6 +3,7 @@
 #include "io/lz77.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 namespace vyr::lz77 {
@@ -19,58 +20,97 @@ void store32(std::vector<uint8_t>& out, size_t at, uint32_t v) {
     for (int i = 0; i < 4; ++i) out[at + i] = uint8_t(v >> (8 * i));
 }
 
-// Reads bits least significant first, loading a whole byte only when the
-// bits held do not suffice, so that after a block the cursor stands on the
-// first byte its stream did not touch. Reading past the end sets `failed`
-// and answers zero bits.
+// Reads bits least significant first from a 64-bit reserve. The block
+// structure is byte-based: after a block, the cursor is the first byte its
+// stream did not touch, so whole bytes still held are given back on
+// `restart`. Reading past the end sets `failed` and answers zero bits.
 class BitReader {
 public:
     BitReader(const uint8_t* at, const uint8_t* end) : at_(at), end_(end) {}
 
-    uint32_t bits(uint32_t n) {
-        while (count_ < n) {
-            if (at_ == end_) {
-                failed = true;
-                return 0;
-            }
-            held_ |= uint32_t(*at_++) << count_;
+    // The most bits one literal or match takes: 1 + 14 for the length,
+    // 4 + 17 for the distance.
+    static constexpr uint32_t token_bits = 36;
+
+    // Tops the reserve up to at least 56 bits, or to what the input holds.
+    void fill() {
+        if (count_ >= 56) return;
+        if (end_ - at_ >= 8) {
+            // Eight bytes at once: the bits loaded above the whole bytes
+            // taken are those that the next load puts there again.
+            uint64_t word;
+            std::memcpy(&word, at_, 8);
+            held_ |= le64(word) << count_;
+            uint32_t taken = (63 - count_) >> 3;
+            at_ += taken;
+            count_ += taken * 8;
+            return;
+        }
+        while (count_ <= 56 && at_ < end_) {
+            held_ |= uint64_t(*at_++) << count_;
             count_ += 8;
         }
-        uint32_t v = held_ & ((1u << n) - 1);
+    }
+    // Whether the next token can be read with `take`.
+    bool token_ready() const { return count_ >= token_bits; }
+    // n bits that the reserve holds (n <= 24).
+    uint32_t take(uint32_t n) {
+        auto v = uint32_t(held_ & ((uint64_t(1) << n) - 1));
         held_ >>= n;
         count_ -= n;
         return v;
     }
+    // n bits, loaded as needed (n <= 24).
+    uint32_t bits(uint32_t n) {
+        if (count_ < n) {
+            fill();
+            if (count_ < n) {
+                failed = true;
+                return 0;
+            }
+        }
+        return take(n);
+    }
     // A new block: the bits left of the last byte are dropped.
-    void restart() { held_ = count_ = 0; }
-    const uint8_t* cursor() const { return at_; }
+    void restart() {
+        at_ -= count_ / 8;
+        held_ = count_ = 0;
+    }
+    const uint8_t* cursor() const { return at_ - count_ / 8; }
     void skip(size_t n) { at_ += n; }
-    size_t left() const { return size_t(end_ - at_); }
+    size_t left() const { return size_t(end_ - cursor()); }
 
     bool failed = false;
 
 private:
+    static uint64_t le64(uint64_t v) {
+        if constexpr (std::endian::native == std::endian::little) return v;
+        else return __builtin_bswap64(v);
+    }
+
     const uint8_t* at_;
     const uint8_t* end_;
-    uint32_t held_ = 0;
+    uint64_t held_ = 0;
     uint32_t count_ = 0;
 };
 
 // The length code of a match (length - 3, 0 to 563).
-uint32_t read_length_code(BitReader& in) {
-    if (in.bits(1)) return in.bits(2);
-    if (in.bits(1)) return 4 + in.bits(2);
-    if (in.bits(1)) return 8 + in.bits(2);
-    if (in.bits(1)) return 12 + in.bits(3);
-    if (in.bits(1)) return 20 + in.bits(5);
-    return 52 + in.bits(9);
+template <typename Read>
+uint32_t read_length_code(Read bits) {
+    if (bits(1)) return bits(2);
+    if (bits(1)) return 4 + bits(2);
+    if (bits(1)) return 8 + bits(2);
+    if (bits(1)) return 12 + bits(3);
+    if (bits(1)) return 20 + bits(5);
+    return 52 + bits(9);
 }
 
 // The distance of a match minus 1 (0 to 262143).
-uint32_t read_distance_code(BitReader& in) {
-    uint32_t n = in.bits(4) + 2;
-    if (n > 2) return (1u << n) + in.bits(n);
-    return in.bits(3);
+template <typename Read>
+uint32_t read_distance_code(Read bits) {
+    uint32_t n = bits(4) + 2;
+    if (n > 2) return (1u << n) + bits(n);
+    return bits(3);
 }
 
 // Appends bits least significant first; `flush` pads to a byte boundary.
@@ -130,42 +170,64 @@ uint32_t hash3(const uint8_t* p) {
 
 }  // namespace
 
+// The most bytes n bytes of block data can yield: the densest code is a
+// 566-byte match in 22 bits.
+constexpr uint64_t most_output(uint64_t n) { return n * 8 * max_match / 22 + max_match; }
+
 std::optional<std::vector<uint8_t>> decompress(std::span<const uint8_t> container) {
     if (container.size() < header_size) return std::nullopt;
     uint32_t data_size = load32(container.data());
     uint32_t declared = load32(container.data() + 4);
     if (data_size > container.size() - header_size) return std::nullopt;
     // The output may not outgrow what the header declares (with the slack of
-    // the original's buffer), nor is it allocated ahead of being produced.
-    uint64_t capacity = uint64_t(declared) + 8;
-    std::vector<uint8_t> out;
+    // the original's buffer), nor what the data can yield: room for that
+    // much is taken once.
+    uint64_t capacity = std::min(uint64_t(declared) + 8, most_output(data_size));
+    std::vector<uint8_t> out(capacity);
+    uint8_t* o = out.data();
+    size_t produced = 0;
     const uint8_t* data = container.data() + header_size;
     BitReader in(data, data + data_size);
     while (in.cursor() < data + data_size) {
+        in.restart();
         if (in.left() < 4) return std::nullopt;
         uint32_t length = load32(in.cursor());
         in.skip(4);
         if (length < 1 || length > max_block) return std::nullopt;
-        if (out.size() + length > capacity) return std::nullopt;
-        in.restart();
-        size_t block_start = out.size();
+        if (produced + length > capacity) return std::nullopt;
+        size_t block_start = produced;
         size_t block_end = block_start + length;
-        while (out.size() < block_end) {
-            if (in.bits(1) == 0) {
-                uint8_t byte = uint8_t(in.bits(8));
+        auto checked = [&in](uint32_t n) { return in.bits(n); };
+        auto unchecked = [&in](uint32_t n) { return in.take(n); };
+        while (produced < block_end) {
+            in.fill();
+            // Near the end of the data every read is checked.
+            bool ready = in.token_ready();
+            if ((ready ? in.take(1) : in.bits(1)) == 0) {
+                auto byte = uint8_t(ready ? in.take(8) : in.bits(8));
                 if (in.failed) return std::nullopt;
-                out.push_back(byte);
+                o[produced++] = byte;
                 continue;
             }
-            uint32_t count = read_length_code(in) + min_match;
-            uint32_t back = read_distance_code(in) + 1;
+            uint32_t count, back;
+            if (ready) {
+                count = read_length_code(unchecked) + min_match;
+                back = read_distance_code(unchecked) + 1;
+            } else {
+                count = read_length_code(checked) + min_match;
+                back = read_distance_code(checked) + 1;
+            }
             if (in.failed) return std::nullopt;
-            if (back > out.size() - block_start || count > block_end - out.size()) return std::nullopt;
-            // Byte by byte: a distance below the length repeats bytes.
-            size_t from = out.size() - back;
-            for (uint32_t i = 0; i < count; ++i) out.push_back(out[from + i]);
+            if (back > produced - block_start || count > block_end - produced) return std::nullopt;
+            uint8_t* to = o + produced;
+            const uint8_t* from = to - back;
+            // A distance below the length repeats bytes: byte by byte then.
+            if (back >= count) std::memcpy(to, from, count);
+            else for (uint32_t i = 0; i < count; ++i) to[i] = from[i];
+            produced += count;
         }
     }
+    out.resize(produced);
     return out;
 }
 

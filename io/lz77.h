@@ -10,9 +10,10 @@
 // length word starts at the first byte the previous stream has not loaded.
 //
 // The decompressor trusts nothing in its input: it never reads past the block
-// data nor writes past what a block declares, and its output grows only as
-// bytes are produced, so the size fields cannot drive an allocation beyond
-// what the input yields.
+// data nor writes past what a block declares, and its output is allocated
+// once, no larger than the header declares nor than the block data could
+// yield, so the size fields cannot drive an allocation beyond what the input
+// can produce.
 #pragma once
 
 #include <cstddef>

@@ -210,14 +210,19 @@ private:
         symbol_count_ = count;
         strings_size_ = size;
         symbol_ids_.assign(count, 0);
+        global_slots_.assign(count, 0);
         p_ = strings_ + size;
     }
 
-    int32_t symbol() {
+    int32_t symbol() { return symbol_ids_[symbol_slot()]; }
+
+    // Reads a symbol reference; answers its slot in the table, the symbol
+    // interned.
+    uint32_t symbol_slot() {
         const uint8_t* at = p_;
         uint32_t slot = unsigned_field();
         if (slot >= symbol_count_) corrupt(at);
-        if (int32_t id = symbol_ids_[slot]) return id;
+        if (symbol_ids_[slot]) return slot;
         uint32_t offset = load32(offsets_ + 4 * size_t(slot));
         if (offset >= strings_size_) corrupt(at);
         const uint8_t* name = strings_ + offset;
@@ -229,9 +234,8 @@ private:
             if (c.status != unicode::Utf8Status::ok) corrupt(at);
             i += c.length;
         }
-        int32_t id = symbol_t::intern_text(name, length);
-        symbol_ids_[slot] = id;
-        return id;
+        symbol_ids_[slot] = symbol_t::intern_text(name, length);
+        return slot;
     }
 
     // ---- Making values -----------------------------------------------------
@@ -710,10 +714,11 @@ private:
     // ---- Words -------------------------------------------------------------
 
     void read_word(const Head& h, NodeId into) {
-        int32_t sym = symbol();
-        if (mode_ == Mode::boot) return read_word_boot(h, into, sym);
+        uint32_t slot = symbol_slot();
+        int32_t sym = symbol_ids_[slot];
+        if (mode_ == Mode::boot) return read_word_boot(h, into, slot);
         bool global = compact_ ? !h.flag : (h.word & std_word_flag);
-        if (global) return (void)append(into, global_word(sym, h.type), h.new_line);
+        if (global) return (void)append(into, global_word(slot, h.type), h.new_line);
         const uint8_t* at = p_;
         int32_t index = signed_field();
         Cell c{h.type, 0, uint32_t(sym), uint32_t(index)};
@@ -746,7 +751,7 @@ private:
 
     // Boot images bind words through the root record that owns their
     // context (-1: the global context).
-    void read_word_boot(const Head& h, NodeId into, int32_t sym) {
+    void read_word_boot(const Head& h, NodeId into, uint32_t slot) {
         const uint8_t* at = p_;
         int32_t root = -1, index = -1;
         if (compact_) {
@@ -758,7 +763,7 @@ private:
             root = int32_t(raw32());
             index = int32_t(raw32());
         }
-        uint32_t position = append(into, global_word(sym, h.type), h.new_line);
+        uint32_t position = append(into, global_word(slot, h.type), h.new_line);
         if (root != -1) {
             uint32_t cell = root_base_ + uint32_t(root);
             if (root < 0 || cell >= memory::series_length(target_.w2)) corrupt(at);
@@ -770,12 +775,18 @@ private:
         if (h.set) set_word(into, position);
     }
 
-    Cell global_word(int32_t sym, uint32_t type) {
-        Cell c{};
-        word_t::make_at(sym, &c);
-        c.w2 = uint32_t(sym);
-        set_type(c, type);
-        return c;
+    // The word of a table symbol bound to the global context. The global
+    // context only ever gains words, so the value slot found for a symbol
+    // stays valid for the rest of the decoding and is looked up once.
+    Cell global_word(uint32_t slot, uint32_t type) {
+        int32_t sym = symbol_ids_[slot];
+        int32_t& known = global_slots_[slot];
+        if (!known) {
+            Cell c{};
+            word_t::make_at(sym, &c);
+            known = int32_t(c.w3) + 1;
+        }
+        return Cell{type, context_t::global_context, uint32_t(sym), uint32_t(known - 1)};
     }
 
     // Boot mode's set-word record: the word takes the next record's value and
@@ -1026,6 +1037,7 @@ private:
     uint32_t symbol_count_ = 0;
     uint32_t strings_size_ = 0;
     std::vector<int32_t> symbol_ids_;
+    std::vector<int32_t> global_slots_;  // per symbol: its global value slot + 1, 0 until known
     std::vector<int32_t> path_;
     EachRoot each_ = nullptr;
     const Cell* kept_ = nullptr;

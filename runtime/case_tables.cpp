@@ -2,14 +2,11 @@
 
 #include <algorithm>
 
-#include "runtime/platform.h"
 
 namespace vyr::case_tables {
 
 namespace {
 #include "runtime/case_data.inc"
-
-constexpr size_t table_bytes = table_entries * sizeof(uint32_t);
 
 void fill(uint32_t* table, std::span<const CasePair> list) {
     for (const CasePair& p : list) table[p.from] = p.to;
@@ -19,10 +16,17 @@ void fill(uint32_t* table, std::span<const CasePair> list) {
 uint32_t* to_upper_table = nullptr;
 uint32_t* to_lower_table = nullptr;
 
+namespace {
+// Zero-filled static storage: the system maps it on first touch, so start-up
+// writes only the pages that the pairs fall in.
+uint32_t upper_storage[table_entries];
+uint32_t lower_storage[table_entries];
+}  // namespace
+
 void init_case_tables() {
     if (to_upper_table) return;
-    to_upper_table = static_cast<uint32_t*>(platform::allocate_zeroed(table_bytes));
-    to_lower_table = static_cast<uint32_t*>(platform::allocate_zeroed(table_bytes));
+    to_upper_table = upper_storage;
+    to_lower_table = lower_storage;
     fill(to_upper_table, bmp_to_upper);
     fill(to_lower_table, bmp_to_lower);
 }

@@ -33,8 +33,8 @@ inline constexpr uint32_t last_table_char = 0xFFFF;
 extern uint32_t* to_upper_table;
 extern uint32_t* to_lower_table;
 
-// Allocates both tables from the raw allocation list, zero-filled, and stores
-// the pairs of the BMP lists in them. A second call does nothing.
+// Points both tables at their zero-filled static storage and stores the pairs
+// of the BMP lists in them. A second call does nothing.
 void init_case_tables();
 
 // The mapping of a character above U+FFFF through the supplementary lists.

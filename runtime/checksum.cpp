@@ -1,12 +1,15 @@
 #include "runtime/checksum.h"
 
+#include <dlfcn.h>
 #include <openssl/evp.h>
+#include <openssl/opensslv.h>
 #include <sys/random.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <memory>
 #include <string>
+#include <type_traits>
 
 #include "runtime/cell.h"
 #include "runtime/errors.h"
@@ -131,13 +134,61 @@ uint32_t tcp_checksum(Bytes data) {
 // ---- Digests ----------------------------------------------------------------
 
 namespace {
-const EVP_MD* digest_algorithm(int32_t c) {
+
+// libcrypto is loaded on the first digest, not at start-up: its relocations
+// would cost every run of the program, most of which compute no digest.
+#define VYR_SONAME_NUMBER(n) #n
+#define VYR_CRYPTO_SONAME(n) "libcrypto.so." VYR_SONAME_NUMBER(n)
+
+struct Crypto {
+    decltype(&EVP_md5) md5 = nullptr;
+    decltype(&EVP_sha1) sha1 = nullptr;
+    decltype(&EVP_sha256) sha256 = nullptr;
+    decltype(&EVP_sha384) sha384 = nullptr;
+    decltype(&EVP_sha512) sha512 = nullptr;
+    decltype(&EVP_MD_CTX_new) ctx_new = nullptr;
+    decltype(&EVP_MD_CTX_free) ctx_free = nullptr;
+    decltype(&EVP_DigestInit_ex) init = nullptr;
+    decltype(&EVP_DigestUpdate) update = nullptr;
+    decltype(&EVP_DigestFinal_ex) final = nullptr;
+    bool loaded = false;
+
+    Crypto() {
+        void* lib = dlopen(VYR_CRYPTO_SONAME(OPENSSL_SHLIB_VERSION), RTLD_NOW | RTLD_LOCAL);
+        if (!lib) return;
+        bool all = true;
+        auto bind = [&](auto& fn, const char* name) {
+            fn = reinterpret_cast<std::remove_reference_t<decltype(fn)>>(dlsym(lib, name));
+            all = all && fn;
+        };
+        bind(md5, "EVP_md5");
+        bind(sha1, "EVP_sha1");
+        bind(sha256, "EVP_sha256");
+        bind(sha384, "EVP_sha384");
+        bind(sha512, "EVP_sha512");
+        bind(ctx_new, "EVP_MD_CTX_new");
+        bind(ctx_free, "EVP_MD_CTX_free");
+        bind(init, "EVP_DigestInit_ex");
+        bind(update, "EVP_DigestUpdate");
+        bind(final, "EVP_DigestFinal_ex");
+        loaded = all;
+    }
+};
+
+// The loaded library; a library that cannot be loaded fails the digest.
+const Crypto& crypto() {
+    static const Crypto c;
+    if (!c.loaded) provider_failed();
+    return c;
+}
+
+const EVP_MD* digest_algorithm(const Crypto& lib, int32_t c) {
     switch (c) {
-    case code::md5: return EVP_md5();
-    case code::sha1: return EVP_sha1();
-    case code::sha256: return EVP_sha256();
-    case code::sha384: return EVP_sha384();
-    case code::sha512: return EVP_sha512();
+    case code::md5: return lib.md5();
+    case code::sha1: return lib.sha1();
+    case code::sha256: return lib.sha256();
+    case code::sha384: return lib.sha384();
+    case code::sha512: return lib.sha512();
     default: raise_invalid_integer(c);
     }
 }
@@ -146,23 +197,24 @@ const EVP_MD* digest_algorithm(int32_t c) {
 // context is freed on every way out.
 class Hasher {
 public:
-    explicit Hasher(int32_t c) : code_(c), ctx_(EVP_MD_CTX_new(), EVP_MD_CTX_free) {
-        const EVP_MD* md = digest_algorithm(c);
-        if (!ctx_ || EVP_DigestInit_ex(ctx_.get(), md, nullptr) != 1) provider_failed();
+    explicit Hasher(int32_t c) : code_(c), lib_(crypto()), ctx_(lib_.ctx_new(), lib_.ctx_free) {
+        const EVP_MD* md = digest_algorithm(lib_, c);
+        if (!ctx_ || lib_.init(ctx_.get(), md, nullptr) != 1) provider_failed();
     }
     void update(Bytes data) {
-        if (!data.empty() && EVP_DigestUpdate(ctx_.get(), data.data(), data.size()) != 1) provider_failed();
+        if (!data.empty() && lib_.update(ctx_.get(), data.data(), data.size()) != 1) provider_failed();
     }
     Digest finish() {
         Digest d;
         unsigned int n = 0;
-        if (EVP_DigestFinal_ex(ctx_.get(), d.bytes.data(), &n) != 1 || n != digest_size(code_)) provider_failed();
+        if (lib_.final(ctx_.get(), d.bytes.data(), &n) != 1 || n != digest_size(code_)) provider_failed();
         d.size = n;
         return d;
     }
 
 private:
     int32_t code_;
+    const Crypto& lib_;
     std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> ctx_;
 };
 

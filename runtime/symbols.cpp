@@ -16,16 +16,7 @@ bool valid_symbol(int32_t id) { return id > 0 && symbol_block && uint32_t(id) <=
 
 int32_t alias_of(int32_t id) { return valid_symbol(id) ? int32_t(symbol_cell(id)->w1) : no_alias; }
 
-// Aliases are kept resolved when symbols are made; the walk is bounded so a
-// damaged alias cannot loop.
-int32_t resolve_alias(int32_t id) {
-    for (int hops = 0; hops < 4 && valid_symbol(id); ++hops) {
-        auto alias = int32_t(symbol_cell(id)->w1);
-        if (alias <= 0) return id;
-        id = alias;
-    }
-    return id;
-}
+int32_t resolve_alias(int32_t id) { return CanonicalIds()(id); }
 
 using hash::bucket::empty;
 using hash::bucket::live;
@@ -125,22 +116,26 @@ int32_t intern_symbol(NodeId table, const uint8_t* name, uint32_t length, bool l
     return make_symbol(table, uint32_t(first.stop), name, length, alias);
 }
 
+// The hot lookup of binding and of every word the loader makes: the arrays'
+// addresses are read once, and nothing in the probe loop allocates.
 int32_t context_find_word(NodeId table, int32_t symbol, bool fold, NodeId context, int32_t* index) {
     if (context) grow_if_full(table);
-    int32_t canonical = resolve_alias(symbol);
+    CanonicalIds canonical_of;
+    int32_t canonical = canonical_of(symbol);
     int32_t target = fold ? canonical : symbol;
     uint32_t* r = &hash::record(table, 0);
     uint32_t* flags = hash::flags_array(table);
     int32_t* keys = hash::keys_array(table);
     NodeId words = r[field::backing];
+    const Cell* word_cells = memory::cell_head(words);
     uint32_t mask = r[field::buckets] - 1;
     uint32_t b = hash::hash_int32(uint32_t(canonical)) & mask, first = b, step = 0;
     for (;;) {
         uint32_t f = hash::flag_at(flags, b);
         if (f == empty) break;
         if (f == live) {
-            auto s = int32_t(memory::cell_at(words, uint32_t(keys[b]))->w2);
-            if ((fold ? resolve_alias(s) : s) == target) {
+            auto s = int32_t(word_cells[keys[b]].w2);
+            if (s == target || (fold && canonical_of(s) == target)) {
                 if (context && index) *index = keys[b];
                 return keys[b];
             }

@@ -46,6 +46,33 @@ void make_symbol_block();
 int32_t alias_of(int32_t id);
 int32_t resolve_alias(int32_t id);
 
+// resolve_alias for a run of look-ups that makes no symbol and allocates
+// nothing: the symbol cells' address is read once.
+class CanonicalIds {
+public:
+    CanonicalIds() {
+        if (!symbol_block) return;
+        memory::SeriesBuffer* b = memory::buffer_of(symbol_block);
+        cells_ = b->cells();
+        count_ = b->used() / memory::cell_width;
+    }
+    // Aliases are kept resolved when symbols are made; the walk is bounded
+    // so that a damaged alias cannot loop.
+    int32_t operator()(int32_t id) const {
+        for (int hops = 0; hops < 4 && id > 0 && uint32_t(id) <= count_; ++hops) {
+            auto alias = int32_t(cells_[id - 1].w1);
+            if (alias <= 0) return id;
+            id = alias;
+        }
+        return id;
+    }
+    uint32_t count() const { return count_; }
+
+private:
+    const Cell* cells_ = nullptr;
+    uint32_t count_ = 0;
+};
+
 void make_symbol_table();
 
 // The id of the spelling, made when needed. With `lookup`, a spelling whose
