@@ -248,12 +248,13 @@ Status eval_set_path(const Cell& path, Cursor& at) {
         if (Status s = fire_at(event::set, at, pos, &stack::arg_base()[1], &stack::arg_base()[0]); s != Status::ok)
             return s;
     }
-    Cell value = stack::arg_base()[1];
+    // The value stays in its stack slot while the path is walked: a change
+    // handler may collect, and only a rooted cell follows a moved series.
     if (Status s = unwind::catch_status(
             [&] { return detail::eval_path(stack::arg_base()[0], &at, type_set_path, &stack::arg_base()[1]); });
         s != Status::ok)
         return s;
-    stack::reset_with_result(value);
+    stack::reset_with_result(stack::arg_base()[1]);
     frames::frame_close();
     return Status::ok;
 }
