@@ -71,7 +71,7 @@ void record_error(int category, int id, const Cell* arg1, const Cell* arg2, cons
     record.code = error_catalog::code(category, id);
     for (int i = 0; i < 3; ++i) record.args[i] = args[i];
     record.where = none_cell;
-    const Cell* near_source = eval_hooks::hooks().position;
+    const Cell* near_source = eval_hooks::hooks().position ? eval_hooks::hooks().position() : nullptr;
     record.near = near_source && type_of(*near_source) != type_unset ? *near_source : none_cell;
     record.value = none_cell;
     if (with_value) make_value(given);
@@ -374,9 +374,22 @@ void quit_uncaught() {
 namespace {
 
 // The evaluator's tracer, once it exists, is shown the error here, before
-// the unwinding starts.
+// the unwinding starts. It runs Vyr code, which may raise and catch errors of
+// its own: the record is kept aside meanwhile. Collection is held off, since
+// the raiser's callers may keep raw addresses that the unwinding gives up
+// only after this.
+void show_trace(errors::ErrorRecord& record) {
+    if (!eval_hooks::hooks().trace_error || type_of(record.value) != type_error) return;
+    collector::CollectionHold hold;
+    errors::ErrorRecord kept = record;
+    Status s = eval_hooks::hooks().trace_error(kept.value);
+    record = kept;
+    unwind::throw_status(s);
+}
+
 [[noreturn]] void record_and_unwind(int category, int id, const Cell* arg1, const Cell* arg2, const Cell* arg3) {
     errors::record_error(category, id, arg1, arg2, arg3);
+    show_trace(errors::record);
     unwind::error_unwind();
 }
 

@@ -23,7 +23,12 @@ struct Hooks {
     Status (*eval_block)(const Cell& block, Cell& result) = nullptr;
     // The block being evaluated, its index at the expression being evaluated
     // (unset outside any evaluation): every new error copies it as its near.
-    const Cell* position = nullptr;
+    // Inside library code it is the user's code that called into it.
+    const Cell* (*position)() = nullptr;
+    // Shows a new error (its error! value) to the evaluator's trace before
+    // the unwinding starts; a status other than ok (the tracer halted or
+    // threw) replaces the error.
+    Status (*trace_error)(const Cell& error) = nullptr;
     // The call stack's entries for error reports, from the evaluator's
     // frames: the called words up to a recorded level appended to `block`
     // (collect_stack), and the same formed into a mold buffer (form_stack,

@@ -14,6 +14,7 @@
 namespace vyr::frames {
 
 namespace detail {
+uint32_t header_mask = ~0u;
 Frame* frames_bottom = nullptr;
 Frame* frames_end = nullptr;
 Frame* frames_top = nullptr;
@@ -75,8 +76,8 @@ void frames_init() {
 Cell* push_frame(const Cell& word, uint32_t header_bits) {
     Frame* f = frames_top;
     if (f >= frames_end) overflow();
-    *f = Frame{header_bits, word.w2, word.w1, word.w3, stack::cell_index(stack::arg_base()), no_node, 0,
-               stack::cell_index(stack::top())};
+    *f = Frame{header_bits & detail::header_mask, word.w2, word.w1, word.w3, stack::cell_index(stack::arg_base()),
+               no_node, 0, stack::cell_index(stack::top())};
     frames_top = f + 1;
     stack::set_arg_base(stack::top());
     return stack::arg_base();
@@ -100,7 +101,7 @@ void set_return_target(bool on) {
     f->header = on ? f->header | bits::return_target : f->header & ~bits::return_target;
 }
 
-void mark_interpreted() { top_frame()->header |= bits::interpreted; }
+void mark_interpreted() { top_frame()->header |= bits::interpreted & detail::header_mask; }
 
 Frame* mark_caller_return_target() {
     if (depth() < 2) return nullptr;

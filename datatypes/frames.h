@@ -97,6 +97,7 @@ void make_frame_block();
 void frames_init();
 
 namespace detail {
+extern uint32_t header_mask;  // header bits a new frame may carry
 extern Frame* frames_bottom;
 extern Frame* frames_end;
 extern Frame* frames_top;
@@ -136,6 +137,10 @@ Cell* frame_open_function(const Cell& word, NodeId context);
 
 void set_return_target(bool on);
 void mark_interpreted();
+// While library code runs, the frames it opens carry no interpreter bit:
+// the library stands for compiled code (system/state/interpreted? reads the
+// bits). The evaluator switches this as it moves in and out of library code.
+inline void set_library_code(bool on) { detail::header_mask = on ? ~bits::interpreted : ~0u; }
 // Sets the return-target bit of the caller's frame (the second from the top)
 // and answers that frame; null when the bit was already set (or there is no
 // such frame), so that the caller clears only what it set.

@@ -100,6 +100,18 @@ void check_duplicates(const Cell& spec) {
     }
 }
 
+// A function that library code makes from its own code keeps that code
+// library code: the body copy, and every block and paren in it, is marked
+// as decoded from the boot image. (Already marked: done, cycles included.)
+void keep_boot_origin(NodeId block) {
+    if (memory::buffer_of(block)->flags & memory::flag::boot_origin) return;
+    memory::set_series_flags(block, memory::flag::boot_origin);
+    for (uint32_t i = 0; i < memory::series_length(block); ++i) {
+        const Cell& c = *memory::cell_at(block, i);
+        if (type_of(c) == type_block || type_of(c) == type_paren) keep_boot_origin(c.w2);
+    }
+}
+
 bool may_follow_refinement(uint32_t t) {
     return arg_word(t) || t == type_refinement || t == type_set_word || t == type_string;
 }
@@ -131,6 +143,7 @@ NodeId make_function(const Cell& spec_in, const Cell* body_in, NodeId context, i
     if (has_body) {
         body_copy = *block_t::clone(body, true, true);
         stack::pop_cells(1);
+        if (memory::buffer_of(body.w2)->flags & memory::flag::boot_origin) keep_boot_origin(body_copy.w2);
     }
     *memory::cell_at(rec, record::body) = body_copy;
     if (entry) integer_t::make_at(memory::cell_at(rec, record::entry), entry);

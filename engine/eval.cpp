@@ -215,6 +215,9 @@ Status eval_set_word(const Cell& word, Cursor& at) {
     Cell* base = stack::push_copy(word);
     if (at.at_end()) raise_error(err_cat::script, script::need_value, base);
     uint32_t pos = at.pos;
+    if (detail::tracing) {
+        if (Status s = fire_at(event::push, at, pos - 1, base); s != Status::ok) return s;
+    }
     if (Status s = detail::eval_value(at, 0); s != Status::ok) return s;
     if (detail::tracing) {
         if (Status s = fire_at(event::set, at, pos, &stack::arg_base()[1], &stack::arg_base()[0]); s != Status::ok)
@@ -237,19 +240,31 @@ Status eval_set_path(const Cell& path, Cursor& at) {
     Cell* base = stack::push_copy(path);
     if (at.at_end()) raise_error(err_cat::script, script::need_value, base);
     uint32_t pos = at.pos;
+    if (detail::tracing) {
+        if (Status s = fire_at(event::push, at, pos - 1, base); s != Status::ok) return s;
+    }
     if (Status s = detail::eval_value(at, 0); s != Status::ok) return s;
     if (detail::tracing) {
         if (Status s = fire_at(event::set, at, pos, &stack::arg_base()[1], &stack::arg_base()[0]); s != Status::ok)
             return s;
     }
-    Cell value = stack::arg_base()[1];
+    // The value stays in its stack slot while the path is walked: a change
+    // handler may collect, and only a rooted cell follows a moved series.
     if (Status s = unwind::catch_status(
             [&] { return detail::eval_path(stack::arg_base()[0], &at, type_set_path, &stack::arg_base()[1]); });
         s != Status::ok)
         return s;
-    stack::reset_with_result(value);
+    stack::reset_with_result(stack::arg_base()[1]);
     frames::frame_close();
     return Status::ok;
+}
+
+// Pushes the value that the code at the cursor (the value just passed) gives
+// without a call; a trace sees it pushed. A call's result, a paren's and an
+// assignment's reach the trace by their own return, exit and set events.
+Status push_value(const Cursor& at, const Cell& v) {
+    stack::push_copy(v);
+    return detail::tracing ? fire_at(event::push, at, at.pos - 1, stack::top_cell()) : Status::ok;
 }
 
 // The value standing at the cursor (already copied out), before any infix.
@@ -267,8 +282,7 @@ Status eval_primary(Cursor& at, const Cell& value, uint32_t how) {
                 return detail::call_callable(callable, src, value, nullptr, 0, call_mode::code, false);
             }
             if (t == type_op) raise_error(err_cat::script, script::no_op_arg, &value);
-            stack::push_copy(v);
-            return Status::ok;
+            return push_value(at, v);
         }
         case type_set_word:
             return eval_set_word(value, at);
@@ -276,28 +290,24 @@ Status eval_primary(Cursor& at, const Cell& value, uint32_t how) {
             Cell w = value;
             set_type(w, type_word);
             clear_new_line_flag(w);
-            stack::push_copy(w);
-            return Status::ok;
+            return push_value(at, w);
         }
         case type_get_word:
-            stack::push_copy(word_value(value));
-            return Status::ok;
+            return push_value(at, word_value(value));
         case type_issue: {
             int32_t sym = symbol_t::resolve_alias(int32_t(value.w2));
             if (!at.at_end() && type_of(at.value()) == type_block &&
                 (sym == symbol_t::resolve_alias(fixed::sym_system) ||
                  sym == symbol_t::resolve_alias(fixed::sym_system_global)))
                 raise_error(err_cat::internal, err_id::internal::vyr_system);
-            stack::push_copy(value);
-            return Status::ok;
+            return push_value(at, value);
         }
         case type_native:
         case type_action:
         case type_function:
         case type_routine: {
             if (how & expr::callables_as_values) {
-                stack::push_copy(value);
-                return Status::ok;
+                return push_value(at, value);
             }
             Cell callable = value;
             detail::ArgSource src{&at};
@@ -311,16 +321,14 @@ Status eval_primary(Cursor& at, const Cell& value, uint32_t how) {
             Cell p = value;
             set_type(p, type_path);
             p.w3 = 0;
-            stack::push_copy(p);
-            return Status::ok;
+            return push_value(at, p);
         }
         case type_set_path:
             return eval_set_path(value, at);
         case type_get_path:
             return detail::eval_path(value, &at, type_get_path, nullptr);
         default:
-            stack::push_copy(value);
-            return Status::ok;
+            return push_value(at, value);
     }
 }
 
@@ -368,9 +376,6 @@ Status detail::eval_value(Cursor& at, uint32_t how) {
         value = *memory::cell_at(at.code.w2, pos);  // the callback may have moved everything
     }
     if (Status s = eval_primary(at, value, how); s != Status::ok) return s;
-    if (tracing) {
-        if (Status s = fire_at(event::push, at, pos, stack::top_cell()); s != Status::ok) return s;
-    }
     if (how & expr::no_infix) return Status::ok;
     for (;;) {
         const Cell* next = at.peek();
@@ -381,7 +386,7 @@ Status detail::eval_value(Cursor& at, uint32_t how) {
         uint32_t op_pos = at.pos;
         ++at.pos;
         if (tracing) {
-            if (Status s = fire_at(event::fetch, at, op_pos, &op); s != Status::ok) return s;
+            if (Status s = fire_at(event::fetch, at, op_pos, &name); s != Status::ok) return s;
             // The callback may have moved everything: read the operator again.
             name = *memory::cell_at(at.code.w2, op_pos);
             const Cell* again = detail::word_value_fast(name);
@@ -452,6 +457,8 @@ Status eval_expression(Cursor& at, uint32_t how) {
 // its own base. The enclosing position is kept beside the block in the
 // cursor's held cells and put back however the run ends.
 Status eval_block(const Cell& word, const Cell& block, bool copy_result) {
+    if (detail::library_block_q(block) != detail::in_library) [[unlikely]]
+        return detail::eval_block_crossing(word, block, copy_result);
     Cursor at(block, position_cell);
     struct Restore {
         Cursor& at;
@@ -492,7 +499,7 @@ Status eval_block(const Cell& word, const Cell& block, bool copy_result) {
         }
     }
     if (detail::tracing) [[unlikely]] {
-        if (Status s = fire_at(event::exit, at, at.pos, nullptr); s != Status::ok) return s;
+        if (Status s = fire_at(event::exit, at, at.pos, base); s != Status::ok) return s;
     }
     // As a frame's close: the result stays pushed in the block's first cell;
     // copied, it also lands in the caller's result slot.

@@ -156,6 +156,9 @@ Status call_value(const Cell& fn, Cell* args, uint32_t count, const Cell& name, 
 // A copy of the block being evaluated whose index is the expression being
 // evaluated; unset outside any evaluation. New errors copy it into `near`.
 Cell& current_position();
+// Where a new error is placed: the current position, or inside library code
+// the position of the user's code that called into it.
+const Cell* near_position();
 
 // ---- Tracing --------------------------------------------------------------------
 
@@ -180,8 +183,14 @@ inline constexpr uint32_t all_events = 0x1FFFF;
 }  // namespace event
 
 namespace trace {
-// Whether events are being delivered.
+// Whether events are being delivered (never inside library code).
 bool on();
+// Whether a traced evaluation is under way (do/trace installed a callback).
+bool active();
+// Whether the trace asks for its events: the flag that `trace true` and
+// `trace false` set, which holds only while a trace is active.
+bool requested();
+void request(bool on);
 // The events a callback asks for: the words of the block that opens its
 // spec, or every event when its spec does not open with a block.
 uint32_t events_to_bits(const Cell& callback);

@@ -308,7 +308,7 @@ Status fetch_one(Call& c, uint32_t entry, bool no_infix) {
         s = detail::eval_value(at, no_infix ? expr::no_infix : 0);
     }
     if (s != Status::ok) return s;
-    if (detail::tracing) {
+    if (detail::tracing && how != Fetch::evaluated) {  // an evaluated argument was fetched as it was evaluated
         Cell code = at.code;
         if (Status t = trace::fire(event::fetch, &code, at.pos - 1, stack::top_cell(), nullptr); t != Status::ok)
             return t;
@@ -456,16 +456,21 @@ Status run_function_body(const Cell& callable, const Cell& name) {
     Cell body = *memory::cell_at(fn.w3, function_t::record::body);
     Status s = Status::ok;
     if (type_of(body) == type_block) {
+        // A library function's body has no prolog or epilog: it runs as
+        // compiled code, and the user sees its call and return only.
+        bool user_body = !detail::library_block_q(body);
         if (detail::tracing) {
             // Each callback may move everything: the body is read again after it.
             if (Status t = trace::fire(event::call, nullptr, 0, &callable, &name); t != Status::ok) return t;
             body = *memory::cell_at(callable.w3, function_t::record::body);
-            if (Status t = trace::fire(event::prolog, &body, body.w1, &callable, &name); t != Status::ok)
-                return t;
-            body = *memory::cell_at(callable.w3, function_t::record::body);
+            if (user_body) {
+                if (Status t = trace::fire(event::prolog, &body, body.w1, &callable, &name); t != Status::ok)
+                    return t;
+                body = *memory::cell_at(callable.w3, function_t::record::body);
+            }
         }
         s = eval_block(frames::markers().body, body, true);
-        if (detail::tracing && (s == Status::ok || s == Status::return_ || s == Status::exit)) {
+        if (detail::tracing && user_body && (s == Status::ok || s == Status::return_ || s == Status::exit)) {
             Cell n = name;
             Cell b = *memory::cell_at(callable.w3, function_t::record::body);
             if (Status t = trace::fire(event::epilog, &b, b.w1, stack::arg_base(), &n); t != Status::ok) return t;
@@ -473,15 +478,11 @@ Status run_function_body(const Cell& callable, const Cell& name) {
     } else {
         stack::reset_with_result(unset_t::value);
     }
-    detail::tracing = saved_tracing;
+    detail::tracing = saved_tracing && detail::trace_requested;  // the body may have said `trace false`
     if (s == Status::return_ || s == Status::exit) s = Status::ok;
     if (s != Status::ok) return s;
     frames::set_return_target(false);
-    if (detail::tracing) {
-        Cell n = name;
-        return trace::fire(event::return_, nullptr, 0, stack::arg_base(), &n);
-    }
-    return Status::ok;
+    return Status::ok;  // the caller's return event follows
 }
 
 // Natives, actions and routines are C++ code that may call back into Vyr (a
@@ -688,10 +689,13 @@ Status detail::call_callable(const Cell& callable, ArgSource& src, const Cell& n
         start = stack::top();
         stack::push_copy(c.callable());  // marks where the call's result goes
     }
+    // The events name the call as the code did: by its path, its word, or
+    // for an anonymous call by the callable itself.
+    bool named = type_of(name_in) == type_word && name_in.w2 != frames::markers().anon.w2;
+    const Cell& ref = type_of(c.path()) != type_none ? c.path() : named ? c.name() : c.callable();
     if (tracing && src.at) {  // above the left operand or the callable
         Cell code = src.at->code;
-        if (Status s = trace::fire(event::open, &code, src.at->pos, &c.callable(), &c.name()); s != Status::ok)
-            return s;
+        if (Status s = trace::fire(event::open, &code, src.at->pos, &ref, nullptr); s != Status::ok) return s;
     }
     if (infix) stack::set_top(start);
     if (t == type_function) {
@@ -708,15 +712,15 @@ Status detail::call_callable(const Cell& callable, ArgSource& src, const Cell& n
     if ((call_flags & call_mode::all) && src.at) {
         if (Status s = fetch_applied_refinements(c); s != Status::ok) return s;
     }
-    if (Status s = run_and_close(c); s != Status::ok) return s;
+    if (Status s = run_and_close(c.callable(), ref, c.refs); s != Status::ok) return s;
     // The result sits in the frame's first cell, just above `start` unless
     // the call was infix; it takes `start`'s place.
     Cell result = *stack::top_cell();
     *start = result;
     stack::set_top(start + 1);
-    if (tracing && src.at) {
-        Cell code = src.at->code;
-        return trace::fire(event::return_, &code, src.at->pos, start, &c.name());
+    if (tracing) {
+        Cell code = src.at ? src.at->code : none_t::value;
+        return trace::fire(event::return_, src.at ? &code : nullptr, src.at ? src.at->pos : 0, start, &ref);
     }
     return Status::ok;
 }

@@ -65,7 +65,45 @@ inline Cell unwrap_op(const Cell& op) {
     return c;
 }
 
-// Tracing state, read on the hot path.
+// Tracing state, read on the hot path: whether events are delivered now.
 extern bool tracing;
+// Whether a trace asks for its events (`interpreter/tracing?`): tracing is
+// this flag outside library code.
+extern bool trace_requested;
+
+// ---- Library code -----------------------------------------------------------
+// Code decoded from the boot image (the library and the console) runs as
+// compiled code would: it fires no trace events, the frames it opens carry
+// no interpreter bit, and an error raised in it is placed (its near) where
+// the user's code called into it. A block that the user hands to a library
+// function is the user's own and runs as such.
+
+// Whether the innermost block being evaluated is library code.
+extern bool in_library;
+
+inline bool library_block_q(const Cell& block) {
+    return memory::buffer_of(block.w2)->flags & memory::flag::boot_origin;
+}
+
+// Enters library code (or the user's code) for one block's evaluation and
+// puts the former state back however the block ends.
+class OriginCrossing {
+public:
+    explicit OriginCrossing(bool library);
+    ~OriginCrossing();
+    OriginCrossing(const OriginCrossing&) = delete;
+    OriginCrossing& operator=(const OriginCrossing&) = delete;
+
+private:
+    bool former_;
+    collector::Held caller_position_;  // the former one, when entering library code
+};
+
+// Switches between the two kinds of code (frame bits, trace delivery).
+void set_in_library(bool library);
+
+// eval_block of a block of the other kind than the code running: the
+// crossing and back, kept out of eval_block's own body.
+[[gnu::noinline]] Status eval_block_crossing(const Cell& word, const Cell& block, bool copy_result);
 
 }  // namespace vyr::eval::detail

@@ -28,6 +28,7 @@
 namespace vyr::eval {
 
 bool detail::tracing = false;
+bool detail::trace_requested = false;
 
 namespace {
 
@@ -35,6 +36,8 @@ namespace {
 inline constexpr uint32_t event_words = 16;
 Cell trace_cells[1 + event_words];
 uint32_t trace_mask = event::all_events;
+bool installed = false;          // a traced evaluation is under way (`interpreter/trace?`)
+bool library_before = false;     // the kind of code that installed the trace
 
 const char* const event_names[event_words] = {"init",  "end",   "prolog", "epilog", "enter", "exit",
                                               "open",  "return", "fetch", "push",   "set",   "call",
@@ -47,12 +50,23 @@ uint32_t bit_index(uint32_t ev) { return uint32_t(__builtin_ctz(ev)); }
 namespace trace {
 
 bool on() { return detail::tracing; }
+bool requested() { return detail::trace_requested; }
+bool active() { return installed; }
 
+void request(bool on) {
+    detail::trace_requested = on && installed;
+    detail::tracing = detail::trace_requested && !detail::in_library;
+}
+
+// The event block opens the callback's spec, or else its body (where it is
+// a value the body drops).
 uint32_t events_to_bits(const Cell& callback) {
     if (type_of(callback) != type_function) return event::all_events;
     NodeId spec = callback.w2;
-    if (memory::series_length(spec) == 0) return event::all_events;
-    Cell first = *memory::cell_at(spec, 0);
+    Cell body = *memory::cell_at(callback.w3, function_t::record::body);
+    Cell first = memory::series_length(spec) > 0 ? *memory::cell_at(spec, 0) : none_t::value;
+    if (type_of(first) != type_block && type_of(body) == type_block && body.w1 < memory::series_length(body.w2))
+        first = *memory::cell_at(body.w2, body.w1);
     if (type_of(first) != type_block) return event::all_events;
     uint32_t mask = 0;
     uint32_t n = memory::series_length(first.w2);
@@ -66,14 +80,21 @@ uint32_t events_to_bits(const Cell& callback) {
     return mask;
 }
 
+// What a trace evaluates is the user's code, also when library code (the
+// tools' do-handler) asks for it: its init and end events are delivered.
 void install(const Cell& callback) {
     trace_cells[0] = callback;
     trace_mask = events_to_bits(callback);
-    detail::tracing = true;
+    installed = true;
+    detail::trace_requested = true;
+    library_before = detail::in_library;
+    detail::set_in_library(false);
 }
 
 void uninstall() {
-    detail::tracing = false;
+    installed = false;
+    detail::trace_requested = false;
+    detail::set_in_library(library_before);
     trace_cells[0] = none_t::value;
 }
 
@@ -107,10 +128,14 @@ Status fire(uint32_t ev, const Cell* code, uint32_t pos, const Cell* value, cons
     // frame opens right there.
     Cell answer;
     Cell callback = trace_cells[0];
+    // The callback's own evaluation is not traced, nor is any user code it
+    // calls; a failure inside it leaves delivery off.
     detail::tracing = false;
+    detail::trace_requested = false;
     Status s = call_value(callback, args, 6, fixed::word_interp_callback, answer);
     if (s != Status::ok) return s;
-    detail::tracing = true;
+    detail::trace_requested = true;
+    detail::tracing = !detail::in_library;
     frames::set_frame_top(frames_top);
     stack::set_top(top);
     stack::set_arg_base(base);
@@ -125,6 +150,17 @@ namespace {
 
 Status call_from_cpp(const Cell& fn, Cell* args, uint32_t count, NodeId, const Cell& name, Cell& answer) {
     return call_value(fn, args, count, name, answer);
+}
+
+// An error raised in the user's code while a trace runs is its error event,
+// at the position it is raised.
+Status trace_error(const Cell& error) {
+    if (!detail::tracing) return Status::ok;
+    Cell held[2] = {error, current_position()};
+    collector::CellRoot keep(held, 2);
+    *stack::top() = unset_t::value;  // the cell the event keeps out of the callback's way
+    bool at_code = type_of(held[1]) == type_block || type_of(held[1]) == type_paren;
+    return trace::fire(event::error, at_code ? &held[1] : nullptr, held[1].w1, &held[0], nullptr);
 }
 
 Status eval_spec_block(const Cell& block, Cell& result) {
@@ -148,10 +184,13 @@ void interp_init() {
     for (uint32_t b = 0; b < event_words; ++b) trace_cells[1 + b] = word_t::make_global(event_names[b]);
     collector::add_root_cells(trace_cells, 1 + event_words);
     detail::tracing = false;
+    detail::trace_requested = false;
+    installed = false;
     eval_hooks::Hooks hooks;
     hooks.call = call_from_cpp;
     hooks.eval_block = eval_spec_block;
-    hooks.position = &current_position();
+    hooks.position = near_position;
+    hooks.trace_error = trace_error;
     hooks.collect_stack = collect_stack;
     hooks.form_stack = frames::form_error_stack;
     eval_hooks::install(hooks);

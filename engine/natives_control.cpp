@@ -148,7 +148,7 @@ enum DoRef { do_expand = 0, do_args = 1, do_next = 2, do_trace = 3 };
 class TraceScope {
 public:
     explicit TraceScope(const Cell* callback) {
-        if (!callback || eval::trace::on()) return;
+        if (!callback || eval::trace::active()) return;
         eval::trace::install(*callback);
         installed_ = true;
     }

@@ -387,7 +387,14 @@ Status collect_calls(Cell* args, uint32_t) {
     return Status::ok;
 }
 
-Status tracing(Cell* args, uint32_t) { return answer_logic(args, eval::trace::on()); }
+Status tracing(Cell* args, uint32_t) { return answer_logic(args, eval::trace::requested()); }
+
+// `trace true` and `trace false`: delivery of the running trace's events;
+// outside a traced evaluation it stays off.
+Status set_tracing(Cell* args, uint32_t) {
+    eval::trace::request(truthy(args[0]));
+    return answer_logic(args, eval::trace::requested());
+}
 
 // Routines made for fields of the system object, kept (and rooted through
 // the vector's cells) until complete_system puts them in place.
@@ -429,6 +436,7 @@ const RoutineEntry routine_entries[] = {
     {"frame-index?", frame_index, type_integer},
     {"collect-calls", collect_calls, no_return_type},
     {"tracing?", tracing, type_logic},
+    {"set-tracing", set_tracing, type_logic},
     {"read-clipboard", read_clipboard, no_return_type},
     {"write-clipboard", write_clipboard, type_logic},
     {"write-stdout", write_stdout, no_return_type},
