@@ -26,7 +26,6 @@
 #include "runtime/error_catalog.h"
 #include "runtime/errors.h"
 #include "runtime/memory.h"
-#include "runtime/platform.h"
 #include "runtime/registry.h"
 #include "runtime/stack.h"
 
@@ -391,9 +390,10 @@ Cell decode(const Cell& source) {
 }
 
 Cell encode(const Cell& image, int32_t format) {
+    // An unknown format is an error, so a save never answers as if it wrote something.
     if (format < format_bmp || format > format_tiff) {
-        platform::runtime_print_line({"Cannot find image encoder"});
-        return cells::none();
+        Cell code{type_integer, 0, uint32_t(format), 0};
+        text_errors::raise_invalid_arg(code);
     }
     if (!image.w2 || pixel_count(image) == 0) raise_error(err_cat::access, err_id::access::bad_media);
     std::vector<uint8_t> out;
