@@ -4,7 +4,7 @@
 // The checks raise the standard script errors through raise_error and
 // answer the checked cell when it passes. An `expect-arg` error names the
 // calling word, the offending value's datatype and the argument's word in
-// the running function's spec block (`position` counts its argument and
+// the running function's argument block (`position` counts its argument and
 // refinement words from 0), both read from the call frames (datatypes/frames.h);
 // with no frame open they are none!.
 // Membership in a typeset is typeset_t::has (datatypes/typeset.h).

@@ -70,7 +70,7 @@ void set_stack_values(NodeId ctx, Cell* first);
 // bound to the source) and the values are that many unset cells.
 NodeId make(uint32_t n, bool on_stack, bool object, NodeId source, uint32_t kind);
 // One entry per distinct word!, get-word!, lit-word! and refinement! of the
-// spec block (case-folded), walked from its first cell.
+// argument block (case-folded), walked from its first cell.
 NodeId make_from_spec(const Cell& spec, bool on_stack, bool object, uint32_t kind);
 
 // Entry index of the symbol, or -1.

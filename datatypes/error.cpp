@@ -151,7 +151,7 @@ void set_named_error(const Cell& error, int32_t category, int32_t id) {
     raise_error(err_cat::script, script::invalid_spec_field, &w);
 }
 
-// The error's fields after its spec block was evaluated: `type` must name a
+// The error's fields after its field block was evaluated: `type` must name a
 // category and `id` one of its ids.
 void check_evaluated(const Cell& error) {
     int32_t c = category_index(*field_at(error, field::type));

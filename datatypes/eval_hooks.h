@@ -1,6 +1,6 @@
 // What the datatypes need from the evaluator, which sits above them: calling
 // a function value from C++ (change handlers, sort comparators), evaluating
-// a make object! spec block, the position of the expression being evaluated
+// a make object! body block, the position of the expression being evaluated
 // (an error's near) and the call stack of error reports. One record, filled by
 // the evaluator at start-up (eval::interp_init); until then the calls raise
 // internal `not-done` and errors have no near position.

@@ -204,8 +204,8 @@ void clear_error_frame();
 const Cell* frame_word_value(const Frame& f);
 const Cell* word_value(const Cell& word);
 // Word n (from 0) among the word!, lit-word!, get-word! and refinement!
-// values of the called callable's spec block (the calling word's value);
-// none when that value is not callable or its spec block is shorter. Names
+// values of the called callable's argument block (the calling word's value);
+// none when that value is not callable or its argument block is shorter. Names
 // the argument in `expect-arg` errors.
 Cell spec_word_at(uint32_t n);
 // Appends, for each non-marker frame from the innermost down to (not

@@ -2,10 +2,10 @@
 //
 // function! cell (type 24):
 //   header  type, plus flag::no_trace / flag::trace from the attribute
-//           block of its spec;
+//           block of its argument block;
 //   w1      the node of the function's context (kind 1, values on the
 //           argument stack while it runs; its self slot holds the function);
-//   w2      the node of its spec block (which starts at its head);
+//   w2      the node of its argument block (which starts at its head);
 //   w3      the node of the record: five cells, see `record`.
 // routine! cell (type 29): the same layout; the header carries the routine
 // flag and the arity (the number of word! entries of the whole spec) in
@@ -42,7 +42,7 @@ inline constexpr uint32_t cells = 5;
 
 // ---- Making --------------------------------------------------------------------
 
-// Pushes a new function! (see function.cpp for the steps): its spec (copied
+// Pushes a new function! (see function.cpp for the steps): its argument block (copied
 // when its index is above 0), a deep copy of the body (null or none: no
 // body), the given context or a new one made from that spec (then the body
 // copy is bound to it), the entry point and second word (0: none), and the
@@ -54,7 +54,7 @@ NodeId make_function(const Cell& spec, const Cell* body, NodeId context, int32_t
 // `no-value` or `dup-vars` on an invalid spec.
 uint32_t check_spec(const Cell& spec);
 // For the native `function`: adds the body's set-words and loop words that
-// its spec block (a copy that may be changed) does not know as locals after
+// its argument block (a copy that may be changed) does not know as locals after
 // /local. Answers the new block of added words.
 Cell collect_locals(Cell& spec, const Cell& body);
 // The local slots of a spec searched from `index`: 1 for /local plus 1 per
@@ -91,7 +91,7 @@ void init();
 
 namespace vyr::routine_t {
 
-// Pushes a new routine! for a spec block, the body (null: none), the routine
+// Pushes a new routine! for an argument block, the body (null: none), the routine
 // table index of its entry point, the return type id (-1: nothing) and the
 // routine flag; answers the pushed cell.
 Cell* make_routine(const Cell& spec, const Cell* body, int32_t entry, int32_t return_type, bool routine_flag);

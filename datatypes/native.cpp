@@ -47,7 +47,7 @@ int32_t put(Cell* buffer, const char* text, int32_t length, int32_t budget) {
 
 Cell spec_block(const Cell& value) { return Cell{type_block, 0, value.w2, 0}; }
 
-// "make <type>! [" spec "]": its spec molded with its brackets (unless only)
+// "make <type>! [" spec "]": its argument block molded with its brackets (unless only)
 // inside the outer brackets.
 int32_t mold_with_spec(const Cell& value, const char* opening, int32_t opening_length, Cell* buffer, bool only,
                        bool all, bool flat, Cell* part, int32_t budget, int32_t indent) {
@@ -57,9 +57,9 @@ int32_t mold_with_spec(const Cell& value, const char* opening, int32_t opening_l
 }
 
 // ---- The layout a slot's routine reads ----------------------------------------
-// A native's or action's routine reads its frame by the layout of the spec block
+// A native's or action's routine reads its frame by the layout of the argument block
 // it was written for: so many arguments, then so many refinements with so
-// many arguments each, each argument of the types it expects. The spec block a
+// many arguments each, each argument of the types it expects. The argument block a
 // slot is first made with (by the boot sources, before any script runs) is
 // kept; a later make of the slot must keep that layout and may accept no type
 // the first spec did not. Anything else is refused at make, before a call
@@ -82,7 +82,7 @@ Cell types_of(const Cell& block) {
     return ts;
 }
 
-// The layout of a spec block, read as the evaluator reads argument specs: a
+// The layout of an argument block, read as the evaluator reads argument specs: a
 // word of any kind is an argument (every type until a type block follows),
 // a refinement starts a refinement and /local ends the block; doc strings,
 // return: and its block are skipped.
@@ -124,7 +124,7 @@ bool same_layout_q(const Cell& spec, const Cell& first) {
     return true;
 }
 
-// The spec block a slot was first made with (none until then); rooted, and
+// The argument block a slot was first made with (none until then); rooted, and
 // forgotten with the heap it belongs to.
 Cell first_specs[native_slots + action_slots];
 uint32_t first_specs_generation = ~0u;
@@ -306,7 +306,7 @@ int32_t form(Cell*, Cell* buffer, Cell*, int32_t budget) {
 }
 
 // An op! made from a function! molds as the function's text; any other as
-// its spec in brackets. The caller's cells are left as they were.
+// its argument block in brackets. The caller's cells are left as they were.
 int32_t mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* part, int32_t budget, int32_t indent) {
     Cell op = *value;
     stack::Mark mark;

@@ -7,11 +7,11 @@
 //           action!: its slot in the generic action table (action slot - 1);
 //           op!: the wrapped value's w1 (its slot, or the context node of a
 //           wrapped function! or routine!);
-//   w2      the node of its spec block (which starts at its head);
+//   w2      the node of its argument block (which starts at its head);
 //   w3      the node of the record block.
 //
 // The record of a native! or action! holds two cells: a context! cell of the
-// context made from its spec (values on the stack, kind 1), and a cell that
+// context made from its argument block (values on the stack, kind 1), and a cell that
 // holds no value (none when made by make). An op! shares the record of the
 // value it wraps, so an op! made from a function! reaches its body.
 #pragma once
@@ -25,7 +25,7 @@ namespace vyr::native_t {
 inline constexpr uint32_t native_slots = 120;  // natives table
 inline constexpr uint32_t action_slots = 62;   // generic action table
 
-// Pushes a native! or action! for a spec block and table position (0-based
+// Pushes a native! or action! for an argument block and table position (0-based
 // slot), with a new record; answers the pushed cell.
 Cell* push(uint32_t type, const Cell& spec, uint32_t slot);
 

@@ -98,7 +98,7 @@ void take_ownership(const Cell& object) {
     }
 }
 
-// Status codes that leave a handler or a spec block (break, throw, ...)
+// Status codes that leave a handler or a body block (break, throw, ...)
 // cross the C++ frames as the runtime's exception.
 void pass_on(Status s) {
     if (s != Status::ok) throw_code(uint32_t(s));

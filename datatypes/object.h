@@ -19,13 +19,13 @@
 //  - the self slot of an object's context holds the object value with its
 //    current class id and event record (every change of either rewrites it);
 //  - the field flag (bit 13 on a word-table word) is set by every store
-//    through a field and cleared once construction has evaluated its spec;
+//    through a field and cleared once construction has evaluated its body block;
 //  - an object whose record names an on-deep-change* handler owns the series
 //    in its fields (runtime/owners.h); the owners table calls back into
 //    `fire_on_deep_change` after such a series changes.
 //
 // Vyr code runs from here in two places, both through entries the evaluator
-// provides (datatypes/eval_hooks.h): evaluating a make object! spec block
+// provides (datatypes/eval_hooks.h): evaluating a make object! body block
 // and the change handlers (function_t::call). Everything held across them is kept on
 // the argument stack and read again afterwards.
 #pragma once
@@ -45,7 +45,7 @@ inline constexpr int32_t no_handler = -1;
 
 // ---- The evaluator's entry for make object! ---------------------------------
 // Evaluates a block (from its index) and leaves the last value in `result`.
-// Until the evaluator installs one, a spec block raises internal `not-done`.
+// Until the evaluator installs one, a body block raises internal `not-done`.
 Status eval_block(const Cell& block, Cell& result);
 
 // ---- Values ------------------------------------------------------------------
@@ -100,7 +100,7 @@ void copy_fields_by_name(NodeId source, NodeId destination);
 // ---- Making ------------------------------------------------------------------
 
 // make object! (slot 1): from the datatype or a prototype object, with a
-// spec block (evaluated) or another object.
+// body block (evaluated) or another object.
 Cell* make(Cell* proto, Cell* spec, uint32_t type);
 // The `construct` native's core: a block's set-words become fields, each
 // taking the next value that is not a set-word, unevaluated (true/yes/on,

@@ -192,7 +192,7 @@ bool active();
 bool requested();
 void request(bool on);
 // The events a callback asks for: the words of the block that opens its
-// spec, or every event when its spec does not open with a block.
+// argument block, or every event when that block does not open with a block.
 uint32_t events_to_bits(const Cell& callback);
 // Installs the callback (a function!) with its event mask and turns tracing
 // on; `uninstall` turns it off and forgets the callback.

@@ -1,11 +1,11 @@
 // Calling callables: argument specs, argument fetching, and the calls of
 // native!, action!, function! and routine! values.
 //
-// The argument spec of a callable is built from its spec block on its first
+// The argument spec of a callable is built from its argument block on its first
 // call and cached in its record (cell 1 of the record block) as a byte
 // series of plain records (ArgSpec, then one ArgEntry per argument and
 // refinement, in spec order), so a call reads a flat array instead of
-// walking its spec block. A series, not a C++ object: it dies with the
+// walking its argument block. A series, not a C++ object: it dies with the
 // callable. Its buffer may move at a safe point, so it is looked up again
 // after every argument that runs code.
 //
@@ -52,7 +52,7 @@ namespace {
 
 // How an argument is fetched.
 enum class Fetch : uint8_t {
-    evaluated,    // a plain word in a spec block
+    evaluated,    // a plain word in an argument block
     unevaluated,  // a get-word: the value as it stands
     quoted,       // a lit-word: quoted, but parens and get-forms evaluate
 };
@@ -63,7 +63,7 @@ struct ArgEntry {
     Fetch fetch;      // argument: how it is fetched
     uint16_t nargs;   // refinement: its arguments, the entries right after it
     uint32_t slot;    // argument: its frame cell; refinement: a function's flag cell, a native's first argument cell
-    uint32_t spec_at; // position of its word in the spec block (errors name it)
+    uint32_t spec_at; // position of its word in the argument block (errors name it)
     uint32_t ordinal; // refinement: its number among the refinements
     uint32_t symbol;  // refinement: its canonical symbol
     Cell types;       // argument: the accepted types (a typeset)
@@ -228,7 +228,7 @@ struct Call {
     const ArgSpec& spec() { return spec_at(held[1]); }
 };
 
-// The word that names an entry in its spec block, for error messages.
+// The word that names an entry in its argument block, for error messages.
 Cell spec_word(const Cell& callable, const ArgSpec& spec, uint32_t entry) {
     return *memory::cell_at(callable.w2, spec.entry(entry).spec_at);
 }
@@ -486,7 +486,7 @@ Status run_function_body(const Cell& callable, const Cell& name) {
 }
 
 // Natives, actions and routines are C++ code that may call back into Vyr (a
-// spec block, a comparator, a change handler): a break, return or throw
+// make body, a comparator, a change handler): a break, return or throw
 // leaving such a callback crosses the C++ frames as an Unwind and becomes a
 // status again here, so it reaches its target as it would without them.
 Status invoke(const Cell& callable_cell, const Cell& name, const int32_t* refs) {

@@ -15,7 +15,7 @@
 // the status of any evaluation it ran (engine/unwind.h).
 //
 // The check flag: the evaluator checks every argument against the native's
-// spec block while fetching it and passes false; callers that lay out the
+// argument block while fetching it and passes false; callers that lay out the
 // arguments themselves pass true, and the native then checks each argument
 // against its typeset with checks::check_arg_type / checks::check_native_arg
 // (runtime/checks.h), which name the calling word and the argument's word.

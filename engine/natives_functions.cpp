@@ -1,10 +1,10 @@
 // The function makers: func, function, does and has.
 //
-// Each builds a spec block for the new function to keep (a copy of its own, so
+// Each builds an argument block for the new function to keep (a copy of its own, so
 // that changing the block written in the code later does not change the
 // function's arguments under its context), checks it, and makes the
 // function: its context comes from that block, its body is a deep copy
-// bound to that context. A refused spec block raises before anything is
+// bound to that context. A refused argument block raises before anything is
 // made.
 #include "datatypes/block.h"
 #include "datatypes/function.h"
@@ -28,7 +28,7 @@ Cell clipped(const Cell& block) {
 // Pushes a shallow copy of the block from its index.
 Cell* push_copy_of(const Cell& block) { return block_t::clone(clipped(block), false, false); }
 
-// Checks a function's spec block (its own copy, on the stack) and makes
+// Checks a function's argument block (its own copy, on the stack) and makes
 // the function of it and the body; the function becomes the result.
 Status make_from(const Cell* spec, const Cell& body_in) {
     Cell s = *spec;

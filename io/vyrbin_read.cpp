@@ -306,7 +306,7 @@ private:
                     Cell spec{type_block, 0, v.w2, 0};
                     if (i + 1 == path_.size()) return spec;
                     v = spec;
-                    continue;  // the next index picks from the spec block
+                    continue;  // the next index picks from the argument block
                 }
                 if (k != 1 || t != type_function) corrupt(at);
                 v = *memory::cell_at(v.w3, function_t::record::body);
@@ -960,9 +960,9 @@ private:
         for (uint32_t i = 0; i < n; ++i) record(block.w2);
     }
 
-    // The spec block must be one that `func` accepts and the locals must be the
+    // The argument block must be one that `func` accepts and the locals must be the
     // words it declares, in order: the evaluator relies on both. Answers the
-    // header flags of the spec block's attributes.
+    // header flags of the argument block's attributes.
     uint32_t checked_function(const Cell& fn, const uint8_t* at) {
         Cell spec{type_block, 0, fn.w2, 0};
         uint32_t flags = function_t::check_spec(spec);

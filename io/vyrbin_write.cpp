@@ -5,7 +5,7 @@
 // word, an object, error or function; the series node of the rest) is
 // recorded with its index path when first written. The path is the stack of
 // positions of the enclosing values, each counted within its parent: the
-// elements of a series, the fields of an object or error, the spec block (0) and
+// elements of a series, the fields of an object or error, the argument block (0) and
 // the body (1) of a function. A later occurrence is written as that path.
 // The readers resolve paths over the decoded values in the same terms.
 #include <cmath>
@@ -459,7 +459,7 @@ private:
         }
     }
 
-    // A native's spec block is written in full on the native's own level:
+    // A native's argument block is written in full on the native's own level:
     // index paths reach its elements through the native.
     void native(const Cell& v, uint32_t t) {
         head(t, false);

@@ -468,7 +468,7 @@ const RoutineEntry routine_entries[] = {
 
 constexpr char datatype_test_doc[] = "\"Returns true if the value is this type\" value [any-type!]";
 
-// Makes the routine with a spec block and binds it to its word; a routine
+// Makes the routine with an argument block and binds it to its word; a routine
 // named by a system path is held until the system object exists.
 void define(const char* word, const Cell& spec, Entry entry, int32_t return_type) {
     stack::Mark mark;
@@ -483,7 +483,7 @@ void define(const char* word, const Cell& spec, Entry entry, int32_t return_type
     mark.restore();
 }
 
-// The same with the spec given as Vyr text.
+// The same with the argument block given as Vyr text.
 void define(const char* word, const std::string& spec_text, Entry entry, int32_t return_type) {
     stack::Mark mark;
     lexer::Request request;

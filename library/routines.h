@@ -3,7 +3,7 @@
 // frame queries, tuple builders).
 //
 // Each routine is a C++ entry in the routine table (runtime/routines.h) and a
-// routine! value bound to its global word, with a spec block (argument words,
+// routine! value bound to its global word, with an argument block (argument words,
 // types, doc string) that help shows. The datatype tests compare the type
 // id of their argument; the typeset tests read, at every call, the current
 // value of the global word that names their typeset, so redefining
@@ -23,7 +23,7 @@ namespace vyr::library {
 // A routine's C++ side: the word it is bound to (or the path of a field of
 // the system object), its entry (null while the service it gives is not
 // built: a call raises internal `not-done`) and its return type id or -1.
-// Its spec block comes from the routine source (boot/routines.vyr), which
+// Its argument block comes from the routine source (boot/routines.vyr), which
 // pairs names with specs: `name [spec]`.
 struct RoutineEntry {
     const char* word;
@@ -31,7 +31,7 @@ struct RoutineEntry {
     int32_t return_type;
 };
 
-// Makes the routine! value of each entry, with the spec of the same name in
+// Makes the routine! value of each entry, with the argument block of the same name in
 // `specs` (the loaded routine source), and binds it.
 void bind_routines(const Cell& specs, const RoutineEntry* table, size_t count);
 

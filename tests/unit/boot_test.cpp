@@ -232,9 +232,9 @@ TEST_F(BootTest, SpecsPassTheSpecCheck) {
 
 // ---- Routines ------------------------------------------------------------------------
 
-// The routine source names each routine once, with a spec block that passes
-// the spec check, and exactly the routines that have a C++ entry.
-TEST_F(BootTest, RoutineSourceGivesEveryEntryItsSpec) {
+// The routine source names each routine once, with an argument block that passes
+// the argument block check, and exactly the routines that have a C++ entry.
+TEST_F(BootTest, RoutineSourceGivesEveryEntryItsArgumentBlock) {
     define_typeset_words();
     Cell specs = load("routines.vyr");
     std::multiset<std::string> named;

@@ -26,7 +26,7 @@ protected:
         stack::set_top(mark_);
         RuntimeTest::TearDown();
     }
-    // A function! made like `func`: its spec checked, then made.
+    // A function! made like `func`: its argument block checked, then made.
     Cell func(const Cell& spec, const Cell& body) {
         uint32_t flags = function_t::check_spec(spec);
         function_t::make_function(spec, &body, no_node, 0, 0, flags);
@@ -280,7 +280,7 @@ TEST_F(CallablesTest, CollectLocals) {
     EXPECT_EQ(mold_text(spec), "[a /local x i y k]");
 
     // An existing /local gets the new words after it; /extern words never
-    // become locals and are cut from its spec.
+    // become locals and are cut from its argument block.
     Cell spec2 = block_of({word_of("a"), refinement_of("local"), word_of("b"), refinement_of("extern"),
                            word_of("z")});
     Cell body2 = block_of({set_word_of("z"), int_cell(1), set_word_of("b"), int_cell(2), set_word_of("c"),

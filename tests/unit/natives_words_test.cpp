@@ -366,7 +366,7 @@ TEST_F(NativesWordsTest, FunctionMakers) {
     Cell spec = load("a [integer!] b");
     Cell f = call(natives::func, {spec, load("a + b")});
     EXPECT_EQ(mold_text(f), "func [a [integer!] b][a + b]");
-    // The function keeps a spec block of its own.
+    // The function keeps an argument block of its own.
     block_t::append_value(spec, word_of("c"));
     EXPECT_EQ(mold_text(f), "func [a [integer!] b][a + b]");
 
@@ -379,7 +379,7 @@ TEST_F(NativesWordsTest, FunctionMakers) {
     Cell h = call(natives::function, {load("a /extern y z"), body}, {off});
     EXPECT_EQ(mold_text(Cell{type_block, 0, h.w2, 0}), "[a /local x i j k n]");
 
-    // A spec block at a later index: only what follows the index.
+    // An argument block at a later index: only what follows the index.
     Cell tail = load("x y");
     tail.w1 = 1;
     EXPECT_EQ(mold_text(call(natives::func, {tail, load("y")})), "func [y][y]");

@@ -49,7 +49,7 @@ TEST_F(ObjectTest, MakeFromTheDatatypeAndFromPrototypes) {
     EXPECT_EQ(object_t::field_count(more), 3u);
     EXPECT_EQ(int32_t(field(more, "b").w2), 2);
 
-    // `self` in a spec block is the new object.
+    // `self` in a body block is the new object.
     Cell me = make_object(block_of({set_word_of("me"), word_of("self")}));
     EXPECT_EQ(field(me, "me").w1, me.w1);
 
