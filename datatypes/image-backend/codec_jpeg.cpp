@@ -36,8 +36,9 @@ void set_up(jpeg_error_mgr* pub, ErrorManager& err) {
     err.cut_short = false;
 }
 
-// Decodes into `pixels` once the header has given the size; answers false on
-// any library error. Plain C state only: the jump may leave at any call.
+// Reads the header, sizes `d` from it and decodes into its bitmap; answers
+// false on any library error. A size too large leaves `d` without a bitmap.
+// Plain C state only: the jump may leave at any call.
 bool read_jpeg(const uint8_t* data, size_t size, Decoded& d) {
     jpeg_decompress_struct info;
     ErrorManager err;
@@ -51,11 +52,14 @@ bool read_jpeg(const uint8_t* data, size_t size, Decoded& d) {
     jpeg_mem_src(&info, data, static_cast<unsigned long>(size));
     jpeg_read_header(&info, TRUE);
     info.out_color_space = JCS_EXT_BGRA;  // our pixel layout, A = 255
+    jpeg_calc_output_dimensions(&info);
+    d = sized(info.output_width, info.output_height);
+    if (!d.bitmap) {
+        jpeg_destroy_decompress(&info);
+        return true;
+    }
     jpeg_start_decompress(&info);
-    d.width = info.output_width;
-    d.height = info.output_height;
-    if (!size_fits(d.width, d.height) || !d.bitmap || d.bitmap->width != d.width ||
-        d.bitmap->height != d.height) {
+    if (d.bitmap->width != info.output_width || d.bitmap->height != info.output_height) {
         jpeg_destroy_decompress(&info);
         return false;
     }
@@ -67,27 +71,6 @@ bool read_jpeg(const uint8_t* data, size_t size, Decoded& d) {
     jpeg_finish_decompress(&info);
     jpeg_destroy_decompress(&info);
     return !err.cut_short;
-}
-
-// The size the header gives, or false.
-bool read_size(const uint8_t* data, size_t size, int64_t& width, int64_t& height) {
-    jpeg_decompress_struct info;
-    ErrorManager err;
-    info.err = jpeg_std_error(&err.pub);
-    set_up(&err.pub, err);
-    if (setjmp(err.jump)) {
-        jpeg_destroy_decompress(&info);
-        return false;
-    }
-    jpeg_create_decompress(&info);
-    jpeg_mem_src(&info, data, static_cast<unsigned long>(size));
-    jpeg_read_header(&info, TRUE);
-    info.out_color_space = JCS_EXT_BGRA;
-    jpeg_calc_output_dimensions(&info);
-    width = info.output_width;
-    height = info.output_height;
-    jpeg_destroy_decompress(&info);
-    return true;
 }
 
 bool write_jpeg(const Bitmap& bitmap, unsigned char** buffer, unsigned long* length) {
@@ -121,10 +104,7 @@ bool write_jpeg(const Bitmap& bitmap, unsigned char** buffer, unsigned long* len
 }  // namespace
 
 Decoded decode_jpeg(const uint8_t* data, size_t size) {
-    int64_t width = 0, height = 0;
-    if (!read_size(data, size, width, height)) return Decoded{};
-    Decoded d = sized(width, height);
-    if (!d.bitmap) return d;
+    Decoded d;
     if (!read_jpeg(data, size, d)) return Decoded{};
     return d;
 }
