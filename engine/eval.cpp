@@ -457,9 +457,10 @@ Status eval_expression(Cursor& at, uint32_t how) {
 // its own base. The enclosing position is kept beside the block in the
 // cursor's held cells and put back however the run ends.
 Status eval_block(const Cell& word, const Cell& block, bool copy_result) {
-    if (detail::library_block_q(block) != detail::in_library) [[unlikely]]
+    memory::SeriesBuffer* buffer = memory::buffer_of(block.w2);
+    if (bool(buffer->flags & memory::flag::boot_origin) != detail::in_library) [[unlikely]]
         return detail::eval_block_crossing(word, block, copy_result);
-    Cursor at(block, position_cell);
+    Cursor at(block, position_cell, uint32_t(buffer->cells_end() - buffer->cells()));
     struct Restore {
         Cursor& at;
         ~Restore() { position_cell = at.kept(); }
