@@ -572,9 +572,8 @@ Status run_plainly(const Cell& callable, const int32_t* refs) {
             break;
         }
         default: {  // function!
-            NodeId context = callable.w1;
             Cell body = *memory::cell_at(callable.w3, function_t::record::body);
-            context_t::context_cell(context)->w2 = stack::cell_index(stack::arg_base());
+            context_t::context_cell(callable.w1)->w2 = stack::cell_index(stack::arg_base());
             frames::set_return_target(true);
             if (type_of(body) != type_block) {
                 stack::reset_with_result(unset_t::value);
@@ -625,12 +624,13 @@ Status run_plainly(const Cell& callable, const int32_t* refs) {
             i += nargs;
             continue;
         }
-        if (at.at_end()) {
+        const Cell* next = at.peek();
+        if (!next) {
             Cell word = spec_word(callable, *spec, i);
             Cell named = name_of();
             raise_error(err_cat::script, script::no_arg, &named, &word);
         }
-        if (!detail::push_inert(at)) {
+        if (!detail::push_inert(at, next)) {
             if (Status s = detail::eval_value(at, 0); s != Status::ok) return s;
             if (detail::tracing) {
                 Cell code = at.code;
