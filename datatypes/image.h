@@ -51,8 +51,8 @@ Cell decode_or_none(const uint8_t* data, uint32_t size);
 // `cannot-open` with the file when it cannot be read or decoded).
 Cell decode(const Cell& source);
 // The codecs' encode: a new binary! holding the image in that format; an
-// image without pixels raises access `bad-media`. An unknown format prints
-// "Cannot find image encoder" and answers none.
+// image without pixels raises access `bad-media`; an unknown format raises
+// script `invalid-arg` with the format number.
 Cell encode(const Cell& image, int32_t format);
 
 // Draws the image, or the rectangle of it that `crop` names (two cells: the

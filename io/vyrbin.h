@@ -50,8 +50,8 @@ void decode(std::span<const uint8_t> image, const Cell& target, Mode mode, const
 
 // The image of one value: compact or standard encoding, always with a symbol
 // table when the value holds words. Raises the access error `no-codec` for
-// values that cannot be written (routine!, triple!, handle!, port!, event!,
-// and image!, which this build has no pixels for).
+// values that cannot be written (routine!, triple!, handle!, port! and
+// event!).
 std::vector<uint8_t> encode(const Cell& value, bool compact);
 // One image holding each value as a root record, in order (the boot image).
 std::vector<uint8_t> encode_roots(std::span<const Cell> values, bool compact);

@@ -20,6 +20,8 @@
 #include "datatypes/error.h"
 #include "datatypes/function.h"
 #include "datatypes/hash.h"
+#include "datatypes/image-backend/bitmap.h"
+#include "datatypes/image.h"
 #include "datatypes/logic.h"
 #include "datatypes/map.h"
 #include "datatypes/native.h"
@@ -384,7 +386,7 @@ private:
     static bool shares_q(uint32_t t) {
         return any_block_q(t) || t == type_string || t == type_file || t == type_url || t == type_tag ||
                t == type_email || t == type_ref || t == type_binary || t == type_bitset || t == type_vector ||
-               t == type_map || t == type_object || t == type_function || all_word_q(t);
+               t == type_map || t == type_image || t == type_object || t == type_function || all_word_q(t);
     }
 
     void value(const Head& h, NodeId into) {
@@ -467,8 +469,9 @@ private:
                 uint32_t z = raw32();
                 return (void)append(into, Cell{type_point3d, x, y, z}, h.new_line);
             }
-            case type_routine: case type_triple: case type_handle: case type_port: case type_event:
             case type_image:
+                return read_image(h, into);
+            case type_routine: case type_triple: case type_handle: case type_port: case type_event:
                 refuse(h.type);
             default:
                 corrupt(h.at);
@@ -605,6 +608,41 @@ private:
         NodeId node = new_series(length, unit);
         fill(node, data, size_t(length) * unit);
         append(into, Cell{type_vector, clamp_head(node, head), node, element}, h.new_line);
+    }
+
+    // An image: its size, then every pixel as its four stored bytes. A
+    // shared one names an earlier image (its pixels, not a copy of them).
+    void read_image(const Head& h, NodeId into) {
+        uint32_t head = head_index(h);
+        if (h.shared) {
+            const uint8_t* at = p_;
+            Cell v = path();
+            if (type_of(v) != type_image) corrupt(at);
+            uint64_t pixels = image_t::pixel_count(v);
+            v.header = type_image;
+            v.w1 = head > pixels ? uint32_t(pixels) : head;
+            return (void)append(into, v, h.new_line);
+        }
+        const uint8_t* at = p_;
+        uint32_t width, height;
+        if (compact_) {
+            width = uleb();
+            height = uleb();
+        } else {
+            uint32_t size = raw32();
+            width = size & 0xFFFF;
+            height = size >> 16;
+        }
+        if (width > image_backend::max_side || height > image_backend::max_side) corrupt(at);
+        uint64_t n = uint64_t(width) * height * 4;
+        if (n > left()) corrupt(at);
+        const uint8_t* data = bytes(size_t(n));
+        NodeId record = image_backend::image_create(width, height, {}, {}, nullptr);
+        if (n) std::memcpy(image_backend::bitmap_of(record)->pixels.data(), data, size_t(n));
+        Cell image;
+        image_t::make_at(&image, record);
+        image.w1 = head > n / 4 ? uint32_t(n / 4) : head;
+        append(into, image, h.new_line);
     }
 
     void read_map(const Head& h, NodeId into) {

@@ -8,6 +8,7 @@
 // elements of a series, the fields of an object or error, the argument block (0) and
 // the body (1) of a function. A later occurrence is written as that path.
 // The readers resolve paths over the decoded values in the same terms.
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <unordered_map>
@@ -17,6 +18,8 @@
 #include "datatypes/context.h"
 #include "datatypes/error.h"
 #include "datatypes/function.h"
+#include "datatypes/image-backend/bitmap.h"
+#include "datatypes/image.h"
 #include "datatypes/map.h"
 #include "datatypes/symbol.h"
 #include "io/vyrbin.h"
@@ -266,6 +269,9 @@ private:
             case type_tag: case type_email: case type_ref: case type_binary: case type_vector: case type_bitset:
                 series(v, t);
                 break;
+            case type_image:
+                image(v);
+                break;
             default:
                 refuse(v);
         }
@@ -347,6 +353,32 @@ private:
                 for (uint32_t i = 0; i < length; ++i) value(*memory::cell_at(node, i));
         }
         leave();
+    }
+
+    // An image: its head index, then its size and every pixel as the four
+    // stored bytes (B, G, R, A). The pixel record is what is shared; an image
+    // without pixels has none and is always written whole, as 0 x 0.
+    void image(const Cell& v) {
+        NodeId record = v.w2;
+        bool shared = record && enter(record);
+        if (compact_ && shared) byte(prefix_shared);
+        head(type_image, v.w1 != 0, shared ? std_shared : 0);
+        if (v.w1 != 0 || !compact_) field(v.w1);
+        if (shared) {
+            path_of(record);
+            return;
+        }
+        const image_backend::Bitmap* bitmap = record ? image_backend::bitmap_of(record) : nullptr;
+        uint32_t width = bitmap ? bitmap->width : 0, height = bitmap ? bitmap->height : 0;
+        if (compact_) {
+            uleb(width);
+            uleb(height);
+        } else {
+            raw32(width | height << 16);
+        }
+        static_assert(std::endian::native == std::endian::little, "pixels are stored as B, G, R, A bytes");
+        if (bitmap) data(reinterpret_cast<const uint8_t*>(bitmap->pixels.data()), bitmap->pixels.size() * 4);
+        if (record) leave();
     }
 
     // The live pairs only: a removed pair is marked in its value's header.

@@ -1,8 +1,9 @@
 // The stage-0 tool of the build: the runtime without a boot image lexes the
 // boot sources (boot/boot_sources.h, in their order) and writes them as one
 // compact VYRBIN image, one root record per source: its block, past the
-// header. The payload is LZ77-compressed when that makes it smaller. The
-// build embeds the image in `vyr` (boot/embed_image.cmake).
+// header. The payload is stored as it is, not LZ77-compressed: unpacking it
+// would cost every start more than mapping the larger image does. The build
+// embeds the image in `vyr` (boot/embed_image.cmake).
 //
 // Usage: make_boot_image OUTPUT
 #include <cstdio>
@@ -11,9 +12,7 @@
 
 #include "boot/boot.h"
 #include "boot/startup.h"
-#include "io/lz77.h"
 #include "io/vyrbin.h"
-#include "io/vyrbin_format.h"
 #include "runtime/catch_codes.h"
 #include "runtime/stack.h"
 
@@ -36,13 +35,6 @@ void make_image(void* p) {
             blocks.push_back(*vyr::stack::push_copy(block));  // the argument stack keeps it
         }
         std::vector<uint8_t> image = vyr::vyrbin::encode_roots(blocks, true);
-        constexpr size_t header = vyr::vyrbin::format::header_size;
-        auto packed = vyr::lz77::compress({image.data() + header, image.size() - header});
-        if (packed && packed->size() < image.size() - header) {
-            image.resize(header);
-            image[7] |= vyr::vyrbin::flag_compressed;
-            image.insert(image.end(), packed->begin(), packed->end());
-        }
         FILE* f = std::fopen(output, "wb");
         if (!f || std::fwrite(image.data(), 1, image.size(), f) != image.size() || std::fclose(f) != 0) {
             std::fprintf(stderr, "make_boot_image: cannot write %s\n", output);

@@ -2,7 +2,8 @@
 // transparent palette index keeps its colour with A = 0. Encoding needs a palette of at
 // most 256 entries: an image with few enough colours keeps them exactly,
 // others are quantised (median cut) to 255 colours or 256; pixels with
-// A below 128 become the transparent index.
+// A below 128 become the transparent index. giflib is opened on the first
+// GIF (runtime/shared_library.h).
 #include <gif_lib.h>
 
 #include <algorithm>
@@ -10,10 +11,56 @@
 #include <unordered_map>
 
 #include "datatypes/image-backend/codecs.h"
+#include "runtime/shared_library.h"
 
 namespace vyr::image_backend {
 
 namespace {
+
+struct Gif {
+    decltype(&::DGifOpen) DGifOpen = nullptr;
+    decltype(&::DGifSlurp) DGifSlurp = nullptr;
+    decltype(&::DGifSavedExtensionToGCB) DGifSavedExtensionToGCB = nullptr;
+    decltype(&::DGifCloseFile) DGifCloseFile = nullptr;
+    decltype(&::EGifOpen) EGifOpen = nullptr;
+    decltype(&::EGifSetGifVersion) EGifSetGifVersion = nullptr;
+    decltype(&::EGifPutScreenDesc) EGifPutScreenDesc = nullptr;
+    decltype(&::EGifGCBToExtension) EGifGCBToExtension = nullptr;
+    decltype(&::EGifPutExtension) EGifPutExtension = nullptr;
+    decltype(&::EGifPutImageDesc) EGifPutImageDesc = nullptr;
+    decltype(&::EGifPutLine) EGifPutLine = nullptr;
+    decltype(&::EGifCloseFile) EGifCloseFile = nullptr;
+    decltype(&::GifMakeMapObject) GifMakeMapObject = nullptr;
+    decltype(&::GifFreeMapObject) GifFreeMapObject = nullptr;
+    decltype(&::GifQuantizeBuffer) GifQuantizeBuffer = nullptr;
+    bool loaded = false;
+};
+
+// The entry points, or null when giflib cannot be had.
+const Gif* gif_library() {
+    static const Gif gif = [] {
+        Gif t;
+        SharedLibrary lib(VYR_GIF_SONAME);
+        VYR_BIND(lib, t, DGifOpen);
+        VYR_BIND(lib, t, DGifSlurp);
+        VYR_BIND(lib, t, DGifSavedExtensionToGCB);
+        VYR_BIND(lib, t, DGifCloseFile);
+        VYR_BIND(lib, t, EGifOpen);
+        VYR_BIND(lib, t, EGifSetGifVersion);
+        VYR_BIND(lib, t, EGifPutScreenDesc);
+        VYR_BIND(lib, t, EGifGCBToExtension);
+        VYR_BIND(lib, t, EGifPutExtension);
+        VYR_BIND(lib, t, EGifPutImageDesc);
+        VYR_BIND(lib, t, EGifPutLine);
+        VYR_BIND(lib, t, EGifCloseFile);
+        VYR_BIND(lib, t, GifMakeMapObject);
+        VYR_BIND(lib, t, GifFreeMapObject);
+        VYR_BIND(lib, t, GifQuantizeBuffer);
+        t.loaded = lib.complete();
+        return t;
+    }();
+    return gif.loaded ? &gif : nullptr;
+}
 
 struct Reader {
     const uint8_t* data;
@@ -36,13 +83,13 @@ int write_bytes(GifFileType* gif, const GifByteType* from, int n) {
 }
 
 // Fills the bitmap from the first saved image.
-bool paint_frame(GifFileType* gif, Bitmap& b) {
+bool paint_frame(const Gif& lib, GifFileType* gif, Bitmap& b) {
     const SavedImage& frame = gif->SavedImages[0];
     const ColorMapObject* map = frame.ImageDesc.ColorMap ? frame.ImageDesc.ColorMap : gif->SColorMap;
     if (!map || !frame.RasterBits) return false;
     GraphicsControlBlock gcb;
     int transparent = -1;
-    if (DGifSavedExtensionToGCB(gif, 0, &gcb) == GIF_OK) transparent = gcb.TransparentColor;
+    if (lib.DGifSavedExtensionToGCB(gif, 0, &gcb) == GIF_OK) transparent = gcb.TransparentColor;
     for (size_t i = 0; i < b.pixels.size(); ++i) {
         int index = frame.RasterBits[i];
         if (index < map->ColorCount) {
@@ -84,7 +131,7 @@ bool exact_palette(const Bitmap& b, Indexed& out, size_t room) {
     return true;
 }
 
-bool quantised_palette(const Bitmap& b, Indexed& out, int colours) {
+bool quantised_palette(const Gif& lib, const Bitmap& b, Indexed& out, int colours) {
     size_t n = b.pixels.size();
     std::vector<GifByteType> r(n), g(n), bl(n);
     for (size_t i = 0; i < n; ++i) {
@@ -95,19 +142,19 @@ bool quantised_palette(const Bitmap& b, Indexed& out, int colours) {
     out.palette.assign(256, GifColorType{0, 0, 0});
     out.indexes.assign(n, 0);
     int size = colours;
-    if (GifQuantizeBuffer(b.width, b.height, &size, r.data(), g.data(), bl.data(), out.indexes.data(),
-                          out.palette.data()) != GIF_OK)
+    if (lib.GifQuantizeBuffer(b.width, b.height, &size, r.data(), g.data(), bl.data(), out.indexes.data(),
+                              out.palette.data()) != GIF_OK)
         return false;
     out.palette.resize(size_t(size));
     return true;
 }
 
-bool to_indexed(const Bitmap& b, Indexed& out) {
+bool to_indexed(const Gif& lib, const Bitmap& b, Indexed& out) {
     bool any_clear = std::any_of(b.pixels.begin(), b.pixels.end(), see_through);
     size_t room = any_clear ? 255 : 256;
     if (!exact_palette(b, out, room)) {
         out = Indexed{};
-        if (!quantised_palette(b, out, int(room))) return false;
+        if (!quantised_palette(lib, b, out, int(room))) return false;
     }
     if (any_clear) {
         out.transparent = int(out.palette.size());
@@ -122,49 +169,53 @@ bool to_indexed(const Bitmap& b, Indexed& out) {
     return true;
 }
 
-bool write_gif(GifFileType* gif, const Bitmap& b, Indexed& ix) {
-    ColorMapObject* map = GifMakeMapObject(int(ix.palette.size()), ix.palette.data());
+bool write_gif(const Gif& lib, GifFileType* gif, const Bitmap& b, Indexed& ix) {
+    ColorMapObject* map = lib.GifMakeMapObject(int(ix.palette.size()), ix.palette.data());
     if (!map) return false;
-    EGifSetGifVersion(gif, true);
-    bool ok = EGifPutScreenDesc(gif, int(b.width), int(b.height), map->BitsPerPixel, 0, map) == GIF_OK;
+    lib.EGifSetGifVersion(gif, true);
+    bool ok = lib.EGifPutScreenDesc(gif, int(b.width), int(b.height), map->BitsPerPixel, 0, map) == GIF_OK;
     if (ok && ix.transparent >= 0) {
         GraphicsControlBlock gcb{DISPOSAL_UNSPECIFIED, false, 0, ix.transparent};
         GifByteType ext[4];
-        size_t len = EGifGCBToExtension(&gcb, ext);
-        ok = EGifPutExtension(gif, GRAPHICS_EXT_FUNC_CODE, int(len), ext) == GIF_OK;
+        size_t len = lib.EGifGCBToExtension(&gcb, ext);
+        ok = lib.EGifPutExtension(gif, GRAPHICS_EXT_FUNC_CODE, int(len), ext) == GIF_OK;
     }
-    ok = ok && EGifPutImageDesc(gif, 0, 0, int(b.width), int(b.height), false, nullptr) == GIF_OK;
+    ok = ok && lib.EGifPutImageDesc(gif, 0, 0, int(b.width), int(b.height), false, nullptr) == GIF_OK;
     for (uint32_t row = 0; ok && row < b.height; ++row)
-        ok = EGifPutLine(gif, ix.indexes.data() + size_t(row) * b.width, int(b.width)) == GIF_OK;
-    GifFreeMapObject(map);
+        ok = lib.EGifPutLine(gif, ix.indexes.data() + size_t(row) * b.width, int(b.width)) == GIF_OK;
+    lib.GifFreeMapObject(map);
     return ok;
 }
 
 }  // namespace
 
 Decoded decode_gif(const uint8_t* data, size_t size) {
+    const Gif* lib = gif_library();
+    if (!lib) return Decoded{};
     Reader reader{data, size};
     int error = 0;
-    GifFileType* gif = DGifOpen(&reader, read_bytes, &error);
+    GifFileType* gif = lib->DGifOpen(&reader, read_bytes, &error);
     if (!gif) return Decoded{};
     Decoded d;
-    if (DGifSlurp(gif) == GIF_OK && gif->ImageCount > 0) {
+    if (lib->DGifSlurp(gif) == GIF_OK && gif->ImageCount > 0) {
         const GifImageDesc& desc = gif->SavedImages[0].ImageDesc;
         d = sized(desc.Width, desc.Height);
-        if (d.bitmap && !paint_frame(gif, *d.bitmap)) d.bitmap.reset();
+        if (d.bitmap && !paint_frame(*lib, gif, *d.bitmap)) d.bitmap.reset();
     }
-    DGifCloseFile(gif, &error);
+    lib->DGifCloseFile(gif, &error);
     return d;
 }
 
 bool encode_gif(const Bitmap& bitmap, std::vector<uint8_t>& out) {
+    const Gif* lib = gif_library();
+    if (!lib) return false;
     Indexed ix;
-    if (!to_indexed(bitmap, ix)) return false;
+    if (!to_indexed(*lib, bitmap, ix)) return false;
     int error = 0;
-    GifFileType* gif = EGifOpen(&out, write_bytes, &error);
+    GifFileType* gif = lib->EGifOpen(&out, write_bytes, &error);
     if (!gif) return false;
-    bool ok = write_gif(gif, bitmap, ix);
-    return EGifCloseFile(gif, &error) == GIF_OK && ok;
+    bool ok = write_gif(*lib, gif, bitmap, ix);
+    return lib->EGifCloseFile(gif, &error) == GIF_OK && ok;
 }
 
 }  // namespace vyr::image_backend

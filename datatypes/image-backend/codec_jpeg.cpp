@@ -1,7 +1,8 @@
 // JPEG through libjpeg-turbo. The library reports a fatal error through its
 // error_exit callback, which must not return: ours jumps back to the one
 // function that set up the jump, whose frame holds no C++ object with a
-// destructor between the setjmp and the library calls.
+// destructor between the setjmp and the library calls. libjpeg is opened on
+// the first JPEG (runtime/shared_library.h).
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
@@ -10,10 +11,60 @@
 #include <jerror.h>
 
 #include "datatypes/image-backend/codecs.h"
+#include "runtime/shared_library.h"
 
 namespace vyr::image_backend {
 
 namespace {
+
+struct Jpeg {
+    decltype(&::jpeg_std_error) jpeg_std_error = nullptr;
+    decltype(&::jpeg_CreateDecompress) jpeg_CreateDecompress = nullptr;
+    decltype(&::jpeg_CreateCompress) jpeg_CreateCompress = nullptr;
+    decltype(&::jpeg_destroy_decompress) jpeg_destroy_decompress = nullptr;
+    decltype(&::jpeg_destroy_compress) jpeg_destroy_compress = nullptr;
+    decltype(&::jpeg_mem_src) jpeg_mem_src = nullptr;
+    decltype(&::jpeg_mem_dest) jpeg_mem_dest = nullptr;
+    decltype(&::jpeg_read_header) jpeg_read_header = nullptr;
+    decltype(&::jpeg_calc_output_dimensions) jpeg_calc_output_dimensions = nullptr;
+    decltype(&::jpeg_start_decompress) jpeg_start_decompress = nullptr;
+    decltype(&::jpeg_read_scanlines) jpeg_read_scanlines = nullptr;
+    decltype(&::jpeg_finish_decompress) jpeg_finish_decompress = nullptr;
+    decltype(&::jpeg_set_defaults) jpeg_set_defaults = nullptr;
+    decltype(&::jpeg_set_quality) jpeg_set_quality = nullptr;
+    decltype(&::jpeg_start_compress) jpeg_start_compress = nullptr;
+    decltype(&::jpeg_write_scanlines) jpeg_write_scanlines = nullptr;
+    decltype(&::jpeg_finish_compress) jpeg_finish_compress = nullptr;
+    bool loaded = false;
+};
+
+// The entry points, or null when libjpeg cannot be had.
+const Jpeg* jpeg_library() {
+    static const Jpeg jpeg = [] {
+        Jpeg t;
+        SharedLibrary lib(VYR_JPEG_SONAME);
+        VYR_BIND(lib, t, jpeg_std_error);
+        VYR_BIND(lib, t, jpeg_CreateDecompress);
+        VYR_BIND(lib, t, jpeg_CreateCompress);
+        VYR_BIND(lib, t, jpeg_destroy_decompress);
+        VYR_BIND(lib, t, jpeg_destroy_compress);
+        VYR_BIND(lib, t, jpeg_mem_src);
+        VYR_BIND(lib, t, jpeg_mem_dest);
+        VYR_BIND(lib, t, jpeg_read_header);
+        VYR_BIND(lib, t, jpeg_calc_output_dimensions);
+        VYR_BIND(lib, t, jpeg_start_decompress);
+        VYR_BIND(lib, t, jpeg_read_scanlines);
+        VYR_BIND(lib, t, jpeg_finish_decompress);
+        VYR_BIND(lib, t, jpeg_set_defaults);
+        VYR_BIND(lib, t, jpeg_set_quality);
+        VYR_BIND(lib, t, jpeg_start_compress);
+        VYR_BIND(lib, t, jpeg_write_scanlines);
+        VYR_BIND(lib, t, jpeg_finish_compress);
+        t.loaded = lib.complete();
+        return t;
+    }();
+    return jpeg.loaded ? &jpeg : nullptr;
+}
 
 struct ErrorManager {
     jpeg_error_mgr pub;
@@ -39,80 +90,83 @@ void set_up(jpeg_error_mgr* pub, ErrorManager& err) {
 // Reads the header, sizes `d` from it and decodes into its bitmap; answers
 // false on any library error. A size too large leaves `d` without a bitmap.
 // Plain C state only: the jump may leave at any call.
-bool read_jpeg(const uint8_t* data, size_t size, Decoded& d) {
+bool read_jpeg(const Jpeg& lib, const uint8_t* data, size_t size, Decoded& d) {
     jpeg_decompress_struct info;
     ErrorManager err;
-    info.err = jpeg_std_error(&err.pub);
+    info.err = lib.jpeg_std_error(&err.pub);
     set_up(&err.pub, err);
     if (setjmp(err.jump)) {
-        jpeg_destroy_decompress(&info);
+        lib.jpeg_destroy_decompress(&info);
         return false;
     }
-    jpeg_create_decompress(&info);
-    jpeg_mem_src(&info, data, static_cast<unsigned long>(size));
-    jpeg_read_header(&info, TRUE);
+    lib.jpeg_CreateDecompress(&info, JPEG_LIB_VERSION, sizeof info);
+    lib.jpeg_mem_src(&info, data, static_cast<unsigned long>(size));
+    lib.jpeg_read_header(&info, TRUE);
     info.out_color_space = JCS_EXT_BGRA;  // our pixel layout, A = 255
-    jpeg_calc_output_dimensions(&info);
+    lib.jpeg_calc_output_dimensions(&info);
     d = sized(info.output_width, info.output_height);
     if (!d.bitmap) {
-        jpeg_destroy_decompress(&info);
+        lib.jpeg_destroy_decompress(&info);
         return true;
     }
-    jpeg_start_decompress(&info);
+    lib.jpeg_start_decompress(&info);
     if (d.bitmap->width != info.output_width || d.bitmap->height != info.output_height) {
-        jpeg_destroy_decompress(&info);
+        lib.jpeg_destroy_decompress(&info);
         return false;
     }
     uint8_t* base = reinterpret_cast<uint8_t*>(d.bitmap->pixels.data());
     while (info.output_scanline < info.output_height) {
         JSAMPROW row = base + size_t(info.output_scanline) * info.output_width * 4;
-        jpeg_read_scanlines(&info, &row, 1);
+        lib.jpeg_read_scanlines(&info, &row, 1);
     }
-    jpeg_finish_decompress(&info);
-    jpeg_destroy_decompress(&info);
+    lib.jpeg_finish_decompress(&info);
+    lib.jpeg_destroy_decompress(&info);
     return !err.cut_short;
 }
 
-bool write_jpeg(const Bitmap& bitmap, unsigned char** buffer, unsigned long* length) {
+bool write_jpeg(const Jpeg& lib, const Bitmap& bitmap, unsigned char** buffer, unsigned long* length) {
     jpeg_compress_struct info;
     ErrorManager err;
-    info.err = jpeg_std_error(&err.pub);
+    info.err = lib.jpeg_std_error(&err.pub);
     set_up(&err.pub, err);
     if (setjmp(err.jump)) {
-        jpeg_destroy_compress(&info);
+        lib.jpeg_destroy_compress(&info);
         return false;
     }
-    jpeg_create_compress(&info);
-    jpeg_mem_dest(&info, buffer, length);
+    lib.jpeg_CreateCompress(&info, JPEG_LIB_VERSION, sizeof info);
+    lib.jpeg_mem_dest(&info, buffer, length);
     info.image_width = bitmap.width;
     info.image_height = bitmap.height;
     info.input_components = 4;
     info.in_color_space = JCS_EXT_BGRA;  // alpha is dropped: JPEG has none
-    jpeg_set_defaults(&info);
-    jpeg_set_quality(&info, 90, TRUE);
-    jpeg_start_compress(&info, TRUE);
+    lib.jpeg_set_defaults(&info);
+    lib.jpeg_set_quality(&info, 90, TRUE);
+    lib.jpeg_start_compress(&info, TRUE);
     const uint8_t* base = reinterpret_cast<const uint8_t*>(bitmap.pixels.data());
     while (info.next_scanline < info.image_height) {
         JSAMPROW row = const_cast<uint8_t*>(base + size_t(info.next_scanline) * bitmap.width * 4);
-        jpeg_write_scanlines(&info, &row, 1);
+        lib.jpeg_write_scanlines(&info, &row, 1);
     }
-    jpeg_finish_compress(&info);
-    jpeg_destroy_compress(&info);
+    lib.jpeg_finish_compress(&info);
+    lib.jpeg_destroy_compress(&info);
     return true;
 }
 
 }  // namespace
 
 Decoded decode_jpeg(const uint8_t* data, size_t size) {
+    const Jpeg* lib = jpeg_library();
     Decoded d;
-    if (!read_jpeg(data, size, d)) return Decoded{};
+    if (!lib || !read_jpeg(*lib, data, size, d)) return Decoded{};
     return d;
 }
 
 bool encode_jpeg(const Bitmap& bitmap, std::vector<uint8_t>& out) {
+    const Jpeg* lib = jpeg_library();
+    if (!lib) return false;
     unsigned char* buffer = nullptr;
     unsigned long length = 0;
-    bool ok = write_jpeg(bitmap, &buffer, &length);
+    bool ok = write_jpeg(*lib, bitmap, &buffer, &length);
     if (ok) out.assign(buffer, buffer + length);
     std::free(buffer);
     return ok;

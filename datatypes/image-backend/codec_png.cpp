@@ -1,32 +1,65 @@
 // PNG through libpng's simplified interface, which reports failures by its
-// return value (no long jump reaches our frames).
+// return value (no long jump reaches our frames). libpng is opened on the
+// first PNG (runtime/shared_library.h).
 #include <png.h>
 
 #include <cstring>
 
 #include "datatypes/image-backend/codecs.h"
+#include "runtime/shared_library.h"
 
 namespace vyr::image_backend {
 
+namespace {
+
+struct Png {
+    decltype(&::png_image_begin_read_from_memory) png_image_begin_read_from_memory = nullptr;
+    decltype(&::png_image_finish_read) png_image_finish_read = nullptr;
+    decltype(&::png_image_free) png_image_free = nullptr;
+    decltype(&::png_image_write_to_memory) png_image_write_to_memory = nullptr;
+    bool loaded = false;
+};
+
+// The entry points, or null when libpng cannot be had.
+const Png* png_library() {
+    static const Png png = [] {
+        Png t;
+        SharedLibrary lib(VYR_PNG_SONAME);
+        VYR_BIND(lib, t, png_image_begin_read_from_memory);
+        VYR_BIND(lib, t, png_image_finish_read);
+        VYR_BIND(lib, t, png_image_free);
+        VYR_BIND(lib, t, png_image_write_to_memory);
+        t.loaded = lib.complete();
+        return t;
+    }();
+    return png.loaded ? &png : nullptr;
+}
+
+}  // namespace
+
 Decoded decode_png(const uint8_t* data, size_t size) {
+    const Png* lib = png_library();
+    if (!lib) return Decoded{};
     png_image image;
     std::memset(&image, 0, sizeof image);
     image.version = PNG_IMAGE_VERSION;
-    if (!png_image_begin_read_from_memory(&image, data, size)) return Decoded{};
+    if (!lib->png_image_begin_read_from_memory(&image, data, size)) return Decoded{};
     Decoded d = sized(image.width, image.height);
     if (!d.bitmap) {
-        png_image_free(&image);
+        lib->png_image_free(&image);
         return d;
     }
     image.format = PNG_FORMAT_BGRA;  // the bytes B, G, R, A: our pixel layout
-    if (!png_image_finish_read(&image, nullptr, d.bitmap->pixels.data(), int32_t(image.width * 4), nullptr)) {
-        png_image_free(&image);
+    if (!lib->png_image_finish_read(&image, nullptr, d.bitmap->pixels.data(), int32_t(image.width * 4), nullptr)) {
+        lib->png_image_free(&image);
         return Decoded{};
     }
     return d;
 }
 
 bool encode_png(const Bitmap& bitmap, std::vector<uint8_t>& out) {
+    const Png* lib = png_library();
+    if (!lib) return false;
     png_image image;
     std::memset(&image, 0, sizeof image);
     image.version = PNG_IMAGE_VERSION;
@@ -35,9 +68,9 @@ bool encode_png(const Bitmap& bitmap, std::vector<uint8_t>& out) {
     image.format = PNG_FORMAT_BGRA;
     png_alloc_size_t size = 0;
     const void* pixels = bitmap.pixels.data();
-    if (!png_image_write_to_memory(&image, nullptr, &size, 0, pixels, 0, nullptr)) return false;
+    if (!lib->png_image_write_to_memory(&image, nullptr, &size, 0, pixels, 0, nullptr)) return false;
     out.resize(size);
-    return png_image_write_to_memory(&image, out.data(), &size, 0, pixels, 0, nullptr) && (out.resize(size), true);
+    return lib->png_image_write_to_memory(&image, out.data(), &size, 0, pixels, 0, nullptr) && (out.resize(size), true);
 }
 
 }  // namespace vyr::image_backend

@@ -1,17 +1,62 @@
 // TIFF through libtiff, over memory streams. Decoding reads the first
 // directory: 8-bit RGB or RGBA with straight alpha is read as it is stored;
 // every other layout goes through libtiff's RGBA reader, whose associated
-// alpha is undone. Encoding writes 8-bit RGBA, straight alpha, LZW.
+// alpha is undone. Encoding writes 8-bit RGBA, straight alpha, LZW. libtiff
+// is opened on the first TIFF (runtime/shared_library.h).
 #include <tiffio.h>
 
 #include <algorithm>
 #include <cstring>
 
 #include "datatypes/image-backend/codecs.h"
+#include "runtime/shared_library.h"
 
 namespace vyr::image_backend {
 
 namespace {
+
+struct Tiff {
+    decltype(&::TIFFClientOpen) TIFFClientOpen = nullptr;
+    decltype(&::TIFFClose) TIFFClose = nullptr;
+    decltype(&::TIFFSetErrorHandler) TIFFSetErrorHandler = nullptr;
+    decltype(&::TIFFSetWarningHandler) TIFFSetWarningHandler = nullptr;
+    decltype(&::TIFFGetField) TIFFGetField = nullptr;
+    decltype(&::TIFFGetFieldDefaulted) TIFFGetFieldDefaulted = nullptr;
+    decltype(&::TIFFIsTiled) TIFFIsTiled = nullptr;
+    decltype(&::TIFFScanlineSize) TIFFScanlineSize = nullptr;
+    decltype(&::TIFFReadScanline) TIFFReadScanline = nullptr;
+    decltype(&::TIFFReadRGBAImageOriented) TIFFReadRGBAImageOriented = nullptr;
+    decltype(&::TIFFSetField) TIFFSetField = nullptr;
+    decltype(&::TIFFDefaultStripSize) TIFFDefaultStripSize = nullptr;
+    decltype(&::TIFFWriteScanline) TIFFWriteScanline = nullptr;
+    decltype(&::TIFFWriteDirectory) TIFFWriteDirectory = nullptr;
+    bool loaded = false;
+};
+
+// The entry points, or null when libtiff cannot be had.
+const Tiff* tiff_library() {
+    static const Tiff tiff = [] {
+        Tiff t;
+        SharedLibrary lib(VYR_TIFF_SONAME);
+        VYR_BIND(lib, t, TIFFClientOpen);
+        VYR_BIND(lib, t, TIFFClose);
+        VYR_BIND(lib, t, TIFFSetErrorHandler);
+        VYR_BIND(lib, t, TIFFSetWarningHandler);
+        VYR_BIND(lib, t, TIFFGetField);
+        VYR_BIND(lib, t, TIFFGetFieldDefaulted);
+        VYR_BIND(lib, t, TIFFIsTiled);
+        VYR_BIND(lib, t, TIFFScanlineSize);
+        VYR_BIND(lib, t, TIFFReadScanline);
+        VYR_BIND(lib, t, TIFFReadRGBAImageOriented);
+        VYR_BIND(lib, t, TIFFSetField);
+        VYR_BIND(lib, t, TIFFDefaultStripSize);
+        VYR_BIND(lib, t, TIFFWriteScanline);
+        VYR_BIND(lib, t, TIFFWriteDirectory);
+        t.loaded = lib.complete();
+        return t;
+    }();
+    return tiff.loaded ? &tiff : nullptr;
+}
 
 // A stream over bytes in memory: reading from the input, or writing into a
 // growing vector (with seeks, which the writer needs).
@@ -56,34 +101,34 @@ toff_t stream_size(thandle_t h) { return static_cast<Stream*>(h)->size; }
 int no_map(thandle_t, void**, toff_t*) { return 0; }
 void no_unmap(thandle_t, void*, toff_t) {}
 
-TIFF* open_stream(Stream& s, const char* mode) {
+TIFF* open_stream(const Tiff& lib, Stream& s, const char* mode) {
     // libtiff prints its complaints by default; a damaged file is reported
     // by our answer instead.
-    TIFFSetErrorHandler(nullptr);
-    TIFFSetWarningHandler(nullptr);
-    return TIFFClientOpen("memory", mode, &s, stream_read, stream_write, stream_seek, stream_close, stream_size,
-                          no_map, no_unmap);
+    lib.TIFFSetErrorHandler(nullptr);
+    lib.TIFFSetWarningHandler(nullptr);
+    return lib.TIFFClientOpen("memory", mode, &s, stream_read, stream_write, stream_seek, stream_close, stream_size,
+                              no_map, no_unmap);
 }
 
 // 8-bit RGB or RGBA (straight alpha), pixels interleaved: read as stored.
-bool plain_layout(TIFF* tif, uint16_t& samples) {
+bool plain_layout(const Tiff& lib, TIFF* tif, uint16_t& samples) {
     uint16_t bits = 0, photometric = 0, planar = 0, extra_count = 0;
     uint16_t* extra = nullptr;
-    TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &bits);
-    TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &samples);
-    TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &planar);
-    TIFFGetFieldDefaulted(tif, TIFFTAG_EXTRASAMPLES, &extra_count, &extra);
-    if (TIFFIsTiled(tif) || !TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric)) return false;
+    lib.TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &bits);
+    lib.TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &samples);
+    lib.TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &planar);
+    lib.TIFFGetFieldDefaulted(tif, TIFFTAG_EXTRASAMPLES, &extra_count, &extra);
+    if (lib.TIFFIsTiled(tif) || !lib.TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric)) return false;
     if (bits != 8 || photometric != PHOTOMETRIC_RGB || planar != PLANARCONFIG_CONTIG) return false;
     if (samples == 3) return extra_count == 0;
     return samples == 4 && extra_count == 1 && extra && extra[0] == EXTRASAMPLE_UNASSALPHA;
 }
 
-bool read_plain(TIFF* tif, Bitmap& b, uint16_t samples) {
-    std::vector<uint8_t> line(size_t(TIFFScanlineSize(tif)));
+bool read_plain(const Tiff& lib, TIFF* tif, Bitmap& b, uint16_t samples) {
+    std::vector<uint8_t> line(size_t(lib.TIFFScanlineSize(tif)));
     if (line.size() < size_t(b.width) * samples) return false;
     for (uint32_t row = 0; row < b.height; ++row) {
-        if (TIFFReadScanline(tif, line.data(), row, 0) < 0) return false;
+        if (lib.TIFFReadScanline(tif, line.data(), row, 0) < 0) return false;
         uint32_t* out = &b.pixels[size_t(row) * b.width];
         for (uint32_t x = 0; x < b.width; ++x) {
             const uint8_t* p = &line[size_t(x) * samples];
@@ -94,9 +139,9 @@ bool read_plain(TIFF* tif, Bitmap& b, uint16_t samples) {
 }
 
 // Any layout libtiff knows, through its RGBA reader (associated alpha).
-bool read_rgba(TIFF* tif, Bitmap& b) {
+bool read_rgba(const Tiff& lib, TIFF* tif, Bitmap& b) {
     std::vector<uint32_t> raster(b.pixels.size());
-    if (!TIFFReadRGBAImageOriented(tif, b.width, b.height, raster.data(), ORIENTATION_TOPLEFT, 0)) return false;
+    if (!lib.TIFFReadRGBAImageOriented(tif, b.width, b.height, raster.data(), ORIENTATION_TOPLEFT, 0)) return false;
     for (size_t i = 0; i < raster.size(); ++i) {
         uint32_t v = raster[i];
         uint32_t a = TIFFGetA(v), r = TIFFGetR(v), g = TIFFGetG(v), bl = TIFFGetB(v);
@@ -110,15 +155,16 @@ bool read_rgba(TIFF* tif, Bitmap& b) {
     return true;
 }
 
-bool write_tiff(TIFF* tif, const Bitmap& b) {
+bool write_tiff(const Tiff& lib, TIFF* tif, const Bitmap& b) {
     uint16_t extra[1] = {EXTRASAMPLE_UNASSALPHA};
-    bool ok = TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, b.width) && TIFFSetField(tif, TIFFTAG_IMAGELENGTH, b.height) &&
-              TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8) && TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 4) &&
-              TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, 1, extra) &&
-              TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB) &&
-              TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG) &&
-              TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_LZW) &&
-              TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(tif, 0));
+    bool ok = lib.TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, b.width) &&
+              lib.TIFFSetField(tif, TIFFTAG_IMAGELENGTH, b.height) &&
+              lib.TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8) && lib.TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 4) &&
+              lib.TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, 1, extra) &&
+              lib.TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB) &&
+              lib.TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG) &&
+              lib.TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_LZW) &&
+              lib.TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, lib.TIFFDefaultStripSize(tif, 0));
     std::vector<uint8_t> line(size_t(b.width) * 4);
     for (uint32_t row = 0; ok && row < b.height; ++row) {
         const uint32_t* in = &b.pixels[size_t(row) * b.width];
@@ -129,40 +175,45 @@ bool write_tiff(TIFF* tif, const Bitmap& b) {
             p[2] = blue(in[x]);
             p[3] = alpha(in[x]);
         }
-        ok = TIFFWriteScanline(tif, line.data(), row, 0) >= 0;
+        ok = lib.TIFFWriteScanline(tif, line.data(), row, 0) >= 0;
     }
-    return ok && TIFFWriteDirectory(tif);
+    return ok && lib.TIFFWriteDirectory(tif);
 }
 
 }  // namespace
 
 Decoded decode_tiff(const uint8_t* data, size_t size) {
+    const Tiff* lib = tiff_library();
+    if (!lib) return Decoded{};
     Stream s;
     s.input = data;
     s.size = size;
-    TIFF* tif = open_stream(s, "rm");
+    TIFF* tif = open_stream(*lib, s, "rm");
     if (!tif) return Decoded{};
     uint32_t width = 0, height = 0;
     Decoded d;
-    if (TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &width) && TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &height)) {
+    if (lib->TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &width) && lib->TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &height)) {
         d = sized(width, height);
         uint16_t samples = 0;
         if (d.bitmap) {
-            bool ok = plain_layout(tif, samples) ? read_plain(tif, *d.bitmap, samples) : read_rgba(tif, *d.bitmap);
+            bool ok = plain_layout(*lib, tif, samples) ? read_plain(*lib, tif, *d.bitmap, samples)
+                                                       : read_rgba(*lib, tif, *d.bitmap);
             if (!ok) d.bitmap.reset();
         }
     }
-    TIFFClose(tif);
+    lib->TIFFClose(tif);
     return d;
 }
 
 bool encode_tiff(const Bitmap& bitmap, std::vector<uint8_t>& out) {
+    const Tiff* lib = tiff_library();
+    if (!lib) return false;
     Stream s;
     s.output = &out;
-    TIFF* tif = open_stream(s, "wm");
+    TIFF* tif = open_stream(*lib, s, "wm");
     if (!tif) return false;
-    bool ok = write_tiff(tif, bitmap);
-    TIFFClose(tif);
+    bool ok = write_tiff(*lib, tif, bitmap);
+    lib->TIFFClose(tif);
     out.resize(s.size);
     return ok;
 }

@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "datatypes/date.h"
+#include "datatypes/image-backend/bitmap.h"
+#include "datatypes/image.h"
 #include "io/lz77.h"
 #include "io/vyrbin.h"
 #include "io/vyrbin_format.h"
@@ -233,6 +235,9 @@ TEST_F(VyrbinTest, CompressedImagesDecode) {
 TEST_F(VyrbinTest, TruncatedAndFlippedImagesNeverCrash) {
     Cell v = load("[a b/c \"text\" #{0102} 1.5 [1 2] 3x4 1.2.3 $5 10% #x 1-Jan-2000/1:00 (x) <t> %f]");
     stack::push_copy(v);
+    Cell picture;
+    image_t::make_at(&picture, image_backend::image_create(3, 2, {}, {}, nullptr));
+    *series::alloc_tail_cell(v.w2) = picture;
     std::mt19937 rng(5);
     for (bool compact : {true, false}) {
         Bytes image = vyrbin::encode(v, compact);
