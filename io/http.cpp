@@ -2,15 +2,14 @@
 #include "io/http.h"
 
 #include <curl/curl.h>
-#include <dlfcn.h>
 
 #include <cstdlib>
 #include <memory>
 #include <mutex>
-#include <type_traits>
 
 #include "runtime/interrupt.h"
 #include "runtime/memory.h"
+#include "runtime/shared_library.h"
 
 namespace vyr::http {
 
@@ -39,23 +38,17 @@ struct Curl {
     decltype(&curl_strequal) strequal = nullptr;
 
     bool load() {
-        void* lib = dlopen("libcurl.so.4", RTLD_NOW | RTLD_LOCAL);
-        if (!lib) return false;
-        bool all = true;
-        auto bind = [&](auto& fn, const char* name) {
-            fn = reinterpret_cast<std::remove_reference_t<decltype(fn)>>(dlsym(lib, name));
-            all = all && fn;
-        };
-        bind(global_init, "curl_global_init");
-        bind(easy_init, "curl_easy_init");
-        bind(easy_setopt, "curl_easy_setopt");
-        bind(easy_perform, "curl_easy_perform");
-        bind(easy_getinfo, "curl_easy_getinfo");
-        bind(easy_cleanup, "curl_easy_cleanup");
-        bind(slist_append, "curl_slist_append");
-        bind(slist_free_all, "curl_slist_free_all");
-        bind(strequal, "curl_strequal");
-        return all;
+        SharedLibrary lib("libcurl.so.4");
+        lib.bind(global_init, "curl_global_init");
+        lib.bind(easy_init, "curl_easy_init");
+        lib.bind(easy_setopt, "curl_easy_setopt");
+        lib.bind(easy_perform, "curl_easy_perform");
+        lib.bind(easy_getinfo, "curl_easy_getinfo");
+        lib.bind(easy_cleanup, "curl_easy_cleanup");
+        lib.bind(slist_append, "curl_slist_append");
+        lib.bind(slist_free_all, "curl_slist_free_all");
+        lib.bind(strequal, "curl_strequal");
+        return lib.complete();
     }
 };
 Curl curl;

@@ -1,6 +1,5 @@
 #include "runtime/checksum.h"
 
-#include <dlfcn.h>
 #include <openssl/evp.h>
 #include <openssl/opensslv.h>
 #include <sys/random.h>
@@ -9,13 +8,13 @@
 #include <cerrno>
 #include <memory>
 #include <string>
-#include <type_traits>
 
 #include "runtime/cell.h"
 #include "runtime/errors.h"
 #include "runtime/hash.h"
 #include "runtime/platform.h"
 #include "runtime/runtime_error.h"
+#include "runtime/shared_library.h"
 
 namespace vyr::checksum {
 
@@ -154,24 +153,18 @@ struct Crypto {
     bool loaded = false;
 
     Crypto() {
-        void* lib = dlopen(VYR_CRYPTO_SONAME(OPENSSL_SHLIB_VERSION), RTLD_NOW | RTLD_LOCAL);
-        if (!lib) return;
-        bool all = true;
-        auto bind = [&](auto& fn, const char* name) {
-            fn = reinterpret_cast<std::remove_reference_t<decltype(fn)>>(dlsym(lib, name));
-            all = all && fn;
-        };
-        bind(md5, "EVP_md5");
-        bind(sha1, "EVP_sha1");
-        bind(sha256, "EVP_sha256");
-        bind(sha384, "EVP_sha384");
-        bind(sha512, "EVP_sha512");
-        bind(ctx_new, "EVP_MD_CTX_new");
-        bind(ctx_free, "EVP_MD_CTX_free");
-        bind(init, "EVP_DigestInit_ex");
-        bind(update, "EVP_DigestUpdate");
-        bind(final, "EVP_DigestFinal_ex");
-        loaded = all;
+        SharedLibrary lib(VYR_CRYPTO_SONAME(OPENSSL_SHLIB_VERSION));
+        lib.bind(md5, "EVP_md5");
+        lib.bind(sha1, "EVP_sha1");
+        lib.bind(sha256, "EVP_sha256");
+        lib.bind(sha384, "EVP_sha384");
+        lib.bind(sha512, "EVP_sha512");
+        lib.bind(ctx_new, "EVP_MD_CTX_new");
+        lib.bind(ctx_free, "EVP_MD_CTX_free");
+        lib.bind(init, "EVP_DigestInit_ex");
+        lib.bind(update, "EVP_DigestUpdate");
+        lib.bind(final, "EVP_DigestFinal_ex");
+        loaded = lib.complete();
     }
 };
 
