@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -561,23 +562,27 @@ std::string routine_name(const Cell& name) {
     return out;
 }
 
-const Cell* find_routine_spec(const Cell& specs, std::string_view word) {
+// The position of each name's argument block in the routine source (the
+// first, when a name comes twice).
+std::unordered_map<std::string, uint32_t> routine_spec_positions(const Cell& specs) {
+    std::unordered_map<std::string, uint32_t> positions;
     for (uint32_t i = specs.w1; i + 1 < memory::series_length(specs.w2); i += 2) {
-        const Cell* spec = memory::cell_at(specs.w2, i + 1);
-        if (type_of(*spec) == type_block && routine_name(*memory::cell_at(specs.w2, i)) == word) return spec;
+        if (type_of(*memory::cell_at(specs.w2, i + 1)) != type_block) continue;
+        positions.emplace(routine_name(*memory::cell_at(specs.w2, i)), i + 1);
     }
-    return nullptr;
+    return positions;
 }
 
 }  // namespace
 
 void bind_routines(const Cell& specs, const RoutineEntry* table, size_t count) {
+    auto positions = routine_spec_positions(specs);
     for (size_t k = 0; k < count; ++k) {
-        const Cell* spec = find_routine_spec(specs, table[k].word);
+        auto found = positions.find(table[k].word);
         // A missing spec is a fault of the build, which the boot tests report by name.
-        if (!spec) runtime_error_quit(runtime_error_no::unknown, VYR_CODE_POSITION());
-        Cell copy = *spec;  // the lookup's pointer does not outlive the allocation below
-        define(table[k].word, copy, table[k].entry, table[k].return_type);
+        if (found == positions.end()) runtime_error_quit(runtime_error_no::unknown, VYR_CODE_POSITION());
+        Cell spec = *memory::cell_at(specs.w2, found->second);
+        define(table[k].word, spec, table[k].entry, table[k].return_type);
     }
 }
 
@@ -606,9 +611,11 @@ void make_routines(const Cell& specs) {
 }
 
 void place_held_routines() {
-    for (const HeldRoutine& h : held_routines) {
-        if (Cell* field = system_field(h.path)) *field = h.value;
-    }
+    std::erase_if(held_routines, [](const HeldRoutine& h) {
+        Cell* field = system_field(h.path);
+        if (field) *field = h.value;
+        return field != nullptr;
+    });
 }
 
 void complete_system() {
