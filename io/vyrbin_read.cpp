@@ -152,6 +152,7 @@ private:
         return v;
     }
     uint32_t uleb() {
+        if (p_ < end_ && *p_ < 0x80) return *p_++;  // the common one-byte form
         const uint8_t* at = p_;
         uint32_t v = 0;
         for (int i = 0; i < 5; ++i) {
@@ -230,8 +231,9 @@ private:
         const uint8_t* name = strings_ + offset;
         auto length = uint32_t(std::strlen(reinterpret_cast<const char*>(name)));  // the area ends with 0
         if (length == 0) corrupt(at);
-        // Names are UTF-8: every symbol's text is read back as such.
-        for (uint32_t i = 0; i < length;) {
+        // Names are UTF-8: every symbol's text is read back as such. The
+        // boot image is the build's own.
+        for (uint32_t i = 0; codec() && i < length;) {
             unicode::Utf8Char c = unicode::utf8_decode_lenient(name + i, length - i);
             if (c.status != unicode::Utf8Status::ok) corrupt(at);
             i += c.length;
@@ -252,8 +254,14 @@ private:
     // Appends the cell; answers its position.
     uint32_t append(NodeId into, Cell c, bool new_line) {
         if (new_line) c.header |= header::new_line;
-        uint32_t at = memory::series_length(into);
-        *series::alloc_tail_cell(into) = c;
+        memory::SeriesBuffer* b = memory::buffer_of(into);
+        uint32_t at = b->used() / memory::cell_width;
+        if (b->tail + memory::cell_width <= b->capacity) {  // blocks are made with room for their count
+            *reinterpret_cast<Cell*>(b->tail_ptr()) = c;
+            b->tail += memory::cell_width;
+        } else {
+            *series::alloc_tail_cell(into) = c;
+        }
         return at;
     }
     void patch(NodeId into, uint32_t position, Cell c) {
