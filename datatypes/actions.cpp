@@ -284,7 +284,7 @@ GenericEntry entry(uint32_t slot) { return slot >= 1 && slot <= action_count ? g
 
 // ---- Looking up implementations --------------------------------------------
 
-ActionFn get_action_ptr_from(uint32_t type, const Cell& value, uint32_t slot) {
+ActionFn get_action_ptr_slow(uint32_t type, const Cell& value, uint32_t slot) {
     if (ActionFn native = port_t::native_action(value, slot)) return native;
     ActionFn fn = get_action(type, slot);
     if (fn) return fn;

@@ -48,7 +48,14 @@ GenericEntry entry(uint32_t slot);
 // actor's native table); an empty slot raises `expect-arg` (the calling
 // word, the value's datatype, the first argument word of the running
 // callable).
-registry::ActionFn get_action_ptr_from(uint32_t type, const Cell& value, uint32_t slot);
+registry::ActionFn get_action_ptr_slow(uint32_t type, const Cell& value, uint32_t slot);
+// Every action call comes through here: a plain table read unless the value
+// is a port! or the slot is empty.
+inline registry::ActionFn get_action_ptr_from(uint32_t type, const Cell& value, uint32_t slot) {
+    if (type_of(value) != type_port)
+        if (registry::ActionFn fn = registry::get_action(type, slot)) return fn;
+    return get_action_ptr_slow(type, value, slot);
+}
 inline registry::ActionFn get_action_ptr(const Cell& value, uint32_t slot) {
     return get_action_ptr_from(type_of(value), value, slot);
 }

@@ -60,28 +60,49 @@ SeriesBuffer* reserve(NodeId node, uint64_t extra, bool doubled) {
 
 // The cells a value offers to append, insert and change: its cells from its
 // index when it is spliced, else the value itself. Copied out first, so a
-// source inside the changed buffer is read as it was.
-std::vector<Cell> offered_cells(const Cell& value, bool only, int32_t part) {
-    std::vector<Cell> out;
-    if (!only && series_t::block_family_q(type_of(value))) {
-        int32_t n = length_at(value);
-        if (part >= 0) n = std::min(n, part);
-        if (n > 0) {
-            const Cell* from = buffer_of(node_of(value))->cells() + std::max(index_of(value), 0);
-            out.assign(from, from + n);
+// source inside the changed buffer is read as it was. A single value (the
+// common case) is held in place, with no heap copy.
+class Offered {
+public:
+    Offered(const Cell& value, bool only, int32_t part) { take(value, only, part); }
+    Offered(const Offered&) = delete;
+    Offered& operator=(const Offered&) = delete;
+
+    // Takes the value's cells again (after Vyr code may have changed them).
+    void take(const Cell& value, bool only, int32_t part) {
+        many_.clear();
+        if (!only && series_t::block_family_q(type_of(value))) {
+            int32_t n = length_at(value);
+            if (part >= 0) n = std::min(n, part);
+            if (n > 0) {
+                const Cell* from = buffer_of(node_of(value))->cells() + std::max(index_of(value), 0);
+                many_.assign(from, from + n);
+            }
+            data_ = many_.data();
+            size_ = many_.size();
+        } else {
+            one_ = value;
+            data_ = &one_;
+            size_ = 1;
         }
-    } else {
-        out.push_back(value);
     }
-    return out;
-}
+    const Cell* begin() const { return data_; }
+    const Cell* end() const { return data_ + size_; }
+    size_t size() const { return size_; }
+
+private:
+    Cell one_{};
+    std::vector<Cell> many_;
+    const Cell* data_ = nullptr;
+    size_t size_ = 0;
+};
 
 // Writes the run `run` at `at`, `dup` times (copies of the written part
 // doubling each round).
-void write_repeated(Cell* at, const std::vector<Cell>& run, uint64_t dup) {
-    if (run.empty()) return;
-    std::memcpy(at, run.data(), run.size() * cell_bytes);
-    checks::fill_repeat(reinterpret_cast<uint8_t*>(at), uint32_t(run.size() * cell_bytes), uint32_t(dup));
+void write_repeated(Cell* at, const Offered& run, uint64_t dup) {
+    if (run.size() == 0) return;
+    std::memcpy(at, run.begin(), run.size() * cell_bytes);
+    if (dup > 1) checks::fill_repeat(reinterpret_cast<uint8_t*>(at), uint32_t(run.size() * cell_bytes), uint32_t(dup));
 }
 
 // Appends a copy of v to a block-family series; a hash! indexes it.
@@ -177,9 +198,9 @@ Cell* append_value(const Cell& b, const Cell& v) {
 
 void append_values(const Cell& b, const Cell& src) {
     if (!series_t::block_family_q(type_of(src))) return;
-    std::vector<Cell> cells = offered_cells(src, false, -1);
+    Offered cells(src, false, -1);
     SeriesBuffer* buf = reserve(node_of(b), cells.size(), true);
-    if (!cells.empty()) std::memcpy(buf->cells_end(), cells.data(), cells.size() * cell_bytes);
+    if (cells.size() != 0) std::memcpy(buf->cells_end(), cells.begin(), cells.size() * cell_bytes);
     buf->tail += uint32_t(cells.size()) * cell_bytes;
 }
 
@@ -236,7 +257,8 @@ void insert_value(Cell& b, const Cell& v, bool advance_flag, bool at_head) {
 }
 
 void insert_values(Cell& b, const Cell& src) {
-    for (const Cell& c : offered_cells(src, false, -1)) insert_value(b, c, true, false);
+    Offered cells(src, false, -1);
+    for (const Cell& c : cells) insert_value(b, c, true, false);
 }
 
 void insert_last() {
@@ -497,7 +519,7 @@ int32_t compare(Cell* a, Cell* b, int32_t op) {
 // ---- append, insert, change --------------------------------------------------------
 
 Cell* insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append) {
-    std::vector<Cell> run = offered_cells(*value, only, part);
+    Offered run(*value, only, part);
     int32_t len = cell_count(*series);
     if (index_of(*series) > len) set_index(*series, len);
     int32_t index = std::max(index_of(*series), 0);
@@ -510,7 +532,7 @@ Cell* insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bo
         if (owned) {
             // The handler may have changed the series or the value, and ran
             // Vyr code: the cells to write are taken again.
-            run = offered_cells(*value, only, part);
+            run.take(*value, only, part);
             total = uint64_t(run.size()) * uint64_t(std::max(dup, 1));
         }
         len = cell_count(*series);
@@ -531,7 +553,7 @@ Cell* insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bo
 }
 
 Cell* change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
-    std::vector<Cell> run = offered_cells(*value, only, -1);
+    Offered run(*value, only, -1);
     int32_t len = cell_count(*series);
     if (index_of(*series) > len) set_index(*series, len);
     int32_t index = std::max(index_of(*series), 0);
@@ -542,7 +564,7 @@ Cell* change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
     if (written == 0 && replaced == 0) return series;
     bool owned = series_t::notify_before(*series, series_t::Change::change, value, index, int32_t(written));
     if (owned) {  // as in insert: the cells to write are taken again
-        run = offered_cells(*value, only, -1);
+        run.take(*value, only, -1);
         written = uint64_t(run.size()) * uint64_t(std::max(dup, 1));
         replaced = part >= 0 ? part : int64_t(written);
     }

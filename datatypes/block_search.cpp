@@ -1,5 +1,6 @@
 // block!: find, select, sort and the block side of the set operations.
 #include <algorithm>
+#include <cstddef>
 #include <optional>
 #include <cstring>
 #include <vector>
@@ -212,6 +213,16 @@ int32_t field_compare(const Cell& x, const Cell& y, int32_t op) {
     return r;
 }
 
+// Whether the key field of every record is an integer!: such records sort
+// by their numbers, compared in line.
+bool integer_keys_q(const Cell* first, uint32_t records, uint32_t width, uint32_t field) {
+    for (uint32_t i = 0; i < records; ++i)
+        if (type_of(first[size_t(i) * width + field]) != type_integer) return false;
+    return true;
+}
+// Where an integer!'s number lies in its cell.
+constexpr uint32_t integer_payload_offset = offsetof(Cell, w2);
+
 // Fills a record block with `width` cells from `from`.
 void fill_record_block(const Cell& block, const Cell* from, uint32_t width) {
     NodeId node = node_of(block);
@@ -255,6 +266,7 @@ int32_t sort_compare_func(const void* a, const void* b, uintptr_t state, uintptr
 
 int32_t call_compare_function(const Cell& function, Cell* args, uint32_t count) {
     Cell answer = cells::none();
+    eval_hooks::CallbackScope traced(eval_hooks::sort_callback);
     Status status = eval_hooks::call(function, args, count, no_node, fixed::word_compare_callback, answer);
     stack::set_top(args);
     if (status != Status::ok) throw_code(uint32_t(status));
@@ -317,7 +329,13 @@ Cell* sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, b
     records = uint32_t(count / width);
     collector::CollectionHold hold;  // the sorted cells must stay where they are
     if (!by_function) {
-        run(buffer_of(node_of(*series))->cells() + start, uintptr_t(op), sort_compare);
+        Cell* first = buffer_of(node_of(*series))->cells() + start;
+        if (!stable && !all && integer_keys_q(first, records, uint32_t(width), uint32_t(flags >> sort_flag::field_shift)))
+            sort::quick_sort_by_int32(first, records, record_size,
+                                      uint32_t(flags >> sort_flag::field_shift) * cell_bytes + integer_payload_offset,
+                                      reverse);
+        else
+            run(first, uintptr_t(op), sort_compare);
     } else {
         // The function may change the series itself: sort a private copy,
         // and write it back only over the very cells it was taken from. A

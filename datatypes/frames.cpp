@@ -37,7 +37,9 @@ void restore(const Frame& f) {
     if (f.saved_context) context_t::context_cell(f.saved_context)->w2 = f.saved_values;
 }
 
-[[noreturn]] void overflow() {
+}  // namespace
+
+[[noreturn]] void detail::overflow() {
     Cell* top = stack::top();
     stack::set_top(uint32_t(top - stack::bottom()) > overflow_margin ? top - overflow_margin : stack::bottom());
     if (stack::arg_base() > stack::top()) stack::set_arg_base(stack::top());
@@ -45,6 +47,7 @@ void restore(const Frame& f) {
     raise_error(err_cat::internal, err_id::internal::stack_overflow);
 }
 
+namespace {
 Frame* pop() { return --frames_top; }
 }  // namespace
 
@@ -72,16 +75,6 @@ void frames_init() {
 }
 
 // ---- Opening ------------------------------------------------------------------
-
-Cell* push_frame(const Cell& word, uint32_t header_bits) {
-    Frame* f = frames_top;
-    if (f >= frames_end) overflow();
-    *f = Frame{header_bits & detail::header_mask, word.w2, word.w1, word.w3, stack::cell_index(stack::arg_base()),
-               no_node, 0, stack::cell_index(stack::top())};
-    frames_top = f + 1;
-    stack::set_arg_base(stack::top());
-    return stack::arg_base();
-}
 
 Cell* frame_open_compiled(const Cell& word, NodeId context) {
     context_t::set_stack_values(context, stack::arg_base());
@@ -120,13 +113,6 @@ void clear_return_target(Frame* f) {
 Cell* saved_base(const Frame* f) { return stack::cell_at_index(f->saved_base); }
 
 Cell* own_base(const Frame* f) { return stack::cell_at_index(f->own_base); }
-
-void frame_close() {
-    Frame* f = pop();
-    Cell* old = stack::arg_base();
-    stack::set_arg_base(saved_base(f));
-    stack::set_top(old + 1);
-}
 
 void frame_close_function() {
     restore(*top_frame());

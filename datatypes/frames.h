@@ -23,6 +23,7 @@
 #include <cstdint>
 
 #include "runtime/cell.h"
+#include "runtime/stack.h"
 
 namespace vyr::frames {
 
@@ -102,6 +103,7 @@ extern Frame* frames_bottom;
 extern Frame* frames_end;
 extern Frame* frames_top;
 extern Frame* error_frame;
+[[noreturn]] void overflow();
 }  // namespace detail
 
 inline Frame* bottom() { return detail::frames_bottom; }
@@ -118,7 +120,15 @@ inline void set_frame_top(Frame* f) { detail::frames_top = f; }
 // frame stack lowers the argument top by 5 cells and raises internal error
 // `stack-overflow`.
 
-Cell* push_frame(const Cell& word, uint32_t header_bits);
+inline Cell* push_frame(const Cell& word, uint32_t header_bits) {
+    Frame* f = detail::frames_top;
+    if (f >= detail::frames_end) [[unlikely]] detail::overflow();
+    *f = Frame{header_bits & detail::header_mask, word.w2, word.w1, word.w3, stack::cell_index(stack::arg_base()),
+               no_node, 0, stack::cell_index(stack::top())};
+    detail::frames_top = f + 1;
+    stack::set_arg_base(stack::top());
+    return stack::arg_base();
+}
 inline Cell* frame_open(const Cell& word) { return push_frame(word, opener::call); }
 inline Cell* frame_open_try(const Cell& word) { return push_frame(word, opener::try_); }
 inline Cell* frame_open_try_all(const Cell& word) { return push_frame(word, opener::try_all); }
@@ -152,7 +162,12 @@ void clear_return_target(Frame* f);
 // back into the saved context.
 
 // Result stays in the popped frame's first cell; top = that cell + 1.
-void frame_close();
+inline void frame_close() {
+    Frame* f = --detail::frames_top;
+    Cell* old = stack::arg_base();
+    stack::set_arg_base(stack::cell_at_index(f->saved_base));
+    stack::set_top(old + 1);
+}
 void frame_close_function();
 // As frame_close, then the result is copied into the caller's result slot.
 void frame_return();

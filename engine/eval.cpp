@@ -116,6 +116,14 @@ bool store_plainly(const Cell& word, const Cell& value) {
 
 inline constexpr uint32_t quiet_nesting = 8;  // parens within parens followed
 
+// word_value_fast, always inline.
+[[gnu::always_inline]] inline const Cell* bound_value(const Cell& word) {
+    if (!word.w1 || int32_t(word.w3) < 0) return nullptr;
+    const Cell* base =
+        word.w1 == context_t::global_context ? context_t::global_values() : context_t::values_base(word.w1);
+    return base ? base + word.w3 : nullptr;
+}
+
 // The code of a quiet expression: the cells of a block (nothing allocates
 // while one is computed, so the address holds) and where they end.
 struct QuietCode {
@@ -125,7 +133,7 @@ struct QuietCode {
 
 // The cells of a block from its head, ending at `end` or at the tail,
 // whichever comes first.
-QuietCode quiet_code(NodeId block, uint32_t end) {
+[[gnu::always_inline]] inline QuietCode quiet_code(NodeId block, uint32_t end) {
     memory::SeriesBuffer* b = memory::buffer_of(block);
     uint32_t length = uint32_t(b->cells_end() - b->cells());
     return {b->cells(), end < length ? end : length};
@@ -134,7 +142,7 @@ QuietCode quiet_code(NodeId block, uint32_t end) {
 bool quiet_expression(QuietCode code, uint32_t& pos, Cell& out, uint32_t depth);
 
 // The value of a paren that holds exactly one quiet expression.
-bool quiet_paren(const Cell& paren, Cell& out, uint32_t depth) {
+[[gnu::noinline]] bool quiet_paren(const Cell& paren, Cell& out, uint32_t depth) {
     if (depth >= quiet_nesting) return false;
     QuietCode inner = quiet_code(paren.w2, UINT32_MAX);
     uint32_t from = paren.w1;
@@ -142,19 +150,18 @@ bool quiet_paren(const Cell& paren, Cell& out, uint32_t depth) {
 }
 
 // The value of the operand at `pos` (no infix after it), moving past it.
-bool quiet_operand(QuietCode code, uint32_t& pos, Cell& out, uint32_t depth) {
+[[gnu::always_inline]] inline bool quiet_operand(QuietCode code, uint32_t& pos, Cell& out, uint32_t depth) {
     if (pos >= code.end) return false;
     const Cell* v = code.cells + pos;
     uint32_t t = type_of(*v);
-    if (t == type_paren) {
+    if (t == type_word) {
+        v = bound_value(*v);
+        if (!v) return false;
+        t = type_of(*v);
+    } else if (t == type_paren) {
         if (!quiet_paren(*v, out, depth)) return false;
         ++pos;
         return true;
-    }
-    if (t == type_word) {
-        v = detail::word_value_fast(*v);
-        if (!v) return false;
-        t = type_of(*v);
     }
     if (t != type_integer && t != type_float && t != type_char) return false;
     out = *v;
@@ -174,6 +181,9 @@ bool quiet_expression(QuietCode code, uint32_t& pos, Cell& out, uint32_t depth) 
         ++pos;
         Cell right;
         if (!quiet_operand(code, pos, right, depth)) return false;
+        if (type_of(out) == type_integer && type_of(right) == type_integer &&
+            fast_paths::answer_integers(in_place, int32_t(out.w2), int32_t(right.w2), out))
+            continue;
         Cell left = out;
         if (!fast_paths::answer_quietly(in_place, left, right, out)) return false;
     }
@@ -196,6 +206,41 @@ bool quiet_expression(QuietCode code, uint32_t& pos, Cell& out, uint32_t depth) 
     uint32_t pos = at.pos;
     if (!quiet_operand(quiet_code(at.code.w2, at.tail), pos, out, 0)) return false;
     at.pos = pos;
+    return true;
+}
+
+bool number_type(uint32_t t) { return t == type_integer || t == type_float || t == type_char; }
+
+// Whether an expression that starts with this cell may be quiet: a number,
+// a word holding one, or a set-word.
+[[gnu::always_inline]] inline bool may_be_quiet(const Cell& first) {
+    uint32_t t = type_of(first);
+    if (t == type_word) {
+        const Cell* v = bound_value(first);
+        return v && number_type(type_of(*v));
+    }
+    return t == type_set_word || number_type(t);
+}
+
+// A whole expression of a block run, when it is quiet or a set-word with a
+// quiet value that can be stored plainly: its value is pushed, the cursor
+// moved past it. False (nothing done) otherwise; no trace is on.
+bool quiet_statement(Cursor& at, const Cell& first) {
+    uint32_t t = type_of(first);
+    if (t == type_set_word) {
+        Cell word = first, value;
+        uint32_t pos = at.pos + 1;
+        if (!quiet_expression(quiet_code(at.code.w2, at.tail), pos, value, 0) || !store_plainly(word, value))
+            return false;
+        at.pos = pos;
+        stack::push_copy(value);
+        return true;
+    }
+    Cell value;
+    uint32_t pos = at.pos;
+    if (!quiet_expression(quiet_code(at.code.w2, at.tail), pos, value, 0)) return false;
+    at.pos = pos;
+    stack::push_copy(value);
     return true;
 }
 
@@ -262,7 +307,7 @@ Status eval_set_path(const Cell& path, Cursor& at) {
 // Pushes the value that the code at the cursor (the value just passed) gives
 // without a call; a trace sees it pushed. A call's result, a paren's and an
 // assignment's reach the trace by their own return, exit and set events.
-Status push_value(const Cursor& at, const Cell& v) {
+[[gnu::always_inline]] inline Status push_value(const Cursor& at, const Cell& v) {
     stack::push_copy(v);
     return detail::tracing ? fire_at(event::push, at, at.pos - 1, stack::top_cell()) : Status::ok;
 }
@@ -417,10 +462,8 @@ Status detail::eval_value(Cursor& at, uint32_t how) {
     return Status::ok;
 }
 
-bool detail::push_inert(Cursor& at) {
+bool detail::push_inert(Cursor& at, const Cell* v) {
     if (tracing) return false;
-    const Cell* v = at.peek();
-    if (!v) return false;
     switch (type_of(*v)) {
         case type_paren: case type_word: case type_set_word: case type_get_word: case type_lit_word:
         case type_issue: case type_native: case type_action: case type_function: case type_routine:
@@ -457,9 +500,10 @@ Status eval_expression(Cursor& at, uint32_t how) {
 // its own base. The enclosing position is kept beside the block in the
 // cursor's held cells and put back however the run ends.
 Status eval_block(const Cell& word, const Cell& block, bool copy_result) {
-    if (detail::library_block_q(block) != detail::in_library) [[unlikely]]
+    memory::SeriesBuffer* buffer = memory::buffer_of(block.w2);
+    if (bool(buffer->flags & memory::flag::boot_origin) != detail::in_library) [[unlikely]]
         return detail::eval_block_crossing(word, block, copy_result);
-    Cursor at(block, position_cell);
+    Cursor at(block, position_cell, uint32_t(buffer->cells_end() - buffer->cells()));
     struct Restore {
         Cursor& at;
         ~Restore() { position_cell = at.kept(); }
@@ -490,7 +534,10 @@ Status eval_block(const Cell& word, const Cell& block, bool copy_result) {
                 continue;
             }
             // Only the last expression's value is kept, as the result.
-            if (Status s = detail::eval_value(at, 0); s != Status::ok) return s;
+            const Cell* first = at.peek();
+            if (!first || !may_be_quiet(*first) || !quiet_statement(at, *first)) {
+                if (Status s = detail::eval_value(at, 0); s != Status::ok) return s;
+            }
             if (at.at_end()) {
                 stack::reset_with_result(*stack::top_cell());
                 break;

@@ -42,6 +42,8 @@ public:
     // From the block's index to its tail, holding `kept` beside the block
     // (a block run keeps there the position it restores on the way out).
     Cursor(const Cell& block, const Cell& kept) : held_(block, kept), code(held_[0]), pos(block.w1), tail(cells_in(block.w2)) {}
+    // The same with the block's length already read.
+    Cursor(const Cell& block, const Cell& kept, uint32_t end) : held_(block, kept), code(held_[0]), pos(block.w1), tail(end) {}
     Cursor(const Cursor&) = delete;
     Cursor& operator=(const Cursor&) = delete;
 

@@ -67,6 +67,9 @@ struct ArgEntry {
     uint32_t ordinal; // refinement: its number among the refinements
     uint32_t symbol;  // refinement: its canonical symbol
     Cell types;       // argument: the accepted types (a typeset)
+    uint64_t accepts[2];  // the same types as one bit per type id, ready to test
+
+    bool accepts_type(uint32_t t) const { return t < 128 && ((accepts[t >> 6] >> (t & 63)) & 1); }
 };
 
 // The head of a compiled argument spec; the entries follow it.
@@ -180,6 +183,11 @@ Cell build_arg_spec(const Cell& callable) {
         out.push_back(e);
         if (open_refinement >= 0) out[uint32_t(open_refinement)].nargs++;
     }
+    for (ArgEntry& e : out) {
+        if (e.refinement) continue;
+        for (uint32_t t = 0; t < 128; ++t)
+            if (typeset_t::has(e.types, t)) e.accepts[t >> 6] |= uint64_t(1) << (t & 63);
+    }
     head.count = uint32_t(out.size());
     head.plain = 1;
     for (const ArgEntry& e : out)
@@ -247,7 +255,7 @@ Cell spec_word(Call& c, uint32_t entry) { return spec_word(c.callable(), c.spec(
 
 void check_type(Call& c, uint32_t entry, const Cell& value) {
     uint32_t t = type_of(value);
-    if (!typeset_t::has(c.spec().entry(entry).types, t)) raise_expect_arg(c, entry, t);
+    if (!c.spec().entry(entry).accepts_type(t)) raise_expect_arg(c, entry, t);
 }
 
 // An argument taken unevaluated or quoted from the code: pushes it.
@@ -289,7 +297,7 @@ Status fetch_one(Call& c, uint32_t entry, bool no_infix) {
     Cursor& at = *src.at;
     Fetch how = c.spec().entry(entry).fetch;
     if (at.at_end()) {
-        if (how == Fetch::quoted && typeset_t::has(c.spec().entry(entry).types, type_unset)) {
+        if (how == Fetch::quoted && c.spec().entry(entry).accepts_type(type_unset)) {
             unset_t::push();
             return Status::ok;
         }
@@ -564,9 +572,8 @@ Status run_plainly(const Cell& callable, const int32_t* refs) {
             break;
         }
         default: {  // function!
-            NodeId context = callable.w1;
             Cell body = *memory::cell_at(callable.w3, function_t::record::body);
-            context_t::context_cell(context)->w2 = stack::cell_index(stack::arg_base());
+            context_t::context_cell(callable.w1)->w2 = stack::cell_index(stack::arg_base());
             frames::set_return_target(true);
             if (type_of(body) != type_block) {
                 stack::reset_with_result(unset_t::value);
@@ -585,7 +592,7 @@ Status run_plainly(const Cell& callable, const int32_t* refs) {
 
 // `spec`: the callable's compiled argument spec, read just before; it never
 // changes, so its address holds until a collection cycle moves it.
-Status call_plain(const Cell& callable_in, Cursor& at, const Cell& name_in, const ArgSpec* spec) {
+[[gnu::noinline]] Status call_plain(const Cell& callable_in, Cursor& at, const Cell& name_in, const ArgSpec* spec) {
     uint32_t moves = collector::moves();
     Cell* start = stack::push_copy(callable_in);  // marks where the call's result goes
     const Cell& callable = *start;
@@ -617,12 +624,13 @@ Status call_plain(const Cell& callable_in, Cursor& at, const Cell& name_in, cons
             i += nargs;
             continue;
         }
-        if (at.at_end()) {
+        const Cell* next = at.peek();
+        if (!next) {
             Cell word = spec_word(callable, *spec, i);
             Cell named = name_of();
             raise_error(err_cat::script, script::no_arg, &named, &word);
         }
-        if (!detail::push_inert(at)) {
+        if (!detail::push_inert(at, next)) {
             if (Status s = detail::eval_value(at, 0); s != Status::ok) return s;
             if (detail::tracing) {
                 Cell code = at.code;
@@ -635,7 +643,7 @@ Status call_plain(const Cell& callable_in, Cursor& at, const Cell& name_in, cons
             moves = collector::moves();
         }
         uint32_t t = type_of(*stack::top_cell());
-        if (!typeset_t::has(spec->entry(i).types, t)) raise_expect_arg(callable, name_of(), *spec, i, t);
+        if (!spec->entry(i).accepts_type(t)) raise_expect_arg(callable, name_of(), *spec, i, t);
     }
     if (function) function_t::push_initial_locals(int32_t(spec->local_slots));
     if (detail::tracing) [[unlikely]] {
@@ -664,15 +672,12 @@ Status call_plain(const Cell& callable_in, Cursor& at, const Cell& name_in, cons
 
 // ---- Calls ------------------------------------------------------------------------
 
-Status detail::call_callable(const Cell& callable, ArgSource& src, const Cell& name_in, const Cell* path,
-                             uint32_t path_index, uint32_t call_flags, bool infix) {
-    if (src.at && !path && !infix && call_flags == call_mode::code && !tracing) {
-        uint32_t t = type_of(callable);
-        if (t == type_native || t == type_action || t == type_function) {
-            const ArgSpec& spec = spec_at(arg_spec_of(callable));
-            if (spec.plain) return call_plain(callable, *src.at, name_in, &spec);
-        }
-    }
+namespace {
+
+// Every call but the plain one (see call_plain).
+[[gnu::noinline]] Status call_general(const Cell& callable, detail::ArgSource& src, const Cell& name_in,
+                                      const Cell* path, uint32_t path_index, uint32_t call_flags, bool infix) {
+    using namespace detail;
     Call c(src, call_flags);
     c.callable() = callable;
     c.name() = type_of(name_in) == type_word ? name_in : frames::markers().anon;
@@ -723,6 +728,25 @@ Status detail::call_callable(const Cell& callable, ArgSource& src, const Cell& n
         return trace::fire(event::return_, src.at ? &code : nullptr, src.at ? src.at->pos : 0, start, &ref);
     }
     return Status::ok;
+}
+
+}  // namespace
+
+Status detail::call_callable(const Cell& callable, ArgSource& src, const Cell& name_in, const Cell* path,
+                             uint32_t path_index, uint32_t call_flags, bool infix) {
+    if (src.at && !path && !infix && call_flags == call_mode::code && !tracing) {
+        uint32_t t = type_of(callable);
+        if (t == type_native || t == type_action || t == type_function) {
+            const Cell& cached = *memory::cell_at(callable.w3, record_arg_spec);
+            if (type_of(cached) == type_binary) {
+                const ArgSpec& spec = spec_at(cached);
+                if (spec.plain) return call_plain(callable, *src.at, name_in, &spec);
+            } else if (spec_at(arg_spec_of(callable)).plain) {
+                return call_plain(callable, *src.at, name_in, &spec_of(callable));
+            }
+        }
+    }
+    return call_general(callable, src, name_in, path, path_index, call_flags, infix);
 }
 
 Status detail::finish_operator(const Cell& callable, const Cell& name) {

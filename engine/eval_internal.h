@@ -17,7 +17,8 @@ Status eval_value(Cursor& at, uint32_t how);
 // Pushes the value at the cursor and moves past it when it evaluates to
 // itself (a block, a string, a number...) and no operator follows it, as
 // eval_value would without a trace; answers false, doing nothing, otherwise.
-bool push_inert(Cursor& at);
+// `v`: the value at the cursor (at.peek(), not null).
+bool push_inert(Cursor& at, const Cell* v);
 
 // Evaluates a paren! (or block) in its own interpreter frame; the value is
 // pushed.

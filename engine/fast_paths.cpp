@@ -57,7 +57,8 @@ bool math_core(int32_t op, const Cell& left, const Cell& right, Cell& out) {
         // (and an overflow, which gives a float!) take the integer core.
         bool done = (op == integer_t::op_add && !__builtin_add_overflow(a, b, &r)) ||
                     (op == integer_t::op_subtract && !__builtin_sub_overflow(a, b, &r)) ||
-                    (op == integer_t::op_multiply && !__builtin_mul_overflow(a, b, &r));
+                    (op == integer_t::op_multiply && !__builtin_mul_overflow(a, b, &r)) ||
+                    (op == integer_t::op_remainder && b != 0 && b != -1 && ((r = a % b), true));
         if (done) {
             out = integer_cell(r);
             return true;

@@ -36,15 +36,6 @@ MapKeyNormalizer map_key_normalizer = nullptr;
 
 }  // namespace
 
-uint32_t hash_int32(uint32_t k) {
-    k ^= k >> 16;
-    k *= 0x85EBCA6B;
-    k ^= k >> 13;
-    k *= 0xC2B2AE35;
-    k ^= k >> 16;
-    return k;
-}
-
 uint32_t hash_bytes(const void* data, size_t length) {
     const auto* p = static_cast<const uint8_t*>(data);
     uint32_t h = hash_seed;
@@ -103,7 +94,7 @@ int compare_names(const uint8_t* a, const uint8_t* b, uint32_t length, bool case
 
 void set_money_sign_mask(uint32_t mask) { money_sign_mask = mask; }
 
-uint32_t hash_value(const Cell& v) {
+uint32_t hash_any_value(const Cell& v) {
     switch (type_of(v)) {
         case type_integer:
         case type_char: return hash_int32(v.w2);
@@ -237,6 +228,13 @@ uint32_t bound_for(uint32_t buckets, bool rounded) {
 
 uint32_t regrow_size(const uint32_t* r) { return hash::regrow_size(r[field::buckets], r[field::count]); }
 
+// The codes under which two integer!s match exactly when their values are
+// equal (their compare action answers 0 just then).
+bool equality_code_q(int32_t op) {
+    return op == registry::op_equal || op == registry::op_strict_equal || op == registry::op_same ||
+           op == registry::op_find;
+}
+
 // The truth of `compare a b op` for the equality-like codes the tables use.
 // A type without a compare action compares by identity.
 bool compare_true(const Cell& a, const Cell& b, int32_t op) {
@@ -256,6 +254,13 @@ bool compare_true(const Cell& a, const Cell& b, int32_t op) {
         case registry::op_greater_or_equal: return r >= 0;
         default: return r == 0;
     }
+}
+
+// compare_true with the commonest case, two integer!s under an equality
+// code, decided in line.
+inline bool keys_match(const Cell& a, const Cell& b, int32_t op) {
+    if (type_of(a) == type_integer && type_of(b) == type_integer && equality_code_q(op)) return a.w2 == b.w2;
+    return compare_true(a, b, op);
 }
 
 // ---- Chains (kind 0) ----------------------------------------------------------
@@ -462,13 +467,13 @@ PutTarget probe_for_put(NodeId table, const Cell& key, int32_t idx) {
             deleted = b;
         } else if (kind == kind_block) {
             const Cell& rep = cells[representative(v.r, v.keys[b])];
-            if (type_of(rep) == type_of(key) && compare_true(rep, key, registry::op_equal)) {
+            if (type_of(rep) == type_of(key) && keys_match(rep, key, registry::op_equal)) {
                 chain_append(table, v.keys, b, idx);
                 return {b, true, false, true};
             }
         } else {
             const Cell& stored = cells[v.keys[b]];
-            if (type_of(stored) == type_of(key) && compare_true(stored, key, registry::op_strict_equal))
+            if (type_of(stored) == type_of(key) && keys_match(stored, key, registry::op_strict_equal))
                 return {b, true, false, true};
         }
         b = next_bucket(b, step, v.mask);
@@ -545,7 +550,7 @@ int32_t best_candidate(NodeId table, uint32_t b, const Cell& key, int32_t head, 
         if (!side) continue;
         int32_t offset = reverse ? head - 1 - e : e - head;
         if (offset % skip != 0) continue;
-        if (!compare_true(cells_of(r[field::backing])[e], key, op)) continue;
+        if (!keys_match(cells_of(r[field::backing])[e], key, op)) continue;
         if (best < 0 || (last ? e > best : e < best)) best = e;
     }
     return best;
@@ -558,7 +563,7 @@ int32_t best_candidate(NodeId table, uint32_t b, const Cell& key, int32_t head, 
 // find/last/skip on a hash! picks records at the same places as find/skip.
 Cell* hash_table_find(NodeId table, const Cell* key_in, int32_t head, int32_t skip, int32_t op, bool last,
                       bool reverse) {
-    hash_table_refresh(table);
+    if (record_of(table)[field::stamp] != 0) hash_table_refresh(table);
     if (reverse) last = true;
     View v(table);
     uint32_t kind = v.r[field::kind];
@@ -567,19 +572,32 @@ Cell* hash_table_find(NodeId table, const Cell* key_in, int32_t head, int32_t sk
     Cell* cells = cells_of(v.r[field::backing]);
     uint32_t b = hash_value(key) & v.mask;
     uint32_t first = b, step = 0;
+    if (kind != kind_block && type_of(key) == type_integer && equality_code_q(op)) {
+        // An integer key (the commonest lookup) matches on its value alone.
+        for (;;) {
+            uint32_t f = flag_at(v.flags, b);
+            if (f == bucket::empty) return nullptr;
+            if (f == bucket::live) {
+                Cell* stored = cells + v.keys[b];
+                if (stored->w2 == key.w2 && type_of(*stored) == type_integer) return stored;
+            }
+            b = next_bucket(b, step, v.mask);
+            if (b == first) return nullptr;
+        }
+    }
     for (;;) {
         uint32_t f = flag_at(v.flags, b);
         if (f == bucket::empty) return nullptr;
         if (f == bucket::live) {
             if (kind == kind_block) {
                 const Cell& rep = cells[representative(v.r, v.keys[b])];
-                if (compare_true(rep, key, registry::op_equal)) {
+                if (keys_match(rep, key, registry::op_equal)) {
                     int32_t e = best_candidate(table, b, key, head, skip, op, last, reverse);
                     if (e >= 0) return cells + e;
                 }
             } else {
                 const Cell& stored = cells[v.keys[b]];
-                if (type_of(stored) == type_of(key) && compare_true(stored, key, op)) return cells + v.keys[b];
+                if (type_of(stored) == type_of(key) && keys_match(stored, key, op)) return cells + v.keys[b];
             }
         }
         b = next_bucket(b, step, v.mask);
@@ -606,7 +624,7 @@ Cell* hash_table_find_next(NodeId table, const Cell* key, int32_t& bucket_var, i
         step = int32_t(s);
         if (f == bucket::live) {
             const Cell& stored = cells[v.keys[b]];
-            if (type_of(stored) == type_of(*key) && compare_true(stored, *key, registry::op_equal))
+            if (type_of(stored) == type_of(*key) && keys_match(stored, *key, registry::op_equal))
                 return cells + v.keys[b];
         }
         if (int32_t(next) + 1 == start) return nullptr;

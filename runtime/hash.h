@@ -49,7 +49,14 @@ inline constexpr uint32_t hash_seed = 0x1965BEEF;
 // MurmurHash3 x86 32-bit of the bytes with the hash seed.
 uint32_t hash_bytes(const void* data, size_t length);
 // The MurmurHash3 finaliser.
-uint32_t hash_int32(uint32_t k);
+inline uint32_t hash_int32(uint32_t k) {
+    k ^= k >> 16;
+    k *= 0x85EBCA6B;
+    k ^= k >> 13;
+    k *= 0xC2B2AE35;
+    k ^= k >> 16;
+    return k;
+}
 // The hash of a string-like value from its index to its tail: each code point
 // upper-cased and taken as one 32-bit block (hash_bytes of the upper-cased
 // text in UTF-32LE).
@@ -63,7 +70,11 @@ const uint8_t* fold_name_lower(const uint8_t* bytes, uint32_t length);
 // ASCII letters compared without case.
 int compare_names(const uint8_t* a, const uint8_t* b, uint32_t length, bool case_sensitive);
 // The hash of any value; text hashes without case.
-uint32_t hash_value(const Cell& value);
+// Integers, the most common keys, are hashed in line.
+uint32_t hash_any_value(const Cell& value);
+inline uint32_t hash_value(const Cell& value) {
+    return type_of(value) == type_integer ? hash_int32(value.w2) : hash_any_value(value);
+}
 // Whether a value's hash depends on a node (and so changes when nodes move).
 bool node_based_key_q(const Cell& value);
 // The least power of two at or above n (n >= 1).

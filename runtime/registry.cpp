@@ -7,12 +7,12 @@
 
 namespace vyr::registry {
 
+ActionFn detail::action_table[detail::table_rows][action_count];
+
 namespace {
-// One row per possible header type byte, so that any cell indexes safely;
-// rows of ids that never register stay empty.
-constexpr uint32_t table_rows = header::type_mask + 1;
+using detail::action_table;
+using detail::table_rows;
 TypeName type_names[table_rows];
-ActionFn action_table[table_rows][action_count];
 uint32_t highest = 0;
 }  // namespace
 
@@ -42,9 +42,6 @@ void register_datatype(uint32_t type, uint32_t parent, const char* name, const A
     }
 }
 
-ActionFn get_action(uint32_t type, uint32_t slot) {
-    return action_table[type & header::type_mask][slot - 1];
-}
 
 const TypeName& type_name(uint32_t type) { return type_names[type & header::type_mask]; }
 void set_type_word(uint32_t type, const Cell& word) { type_names[type].word = word; }

@@ -171,8 +171,17 @@ private:
     ActionFn slots_[action_count];
 };
 
+namespace detail {
+// One row per possible header type byte, so that any cell indexes safely;
+// rows of ids that never register stay empty.
+inline constexpr uint32_t table_rows = header::type_mask + 1;
+extern ActionFn action_table[table_rows][action_count];
+}  // namespace detail
+
 // The implementation of `slot` for `type` (null when unsupported).
-ActionFn get_action(uint32_t type, uint32_t slot);
+inline ActionFn get_action(uint32_t type, uint32_t slot) {
+    return detail::action_table[type & header::type_mask][slot - 1];
+}
 
 // The implementation cast to its slot's signature.
 template <typename Sig>

@@ -27,20 +27,44 @@ constexpr uint32_t whole_area_divisor = 256;  // samples above n / 256 partition
 constexpr uint32_t first_span = 63;        // records sampled when there is no sample yet
 constexpr uint32_t first_span_min = 512;   // ... from areas at least this long
 
+// How two records order: through the sort call's callback, or (for
+// records keyed by a number) in line. Both answer as the callback does.
+struct CallbackOrder {
+    const Context* ctx;
+    int32_t operator()(const uint8_t* a, const uint8_t* b) const {
+        return ctx->compare(a, b, ctx->context1, ctx->context2);
+    }
+};
+
+struct Int32KeyOrder {
+    uint32_t offset;  // byte offset of the key in a record
+    bool descending;
+    int32_t operator()(const uint8_t* a, const uint8_t* b) const {
+        int32_t x, y;
+        std::memcpy(&x, a + offset, 4);
+        std::memcpy(&y, b + offset, 4);
+        if (descending) std::swap(x, y);
+        return (x > y) - (x < y);
+    }
+};
+
 // One sort call's records, addressed by index.
-struct Records {
+template <typename Order>
+struct BasicRecords {
     uint8_t* base;
-    const Context& ctx;
+    uint32_t size;
+    Order order;
     bool bytewise;
 
-    Records(uint8_t* b, const Context& c) : base(b), ctx(c), bytewise(c.size % 4 != 0) {}
+    BasicRecords(uint8_t* b, uint32_t record_size, Order o)
+        : base(b), size(record_size), order(o), bytewise(record_size % 4 != 0) {}
+    // The same sort's records from another base.
+    BasicRecords from(uint8_t* b) const { return BasicRecords(b, size, order); }
 
-    uint8_t* at(uint32_t i) const { return base + size_t(i) * ctx.size; }
-    int32_t compare(uint32_t i, uint32_t j) const {
-        return ctx.compare(at(i), at(j), ctx.context1, ctx.context2);
-    }
+    uint8_t* at(uint32_t i) const { return base + size_t(i) * size; }
+    int32_t compare(uint32_t i, uint32_t j) const { return order(at(i), at(j)); }
     void swap(uint32_t i, uint32_t j) const {
-        if (i != j) swap_records(at(i), at(j), ctx.size, bytewise);
+        if (i != j) swap_records(at(i), at(j), size, bytewise);
     }
     // Reverses the records [from, to).
     void reverse(uint32_t from, uint32_t to) const {
@@ -54,18 +78,18 @@ struct Records {
     void insert_each(uint32_t from, uint32_t sorted_end, uint32_t end) const {
         for (uint32_t i = sorted_end; i < end; ++i) {
             uint32_t j = i;
-            while (j > from && ctx.compare(at(j - 1), at(i), ctx.context1, ctx.context2) > 0) --j;
+            while (j > from && order(at(j - 1), at(i)) > 0) --j;
             rotate_down(j, i);
         }
     }
     // Moves record i to position j (j <= i), the records [j, i) up by one.
     void rotate_down(uint32_t j, uint32_t i) const {
         if (j == i) return;
-        if (ctx.size <= max_held_record) {
+        if (size <= max_held_record) {
             uint8_t held[max_held_record];
-            std::memcpy(held, at(i), ctx.size);
-            std::memmove(at(j + 1), at(j), size_t(i - j) * ctx.size);
-            std::memcpy(at(j), held, ctx.size);
+            std::memcpy(held, at(i), size);
+            std::memmove(at(j + 1), at(j), size_t(i - j) * size);
+            std::memcpy(at(j), held, size);
         } else {
             for (; i > j; --i) swap(i - 1, i);
         }
@@ -74,6 +98,9 @@ struct Records {
     // exchanges.
     static constexpr uint32_t max_held_record = 64;
 };
+
+using Records = BasicRecords<CallbackOrder>;
+Records callback_records(uint8_t* base, const Context& ctx) { return Records(base, ctx.size, CallbackOrder{&ctx}); }
 
 // Copies `bytes` bytes, a whole number of records of `size` bytes; single
 // records of the common sizes get a fixed-size copy.
@@ -148,7 +175,7 @@ uint32_t boundary_power(uint32_t s1, uint32_t e1, uint32_t e2, uint32_t n) {
 // The next run from start, extended by insertion to min_run records (or to
 // the end of the area). Answers its end.
 uint32_t next_run(const Records& r, uint32_t start, uint32_t n) {
-    uint32_t end = uint32_t((find_run(r.at(start), r.at(n), r.ctx) - r.base) / r.ctx.size);
+    uint32_t end = uint32_t((find_run(r.at(start), r.at(n), *r.order.ctx) - r.base) / r.size);
     if (end - start < min_run) {
         uint32_t extended = n - start < min_run ? n : start + min_run;
         r.insert_each(start, end, extended);
@@ -158,7 +185,7 @@ uint32_t next_run(const Records& r, uint32_t start, uint32_t n) {
 }
 
 void merge_at(const Records& r, Scratch& scratch, uint32_t s1, uint32_t s2, uint32_t e2) {
-    merge_runs(r.at(s1), r.at(s2), r.at(e2), scratch.get(), r.ctx);
+    merge_runs(r.at(s1), r.at(s2), r.at(e2), scratch.get(), *r.order.ctx);
 }
 
 // ---- Quick-sort ---------------------------------------------------------
@@ -177,7 +204,8 @@ struct Prefix {
 };
 
 // The longest prefix that is in one direction (equal neighbours allowed).
-Prefix prescan(const Records& r, uint32_t n) {
+template <typename R>
+Prefix prescan(const R& r, uint32_t n) {
     Prefix p{1, 0};
     while (p.length < n) {
         int32_t c = r.compare(p.length - 1, p.length);
@@ -192,7 +220,8 @@ Prefix prescan(const Records& r, uint32_t n) {
 
 // The sortedness score: the prefix length in its direction, plus one for each
 // sampled in-order pair beyond it and minus one for each out-of-order pair.
-int64_t sortedness(const Records& r, const Prefix& p, uint32_t n) {
+template <typename R>
+int64_t sortedness(const R& r, const Prefix& p, uint32_t n) {
     int64_t score = int64_t(p.length) * p.direction;
     for (uint64_t i = uint64_t(p.length) + 1; i < n; i += presort_stride)
         score -= sign_of(r.compare(uint32_t(i) - 1, uint32_t(i)));
@@ -201,7 +230,8 @@ int64_t sortedness(const Records& r, const Prefix& p, uint32_t n) {
 
 // Extends the stretch around `at` in direction d: forwards to the area's end,
 // backwards not into the prefix. Answers [first, end).
-std::pair<uint32_t, uint32_t> stretch_around(const Records& r, uint32_t at, uint32_t prefix_end, uint32_t n,
+template <typename R>
+std::pair<uint32_t, uint32_t> stretch_around(const R& r, uint32_t at, uint32_t prefix_end, uint32_t n,
                                              int d) {
     uint32_t first = at, end = at + 1;
     while (end < n && !against(r.compare(end - 1, end), d)) ++end;
@@ -211,7 +241,8 @@ std::pair<uint32_t, uint32_t> stretch_around(const Records& r, uint32_t at, uint
 
 // How many leading pairs (the i-th record from the prefix's end, the i-th
 // from the stretch's start) are out of direction, looking at up to `limit`.
-uint32_t overlap_count(const Records& r, uint32_t prefix_end, uint32_t first, uint32_t limit, int d) {
+template <typename R>
+uint32_t overlap_count(const R& r, uint32_t prefix_end, uint32_t first, uint32_t limit, int d) {
     uint32_t count = 0;
     while (count < limit && against(r.compare(prefix_end - 1 - count, first + count), d)) ++count;
     return count;
@@ -221,7 +252,8 @@ uint32_t overlap_count(const Records& r, uint32_t prefix_end, uint32_t first, ui
 // prefix onto the prefix's end, so the prefix grows and stays sorted. A
 // stretch joins when only a few of its first records overlap the prefix's
 // last ones; those overlapping records on both sides are left out.
-uint32_t absorb_stretches(const Records& r, uint32_t prefix, uint32_t n, int d) {
+template <typename R>
+uint32_t absorb_stretches(const R& r, uint32_t prefix, uint32_t n, int d) {
     for (uint64_t probe = uint64_t(prefix) + probe_step; probe < n;) {
         auto [first, end] = stretch_around(r, uint32_t(probe), prefix, n, d);
         probe = uint64_t(end) + probe_step;
@@ -244,7 +276,8 @@ uint32_t absorb_stretches(const Records& r, uint32_t prefix, uint32_t n, int d) 
 
 // Moves `count` records from `from` to `to` by exchanges; the two ranges may
 // overlap (the records displaced from `to` land somewhere in the rest).
-void shift_block(const Records& r, uint32_t from, uint32_t to, uint32_t count) {
+template <typename R>
+void shift_block(const R& r, uint32_t from, uint32_t to, uint32_t count) {
     if (from == to) return;
     if (to < from)
         for (uint32_t i = 0; i < count; ++i) r.swap(to + i, from + i);
@@ -263,7 +296,8 @@ struct SpanLayout {
 
 // Without a usable sample: the pivot is the median of the span's first,
 // middle and last records, placed second.
-SpanLayout median_of_three(const Records& r, uint32_t n) {
+template <typename R>
+SpanLayout median_of_three(const R& r, uint32_t n) {
     uint32_t span = n >= first_span_min ? first_span : n;
     r.swap(span / 2, 1);
     if (r.compare(0, 1) > 0) r.swap(0, 1);
@@ -276,7 +310,8 @@ SpanLayout median_of_three(const Records& r, uint32_t n) {
 // is negative): the sample's middle record is the pivot. When the sample is
 // small against the area only 16|h| - 1 records are partitioned, chosen at a
 // stride across the whole area so they represent it.
-SpanLayout sample_pivot(const Records& r, int64_t h, uint32_t n) {
+template <typename R>
+SpanLayout sample_pivot(const R& r, int64_t h, uint32_t n) {
     uint32_t count = uint32_t(h < 0 ? -h : h);
     uint32_t span = count > n / whole_area_divisor ? n : span_factor * count - 1;
     uint32_t lower = count / 2;
@@ -300,7 +335,8 @@ SpanLayout sample_pivot(const Records& r, int64_t h, uint32_t n) {
 // it, then moved with it between the smaller and the larger ones. Answers
 // [equal_first, equal_end): the lower part is [0, equal_first), the upper
 // [equal_end, span).
-std::pair<uint32_t, uint32_t> partition(const Records& r, const SpanLayout& s) {
+template <typename R>
+std::pair<uint32_t, uint32_t> partition(const R& r, const SpanLayout& s) {
     const uint32_t pivot = s.lower;
     uint32_t equal_end = pivot + 1;
     uint32_t i = pivot + 1;
@@ -331,14 +367,15 @@ std::pair<uint32_t, uint32_t> partition(const Records& r, const SpanLayout& s) {
 // the front (h > 0) or at the end (h < 0). Partitions around a pivot taken
 // from the sample, recursing into the smaller part so the depth stays
 // logarithmic, and keeps each part's share of the sample for its own pivot.
-void partition_sort(const Records& area, int64_t h, uint32_t n) {
-    Records r = area;
+template <typename R>
+void partition_sort(const R& area, int64_t h, uint32_t n) {
+    R r = area;
     while (n > insertion_limit) {
         uint32_t count = uint32_t(h < 0 ? -h : h);
         if (count >= n) return;
         SpanLayout s = count > 2 ? sample_pivot(r, h, n) : median_of_three(r, n);
         auto [equal_first, equal_end] = partition(r, s);
-        Records upper_part(r.at(equal_end), r.ctx);
+        R upper_part = r.from(r.at(equal_end));
         uint32_t lower_n = equal_first;
         uint32_t upper_n = s.span - equal_end;
         if (s.span < n) {
@@ -382,7 +419,7 @@ void swap_records(void* a, void* b, uint32_t size, bool bytewise) {
 }
 
 uint8_t* find_run(uint8_t* start, uint8_t* end, const Context& ctx) {
-    Records r(start, ctx);
+    Records r = callback_records(start, ctx);
     uint32_t n = uint32_t((end - start) / ctx.size);
     if (n <= 1) return end;
     uint32_t i = 1;
@@ -457,7 +494,7 @@ void merge_sort(void* base, uint32_t n, uint32_t size, uintptr_t context1, uintp
     if (scratch_bytes > UINT32_MAX) raise_error(err_cat::script, err_too_long);
     if (n < 2) return;
     Context ctx{size, context1, context2, compare};
-    Records r(static_cast<uint8_t*>(base), ctx);
+    Records r = callback_records(static_cast<uint8_t*>(base), ctx);
     Scratch scratch(scratch_bytes);
 
     PendingRun stack[run_stack_size] = {};
@@ -481,11 +518,10 @@ void merge_sort(void* base, uint32_t n, uint32_t size, uintptr_t context1, uintp
     }
 }
 
-void quick_sort(void* base, uint32_t n, uint32_t size, uintptr_t context1, uintptr_t context2,
-                CompareFn compare) {
+namespace {
+template <typename R>
+void quick_sort_records(const R& r, uint32_t n) {
     if (n < 2) return;
-    Context ctx{size, context1, context2, compare};
-    Records r(static_cast<uint8_t*>(base), ctx);
     Prefix p = prescan(r, n);
     if (p.length < n) {
         int64_t score = sortedness(r, p, n);
@@ -496,6 +532,18 @@ void quick_sort(void* base, uint32_t n, uint32_t size, uintptr_t context1, uintp
     }
     if (p.direction < 0) r.reverse(0, p.length);
     if (p.length < n) partition_sort(r, p.length, n);
+}
+}  // namespace
+
+void quick_sort(void* base, uint32_t n, uint32_t size, uintptr_t context1, uintptr_t context2,
+                CompareFn compare) {
+    Context ctx{size, context1, context2, compare};
+    quick_sort_records(callback_records(static_cast<uint8_t*>(base), ctx), n);
+}
+
+void quick_sort_by_int32(void* base, uint32_t n, uint32_t size, uint32_t key_offset, bool descending) {
+    using KeyRecords = BasicRecords<Int32KeyOrder>;
+    quick_sort_records(KeyRecords(static_cast<uint8_t*>(base), size, Int32KeyOrder{key_offset, descending}), n);
 }
 
 int32_t read_compare_answer(const Cell& answer) {

@@ -61,6 +61,12 @@ void merge_sort(void* base, uint32_t n, uint32_t size, uintptr_t context1, uintp
 void quick_sort(void* base, uint32_t n, uint32_t size, uintptr_t context1, uintptr_t context2,
                 CompareFn compare);
 
+// quick_sort of records that order by a signed 32-bit key at byte
+// `key_offset` of each (ascending, or descending): the comparisons are made
+// in line, and the records end in the very order quick_sort gives them with
+// a callback that answers the same.
+void quick_sort_by_int32(void* base, uint32_t n, uint32_t size, uint32_t key_offset, bool descending);
+
 // Exchanges two records, byte by byte when `bytewise`, else 32-bit word by
 // word (size must then be a multiple of 4).
 void swap_records(void* a, void* b, uint32_t size, bool bytewise);

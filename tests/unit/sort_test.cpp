@@ -276,6 +276,43 @@ TEST(QuickSortTest, LargeAreasOfEveryShapeEndSorted) {
         }
 }
 
+namespace {
+// Context 1 is the key's byte offset, context 2 non-zero for descending.
+int32_t compare_int32_at(const void* a, const void* b, uintptr_t offset, uintptr_t descending) {
+    int32_t x, y;
+    std::memcpy(&x, static_cast<const uint8_t*>(a) + offset, 4);
+    std::memcpy(&y, static_cast<const uint8_t*>(b) + offset, 4);
+    if (descending) std::swap(x, y);
+    return (x > y) - (x < y);
+}
+}  // namespace
+
+// The in-line keyed sort moves records exactly as the callback sort does
+// (equal keys included, told apart by their tags), either way round, with
+// negative keys and the key anywhere in the record.
+TEST(QuickSortTest, Int32KeyedSortLeavesTheCallbackSortsOrder) {
+    std::mt19937 rng(9);
+    struct Layout {
+        uint32_t size, offset;
+    };
+    for (Layout l : {Layout{16, 8}, Layout{32, 24}, Layout{4, 0}})
+        for (uint32_t n : {0u, 1u, 2u, 7u, 8u, 25u, 100u, 1000u, 3001u, 70000u})
+            for (Shape shape : all_shapes)
+                for (uint32_t distinct : {3u, 50u, 65536u})
+                    for (bool descending : {false, true}) {
+                        Area a = make_area(n, l.size, shape, distinct, rng);
+                        for (uint32_t i = 0; i < n; ++i) {
+                            int32_t key = int32_t(a.at(i)[0] | (l.size >= 2 ? a.at(i)[1] << 8 : 0)) - 20000;
+                            std::memcpy(a.at(i) + l.offset, &key, 4);
+                        }
+                        Area b = a;
+                        sort::quick_sort(a.bytes.data(), n, l.size, l.offset, descending, compare_int32_at);
+                        sort::quick_sort_by_int32(b.bytes.data(), n, l.size, l.offset, descending);
+                        ASSERT_EQ(a.bytes, b.bytes) << "size " << l.size << " n " << n << " " << shape_name(shape)
+                                                    << " keys " << distinct << (descending ? " descending" : "");
+                    }
+}
+
 TEST(QuickSortTest, ThousandRecordsInOrderOrReverseOrderEndSorted) {
     for (bool reverse : {false, true}) {
         Area a{16, std::vector<uint8_t>(1000 * 16)};
