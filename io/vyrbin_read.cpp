@@ -368,6 +368,13 @@ private:
             h.type = b & 63;
             h.flag = b & 0x40;
             if (h.type == 63) h.type = uleb();
+            // Most of a boot image: a word of the global context, which
+            // read_word_boot would append as it is.
+            if (mode_ == Mode::boot && !h.flag && !h.shared && !h.set && h.type >= type_word &&
+                h.type <= type_refinement) {
+                append(into, global_word(symbol_slot(), h.type), h.new_line);
+                return;
+            }
         } else {
             do {
                 if (p_ >= end_) return;  // padding words up to the end
