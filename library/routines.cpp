@@ -11,12 +11,14 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <utility>
 #include <vector>
 
 #include <sys/utsname.h>
 
+#include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/date.h"
 #include "datatypes/error.h"
@@ -484,15 +486,20 @@ void define(const char* word, const Cell& spec, Entry entry, int32_t return_type
     mark.restore();
 }
 
+// Vyr text loaded into a block on the argument stack.
+Cell* push_lexed(std::string_view text) {
+    lexer::Request request;
+    request.text = reinterpret_cast<const uint8_t*>(text.data());
+    request.length = uint32_t(text.size());
+    Cell* block = stack::push_copy(Cell{type_none, 0, 0, 0});
+    lexer::lexer_scan(block, request, nullptr);
+    return block;
+}
+
 // The same with the argument block given as Vyr text.
 void define(const char* word, const std::string& spec_text, Entry entry, int32_t return_type) {
     stack::Mark mark;
-    lexer::Request request;
-    request.text = reinterpret_cast<const uint8_t*>(spec_text.data());
-    request.length = uint32_t(spec_text.size());
-    Cell* spec = stack::push_copy(Cell{type_none, 0, 0, 0});
-    lexer::lexer_scan(spec, request, nullptr);
-    define(word, *spec, entry, return_type);
+    define(word, *push_lexed(spec_text), entry, return_type);
     mark.restore();
 }
 
@@ -593,9 +600,15 @@ std::vector<std::string> routine_names() {
 }
 
 void make_routines(const Cell& specs) {
-#define VYR_DEFINE_DATATYPE_TEST(word, id) define(word, datatype_test_doc, is_type<id>, type_logic);
+    // The datatype tests have one argument block: loaded once, each test
+    // gets a deep copy of it.
+    stack::Mark mark;
+    Cell* test_spec = push_lexed(datatype_test_doc);
+#define VYR_DEFINE_DATATYPE_TEST(word, id) \
+    define(word, *block_t::clone(*test_spec, true, true), is_type<id>, type_logic);
     VYR_DATATYPE_TESTS(VYR_DEFINE_DATATYPE_TEST)
 #undef VYR_DEFINE_DATATYPE_TEST
+    mark.restore();
     constexpr auto entries = typeset_entries(std::make_integer_sequence<uint32_t, typeset_test_count>{});
     for (uint32_t k = 0; k < typeset_test_count; ++k) {
         const char* name = typeset_tests[k].typeset;
