@@ -465,7 +465,18 @@ Status detail::eval_value(Cursor& at, uint32_t how) {
 bool detail::push_inert(Cursor& at, const Cell* v) {
     if (tracing) return false;
     switch (type_of(*v)) {
-        case type_paren: case type_word: case type_set_word: case type_get_word: case type_lit_word:
+        case type_word:
+            if (!may_be_quiet(*v)) return false;
+            [[fallthrough]];
+        case type_integer: case type_float: case type_char: {
+            Cell value;
+            uint32_t pos = at.pos;
+            if (!quiet_expression(quiet_code(at.code.w2, at.tail), pos, value, 0)) return false;
+            at.pos = pos;
+            stack::push_copy(value);
+            return true;
+        }
+        case type_paren: case type_set_word: case type_get_word: case type_lit_word:
         case type_issue: case type_native: case type_action: case type_function: case type_routine:
         case type_op: case type_path: case type_lit_path: case type_set_path: case type_get_path:
             return false;
@@ -521,7 +532,8 @@ Status eval_block(const Cell& word, const Cell& block, bool copy_result) {
             if (Status s = fire_at(event::enter, at, at.pos, nullptr); s != Status::ok) return s;
         }
     }
-    if (at.at_end()) {
+    const Cell* next = at.peek();  // the first cell of the next expression
+    if (!next) {
         stack::reset_with_result(unset_t::value);
     } else {
         position_cell = at.code;
@@ -529,16 +541,17 @@ Status eval_block(const Cell& word, const Cell& block, bool copy_result) {
             position_cell.w1 = at.pos;
             if (detail::tracing) [[unlikely]] {
                 if (Status s = eval_expression(at, 0); s != Status::ok) return s;
-                if (at.at_end()) break;
+                next = at.peek();
+                if (!next) break;
                 stack::stack_reset();
                 continue;
             }
             // Only the last expression's value is kept, as the result.
-            const Cell* first = at.peek();
-            if (!first || !may_be_quiet(*first) || !quiet_statement(at, *first)) {
+            if (!may_be_quiet(*next) || !quiet_statement(at, *next)) {
                 if (Status s = detail::eval_value(at, 0); s != Status::ok) return s;
             }
-            if (at.at_end()) {
+            next = at.peek();
+            if (!next) {
                 stack::reset_with_result(*stack::top_cell());
                 break;
             }
