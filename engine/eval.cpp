@@ -70,6 +70,14 @@ Cell& current_position() { return position_cell; }
 
 namespace {
 
+// word_value_fast, always inline (the evaluator's hot path).
+[[gnu::always_inline]] inline const Cell* bound_value(const Cell& word) {
+    if (!word.w1 || int32_t(word.w3) < 0) return nullptr;
+    const Cell* base =
+        word.w1 == context_t::global_context ? context_t::global_values() : context_t::values_base(word.w1);
+    return base ? base + word.w3 : nullptr;
+}
+
 [[gnu::always_inline]] inline const Cell& word_value(const Cell& word) {
     const Cell* v = detail::word_value_fast(word);
     return v ? *v : *word_t::get(word);
@@ -77,9 +85,9 @@ namespace {
 
 // The op! that a word in operator position (`next`, null at the end) names,
 // or null.
-const Cell* operator_at(const Cell* next) {
+[[gnu::always_inline]] inline const Cell* operator_at(const Cell* next) {
     if (!next || type_of(*next) != type_word) return nullptr;
-    const Cell* v = detail::word_value_fast(*next);
+    const Cell* v = bound_value(*next);
     return v && type_of(*v) == type_op ? v : nullptr;
 }
 
@@ -116,13 +124,6 @@ bool store_plainly(const Cell& word, const Cell& value) {
 
 inline constexpr uint32_t quiet_nesting = 8;  // parens within parens followed
 
-// word_value_fast, always inline.
-[[gnu::always_inline]] inline const Cell* bound_value(const Cell& word) {
-    if (!word.w1 || int32_t(word.w3) < 0) return nullptr;
-    const Cell* base =
-        word.w1 == context_t::global_context ? context_t::global_values() : context_t::values_base(word.w1);
-    return base ? base + word.w3 : nullptr;
-}
 
 // The code of a quiet expression: the cells of a block (nothing allocates
 // while one is computed, so the address holds) and where they end.
@@ -318,7 +319,8 @@ Status eval_primary(Cursor& at, const Cell& value, uint32_t how) {
         case type_paren:
             return detail::eval_paren(value);
         case type_word: {
-            const Cell& v = word_value(value);
+            const Cell* bound = bound_value(value);
+            const Cell& v = bound ? *bound : *word_t::get(value);
             uint32_t t = type_of(v);
             if (t == type_unset) raise_error(err_cat::script, script::no_value, &value);
             if (callable_type(t)) {
