@@ -191,16 +191,6 @@ bool quiet_expression(QuietCode code, uint32_t& pos, Cell& out, uint32_t depth) 
     return true;
 }
 
-// The quiet value of the expression at the cursor, moving past it; false
-// (the cursor unmoved) when it is not quiet or a trace is on.
-[[gnu::noinline]] bool quiet_value(Cursor& at, Cell& out) {
-    if (detail::tracing) return false;
-    uint32_t pos = at.pos;
-    if (!quiet_expression(quiet_code(at.code.w2, at.tail), pos, out, 0)) return false;
-    at.pos = pos;
-    return true;
-}
-
 // The quiet value of the operand at the cursor (a paren, or a number
 // standing or held by a word), moving past it; false otherwise.
 [[gnu::noinline]] bool quiet_operand_at(Cursor& at, Cell& out) {
@@ -247,16 +237,9 @@ bool quiet_statement(Cursor& at, const Cell& first) {
 
 // set-word: the word is set to the value of the expression after it, in a
 // frame named by the set-word (errors inside name it as their place).
+// (A set-word whose value is quiet and stored plainly never comes here from
+// a block run: quiet_statement takes it.)
 Status eval_set_word(const Cell& word, Cursor& at) {
-    Cell quiet;
-    uint32_t from = at.pos;
-    if (quiet_value(at, quiet)) {
-        if (store_plainly(word, quiet)) {
-            stack::push_copy(quiet);
-            return Status::ok;
-        }
-        at.pos = from;
-    }
     frames::push_frame(word, frames::opener::interp_native);
     Cell* base = stack::push_copy(word);
     if (at.at_end()) raise_error(err_cat::script, script::need_value, base);
@@ -466,12 +449,21 @@ Status detail::eval_value(Cursor& at, uint32_t how) {
 
 bool detail::push_inert(Cursor& at, const Cell* v) {
     if (tracing) return false;
+    Cell value;
     switch (type_of(*v)) {
-        case type_word:
-            if (!may_be_quiet(*v)) return false;
+        case type_word: {
+            // A word holding a value that is not called is read as it stands.
+            const Cell* held = bound_value(*v);
+            if (!held) return false;
+            uint32_t t = type_of(*held);
+            if (!number_type(t)) {
+                if (t == type_unset || t == type_op || callable_type(t)) return false;
+                value = *held;
+                break;
+            }
             [[fallthrough]];
+        }
         case type_integer: case type_float: case type_char: {
-            Cell value;
             uint32_t pos = at.pos;
             if (!quiet_expression(quiet_code(at.code.w2, at.tail), pos, value, 0)) return false;
             at.pos = pos;
@@ -483,9 +475,9 @@ bool detail::push_inert(Cursor& at, const Cell* v) {
         case type_op: case type_path: case type_lit_path: case type_set_path: case type_get_path:
             return false;
         default:
+            value = *v;
             break;
     }
-    Cell value = *v;
     ++at.pos;
     if (operator_at(at.peek())) {
         --at.pos;
