@@ -216,23 +216,32 @@ bool number_type(uint32_t t) { return t == type_integer || t == type_float || t 
 // A whole expression of a block run, when it is quiet or a set-word with a
 // quiet value that can be stored plainly: its value is pushed, the cursor
 // moved past it. False (nothing done) otherwise; no trace is on.
-bool quiet_statement(Cursor& at, const Cell& first) {
+// `code`: the cursor's code as peek_code gave it, `first` the cell at the
+// cursor.
+bool quiet_statement(Cursor& at, QuietCode code, const Cell& first) {
     uint32_t t = type_of(first);
     if (t == type_set_word) {
         Cell word = first, value;
         uint32_t pos = at.pos + 1;
-        if (!quiet_expression(quiet_code(at.code.w2, at.tail), pos, value, 0) || !store_plainly(word, value))
-            return false;
+        if (!quiet_expression(code, pos, value, 0) || !store_plainly(word, value)) return false;
         at.pos = pos;
         stack::push_copy(value);
         return true;
     }
     Cell value;
     uint32_t pos = at.pos;
-    if (!quiet_expression(quiet_code(at.code.w2, at.tail), pos, value, 0)) return false;
+    if (!quiet_expression(code, pos, value, 0)) return false;
     at.pos = pos;
     stack::push_copy(value);
     return true;
+}
+
+// The cell at the cursor (null at the end, as Cursor::peek) and the code it
+// stands in, valid until the next allocation.
+[[gnu::always_inline]] inline const Cell* peek_code(const Cursor& at, QuietCode& code) {
+    if (at.pos >= at.tail) return nullptr;
+    code = quiet_code(at.code.w2, at.tail);
+    return at.pos < code.end ? code.cells + at.pos : nullptr;
 }
 
 // set-word: the word is set to the value of the expression after it, in a
@@ -508,7 +517,8 @@ Status eval_block(const Cell& word, const Cell& block, bool copy_result) {
     memory::SeriesBuffer* buffer = memory::buffer_of(block.w2);
     if (bool(buffer->flags & memory::flag::boot_origin) != detail::in_library) [[unlikely]]
         return detail::eval_block_crossing(word, block, copy_result);
-    Cursor at(block, position_cell, uint32_t(buffer->cells_end() - buffer->cells()));
+    QuietCode code{buffer->cells(), uint32_t(buffer->cells_end() - buffer->cells())};
+    Cursor at(block, position_cell, code.end);
     struct Restore {
         Cursor& at;
         ~Restore() { position_cell = at.kept(); }
@@ -518,6 +528,8 @@ Status eval_block(const Cell& word, const Cell& block, bool copy_result) {
     Cell* caller_base = stack::arg_base();
     Cell* base = stack::top();
     stack::set_arg_base(base);
+    // The first cell of the next expression (null at the end), in `code`.
+    const Cell* next = at.pos < code.end ? code.cells + at.pos : nullptr;
     if (interrupt::requested() || detail::tracing) [[unlikely]] {
         if (interrupt::requested()) {
             if (Status s = interrupt::take(); s != Status::ok) return s;
@@ -525,8 +537,8 @@ Status eval_block(const Cell& word, const Cell& block, bool copy_result) {
         if (detail::tracing) {
             if (Status s = fire_at(event::enter, at, at.pos, nullptr); s != Status::ok) return s;
         }
+        next = peek_code(at, code);
     }
-    const Cell* next = at.peek();  // the first cell of the next expression
     if (!next) {
         stack::reset_with_result(unset_t::value);
     } else {
@@ -535,16 +547,16 @@ Status eval_block(const Cell& word, const Cell& block, bool copy_result) {
             position_cell.w1 = at.pos;
             if (detail::tracing) [[unlikely]] {
                 if (Status s = eval_expression(at, 0); s != Status::ok) return s;
-                next = at.peek();
+                next = peek_code(at, code);
                 if (!next) break;
                 stack::stack_reset();
                 continue;
             }
             // Only the last expression's value is kept, as the result.
-            if (!may_be_quiet(*next) || !quiet_statement(at, *next)) {
+            if (!may_be_quiet(*next) || !quiet_statement(at, code, *next)) {
                 if (Status s = detail::eval_value(at, 0); s != Status::ok) return s;
             }
-            next = at.peek();
+            next = peek_code(at, code);
             if (!next) {
                 stack::reset_with_result(*stack::top_cell());
                 break;
