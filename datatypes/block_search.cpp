@@ -266,6 +266,7 @@ int32_t sort_compare_func(const void* a, const void* b, uintptr_t state, uintptr
 
 int32_t call_compare_function(const Cell& function, Cell* args, uint32_t count) {
     Cell answer = cells::none();
+    eval_hooks::CallbackScope traced(eval_hooks::sort_callback);
     Status status = eval_hooks::call(function, args, count, no_node, fixed::word_compare_callback, answer);
     stack::set_top(args);
     if (status != Status::ok) throw_code(uint32_t(status));

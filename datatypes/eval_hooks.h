@@ -36,6 +36,10 @@ struct Hooks {
     // field stays as it is and its report has no stack line.
     void (*collect_stack)(int32_t depth, const Cell& block, int32_t level) = nullptr;
     int32_t (*form_stack)(int32_t depth, const Cell& stack, Cell* buffer, int32_t budget) = nullptr;
+    // Whether a trace delivers events now, and switching delivery off and
+    // back on (CallbackScope).
+    bool (*tracing_on)() = nullptr;
+    void (*set_tracing)(bool on) = nullptr;
 };
 
 // The installed record (all null before start-up installs it).
@@ -45,5 +49,30 @@ void install(const Hooks& h);
 
 // hooks().call, or internal `not-done` when no evaluator is installed.
 Status call(const Cell& fn, Cell* args, uint32_t count, NodeId object, const Cell& name, Cell& answer);
+
+// The kinds of callback that system/state/callbacks names: each kind's bit
+// in its `bits` field.
+enum CallbackKind : uint32_t {
+    lexer_callback = 1,
+    parse_callback = 2,
+    sort_callback = 4,
+    change_handler = 8,
+    deep_change_handler = 16,
+    port_actor = 32,
+};
+
+// Held while one callback runs. A trace follows the code into a callback
+// only when system/state/callbacks/bits holds the callback's kind: otherwise
+// delivery is off for the callback and comes back after it, however it ends.
+class CallbackScope {
+public:
+    explicit CallbackScope(CallbackKind kind);
+    ~CallbackScope();
+    CallbackScope(const CallbackScope&) = delete;
+    CallbackScope& operator=(const CallbackScope&) = delete;
+
+private:
+    bool suspended_ = false;
+};
 
 }  // namespace vyr::eval_hooks

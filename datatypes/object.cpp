@@ -116,8 +116,10 @@ int32_t refresh_slots(NodeId record, uint32_t which, const Cell& handler) {
 
 // Pushes the initial locals and runs the handler on the cells pushed from
 // `args`; the stack top comes back to `mark` afterwards.
-void run_handler(const Cell& handler, Cell* args, int32_t slots, NodeId ctx, const Cell& name) {
+void run_handler(const Cell& handler, Cell* args, int32_t slots, NodeId ctx, const Cell& name,
+                 eval_hooks::CallbackKind kind) {
     function_t::push_initial_locals(slots);
+    eval_hooks::CallbackScope traced(kind);
     Cell answer{};
     Status s = function_t::call(handler, args, uint32_t(stack::top() - args), ctx, name, answer);
     pass_on(s);
@@ -527,7 +529,7 @@ void fire_on_change(Cell* object, Cell* word, Cell* old_value, Cell* new_value) 
     Cell* args = stack::push_copy(w);
     stack::push_copy(*old_value);
     stack::push_copy(*new_value);
-    run_handler(*fn, args, slots, o.w1, fixed::word_on_change_star);
+    run_handler(*fn, args, slots, o.w1, fixed::word_on_change_star, eval_hooks::change_handler);
     mark.restore();
 }
 
@@ -566,7 +568,7 @@ void fire_on_deep_change(Cell* owner, Cell* word, Cell* target, Cell* action, Ce
     stack::push_copy(value ? *value : shared_none);
     integer_t::push(index);
     integer_t::push(part);
-    run_handler(*fn, args, slots, o.w1, fixed::word_on_deep_change_star);
+    run_handler(*fn, args, slots, o.w1, fixed::word_on_deep_change_star, eval_hooks::deep_change_handler);
     mark.restore();
 }
 

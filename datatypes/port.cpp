@@ -5,14 +5,15 @@
 #include <vector>
 
 #include "datatypes/block.h"
+#include "datatypes/checks.h"
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
+#include "datatypes/eval_hooks.h"
 #include "datatypes/function.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
 #include "datatypes/none.h"
 #include "datatypes/object.h"
-#include "datatypes/checks.h"
 #include "datatypes/string_buffer.h"
 #include "datatypes/word.h"
 #include "runtime/errors.h"
@@ -96,6 +97,7 @@ public:
         for (Cell* c = args_ + 1; c < held; ++c) stack::push_copy(*c);
         function_t::push_initial_locals(function_t::arity_to_refinement(fn.w2, 0, false));
         Cell answer = none_t::value;
+        eval_hooks::CallbackScope traced(eval_hooks::port_actor);
         Status s = function_t::call(*held, args, uint32_t(stack::top() - args), actor_->w1, action_, answer);
         if (s != Status::ok) throw_code(uint32_t(s));
         return answer;

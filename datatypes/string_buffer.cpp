@@ -109,7 +109,6 @@ uint32_t length_at(Cell& v) {
     return buffer_length(v) - i;
 }
 
-uint32_t buffer_length(const Cell& v) { return buffer_of(v)->length(); }
 
 int32_t find_char(const Cell& v, uint32_t cp) {
     SeriesBuffer* b = buffer_of(v);
@@ -248,7 +247,8 @@ void append_text_part(NodeId buffer, const char* text, uint32_t n) {
     if (k > 0) {
         if (!unicode::valid_unit_width(width)) unicode::bad_unit_width();
         uint8_t* dst = series::alloc_tail_bytes(buffer, k * width);
-        for (uint32_t j = 0; j < k; ++j) store_unit(dst, j, width, uint8_t(text[j]));
+        if (width == 1) std::memcpy(dst, text, k);
+        else for (uint32_t j = 0; j < k; ++j) store_unit(dst, j, width, uint8_t(text[j]));
     }
     for (; k < n; ++k) append_code_point(buffer, uint8_t(text[k]));
 }
@@ -289,7 +289,9 @@ void concatenate(Cell& target_in, const Cell& source_in, int32_t part, int32_t o
     uint64_t bytes = uint64_t(m) * tw;
     if (bytes == 0) return;
 
-    uint32_t at_unit = std::min<uint64_t>(uint64_t(clamp_index(target)) + std::max(offset, 0), buffer_length(target));
+    uint32_t at_unit = mode == Concat::append ? 0
+                       : uint32_t(std::min<uint64_t>(uint64_t(clamp_index(target)) + std::max(offset, 0),
+                                                     buffer_length(target)));
     SeriesBuffer* tb = memory::buffer_of(tnode);
     uint64_t need = uint64_t(tb->used()) + bytes;
     if (need > memory::max_series_bytes) text_errors::raise_no_memory();
@@ -555,9 +557,7 @@ bool match_at(Cell& input, const Cell& rule, int32_t case_flag) {
 
 // ---- Owner notification -------------------------------------------------------
 
-bool notify_owner(const Cell& series, const char* word, uint32_t position, uint32_t part, const Cell* value) {
-    // Only an owned buffer has anyone to tell: the word is made only then.
-    if (!(buffer_of(series)->flags & memory::flag::owned)) return false;
+bool notify_owned(const Cell& series, const char* word, uint32_t position, uint32_t part, const Cell* value) {
     Cell action = word_t::make_global(word);
     return owners::notify_owner(series, action, value, int32_t(position), int32_t(part));
 }

@@ -70,7 +70,7 @@ bool at_tail_q(const Cell& v);
 // the tail, a negative one to 0.
 uint32_t length_at(Cell& v);
 // Units from the head to the tail.
-uint32_t buffer_length(const Cell& v);
+inline uint32_t buffer_length(const Cell& v) { return buffer_of(v)->length(); }
 // Offset from the index of the first unit equal to cp (exact), or -1.
 int32_t find_char(const Cell& v, uint32_t cp);
 // Whether some unit at index, index + step, index + 2 x step ... equals cp;
@@ -236,7 +236,12 @@ bool match_at(Cell& input, const Cell& rule, int32_t case_flag);
 // one. Answers whether the series is owned; then the owner's
 // on-deep-change* handler has run, and it may have run Vyr code: callers
 // read their cells and buffers again afterwards.
-bool notify_owner(const Cell& series, const char* word, uint32_t position, uint32_t part,
-                  const Cell* value = nullptr);
+bool notify_owned(const Cell& series, const char* word, uint32_t position, uint32_t part, const Cell* value);
+// Only an owned buffer has anyone to tell: most answer false at once.
+inline bool notify_owner(const Cell& series, const char* word, uint32_t position, uint32_t part,
+                         const Cell* value = nullptr) {
+    if (!(buffer_of(series)->flags & memory::flag::owned)) return false;
+    return notify_owned(series, word, position, part, value);
+}
 
 }  // namespace vyr::string_t

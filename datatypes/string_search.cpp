@@ -167,7 +167,7 @@ Cell* append(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bo
     uint32_t before = buffer_length(s);
     append_material(s, *value, part, only, PartRule::append, true);
     if (buffer_length(s) == before) return series;
-    repeat_tail(s, before, dup);
+    if (dup > 1) repeat_tail(s, before, dup);
     if (notified) notify_owner(s, "appended", before, buffer_length(s) - before, value);
     s.w1 = 0;
     return series;

@@ -128,10 +128,12 @@ namespace {
 
 // Resolves an unresolved word's index in the context: exact spelling first,
 // else the entry that find_or_add_word finds or adds.
-void resolve_index(Cell& word, NodeId ctx) {
-    if (int32_t(word.w3) >= 0) return;
+[[gnu::noinline]] void look_up_index(Cell& word, NodeId ctx) {
     int32_t i = context_t::find_word(ctx, int32_t(word.w2), false);
     word.w3 = i >= 0 ? context_t::word_at(ctx, i)->w3 : uint32_t(context_t::find_or_add_word(ctx, word));
+}
+inline void resolve_index(Cell& word, NodeId ctx) {
+    if (int32_t(word.w3) < 0) look_up_index(word, ctx);
 }
 
 bool has_event_record(NodeId ctx) {
@@ -157,23 +159,38 @@ Cell* store_and_fire(NodeId ctx, int32_t i, const Cell& word, const Cell& value)
 
 }  // namespace
 
+namespace {
+[[noreturn, gnu::noinline, gnu::cold]] void raise_not_defined(const Cell& word) {
+    raise_error(err_cat::script, script::not_defined, &word);
+}
+
+// An object's word: marked changed, and its change notification run when
+// the object has an event record and `fire` asks for it.
+[[gnu::noinline]] Cell* set_in_object(const Cell& word, const Cell& v, NodeId ctx, int32_t i, bool fire) {
+    context_t::word_at(ctx, i)->header |= header::word_changed;
+    if (fire && has_event_record(ctx) && context_t::fire_on_change_hook()) return store_and_fire(ctx, i, word, v);
+    Cell* slot = context_t::context_value_at(ctx, i);
+    *slot = v;
+    return slot;
+}
+}  // namespace
+
+// Every set-word and loop variable stores through here: the common case (a
+// resolved word of a global or function context) is a few loads and a store.
 Cell* set_in_context(Cell& word, const Cell& value, NodeId ctx, bool fire) {
     Cell v = value;
-    if (!ctx) raise_error(err_cat::script, script::not_defined, &word);
+    if (!ctx) raise_not_defined(word);
     resolve_index(word, ctx);
     auto i = int32_t(word.w3);
     const Cell& c = *context_t::context_cell(ctx);
-    if (!c.w2) raise_error(err_cat::script, script::not_defined, &word);
+    if (!c.w2) raise_not_defined(word);
+    Cell* slot;
     if (context_t::values_on_stack(c)) {
-        Cell* slot = context_t::context_value_at(ctx, i);
-        *slot = v;
-        return slot;
+        slot = stack::bottom() + c.w2 + i;
+    } else {
+        if (context_t::kind_of(c) == context_t::kind_object) return set_in_object(word, v, ctx, i, fire);
+        slot = memory::cell_head(c.w2) + i;
     }
-    if (context_t::kind_of(c) == context_t::kind_object) {
-        context_t::word_at(ctx, i)->header |= header::word_changed;
-        if (fire && has_event_record(ctx) && context_t::fire_on_change_hook()) return store_and_fire(ctx, i, word, v);
-    }
-    Cell* slot = context_t::context_value_at(ctx, i);
     *slot = v;
     return slot;
 }

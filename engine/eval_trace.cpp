@@ -193,6 +193,8 @@ void interp_init() {
     hooks.trace_error = trace_error;
     hooks.collect_stack = collect_stack;
     hooks.form_stack = frames::form_error_stack;
+    hooks.tracing_on = trace::on;
+    hooks.set_tracing = trace::request;
     eval_hooks::install(hooks);
 }
 

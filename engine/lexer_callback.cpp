@@ -10,20 +10,21 @@
 
 #include "datatypes/block.h"
 #include "datatypes/datatype.h"
+#include "datatypes/eval_hooks.h"
+#include "datatypes/fixed_words.h"
 #include "datatypes/function.h"
 #include "datatypes/logic.h"
 #include "datatypes/none.h"
 #include "datatypes/symbol.h"
+#include "datatypes/unwind.h"
 #include "datatypes/word.h"
 #include "engine/eval.h"
 #include "engine/lexer.h"
 #include "engine/lexer_internal.h"
 #include "engine/lexer_load.h"
-#include "runtime/stack.h"
-#include "datatypes/unwind.h"
 #include "runtime/collector.h"
-#include "datatypes/fixed_words.h"
 #include "runtime/memory.h"
+#include "runtime/stack.h"
 
 namespace vyr::lexer {
 
@@ -93,7 +94,11 @@ bool call_callback(void* context, const TraceEvent& te, uint32_t& position) {
     Cell callback = st->callback;
     Cell answer{}, after[5]{};
     collector::CellRoot keep_after(after, 5);
-    Status s = eval::call_value(callback, args, 5, fixed::word_lexer_callback, answer, after);
+    Status s;
+    {
+        eval_hooks::CallbackScope traced(eval_hooks::lexer_callback);
+        s = eval::call_value(callback, args, 5, fixed::word_lexer_callback, answer, after);
+    }
     unwind::throw_status(s);
     // A callback that moved its input series moves the lexer.
     if (type_of(after[1]) == type_of(args[1]) && type_of(args[1]) != type_none && after[1].w2 == args[1].w2 &&

@@ -17,6 +17,7 @@
 #include "datatypes/bitset.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
+#include "datatypes/eval_hooks.h"
 #include "datatypes/fixed_words.h"
 #include "datatypes/frames.h"
 #include "datatypes/integer.h"
@@ -431,7 +432,11 @@ Status Engine::fire_event(const Cell& event, int32_t rule_position) {
     args[4] = Cell{type_block, rule_root->w1, series::copy_series_part(rule_root->w2, 0, stack_length(rule_root)), 0};
     Cell answer = unset_t::value;
     collector::CellRoot keep_answer(&answer);
-    Status s = eval::call_value(r.callback, args, 5, fixed::word_parse_callback, answer);
+    Status s;
+    {
+        eval_hooks::CallbackScope traced(eval_hooks::parse_callback);
+        s = eval::call_value(r.callback, args, 5, fixed::word_parse_callback, answer);
+    }
     if (s != Status::ok) return s;
     // The callback may have changed the input or the rules.
     if (rpos > rule_tail()) rpos = rule_tail();

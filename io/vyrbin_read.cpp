@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "datatypes/datatype.h"
@@ -19,7 +20,6 @@
 #include "datatypes/context.h"
 #include "datatypes/error.h"
 #include "datatypes/function.h"
-#include "datatypes/hash.h"
 #include "datatypes/image-backend/bitmap.h"
 #include "datatypes/image.h"
 #include "datatypes/logic.h"
@@ -33,6 +33,7 @@
 #include "io/vyrbin_format.h"
 #include "runtime/collector.h"
 #include "runtime/errors.h"
+#include "runtime/hash.h"
 #include "runtime/memory.h"
 #include "runtime/series.h"
 #include "runtime/unicode.h"
@@ -297,7 +298,7 @@ private:
                 }
             }
             if (any_block_q(t) || t == type_map) {
-                cells = v.w2;
+                cells = t == type_map ? cells_of_map(v.w2) : v.w2;
             } else if (t == type_object || t == type_error) {
                 cells = context_t::context_cell(v.w1)->w2;
                 if (t == type_error) base = 3;
@@ -322,6 +323,14 @@ private:
             v = *memory::cell_at(cells, uint32_t(e));
         }
         return v;
+    }
+
+    // The cells an index path counts in a map: those of the pairs block while
+    // the map's own pairs are being read.
+    NodeId cells_of_map(NodeId map) const {
+        for (const auto& [node, pairs] : building_maps_)
+            if (node == map) return pairs;
+        return map;
     }
 
     static bool op_wraps_function(const Cell& op) {
@@ -512,20 +521,23 @@ private:
         return head > n ? n : head;
     }
 
+    // A hash! has its table from the start, so that a reference to it from
+    // inside its own cells names a complete hash!; the cells are indexed
+    // once they are all read.
     void read_block(const Head& h, NodeId into) {
         uint32_t head = head_index(h);
         if (h.shared) return append_shared(h, into, head, true);
         uint32_t n = count();
         NodeId cells = new_series(n, memory::cell_width);
-        uint32_t position = append(into, Cell{h.type == type_hash ? type_block : h.type, 0, cells, 0}, h.new_line);
-        for (uint32_t i = 0; i < n; ++i) record(cells);
-        Cell b{h.type == type_hash ? type_block : h.type, clamp_head(cells, head), cells, 0};
+        Cell b{h.type, 0, cells, 0};
         if (h.type == type_hash) {
-            Cell hashed;
-            hash_t::make_at(&hashed, b);
-            hashed.w1 = b.w1;
-            b = hashed;
+            Cell block{type_block, 0, cells, 0};
+            b.w3 = hash::make_hash_table(int32_t(n ? n : 1), &block, hash::kind_block, 0);
         }
+        uint32_t position = append(into, b, h.new_line);
+        for (uint32_t i = 0; i < n; ++i) record(cells);
+        if (h.type == type_hash) hash::hash_table_index_all(b.w3, 0, 1);
+        b.w1 = clamp_head(cells, head);
         patch(into, position, b);
     }
 
@@ -645,24 +657,29 @@ private:
         append(into, image, h.new_line);
     }
 
+    // The map is made first and stands in the target while its pairs are
+    // read into a block of their own, so that a reference from inside them
+    // names the map itself; an index path into it meanwhile picks from that
+    // block, in the order the pairs were written.
     void read_map(const Head& h, NodeId into) {
         if (!compact_) head_index(h);
         if (h.shared) return append_shared(h, into, 0, false);
         const uint8_t* at = p_;
         uint32_t n = count();
         if (n % 2) corrupt(at);
+        Cell map;
+        map_t::make_at(&map, nullptr, int32_t(n / 2));
+        append(into, map, h.new_line);
         NodeId pairs = new_series(n, memory::cell_width);
-        uint32_t position = append(into, Cell{type_block, 0, pairs, 0}, h.new_line);
+        building_maps_.push_back({map.w2, pairs});
         for (uint32_t i = 0; i < n; ++i) record(pairs);
+        building_maps_.pop_back();
         Cell* c = memory::cell_head(pairs);
         for (uint32_t i = 0; i < n; i += 2)
             if (!map_t::key_type_q(type_of(c[i]))) corrupt(at);
         // Built through the map's own insertion: keys are normalised and a
         // repeated key keeps its last value.
-        Cell map;
-        map_t::make_at(&map, nullptr, int32_t(n / 2));
         map_t::add_pairs(&map, Cell{type_block, 0, pairs, 0}, true);
-        patch(into, position, map);
     }
 
     // ---- Scalars -----------------------------------------------------------
@@ -1077,6 +1094,7 @@ private:
     std::vector<int32_t> symbol_ids_;
     std::vector<int32_t> global_slots_;  // per symbol: its global value slot + 1, 0 until known
     std::vector<int32_t> path_;
+    std::vector<std::pair<NodeId, NodeId>> building_maps_;  // map node, its pairs block
     EachRoot each_ = nullptr;
     const Cell* kept_ = nullptr;
 };
