@@ -103,12 +103,13 @@ void check_duplicates(const Cell& spec) {
 // A function that library code makes from its own code keeps that code
 // library code: the body copy, and every block and paren in it, is marked
 // as decoded from the boot image. (Already marked: done, cycles included.)
+// Nothing here allocates, so the buffer's cells are walked in place.
 void keep_boot_origin(NodeId block) {
-    if (memory::buffer_of(block)->flags & memory::flag::boot_origin) return;
-    memory::set_series_flags(block, memory::flag::boot_origin);
-    for (uint32_t i = 0; i < memory::series_length(block); ++i) {
-        const Cell& c = *memory::cell_at(block, i);
-        if (type_of(c) == type_block || type_of(c) == type_paren) keep_boot_origin(c.w2);
+    memory::SeriesBuffer* b = memory::buffer_of(block);
+    if (b->flags & memory::flag::boot_origin) return;
+    b->flags |= memory::flag::boot_origin;
+    for (const Cell *c = b->cells(), *end = b->cells_end(); c < end; ++c) {
+        if (type_of(*c) == type_block || type_of(*c) == type_paren) keep_boot_origin(c->w2);
     }
 }
 

@@ -153,6 +153,7 @@ private:
         return v;
     }
     uint32_t uleb() {
+        if (p_ < end_ && *p_ < 0x80) return *p_++;  // the common one-byte form
         const uint8_t* at = p_;
         uint32_t v = 0;
         for (int i = 0; i < 5; ++i) {
@@ -231,8 +232,9 @@ private:
         const uint8_t* name = strings_ + offset;
         auto length = uint32_t(std::strlen(reinterpret_cast<const char*>(name)));  // the area ends with 0
         if (length == 0) corrupt(at);
-        // Names are UTF-8: every symbol's text is read back as such.
-        for (uint32_t i = 0; i < length;) {
+        // Names are UTF-8: every symbol's text is read back as such. The
+        // boot image is the build's own.
+        for (uint32_t i = 0; codec() && i < length;) {
             unicode::Utf8Char c = unicode::utf8_decode_lenient(name + i, length - i);
             if (c.status != unicode::Utf8Status::ok) corrupt(at);
             i += c.length;
@@ -253,8 +255,14 @@ private:
     // Appends the cell; answers its position.
     uint32_t append(NodeId into, Cell c, bool new_line) {
         if (new_line) c.header |= header::new_line;
-        uint32_t at = memory::series_length(into);
-        *series::alloc_tail_cell(into) = c;
+        memory::SeriesBuffer* b = memory::buffer_of(into);
+        uint32_t at = b->used() / memory::cell_width;
+        if (b->tail + memory::cell_width <= b->capacity) {  // blocks are made with room for their count
+            *reinterpret_cast<Cell*>(b->tail_ptr()) = c;
+            b->tail += memory::cell_width;
+        } else {
+            *series::alloc_tail_cell(into) = c;
+        }
         return at;
     }
     void patch(NodeId into, uint32_t position, Cell c) {
@@ -369,6 +377,13 @@ private:
             h.type = b & 63;
             h.flag = b & 0x40;
             if (h.type == 63) h.type = uleb();
+            // Most of a boot image: a word of the global context, which
+            // read_word_boot would append as it is.
+            if (mode_ == Mode::boot && !h.flag && !h.shared && !h.set && h.type >= type_word &&
+                h.type <= type_refinement) {
+                append(into, global_word(symbol_slot(), h.type), h.new_line);
+                return;
+            }
         } else {
             do {
                 if (p_ >= end_) return;  // padding words up to the end

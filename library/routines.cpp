@@ -11,11 +11,14 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
 #include <sys/utsname.h>
 
+#include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/date.h"
 #include "datatypes/error.h"
@@ -483,15 +486,20 @@ void define(const char* word, const Cell& spec, Entry entry, int32_t return_type
     mark.restore();
 }
 
+// Vyr text loaded into a block on the argument stack.
+Cell* push_lexed(std::string_view text) {
+    lexer::Request request;
+    request.text = reinterpret_cast<const uint8_t*>(text.data());
+    request.length = uint32_t(text.size());
+    Cell* block = stack::push_copy(Cell{type_none, 0, 0, 0});
+    lexer::lexer_scan(block, request, nullptr);
+    return block;
+}
+
 // The same with the argument block given as Vyr text.
 void define(const char* word, const std::string& spec_text, Entry entry, int32_t return_type) {
     stack::Mark mark;
-    lexer::Request request;
-    request.text = reinterpret_cast<const uint8_t*>(spec_text.data());
-    request.length = uint32_t(spec_text.size());
-    Cell* spec = stack::push_copy(Cell{type_none, 0, 0, 0});
-    lexer::lexer_scan(spec, request, nullptr);
-    define(word, *spec, entry, return_type);
+    define(word, *push_lexed(spec_text), entry, return_type);
     mark.restore();
 }
 
@@ -561,23 +569,27 @@ std::string routine_name(const Cell& name) {
     return out;
 }
 
-const Cell* find_routine_spec(const Cell& specs, std::string_view word) {
+// The position of each name's argument block in the routine source (the
+// first, when a name comes twice).
+std::unordered_map<std::string, uint32_t> routine_spec_positions(const Cell& specs) {
+    std::unordered_map<std::string, uint32_t> positions;
     for (uint32_t i = specs.w1; i + 1 < memory::series_length(specs.w2); i += 2) {
-        const Cell* spec = memory::cell_at(specs.w2, i + 1);
-        if (type_of(*spec) == type_block && routine_name(*memory::cell_at(specs.w2, i)) == word) return spec;
+        if (type_of(*memory::cell_at(specs.w2, i + 1)) != type_block) continue;
+        positions.emplace(routine_name(*memory::cell_at(specs.w2, i)), i + 1);
     }
-    return nullptr;
+    return positions;
 }
 
 }  // namespace
 
 void bind_routines(const Cell& specs, const RoutineEntry* table, size_t count) {
+    auto positions = routine_spec_positions(specs);
     for (size_t k = 0; k < count; ++k) {
-        const Cell* spec = find_routine_spec(specs, table[k].word);
+        auto found = positions.find(table[k].word);
         // A missing spec is a fault of the build, which the boot tests report by name.
-        if (!spec) runtime_error_quit(runtime_error_no::unknown, VYR_CODE_POSITION());
-        Cell copy = *spec;  // the lookup's pointer does not outlive the allocation below
-        define(table[k].word, copy, table[k].entry, table[k].return_type);
+        if (found == positions.end()) runtime_error_quit(runtime_error_no::unknown, VYR_CODE_POSITION());
+        Cell spec = *memory::cell_at(specs.w2, found->second);
+        define(table[k].word, spec, table[k].entry, table[k].return_type);
     }
 }
 
@@ -588,9 +600,15 @@ std::vector<std::string> routine_names() {
 }
 
 void make_routines(const Cell& specs) {
-#define VYR_DEFINE_DATATYPE_TEST(word, id) define(word, datatype_test_doc, is_type<id>, type_logic);
+    // The datatype tests have one argument block: loaded once, each test
+    // gets a deep copy of it.
+    stack::Mark mark;
+    Cell* test_spec = push_lexed(datatype_test_doc);
+#define VYR_DEFINE_DATATYPE_TEST(word, id) \
+    define(word, *block_t::clone(*test_spec, true, true), is_type<id>, type_logic);
     VYR_DATATYPE_TESTS(VYR_DEFINE_DATATYPE_TEST)
 #undef VYR_DEFINE_DATATYPE_TEST
+    mark.restore();
     constexpr auto entries = typeset_entries(std::make_integer_sequence<uint32_t, typeset_test_count>{});
     for (uint32_t k = 0; k < typeset_test_count; ++k) {
         const char* name = typeset_tests[k].typeset;
@@ -606,9 +624,11 @@ void make_routines(const Cell& specs) {
 }
 
 void place_held_routines() {
-    for (const HeldRoutine& h : held_routines) {
-        if (Cell* field = system_field(h.path)) *field = h.value;
-    }
+    std::erase_if(held_routines, [](const HeldRoutine& h) {
+        Cell* field = system_field(h.path);
+        if (field) *field = h.value;
+        return field != nullptr;
+    });
 }
 
 void complete_system() {

@@ -51,8 +51,8 @@ std::vector<std::string> routine_names();
 // build date, the error catalog and the error prototype).
 void complete_system();
 // Start-up, after each boot source: puts each held routine whose field
-// exists into place, again when a later source has replaced the field's
-// object (the codec objects are made after the system object).
+// exists into place and lets it go; the others wait for a later source (the
+// codec objects are made after the system object).
 void place_held_routines();
 
 }  // namespace vyr::library

@@ -387,6 +387,12 @@ void first_frames() {
     mem.series_current = new_series_frame();
 }
 
+void reserve_series_room(size_t bytes) {
+    size_t room = 0;
+    for (SeriesFrame* f = mem.series_first; f; f = f->next) room += f->room();
+    while (room < bytes) room += new_series_frame()->room();
+}
+
 void free_all_frames() {
     collector::forget_roots();
     compaction::release_spares();

@@ -117,6 +117,11 @@ inline uint32_t series_length(NodeId n) { return buffer_of(n)->length(); }
 void memory_init();
 // The first node frame (10000 slots) and the first series frame (1 MB).
 void first_frames();
+// Adds series frames, sized as frames taken later are, until the frames have
+// room for `bytes` in all. Taking them asks for no collection: start-up sizes
+// the heap for the boot code this way, which would otherwise fill the first
+// frame and collect once with little to free.
+void reserve_series_room(size_t bytes);
 // Returns every frame, big block and fixed series; forgets the collector's
 // permanent roots and mark callbacks, since they name nodes of this heap.
 // After it, memory_init and first_frames start a new heap.

@@ -48,12 +48,15 @@ void grow_if_full(NodeId table) {
 }
 
 struct NameProbe {
-    int32_t index = -1;  // cell index of the symbol met, or -1
-    int64_t stop = -1;   // the empty bucket the search ended on
+    int32_t index = -1;    // cell index of the symbol met, or -1
+    int32_t variant = -1;  // exact walks: the first symbol met that differs only in letter case
+    int64_t stop = -1;     // the empty bucket the search ended on
 };
 
 // Walks the probe sequence of a folded-name hash for a symbol of the same
 // byte length whose name compares equal (exactly or ASCII-case-insensitive).
+// An exact walk also notes the first case variant on the way, so that a new
+// symbol finds its alias in the same walk.
 NameProbe probe_name(NodeId table, uint32_t h, const uint8_t* name, uint32_t length, bool case_sensitive) {
     uint32_t* r = &hash::record(table, 0);
     const uint32_t* flags = hash::flags_array(table);
@@ -74,6 +77,9 @@ NameProbe probe_name(NodeId table, uint32_t h, const uint8_t* name, uint32_t len
                 p.index = keys[b];
                 return p;
             }
+            if (case_sensitive && p.variant < 0 && nb->used() == length &&
+                hash::compare_names(nb->head_ptr(), name, length, false) == 0)
+                p.variant = keys[b];
         }
         b = hash::next_bucket(b, step, mask);
         if (b == first) return p;
@@ -105,10 +111,7 @@ int32_t intern_symbol(NodeId table, const uint8_t* name, uint32_t length, bool l
     NameProbe first = probe_name(table, h, name, length, !lookup);
     if (first.index >= 0) return first.index + 1;
     int32_t alias = no_alias;
-    if (!lookup) {
-        NameProbe variant = probe_name(table, h, name, length, false);
-        if (variant.index >= 0) alias = resolve_alias(variant.index + 1);
-    }
+    if (!lookup && first.variant >= 0) alias = resolve_alias(first.variant + 1);
     if (first.stop < 0) {  // no empty bucket: cannot happen below the bound
         hash::hash_table_rehash(table, hash::record(table, field::buckets) * 2);
         return intern_symbol(table, name, length, lookup);
