@@ -101,7 +101,8 @@ private:
 // doubling each round).
 void write_repeated(Cell* at, const Offered& run, uint64_t dup) {
     if (run.size() == 0) return;
-    std::memcpy(at, run.begin(), run.size() * cell_bytes);
+    if (run.size() == 1) *at = *run.begin();
+    else std::memcpy(at, run.begin(), run.size() * cell_bytes);
     if (dup > 1) checks::fill_repeat(reinterpret_cast<uint8_t*>(at), uint32_t(run.size() * cell_bytes), uint32_t(dup));
 }
 
@@ -539,7 +540,7 @@ Cell* insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bo
         position = append ? len : std::clamp(position, 0, len);
         SeriesBuffer* b = reserve(node_of(*series), total, dup < 5);
         Cell* at = b->cells() + position;
-        std::memmove(at + total, at, size_t(len - position) * cell_bytes);
+        if (position < len) std::memmove(at + total, at, size_t(len - position) * cell_bytes);
         write_repeated(at, run, uint64_t(std::max(dup, 1)));
         b->tail += uint32_t(total) * cell_bytes;
         series_t::hash_inserted(*series, uint32_t(position), uint32_t(total), uint32_t(len));

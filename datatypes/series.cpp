@@ -178,21 +178,6 @@ int32_t offset_index(const Cell& v, int32_t offset, int32_t base) {
 
 // ---- Kinds of series ---------------------------------------------------------
 
-bool block_family_q(uint32_t type) {
-    switch (type) {
-        case type_block: case type_paren: case type_path: case type_lit_path: case type_set_path:
-        case type_get_path: case type_hash: return true;
-        default: return false;
-    }
-}
-
-bool text_family_q(uint32_t type) {
-    switch (type) {
-        case type_string: case type_file: case type_url: case type_tag: case type_email: case type_ref: return true;
-        default: return false;
-    }
-}
-
 bool series_type_q(uint32_t type) {
     return block_family_q(type) || text_family_q(type) || type == type_binary || type == type_vector ||
            type == type_image;
@@ -254,8 +239,7 @@ const Cell& change_word_cell(Change c, bool after) {
 
 // ---- Owner notification ------------------------------------------------------
 
-bool notify_before(const Cell& series, Change c, const Cell* value, int32_t position, int32_t part) {
-    if (!(buffer_of(node_of(series))->flags & memory::flag::owned)) return false;
+bool notify_owned(const Cell& series, Change c, const Cell* value, int32_t position, int32_t part) {
     return owners::notify_owner(series, change_word_cell(c, false), value, position, part);
 }
 

@@ -50,9 +50,20 @@ int32_t offset_index(const Cell& v, int32_t offset, int32_t base);
 // ---- Kinds of series ---------------------------------------------------------
 
 // block!, paren!, the four path types and hash!: buffers of value cells.
-bool block_family_q(uint32_t type);
+inline bool block_family_q(uint32_t type) {
+    switch (type) {
+        case type_block: case type_paren: case type_path: case type_lit_path: case type_set_path:
+        case type_get_path: case type_hash: return true;
+        default: return false;
+    }
+}
 // string!, file!, url!, tag!, email!, ref!: text buffers.
-bool text_family_q(uint32_t type);
+inline bool text_family_q(uint32_t type) {
+    switch (type) {
+        case type_string: case type_file: case type_url: case type_tag: case type_email: case type_ref: return true;
+        default: return false;
+    }
+}
 // Any type whose values are series: the two families, binary!, vector!, image!.
 bool series_type_q(uint32_t type);
 
@@ -79,7 +90,11 @@ enum class Change : uint32_t { append, insert, change, clear, move, poke, put, r
 // passed here are rooted for the handler's run (it receives them); anything
 // the action made (its answer) is stored in a rooted cell, normally the
 // action's result cell, before notify_after, never held in a C++ local.
-bool notify_before(const Cell& series, Change c, const Cell* value, int32_t position, int32_t part);
+bool notify_owned(const Cell& series, Change c, const Cell* value, int32_t position, int32_t part);
+inline bool notify_before(const Cell& series, Change c, const Cell* value, int32_t position, int32_t part) {
+    if (!(memory::buffer_of(node_of(series))->flags & memory::flag::owned)) return false;
+    return notify_owned(series, c, value, position, part);
+}
 void notify_after(const Cell& series, Change c, const Cell* value, int32_t position, int32_t part);
 // Overwrites the cell of a block-family series that the 1-based path index
 // `n` names with a value a set-path changed in place (a pair's x...), and

@@ -70,6 +70,14 @@ Cell& current_position() { return position_cell; }
 
 namespace {
 
+// word_value_fast, always inline (the evaluator's hot path).
+[[gnu::always_inline]] inline const Cell* bound_value(const Cell& word) {
+    if (!word.w1 || int32_t(word.w3) < 0) return nullptr;
+    const Cell* base =
+        word.w1 == context_t::global_context ? context_t::global_values() : context_t::values_base(word.w1);
+    return base ? base + word.w3 : nullptr;
+}
+
 [[gnu::always_inline]] inline const Cell& word_value(const Cell& word) {
     const Cell* v = detail::word_value_fast(word);
     return v ? *v : *word_t::get(word);
@@ -77,9 +85,9 @@ namespace {
 
 // The op! that a word in operator position (`next`, null at the end) names,
 // or null.
-const Cell* operator_at(const Cell* next) {
+[[gnu::always_inline]] inline const Cell* operator_at(const Cell* next) {
     if (!next || type_of(*next) != type_word) return nullptr;
-    const Cell* v = detail::word_value_fast(*next);
+    const Cell* v = bound_value(*next);
     return v && type_of(*v) == type_op ? v : nullptr;
 }
 
@@ -116,13 +124,6 @@ bool store_plainly(const Cell& word, const Cell& value) {
 
 inline constexpr uint32_t quiet_nesting = 8;  // parens within parens followed
 
-// word_value_fast, always inline.
-[[gnu::always_inline]] inline const Cell* bound_value(const Cell& word) {
-    if (!word.w1 || int32_t(word.w3) < 0) return nullptr;
-    const Cell* base =
-        word.w1 == context_t::global_context ? context_t::global_values() : context_t::values_base(word.w1);
-    return base ? base + word.w3 : nullptr;
-}
 
 // The code of a quiet expression: the cells of a block (nothing allocates
 // while one is computed, so the address holds) and where they end.
@@ -190,16 +191,6 @@ bool quiet_expression(QuietCode code, uint32_t& pos, Cell& out, uint32_t depth) 
     return true;
 }
 
-// The quiet value of the expression at the cursor, moving past it; false
-// (the cursor unmoved) when it is not quiet or a trace is on.
-[[gnu::noinline]] bool quiet_value(Cursor& at, Cell& out) {
-    if (detail::tracing) return false;
-    uint32_t pos = at.pos;
-    if (!quiet_expression(quiet_code(at.code.w2, at.tail), pos, out, 0)) return false;
-    at.pos = pos;
-    return true;
-}
-
 // The quiet value of the operand at the cursor (a paren, or a number
 // standing or held by a word), moving past it; false otherwise.
 [[gnu::noinline]] bool quiet_operand_at(Cursor& at, Cell& out) {
@@ -225,37 +216,39 @@ bool number_type(uint32_t t) { return t == type_integer || t == type_float || t 
 // A whole expression of a block run, when it is quiet or a set-word with a
 // quiet value that can be stored plainly: its value is pushed, the cursor
 // moved past it. False (nothing done) otherwise; no trace is on.
-bool quiet_statement(Cursor& at, const Cell& first) {
+// `code`: the cursor's code as peek_code gave it, `first` the cell at the
+// cursor.
+bool quiet_statement(Cursor& at, QuietCode code, const Cell& first) {
     uint32_t t = type_of(first);
     if (t == type_set_word) {
         Cell word = first, value;
         uint32_t pos = at.pos + 1;
-        if (!quiet_expression(quiet_code(at.code.w2, at.tail), pos, value, 0) || !store_plainly(word, value))
-            return false;
+        if (!quiet_expression(code, pos, value, 0) || !store_plainly(word, value)) return false;
         at.pos = pos;
         stack::push_copy(value);
         return true;
     }
     Cell value;
     uint32_t pos = at.pos;
-    if (!quiet_expression(quiet_code(at.code.w2, at.tail), pos, value, 0)) return false;
+    if (!quiet_expression(code, pos, value, 0)) return false;
     at.pos = pos;
     stack::push_copy(value);
     return true;
 }
 
+// The cell at the cursor (null at the end, as Cursor::peek) and the code it
+// stands in, valid until the next allocation.
+[[gnu::always_inline]] inline const Cell* peek_code(const Cursor& at, QuietCode& code) {
+    if (at.pos >= at.tail) return nullptr;
+    code = quiet_code(at.code.w2, at.tail);
+    return at.pos < code.end ? code.cells + at.pos : nullptr;
+}
+
 // set-word: the word is set to the value of the expression after it, in a
 // frame named by the set-word (errors inside name it as their place).
+// (A set-word whose value is quiet and stored plainly never comes here from
+// a block run: quiet_statement takes it.)
 Status eval_set_word(const Cell& word, Cursor& at) {
-    Cell quiet;
-    uint32_t from = at.pos;
-    if (quiet_value(at, quiet)) {
-        if (store_plainly(word, quiet)) {
-            stack::push_copy(quiet);
-            return Status::ok;
-        }
-        at.pos = from;
-    }
     frames::push_frame(word, frames::opener::interp_native);
     Cell* base = stack::push_copy(word);
     if (at.at_end()) raise_error(err_cat::script, script::need_value, base);
@@ -318,7 +311,8 @@ Status eval_primary(Cursor& at, const Cell& value, uint32_t how) {
         case type_paren:
             return detail::eval_paren(value);
         case type_word: {
-            const Cell& v = word_value(value);
+            const Cell* bound = bound_value(value);
+            const Cell& v = bound ? *bound : *word_t::get(value);
             uint32_t t = type_of(v);
             if (t == type_unset) raise_error(err_cat::script, script::no_value, &value);
             if (callable_type(t)) {
@@ -464,15 +458,35 @@ Status detail::eval_value(Cursor& at, uint32_t how) {
 
 bool detail::push_inert(Cursor& at, const Cell* v) {
     if (tracing) return false;
+    Cell value;
     switch (type_of(*v)) {
-        case type_paren: case type_word: case type_set_word: case type_get_word: case type_lit_word:
+        case type_word: {
+            // A word holding a value that is not called is read as it stands.
+            const Cell* held = bound_value(*v);
+            if (!held) return false;
+            uint32_t t = type_of(*held);
+            if (!number_type(t)) {
+                if (t == type_unset || t == type_op || callable_type(t)) return false;
+                value = *held;
+                break;
+            }
+            [[fallthrough]];
+        }
+        case type_integer: case type_float: case type_char: {
+            uint32_t pos = at.pos;
+            if (!quiet_expression(quiet_code(at.code.w2, at.tail), pos, value, 0)) return false;
+            at.pos = pos;
+            stack::push_copy(value);
+            return true;
+        }
+        case type_paren: case type_set_word: case type_get_word: case type_lit_word:
         case type_issue: case type_native: case type_action: case type_function: case type_routine:
         case type_op: case type_path: case type_lit_path: case type_set_path: case type_get_path:
             return false;
         default:
+            value = *v;
             break;
     }
-    Cell value = *v;
     ++at.pos;
     if (operator_at(at.peek())) {
         --at.pos;
@@ -503,7 +517,8 @@ Status eval_block(const Cell& word, const Cell& block, bool copy_result) {
     memory::SeriesBuffer* buffer = memory::buffer_of(block.w2);
     if (bool(buffer->flags & memory::flag::boot_origin) != detail::in_library) [[unlikely]]
         return detail::eval_block_crossing(word, block, copy_result);
-    Cursor at(block, position_cell, uint32_t(buffer->cells_end() - buffer->cells()));
+    QuietCode code{buffer->cells(), uint32_t(buffer->cells_end() - buffer->cells())};
+    Cursor at(block, position_cell, code.end);
     struct Restore {
         Cursor& at;
         ~Restore() { position_cell = at.kept(); }
@@ -513,6 +528,8 @@ Status eval_block(const Cell& word, const Cell& block, bool copy_result) {
     Cell* caller_base = stack::arg_base();
     Cell* base = stack::top();
     stack::set_arg_base(base);
+    // The first cell of the next expression (null at the end), in `code`.
+    const Cell* next = at.pos < code.end ? code.cells + at.pos : nullptr;
     if (interrupt::requested() || detail::tracing) [[unlikely]] {
         if (interrupt::requested()) {
             if (Status s = interrupt::take(); s != Status::ok) return s;
@@ -520,8 +537,9 @@ Status eval_block(const Cell& word, const Cell& block, bool copy_result) {
         if (detail::tracing) {
             if (Status s = fire_at(event::enter, at, at.pos, nullptr); s != Status::ok) return s;
         }
+        next = peek_code(at, code);
     }
-    if (at.at_end()) {
+    if (!next) {
         stack::reset_with_result(unset_t::value);
     } else {
         position_cell = at.code;
@@ -529,16 +547,17 @@ Status eval_block(const Cell& word, const Cell& block, bool copy_result) {
             position_cell.w1 = at.pos;
             if (detail::tracing) [[unlikely]] {
                 if (Status s = eval_expression(at, 0); s != Status::ok) return s;
-                if (at.at_end()) break;
+                next = peek_code(at, code);
+                if (!next) break;
                 stack::stack_reset();
                 continue;
             }
             // Only the last expression's value is kept, as the result.
-            const Cell* first = at.peek();
-            if (!first || !may_be_quiet(*first) || !quiet_statement(at, *first)) {
+            if (!may_be_quiet(*next) || !quiet_statement(at, code, *next)) {
                 if (Status s = detail::eval_value(at, 0); s != Status::ok) return s;
             }
-            if (at.at_end()) {
+            next = peek_code(at, code);
+            if (!next) {
                 stack::reset_with_result(*stack::top_cell());
                 break;
             }

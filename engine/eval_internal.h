@@ -14,9 +14,11 @@ namespace vyr::eval::detail {
 // `how`: expr::no_infix, expr::callables_as_values.
 Status eval_value(Cursor& at, uint32_t how);
 
-// Pushes the value at the cursor and moves past it when it evaluates to
-// itself (a block, a string, a number...) and no operator follows it, as
-// eval_value would without a trace; answers false, doing nothing, otherwise.
+// Pushes the value of the expression at the cursor and moves past it when
+// it needs no evaluation step: a value that evaluates to itself (a block, a
+// string...) with no operator after it, or a quiet expression (numbers and
+// words holding them, with infix arithmetic), as eval_value would without a
+// trace; answers false, doing nothing, otherwise.
 // `v`: the value at the cursor (at.peek(), not null).
 bool push_inert(Cursor& at, const Cell* v);
 

@@ -556,13 +556,32 @@ int32_t best_candidate(NodeId table, uint32_t b, const Cell& key, int32_t head, 
     return best;
 }
 
-}  // namespace
+// A map's lookup of an integer key under an equality code, the commonest
+// lookup of all: an integer matches on its value alone, so the probe reads
+// only flags, key indexes and the candidates' payloads.
+Cell* find_integer_key(const uint32_t* r, int32_t n) {
+    const uint32_t* flags = words_of(r[field::flags]);
+    const int32_t* keys = ints_of(r[field::keys]);
+    Cell* cells = cells_of(r[field::backing]);
+    uint32_t mask = r[field::buckets] - 1;
+    uint32_t b = hash_int32(uint32_t(n)) & mask, first = b, step = 0;
+    for (;;) {
+        uint32_t f = flag_at(flags, b);
+        if (f == bucket::empty) return nullptr;
+        if (f == bucket::live) {
+            Cell* stored = cells + keys[b];
+            if (stored->w2 == uint32_t(n) && type_of(*stored) == type_integer) return stored;
+        }
+        b = next_bucket(b, step, mask);
+        if (b == first) return nullptr;
+    }
+}
 
 // With `last` and no `reverse`, candidates are aligned on head like a
 // forward search (the distance e - head is a multiple of skip), so that
 // find/last/skip on a hash! picks records at the same places as find/skip.
-Cell* hash_table_find(NodeId table, const Cell* key_in, int32_t head, int32_t skip, int32_t op, bool last,
-                      bool reverse) {
+[[gnu::noinline]] Cell* find_any_key(NodeId table, const Cell* key_in, int32_t head, int32_t skip, int32_t op,
+                                     bool last, bool reverse) {
     if (record_of(table)[field::stamp] != 0) hash_table_refresh(table);
     if (reverse) last = true;
     View v(table);
@@ -572,19 +591,6 @@ Cell* hash_table_find(NodeId table, const Cell* key_in, int32_t head, int32_t sk
     Cell* cells = cells_of(v.r[field::backing]);
     uint32_t b = hash_value(key) & v.mask;
     uint32_t first = b, step = 0;
-    if (kind != kind_block && type_of(key) == type_integer && equality_code_q(op)) {
-        // An integer key (the commonest lookup) matches on its value alone.
-        for (;;) {
-            uint32_t f = flag_at(v.flags, b);
-            if (f == bucket::empty) return nullptr;
-            if (f == bucket::live) {
-                Cell* stored = cells + v.keys[b];
-                if (stored->w2 == key.w2 && type_of(*stored) == type_integer) return stored;
-            }
-            b = next_bucket(b, step, v.mask);
-            if (b == first) return nullptr;
-        }
-    }
     for (;;) {
         uint32_t f = flag_at(v.flags, b);
         if (f == bucket::empty) return nullptr;
@@ -603,6 +609,17 @@ Cell* hash_table_find(NodeId table, const Cell* key_in, int32_t head, int32_t sk
         b = next_bucket(b, step, v.mask);
         if (b == first) return nullptr;
     }
+}
+
+}  // namespace
+
+Cell* hash_table_find(NodeId table, const Cell* key_in, int32_t head, int32_t skip, int32_t op, bool last,
+                      bool reverse) {
+    const uint32_t* r = record_of(table);
+    if (r[field::kind] == kind_map && r[field::stamp] == 0 && type_of(*key_in) == type_integer &&
+        equality_code_q(op))
+        return find_integer_key(r, int32_t(key_in->w2));
+    return find_any_key(table, key_in, head, skip, op, last, reverse);
 }
 
 Cell* hash_table_find_next(NodeId table, const Cell* key, int32_t& bucket_var, int32_t& start, int32_t& step) {

@@ -64,8 +64,17 @@ struct BasicRecords {
     uint8_t* at(uint32_t i) const { return base + size_t(i) * size; }
     int32_t compare(uint32_t i, uint32_t j) const { return order(at(i), at(j)); }
     void swap(uint32_t i, uint32_t j) const {
-        if (i != j) swap_records(at(i), at(j), size, bytewise);
+        if (i == j) return;
+        if (size == cell_record) {  // the common record, one cell: two 16-byte moves each way
+            uint8_t held[cell_record];
+            std::memcpy(held, at(i), cell_record);
+            std::memcpy(at(i), at(j), cell_record);
+            std::memcpy(at(j), held, cell_record);
+        } else {
+            swap_records(at(i), at(j), size, bytewise);
+        }
     }
+    static constexpr uint32_t cell_record = sizeof(Cell);
     // Reverses the records [from, to).
     void reverse(uint32_t from, uint32_t to) const {
         while (to - from > 1) swap(from++, --to);
