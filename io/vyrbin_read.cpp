@@ -347,8 +347,17 @@ private:
 
     // ---- Records -----------------------------------------------------------
 
+    // Counts one level of records for the time a record is being read.
+    struct Nested {
+        explicit Nested(uint32_t& depth) : depth_(depth) { ++depth_; }
+        ~Nested() { --depth_; }
+        uint32_t& depth_;
+    };
+
     void record(NodeId into) {
         if (p_ >= end_) corrupt();
+        if (nesting_ >= max_nesting) corrupt();
+        Nested nested(nesting_);
         Head h{};
         if (compact_) {
             for (;;) {
@@ -1109,6 +1118,7 @@ private:
     std::vector<int32_t> symbol_ids_;
     std::vector<int32_t> global_slots_;  // per symbol: its global value slot + 1, 0 until known
     std::vector<int32_t> path_;
+    uint32_t nesting_ = 0;  // records being read, one inside the other
     std::vector<std::pair<NodeId, NodeId>> building_maps_;  // map node, its pairs block
     EachRoot each_ = nullptr;
     const Cell* kept_ = nullptr;
