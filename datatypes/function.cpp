@@ -100,6 +100,17 @@ void check_duplicates(const Cell& spec) {
     }
 }
 
+// Clears the private flag of a block and of the blocks, parens and paths in
+// it. Nothing here allocates, so the buffer's cells are walked in place.
+void release_boot_private(NodeId block) {
+    memory::SeriesBuffer* b = memory::buffer_of(block);
+    if (!(b->flags & memory::flag::boot_private)) return;
+    b->flags &= ~memory::flag::boot_private;
+    for (const Cell *c = b->cells(), *end = b->cells_end(); c < end; ++c) {
+        if (any_block_q(type_of(*c))) release_boot_private(c->w2);
+    }
+}
+
 // A function that library code makes from its own code keeps that code
 // library code: the body copy, and every block and paren in it, is marked
 // as decoded from the boot image. (Already marked: done, cycles included.)
@@ -111,6 +122,20 @@ void keep_boot_origin(NodeId block) {
     for (const Cell *c = b->cells(), *end = b->cells_end(); c < end; ++c) {
         if (type_of(*c) == type_block || type_of(*c) == type_paren) keep_boot_origin(c->w2);
     }
+}
+
+// A body block decoded from the boot image that nothing has taken yet is
+// held only by the boot code that passes it here: the lexer shares no
+// block, and no boot source keeps a block it gives to a function maker.
+// The function takes it as its own body instead of a copy, and everything
+// nested in it stops being private, so that code in the body which makes a
+// function (again and again, at each call) copies as usual. Code that runs
+// twice finds its block taken the second time and copies it.
+bool take_boot_body(const Cell& body) {
+    if (type_of(body) != type_block || body.w1 != 0) return false;
+    if (!(memory::buffer_of(body.w2)->flags & memory::flag::boot_private)) return false;
+    release_boot_private(body.w2);
+    return true;
 }
 
 bool may_follow_refinement(uint32_t t) {
@@ -141,7 +166,9 @@ NodeId make_function(const Cell& spec_in, const Cell* body_in, NodeId context, i
 
     // The body copy: nested blocks, parens and paths are copied too.
     Cell body_copy = none_t::value;
-    if (has_body) {
+    if (has_body && take_boot_body(body)) {
+        body_copy = Cell{type_block | (body.header & header::new_line), 0, body.w2, 0};
+    } else if (has_body) {
         body_copy = *block_t::clone(body, true, true);
         stack::pop_cells(1);
         if (memory::buffer_of(body.w2)->flags & memory::flag::boot_origin) keep_boot_origin(body_copy.w2);

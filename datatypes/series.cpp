@@ -346,7 +346,13 @@ Cell* pick(Cell* series, int32_t index, Cell*) {
         *series = cells::none();
         return series;
     }
-    if (block_family_q(type_of(*series))) return buffer_of(node_of(*series))->cells() + pos;
+    uint32_t type = type_of(*series);
+    if (block_family_q(type)) return buffer_of(node_of(*series))->cells() + pos;
+    if (text_family_q(type)) {  // a loop over a text's characters picks each in turn
+        SeriesBuffer* b = buffer_of(node_of(*series));
+        *series = cells::character(unicode::load_unit(b->head_ptr(), uint32_t(pos), b->unit()));
+        return series;
+    }
     element_at(*series, uint32_t(pos), *series);
     return series;
 }

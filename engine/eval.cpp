@@ -465,19 +465,16 @@ bool detail::push_inert(Cursor& at, const Cell* v) {
             const Cell* held = bound_value(*v);
             if (!held) return false;
             uint32_t t = type_of(*held);
-            if (!number_type(t)) {
-                if (t == type_unset || t == type_op || callable_type(t)) return false;
-                value = *held;
-                break;
+            if (number_type(t)) {
+                uint32_t pos = at.pos;
+                if (!quiet_expression(quiet_code(at.code.w2, at.tail), pos, value, 0)) return false;
+                at.pos = pos;
+                stack::push_copy(value);
+                return true;
             }
-            [[fallthrough]];
-        }
-        case type_integer: case type_float: case type_char: {
-            uint32_t pos = at.pos;
-            if (!quiet_expression(quiet_code(at.code.w2, at.tail), pos, value, 0)) return false;
-            at.pos = pos;
-            stack::push_copy(value);
-            return true;
+            if (t == type_unset || t == type_op || callable_type(t)) return false;
+            value = *held;
+            break;
         }
         case type_paren: case type_set_word: case type_get_word: case type_lit_word:
         case type_issue: case type_native: case type_action: case type_function: case type_routine:
@@ -487,10 +484,15 @@ bool detail::push_inert(Cursor& at, const Cell* v) {
             value = *v;
             break;
     }
-    ++at.pos;
+    uint32_t from = at.pos++;
     if (operator_at(at.peek())) {
-        --at.pos;
-        return false;
+        // A number with infix operators after it: pushed when the whole
+        // expression is quiet.
+        at.pos = from;
+        if (!number_type(type_of(value))) return false;
+        uint32_t pos = from;
+        if (!quiet_expression(quiet_code(at.code.w2, at.tail), pos, value, 0)) return false;
+        at.pos = pos;
     }
     stack::push_copy(value);
     return true;

@@ -245,11 +245,12 @@ private:
 
     // ---- Making values -----------------------------------------------------
 
-    // New buffers: the boot image's carry the boot-origin flag.
+    // New buffers: the boot image's carry the boot-origin flag, and are
+    // private to the boot code until a function takes one as its body.
     NodeId new_series(uint32_t units, uint32_t width) {
         NodeId n = width == memory::cell_width ? memory::alloc_cells(units ? units : 1)
                                                 : memory::alloc_units(units, width);
-        if (mode_ == Mode::boot) memory::set_series_flags(n, memory::flag::boot_origin);
+        if (mode_ == Mode::boot) memory::set_series_flags(n, memory::flag::boot_origin | memory::flag::boot_private);
         return n;
     }
     // Appends the cell; answers its position.

@@ -39,6 +39,7 @@ inline constexpr uint32_t unit_mask = 0x1F;          // bytes per element: 1, 2,
 inline constexpr uint32_t owned = 0x20000;           // watched for change notification
 inline constexpr uint32_t from_utf16 = 0x40000;      // text made from UTF-16 input
 inline constexpr uint32_t fixed = 0x100000;          // buffer outside the frames; never moves
+inline constexpr uint32_t boot_private = 0x200000;   // decoded from the boot image, held by nothing else yet
 inline constexpr uint32_t boot_origin = 0x400000;    // decoded from the boot image
 inline constexpr uint32_t big = 0x1000000;           // buffer is a big block
 inline constexpr uint32_t mark = 0x08000000;         // collector mark (set only during a cycle)

@@ -66,7 +66,7 @@ NodeId copy_series_part(NodeId node, uint32_t offset, uint32_t length) {
     std::memcpy(b->data(), src->head_ptr() + from, bytes);
     b->tail = uint32_t(bytes);
     constexpr uint32_t own = memory::flag::fixed | memory::flag::big | memory::flag::mark;
-    b->flags = (src->flags & ~(own | memory::flag::owned)) | (b->flags & own);
+    b->flags = (src->flags & ~(own | memory::flag::owned | memory::flag::boot_private)) | (b->flags & own);
     return copy;
 }
 

@@ -10,7 +10,9 @@
 #include "datatypes/frames.h"
 #include "datatypes/function.h"
 #include "engine/eval.h"
+#include "runtime/memory.h"
 #include "runtime/routines.h"
+#include "runtime/series.h"
 #include "tests/unit/eval_fixture.h"
 
 namespace vyr {
@@ -88,6 +90,45 @@ TEST_F(LibraryCodeTest, LibraryFunctionBodiesStayLibraryCodeWhenCopied) {
     EXPECT_TRUE(memory::buffer_of(body.w2)->flags & memory::flag::boot_origin);
     Cell nested = *memory::cell_at(body.w2, 1);
     EXPECT_TRUE(memory::buffer_of(nested.w2)->flags & memory::flag::boot_origin);
+}
+
+// Boot code decoded from the image is private until a function takes a
+// block of it as its body: the first function made from it binds it in
+// place, any later one (the same code run again) gets a copy, and so does a
+// function made by code inside a taken body.
+TEST_F(LibraryCodeTest, AFunctionTakesAPrivateBootBodyOnceThenCopies) {
+    constexpr uint32_t decoded = memory::flag::boot_origin | memory::flag::boot_private;
+    Cell body = test::load_code("[x [inner]]");
+    body = *memory::cell_at(body.w2, 0);
+    Cell inner = *memory::cell_at(body.w2, 1);
+    memory::set_series_flags(body.w2, decoded);
+    memory::set_series_flags(inner.w2, decoded);
+    auto body_of = [](const Cell& body_block) {
+        Cell spec = test::load_code("x");
+        function_t::make_function(spec, &body_block, no_node, 0, 0, 0);
+        Cell fn = *stack::top_cell();
+        stack::pop_cells(1);
+        return *memory::cell_at(fn.w3, function_t::record::body);
+    };
+
+    Cell first = body_of(body);
+    EXPECT_EQ(first.w2, body.w2) << "taken, not copied";
+    EXPECT_FALSE(memory::buffer_of(body.w2)->flags & memory::flag::boot_private);
+    EXPECT_FALSE(memory::buffer_of(inner.w2)->flags & memory::flag::boot_private) << "nested code is released too";
+
+    Cell second = body_of(body);
+    EXPECT_NE(second.w2, body.w2) << "the same code a second time is copied";
+    EXPECT_TRUE(memory::buffer_of(second.w2)->flags & memory::flag::boot_origin);
+    EXPECT_NE(memory::cell_at(second.w2, 0)->w1, memory::cell_at(first.w2, 0)->w1) << "each bound to its own context";
+
+    Cell other = test::load_code("[y]");
+    other = *memory::cell_at(other.w2, 0);
+    memory::set_series_flags(other.w2, decoded);
+    Cell from_second = other;
+    from_second.w1 = 1;
+    EXPECT_NE(body_of(from_second).w2, other.w2) << "a body from an index is a copy";
+    NodeId copy = series::copy_series_part(other.w2, 0, 1);
+    EXPECT_FALSE(memory::buffer_of(copy)->flags & memory::flag::boot_private) << "a copy is held by its maker";
 }
 
 }  // namespace
