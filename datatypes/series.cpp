@@ -144,13 +144,9 @@ bool hash_index(const Cell& series, uint32_t at) {
 
 // ---- Reading a series value ------------------------------------------------
 
-bool at_tail_q(const Cell& v) { return index_of(v) >= buffer_length(v); }
 
 // An image's elements are its pixels, not the bytes of its record.
-int32_t buffer_length(const Cell& v) {
-    if (type_of(v) == type_image) return int32_t(image_t::pixel_count(v));
-    return int32_t(memory::series_length(node_of(v)));
-}
+int32_t image_length(const Cell& v) { return int32_t(image_t::pixel_count(v)); }
 
 bool advance(Cell& v, int32_t n) {
     int64_t wanted = int64_t(index_of(v)) + n;

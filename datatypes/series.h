@@ -31,10 +31,15 @@ inline void set_index(Cell& v, int32_t i) { v.w1 = uint32_t(i); }
 // Bytes per element of the value's buffer.
 inline uint32_t unit_of(const Cell& v) { return memory::buffer_of(v.w2)->unit(); }
 
-// True when the position is at or past the tail.
-bool at_tail_q(const Cell& v);
+// Pixels of an image! (its buffer's units are not its elements).
+int32_t image_length(const Cell& v);
 // Elements between head and tail (the index is ignored).
-int32_t buffer_length(const Cell& v);
+inline int32_t buffer_length(const Cell& v) {
+    if (type_of(v) == type_image) [[unlikely]] return image_length(v);
+    return int32_t(memory::series_length(node_of(v)));
+}
+// True when the position is at or past the tail.
+inline bool at_tail_q(const Cell& v) { return index_of(v) >= buffer_length(v); }
 // Adds n to the index when the new position stays at or before the tail
 // (else leaves it); answers true when the requested position is at or past
 // the tail.

@@ -355,7 +355,23 @@ private:
         uint32_t& depth_;
     };
 
+    // Three records in four of a boot image are words of the global
+    // context: a header byte with no flag, after a new-line prefix or none,
+    // then the symbol. They are appended here as read_word_boot would,
+    // without the general record path; false, nothing read, for any other.
+    bool plain_boot_word(NodeId into) {
+        const uint8_t* q = p_;
+        bool new_line = q < end_ && *q == prefix_new_line;
+        if (new_line) ++q;
+        if (q >= end_ || *q < type_word || *q > type_refinement) return false;
+        uint32_t type = *q;
+        p_ = q + 1;
+        append(into, global_word(symbol_slot(), type), new_line);
+        return true;
+    }
+
     void record(NodeId into) {
+        if (boot_words_ && plain_boot_word(into)) return;
         if (p_ >= end_) corrupt();
         if (nesting_ >= max_nesting) corrupt();
         Nested nested(nesting_);
@@ -387,13 +403,6 @@ private:
             h.type = b & 63;
             h.flag = b & 0x40;
             if (h.type == 63) h.type = uleb();
-            // Most of a boot image: a word of the global context, which
-            // read_word_boot would append as it is.
-            if (mode_ == Mode::boot && !h.flag && !h.shared && !h.set && h.type >= type_word &&
-                h.type <= type_refinement) {
-                append(into, global_word(symbol_slot(), h.type), h.new_line);
-                return;
-            }
         } else {
             do {
                 if (p_ >= end_) return;  // padding words up to the end
@@ -560,7 +569,9 @@ private:
             b.w3 = hash::make_hash_table(int32_t(n ? n : 1), &block, hash::kind_block, 0);
         }
         uint32_t position = append(into, b, h.new_line);
-        for (uint32_t i = 0; i < n; ++i) record(cells);
+        for (uint32_t i = 0; i < n; ++i) {
+            if (!(boot_words_ && plain_boot_word(cells))) record(cells);
+        }
         if (h.type == type_hash) hash::hash_table_index_all(b.w3, 0, 1);
         b.w1 = clamp_head(cells, head);
         patch(into, position, b);
@@ -1108,6 +1119,7 @@ private:
     const uint8_t* payload_;
     bool compact_;
     Mode mode_;
+    bool boot_words_ = compact_ && mode_ == Mode::boot;  // plain_boot_word applies
     Cell target_;
     uint32_t root_base_;  // cells the target held before: root record r is cell root_base_ + r
     const uint8_t* p_ = nullptr;

@@ -85,12 +85,12 @@ void flush_quarantine() {}
 
 // ---- OS blocks -------------------------------------------------------------
 
-void* os_alloc_frame(size_t size) {
+void* os_alloc_frame(size_t size, bool populate) {
     size_t rounded = round_up(size + os_header, page_size);
     void* base = nullptr;
     bool refused = false;
     try {
-        base = platform::os_virtual_alloc(rounded);
+        base = platform::os_virtual_alloc(rounded, false, populate);
     } catch (const Unwind& u) {
         if (!is_memory_code(u.code)) throw;
         refused = true;
@@ -240,10 +240,10 @@ void link_series_frame(SeriesFrame* f) {
     if (!mem.series_current) mem.series_current = f;
 }
 
-SeriesFrame* new_series_frame() {
+SeriesFrame* new_series_frame(bool populate) {
     uint32_t size = mem.next_frame_size;
     if (mem.next_frame_size < max_frame_size) mem.next_frame_size = std::min(mem.next_frame_size * 2, max_frame_size);
-    auto* f = static_cast<SeriesFrame*>(os_alloc_frame(series_frame_header + size));
+    auto* f = static_cast<SeriesFrame*>(os_alloc_frame(series_frame_header + size, populate));
     f->size = uint32_t(series_frame_header + size);
     f->bump = f->data();
     f->end = f->data() + size;
@@ -390,7 +390,8 @@ void first_frames() {
 void reserve_series_room(size_t bytes) {
     size_t room = 0;
     for (SeriesFrame* f = mem.series_first; f; f = f->next) room += f->room();
-    while (room < bytes) room += new_series_frame()->room();
+    // Reserved room is seldom used up: its pages fault in as they are reached.
+    while (room < bytes) room += new_series_frame(false)->room();
 }
 
 void free_all_frames() {

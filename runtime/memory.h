@@ -119,9 +119,10 @@ void memory_init();
 // The first node frame (10000 slots) and the first series frame (1 MB).
 void first_frames();
 // Adds series frames, sized as frames taken later are, until the frames have
-// room for `bytes` in all. Taking them asks for no collection: start-up sizes
-// the heap for the boot code this way, which would otherwise fill the first
-// frame and collect once with little to free.
+// room for `bytes` in all; their pages are mapped as they are first used.
+// Taking them asks for no collection: start-up sizes the heap for the boot
+// code this way, which would otherwise fill the first frame and collect once
+// with little to free.
 void reserve_series_room(size_t bytes);
 // Returns every frame, big block and fixed series; forgets the collector's
 // permanent roots and mark callbacks, since they name nodes of this heap.

@@ -99,8 +99,9 @@ extern MemoryRecord mem;
 inline size_t extent_of(const SeriesBuffer* b) { return size_t(b->capacity) + buffer_overhead; }
 
 // ---- OS blocks -------------------------------------------------------------
-// One block of at least `size` bytes; `no-memory` on failure.
-void* os_alloc_frame(size_t size);
+// One block of at least `size` bytes; `no-memory` on failure. Without
+// `populate` its pages fault in as they are first used.
+void* os_alloc_frame(size_t size, bool populate = true);
 // Returns a block; `wrong-mem` on failure. Under the sanitizer build the
 // block is poisoned and kept for a while, so a stale address into it is
 // reported instead of landing in a later frame mapped at the same place.
@@ -119,7 +120,7 @@ inline NodeId node_id(const NodeFrame* f, const uintptr_t* slot) {
 NodeFrame* node_frame_of(NodeId n);
 
 // ---- Series frames and big blocks -----------------------------------------
-SeriesFrame* new_series_frame();
+SeriesFrame* new_series_frame(bool populate = true);
 // Links a frame into the address-sorted list (a new one, or a spare reused).
 void link_series_frame(SeriesFrame* frame);
 SeriesFrame* find_series_frame(size_t need);

@@ -287,9 +287,9 @@ void runtime_print_line(std::initializer_list<PrintItem> items) {
 // are left to fault in as they are used.
 constexpr size_t populate_limit = 4u << 20;
 
-void* os_virtual_alloc(size_t size, bool executable) {
+void* os_virtual_alloc(size_t size, bool executable, bool populate) {
     int prot = PROT_READ | PROT_WRITE | (executable ? PROT_EXEC : 0);
-    int flags = MAP_PRIVATE | MAP_ANONYMOUS | (size <= populate_limit ? MAP_POPULATE : 0);
+    int flags = MAP_PRIVATE | MAP_ANONYMOUS | (populate && size <= populate_limit ? MAP_POPULATE : 0);
     void* p = mmap(nullptr, size, prot, flags, -1, 0);
     if (p == MAP_FAILED) throw_code(catch_code::frame_reserve_failed);
     return p;

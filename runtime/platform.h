@@ -94,9 +94,10 @@ int output_fd();
 
 // ---- Memory frames ------------------------------------------------------
 
-// Reserves and commits a read-write region. Failure throws the catch code
+// Reserves and commits a read-write region; with `populate`, a small one has
+// its pages mapped at once. Failure throws the catch code
 // frame_reserve_failed; the memory manager turns it into `no-memory`.
-void* os_virtual_alloc(size_t size, bool executable = false);
+void* os_virtual_alloc(size_t size, bool executable = false, bool populate = true);
 // Releases a region; failure throws frame_release_failed.
 void os_virtual_free(void* address, size_t size);
 
