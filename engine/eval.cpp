@@ -142,6 +142,8 @@ struct QuietCode {
 
 bool quiet_expression(QuietCode code, uint32_t& pos, Cell& out, uint32_t depth);
 
+bool number_type(uint32_t t) { return t == type_integer || t == type_float || t == type_char; }
+
 // The value of a paren that holds exactly one quiet expression.
 [[gnu::noinline]] bool quiet_paren(const Cell& paren, Cell& out, uint32_t depth) {
     if (depth >= quiet_nesting) return false;
@@ -191,16 +193,31 @@ bool quiet_expression(QuietCode code, uint32_t& pos, Cell& out, uint32_t depth) 
     return true;
 }
 
+// Whether a paren opens with a number, a word holding one or a paren: one
+// that does not (most hold a call) cannot be quiet, which this tells
+// without quiet_paren's walk.
+bool paren_opens_quiet(const Cell& paren) {
+    memory::SeriesBuffer* b = memory::buffer_of(paren.w2);
+    const Cell* first = b->cells() + paren.w1;
+    if (first >= b->cells_end()) return false;
+    uint32_t t = type_of(*first);
+    if (t == type_word) {
+        const Cell* v = bound_value(*first);
+        return v && number_type(type_of(*v));
+    }
+    return t == type_paren || number_type(t);
+}
+
 // The quiet value of the operand at the cursor (a paren, or a number
 // standing or held by a word), moving past it; false otherwise.
 [[gnu::noinline]] bool quiet_operand_at(Cursor& at, Cell& out) {
     uint32_t pos = at.pos;
-    if (!quiet_operand(quiet_code(at.code.w2, at.tail), pos, out, 0)) return false;
+    QuietCode code = quiet_code(at.code.w2, at.tail);
+    if (pos < code.end && type_of(code.cells[pos]) == type_paren && !paren_opens_quiet(code.cells[pos])) return false;
+    if (!quiet_operand(code, pos, out, 0)) return false;
     at.pos = pos;
     return true;
 }
-
-bool number_type(uint32_t t) { return t == type_integer || t == type_float || t == type_char; }
 
 // Whether an expression that starts with this cell may be quiet: a number,
 // a word holding one, or a set-word.
@@ -476,7 +493,16 @@ bool detail::push_inert(Cursor& at, const Cell* v) {
             value = *held;
             break;
         }
-        case type_paren: case type_set_word: case type_get_word: case type_lit_word:
+        case type_paren: {
+            // A paren of numbers, with the infix operators after it.
+            if (!paren_opens_quiet(*v)) return false;
+            uint32_t pos = at.pos;
+            if (!quiet_expression(quiet_code(at.code.w2, at.tail), pos, value, 0)) return false;
+            at.pos = pos;
+            stack::push_copy(value);
+            return true;
+        }
+        case type_set_word: case type_get_word: case type_lit_word:
         case type_issue: case type_native: case type_action: case type_function: case type_routine:
         case type_op: case type_path: case type_lit_path: case type_set_path: case type_get_path:
             return false;
