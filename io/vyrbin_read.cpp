@@ -226,7 +226,14 @@ private:
         const uint8_t* at = p_;
         uint32_t slot = unsigned_field();
         if (slot >= symbol_count_) corrupt(at);
-        if (symbol_ids_[slot]) return slot;
+        if (!symbol_ids_[slot]) intern_slot(slot, at);
+        return slot;
+    }
+
+    // The first reference to a symbol of the table: its name checked and
+    // interned. Out of line, so that the frequent reference above stays a
+    // few instructions.
+    [[gnu::noinline]] void intern_slot(uint32_t slot, const uint8_t* at) {
         uint32_t offset = load32(offsets_ + 4 * size_t(slot));
         if (offset >= strings_size_) corrupt(at);
         const uint8_t* name = strings_ + offset;
@@ -240,7 +247,6 @@ private:
             i += c.length;
         }
         symbol_ids_[slot] = symbol_t::intern_text(name, length);
-        return slot;
     }
 
     // ---- Making values -----------------------------------------------------
@@ -254,16 +260,19 @@ private:
         return n;
     }
     // Appends the cell; answers its position.
+    // Blocks are made with room for their count: growing is the rare case,
+    // kept out of line.
     uint32_t append(NodeId into, Cell c, bool new_line) {
         if (new_line) c.header |= header::new_line;
         memory::SeriesBuffer* b = memory::buffer_of(into);
-        uint32_t at = b->used() / memory::cell_width;
-        if (b->tail + memory::cell_width <= b->capacity) {  // blocks are made with room for their count
-            *reinterpret_cast<Cell*>(b->tail_ptr()) = c;
-            b->tail += memory::cell_width;
-        } else {
-            *series::alloc_tail_cell(into) = c;
-        }
+        if (b->tail + memory::cell_width > b->capacity) return append_growing(into, c);
+        *reinterpret_cast<Cell*>(b->tail_ptr()) = c;
+        b->tail += memory::cell_width;
+        return b->used() / memory::cell_width - 1;
+    }
+    [[gnu::noinline]] static uint32_t append_growing(NodeId into, const Cell& c) {
+        uint32_t at = memory::series_length(into);
+        *series::alloc_tail_cell(into) = c;
         return at;
     }
     void patch(NodeId into, uint32_t position, Cell c) {
