@@ -125,20 +125,9 @@ bool store_plainly(const Cell& word, const Cell& value) {
 inline constexpr uint32_t quiet_nesting = 8;  // parens within parens followed
 
 
-// The code of a quiet expression: the cells of a block (nothing allocates
-// while one is computed, so the address holds) and where they end.
-struct QuietCode {
-    const Cell* cells;
-    uint32_t end;
-};
-
-// The cells of a block from its head, ending at `end` or at the tail,
-// whichever comes first.
-[[gnu::always_inline]] inline QuietCode quiet_code(NodeId block, uint32_t end) {
-    memory::SeriesBuffer* b = memory::buffer_of(block);
-    uint32_t length = uint32_t(b->cells_end() - b->cells());
-    return {b->cells(), end < length ? end : length};
-}
+using detail::QuietCode;
+using detail::quiet_code;
+using detail::peek_code;
 
 bool quiet_expression(QuietCode code, uint32_t& pos, Cell& out, uint32_t depth);
 
@@ -251,14 +240,6 @@ bool quiet_statement(Cursor& at, QuietCode code, const Cell& first) {
     at.pos = pos;
     stack::push_copy(value);
     return true;
-}
-
-// The cell at the cursor (null at the end, as Cursor::peek) and the code it
-// stands in, valid until the next allocation.
-[[gnu::always_inline]] inline const Cell* peek_code(const Cursor& at, QuietCode& code) {
-    if (at.pos >= at.tail) return nullptr;
-    code = quiet_code(at.code.w2, at.tail);
-    return at.pos < code.end ? code.cells + at.pos : nullptr;
 }
 
 // set-word: the word is set to the value of the expression after it, in a
@@ -473,7 +454,7 @@ Status detail::eval_value(Cursor& at, uint32_t how) {
     return Status::ok;
 }
 
-bool detail::push_inert(Cursor& at, const Cell* v) {
+bool detail::push_inert(Cursor& at, QuietCode code, const Cell* v) {
     if (tracing) return false;
     Cell value;
     switch (type_of(*v)) {
@@ -484,7 +465,7 @@ bool detail::push_inert(Cursor& at, const Cell* v) {
             uint32_t t = type_of(*held);
             if (number_type(t)) {
                 uint32_t pos = at.pos;
-                if (!quiet_expression(quiet_code(at.code.w2, at.tail), pos, value, 0)) return false;
+                if (!quiet_expression(code, pos, value, 0)) return false;
                 at.pos = pos;
                 stack::push_copy(value);
                 return true;
@@ -497,7 +478,7 @@ bool detail::push_inert(Cursor& at, const Cell* v) {
             // A paren of numbers, with the infix operators after it.
             if (!paren_opens_quiet(*v)) return false;
             uint32_t pos = at.pos;
-            if (!quiet_expression(quiet_code(at.code.w2, at.tail), pos, value, 0)) return false;
+            if (!quiet_expression(code, pos, value, 0)) return false;
             at.pos = pos;
             stack::push_copy(value);
             return true;
@@ -511,13 +492,13 @@ bool detail::push_inert(Cursor& at, const Cell* v) {
             break;
     }
     uint32_t from = at.pos++;
-    if (operator_at(at.peek())) {
+    if (operator_at(at.pos < code.end ? code.cells + at.pos : nullptr)) {
         // A number with infix operators after it: pushed when the whole
         // expression is quiet.
         at.pos = from;
         if (!number_type(type_of(value))) return false;
         uint32_t pos = from;
-        if (!quiet_expression(quiet_code(at.code.w2, at.tail), pos, value, 0)) return false;
+        if (!quiet_expression(code, pos, value, 0)) return false;
         at.pos = pos;
     }
     stack::push_copy(value);

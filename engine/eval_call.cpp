@@ -554,11 +554,39 @@ const ArgSpec& spec_of(const Cell& callable) {
     return spec_at(*memory::cell_at(callable.w3, record_arg_spec));
 }
 
+// Whether a native! is `if`, `unless` or `either`, whose chosen block
+// run_conditional runs in place.
+bool conditional_native(const Cell& native) { return native.w1 <= natives::slot_of(natives::no::either); }
+
+// `if`, `unless` and `either` as their natives run them (natives_control.cpp),
+// without the native's call: the chosen block runs in the call's frame and
+// its value lands in the frame's result slot. The block is evaluation code
+// that hands back statuses, so no Unwind can cross it (the native's own
+// catch has nothing to do here).
+static_assert(natives::no::if_ == 1 && natives::no::unless == 2 && natives::no::either == 3);
+Status run_conditional(const Cell& native) {
+    const Cell* args = stack::arg_base();
+    const Cell* body = &args[1];
+    if (native.w1 == natives::slot_of(natives::no::either)) {
+        if (!logic_t::arg_true_q()) body = &args[2];
+    } else if (logic_t::arg_false_q() == (native.w1 == natives::slot_of(natives::no::if_))) {
+        stack::reset_with_result(none_t::value);
+        return Status::ok;
+    }
+    if (Status s = eval_block(frames::markers().body, *body, true); s != Status::ok) return s;
+    stack::stack_keep();
+    return Status::ok;
+}
+
 // run_and_close without a trace running, for a native!, action! or
 // function!: the same steps, with a function's body run in place.
 Status run_plainly(const Cell& callable, const int32_t* refs) {
     switch (type_of(callable)) {
         case type_native: {
+            if (conditional_native(callable)) {
+                if (Status s = run_conditional(callable); s != Status::ok) return s;
+                break;
+            }
             natives::NativeFn fn = natives::entry_of(callable);
             if (!fn) raise_error(err_cat::internal, err_id::internal::not_done);
             if (Status s = unwind::catch_status([&] { return fn(false, refs); }); s != Status::ok) return s;
@@ -624,13 +652,14 @@ Status run_plainly(const Cell& callable, const int32_t* refs) {
             i += nargs;
             continue;
         }
-        const Cell* next = at.peek();
+        detail::QuietCode code;
+        const Cell* next = detail::peek_code(at, code);
         if (!next) {
             Cell word = spec_word(callable, *spec, i);
             Cell named = name_of();
             raise_error(err_cat::script, script::no_arg, &named, &word);
         }
-        if (!detail::push_inert(at, next)) {
+        if (!detail::push_inert(at, code, next)) {
             if (Status s = detail::eval_value(at, 0); s != Status::ok) return s;
             if (detail::tracing) {
                 Cell code = at.code;

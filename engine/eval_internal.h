@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "datatypes/context.h"
+#include "runtime/memory.h"
 #include "engine/eval.h"
 
 namespace vyr::eval::detail {
@@ -14,13 +15,37 @@ namespace vyr::eval::detail {
 // `how`: expr::no_infix, expr::callables_as_values.
 Status eval_value(Cursor& at, uint32_t how);
 
+// The code a cursor reads: the cells of its block (valid until the next
+// allocation or safe point) and where they end (the cursor's end or the
+// block's tail, whichever comes first).
+struct QuietCode {
+    const Cell* cells;
+    uint32_t end;
+};
+
+// The cells of a block from its head, ending at `end` or at the tail,
+// whichever comes first.
+[[gnu::always_inline]] inline QuietCode quiet_code(NodeId block, uint32_t end) {
+    memory::SeriesBuffer* b = memory::buffer_of(block);
+    uint32_t length = uint32_t(b->cells_end() - b->cells());
+    return {b->cells(), end < length ? end : length};
+}
+
+// The cell at the cursor (null at the end, as Cursor::peek) and the code it
+// stands in, in one look at the buffer.
+[[gnu::always_inline]] inline const Cell* peek_code(const Cursor& at, QuietCode& code) {
+    if (at.pos >= at.tail) return nullptr;
+    code = quiet_code(at.code.w2, at.tail);
+    return at.pos < code.end ? code.cells + at.pos : nullptr;
+}
+
 // Pushes the value of the expression at the cursor and moves past it when
 // it needs no evaluation step: a value that evaluates to itself (a block, a
 // string...) with no operator after it, or a quiet expression (numbers and
 // words holding them, with infix arithmetic), as eval_value would without a
 // trace; answers false, doing nothing, otherwise.
-// `v`: the value at the cursor (at.peek(), not null).
-bool push_inert(Cursor& at, const Cell* v);
+// `code`, `v`: what peek_code gave for the cursor (`v` not null).
+bool push_inert(Cursor& at, QuietCode code, const Cell* v);
 
 // Evaluates a paren! (or block) in its own interpreter frame; the value is
 // pushed.
