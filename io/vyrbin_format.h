@@ -43,6 +43,10 @@ inline constexpr uint32_t std_context_on_stack = 1u << 29;
 inline constexpr uint32_t std_context_values = 1u << 30;
 
 inline constexpr uint32_t max_path = 65536;
+// Values nest at most this deep in an image: the writers refuse deeper ones
+// (internal `too-deep`) and the readers a deeper record, so that neither
+// recursion can exhaust the machine stack.
+inline constexpr uint32_t max_nesting = 4000;
 inline constexpr uint32_t date_has_time = 1u << 16;
 inline constexpr uint32_t money_sign = 0x4000;
 

@@ -357,6 +357,13 @@ private:
 
     // ---- Records -----------------------------------------------------------
 
+    // Counts one level of records for the time a record is being read.
+    struct Nested {
+        explicit Nested(uint32_t& depth) : depth_(depth) { ++depth_; }
+        ~Nested() { --depth_; }
+        uint32_t& depth_;
+    };
+
     // Three records in four of a boot image are words of the global
     // context: a header byte with no flag, after a new-line prefix or none,
     // then the symbol. They are appended here as read_word_boot would,
@@ -375,6 +382,8 @@ private:
     void record(NodeId into) {
         if (boot_words_ && plain_boot_word(into)) return;
         if (p_ >= end_) corrupt();
+        if (nesting_ >= max_nesting) corrupt();
+        Nested nested(nesting_);
         Head h{};
         if (compact_) {
             for (;;) {
@@ -1131,6 +1140,7 @@ private:
     std::vector<int32_t> symbol_ids_;
     std::vector<int32_t> global_slots_;  // per symbol: its global value slot + 1, 0 until known
     std::vector<int32_t> path_;
+    uint32_t nesting_ = 0;  // records being read, one inside the other
     std::vector<std::pair<NodeId, NodeId>> building_maps_;  // map node, its pairs block
     EachRoot each_ = nullptr;
     const Cell* kept_ = nullptr;

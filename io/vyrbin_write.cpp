@@ -151,6 +151,12 @@ private:
     // ---- Values ------------------------------------------------------------
 
     void value(const Cell& v) {
+        if (nesting_ >= max_nesting) raise_error(err_cat::internal, err_id::internal::too_deep);
+        ++nesting_;
+        struct Leave {
+            uint32_t& depth;
+            ~Leave() { --depth; }
+        } leave_level{nesting_};
         uint32_t t = type_of(v);
         new_line_ = v.header & header::new_line;
         if (compact_ && new_line_) byte(prefix_new_line);
@@ -532,6 +538,7 @@ private:
     std::unordered_map<int32_t, uint32_t> slots_;
     std::unordered_map<NodeId, std::vector<int32_t>> paths_;
     std::vector<int32_t> stack_;
+    uint32_t nesting_ = 0;  // values being written, one inside the other
     int32_t position_ = 0;
 };
 
