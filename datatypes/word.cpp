@@ -182,9 +182,16 @@ Cell* set_in_context(Cell& word, const Cell& value, NodeId ctx, bool fire) {
     if (!ctx) raise_not_defined(word);
     resolve_index(word, ctx);
     auto i = int32_t(word.w3);
+    Cell* slot;
+    if (ctx == context_t::global_context) {  // values in a block, through the kept base
+        if (Cell* base = context_t::global_values()) [[likely]] {
+            slot = base + i;
+            *slot = v;
+            return slot;
+        }
+    }
     const Cell& c = *context_t::context_cell(ctx);
     if (!c.w2) raise_not_defined(word);
-    Cell* slot;
     if (context_t::values_on_stack(c)) {
         slot = stack::bottom() + c.w2 + i;
     } else {
