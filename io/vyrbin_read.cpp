@@ -404,7 +404,7 @@ private:
                 if (b < 0xC0) c = integer_cell(b & 0x3F);
                 else if (b == byte_true) c = logic_t::value_of(true);
                 else if (b == byte_false) c = logic_t::value_of(false);
-                else if (b == byte_copy) c = path();
+                else if (b == byte_copy) c = copied();
                 else corrupt(h.at);
                 append(into, c, h.new_line);
                 return;
@@ -424,7 +424,7 @@ private:
             h.set = mode_ == Mode::boot && (h.word & std_word_flag) && h.type >= type_word && h.type <= type_issue;
             if (h.type == reference_type) {
                 p_ = h.at;
-                append(into, path(), h.new_line);
+                append(into, copied(), h.new_line);
                 return;
             }
         }
@@ -432,6 +432,18 @@ private:
         if (h.set && (h.type < type_word || h.type > type_issue)) corrupt(h.at);
         if (h.shared && !shares_q(h.type)) corrupt(h.at);
         value(h, into);
+    }
+
+    // The value a copy record names. An error is always written whole, so a
+    // copy of an error still being read would put the error inside itself:
+    // no writer makes that, and nothing could write it again.
+    Cell copied() {
+        const uint8_t* at = p_;
+        Cell c = path();
+        if (type_of(c) == type_error)
+            for (NodeId open : errors_being_read_)
+                if (open == c.w1) corrupt(at);
+        return c;
     }
 
     // Types whose records may name an earlier value instead of holding one.
@@ -1120,7 +1132,9 @@ private:
         NodeId values = context_t::context_cell(err.w1)->w2;
         Cell files = *memory::cell_at(values, error_t::field::files);
         memory::buffer_of(values)->tail = memory::buffer_of(values)->head + error_t::field::arg1 * memory::cell_width;
+        errors_being_read_.push_back(err.w1);
         for (int i = 0; i < 6; ++i) record(values);
+        errors_being_read_.pop_back();
         if (memory::series_length(values) != error_t::field::files) corrupt(at);
         *series::alloc_tail_cell(values) = files;
     }
@@ -1141,6 +1155,7 @@ private:
     std::vector<int32_t> global_slots_;  // per symbol: its global value slot + 1, 0 until known
     std::vector<int32_t> path_;
     uint32_t nesting_ = 0;  // records being read, one inside the other
+    std::vector<NodeId> errors_being_read_;  // their contexts
     std::vector<std::pair<NodeId, NodeId>> building_maps_;  // map node, its pairs block
     EachRoot each_ = nullptr;
     const Cell* kept_ = nullptr;
