@@ -91,10 +91,8 @@ namespace {
     return v && type_of(*v) == type_op ? v : nullptr;
 }
 
-// The store of set_from_args when nothing can go wrong or be notified: a
-// value that is set, a word bound to the global context or to a running
-// function's context, its index resolved. Answers false, storing nothing,
-// otherwise.
+}  // namespace
+
 bool store_plainly(const Cell& word, const Cell& value) {
     if (!word.w1 || int32_t(word.w3) < 0 || type_of(value) == type_unset) return false;
     if (word.w1 == context_t::global_context) {
@@ -109,6 +107,8 @@ bool store_plainly(const Cell& word, const Cell& value) {
     base[word.w3] = value;
     return true;
 }
+
+namespace {
 
 // ---- Quiet expressions ----------------------------------------------------------
 // A quiet expression cannot raise, call anything or change anything: a

@@ -97,6 +97,13 @@ Status eval_block(const Cell& word, const Cell& block, bool copy_result);
 // native uses to run a block argument.
 Status do_block(const Cell& block);
 
+// The store of word_t::set when nothing can go wrong or be notified: a
+// value that is set, a word bound to the global context or to a running
+// function's context, its index resolved. Answers false, storing nothing,
+// otherwise (the caller then takes word_t::set). For set-words and loop
+// words.
+bool store_plainly(const Cell& word, const Cell& value);
+
 // How an expression is evaluated (bits).
 namespace expr {
 // The value is pushed as a new cell; without it, the value becomes the

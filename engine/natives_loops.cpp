@@ -71,7 +71,8 @@ bool at_tail(const Cell& series) {
 
 bool foreach_next(Cell& series, Cell& word) {
     if (at_tail(series)) return false;
-    word_t::set(word, element(series, 0));
+    Cell value = element(series, 0);
+    if (!eval::store_plainly(word, value)) word_t::set(word, value);
     series.w1 += 1;
     return true;
 }
@@ -200,7 +201,7 @@ Status repeat(bool, const int32_t*) {
     for (int32_t i = 0; i < n; ++i) {
         collector::safe_point();
         stack::stack_reset();
-        word_t::set(args[0], args[1]);
+        if (!eval::store_plainly(args[0], args[1])) word_t::set(args[0], args[1]);
         Status s = run_block(args[2]);
         Step step = loop_step(s);
         if (step == Step::leave) break;
