@@ -578,6 +578,41 @@ Status run_conditional(const Cell& native) {
     return Status::ok;
 }
 
+// The branches of `if`, `unless` or `either` when they stand in the code as
+// literal blocks with no operator after them, taken once the condition is
+// fetched (the frame's only cell): their fetch could not fail or run
+// anything, so they are read from the code instead of being pushed, and the
+// chosen one runs as run_conditional would run it. Answers false, doing
+// nothing, when the code holds anything else (the call then fetches them).
+bool run_literal_branch(const Cell& native, Cursor& at, const ArgSpec& spec, Status& status) {
+    if (detail::tracing) return false;  // a trace the condition turned on sees each fetch
+    uint32_t branches = native.w1 == natives::slot_of(natives::no::either) ? 2 : 1;
+    detail::QuietCode code;
+    const Cell* first = detail::peek_code(at, code);
+    if (!first || spec.count != branches + 1 || at.pos + branches > code.end) return false;
+    for (uint32_t k = 0; k < branches; ++k)
+        if (type_of(first[k]) != type_block || !spec.entry(1 + k).accepts_type(type_block)) return false;
+    uint32_t after = at.pos + branches;
+    if (after < code.end && type_of(code.cells[after]) == type_word) {
+        const Cell* v = detail::word_value_fast(code.cells[after]);
+        if (!v || type_of(*v) == type_op) return false;  // an operator would take the last branch as its operand
+    }
+    Cell branch[2] = {first[0], first[branches - 1]};
+    at.pos = after;
+    uint32_t chosen = 0;
+    if (branches == 2) {
+        if (!logic_t::arg_true_q()) chosen = 1;
+    } else if (logic_t::arg_false_q() == (native.w1 == natives::slot_of(natives::no::if_))) {
+        stack::reset_with_result(none_t::value);
+        status = Status::ok;
+        return true;
+    }
+    Cell body = branch[chosen];
+    status = eval_block(frames::markers().body, body, true);
+    if (status == Status::ok) stack::stack_keep();
+    return true;
+}
+
 // run_and_close without a trace running, for a native!, action! or
 // function!: the same steps, with a function's body run in place.
 Status run_plainly(const Cell& callable, const int32_t* refs) {
@@ -642,7 +677,25 @@ Status run_plainly(const Cell& callable, const int32_t* refs) {
         moves = collector::moves();
     }
     uint32_t n = spec->count;
+    bool conditional = !function && type_of(callable) == type_native && conditional_native(callable);
     for (uint32_t i = 0; i < n; ++i) {
+        if (i == 1 && conditional) {
+            Status s;
+            if (run_literal_branch(callable, at, *spec, s)) {
+                if (s != Status::ok) return s;
+                frames::frame_close();
+                Cell result = *stack::top_cell();
+                *start = result;
+                stack::set_top(start + 1);
+                if (detail::tracing) [[unlikely]] {
+                    // A trace turned on in the branch sees the call return.
+                    Cell name = name_of();
+                    Cell code = at.code;
+                    return trace::fire(event::return_, &code, at.pos, start, &name);
+                }
+                return Status::ok;
+            }
+        }
         const ArgEntry& e = spec->entry(i);
         if (e.refinement) {
             refs[e.ordinal] = -1;
