@@ -198,11 +198,11 @@ bool paren_opens_quiet(const Cell& paren) {
 }
 
 // The quiet value of the operand at the cursor (a paren, or a number
-// standing or held by a word), moving past it; false otherwise.
+// standing or held by a word), moving past it; false otherwise. A paren
+// that paren_opens_quiet refuses is best not handed here: it is walked.
 [[gnu::noinline]] bool quiet_operand_at(Cursor& at, Cell& out) {
     uint32_t pos = at.pos;
     QuietCode code = quiet_code(at.code.w2, at.tail);
-    if (pos < code.end && type_of(code.cells[pos]) == type_paren && !paren_opens_quiet(code.cells[pos])) return false;
     if (!quiet_operand(code, pos, out, 0)) return false;
     at.pos = pos;
     return true;
@@ -440,7 +440,9 @@ Status detail::eval_value(Cursor& at, uint32_t how) {
             // operator when the answer cannot raise either.
             Cell right, out;
             uint32_t operand_pos = at.pos;
-            if (quiet_operand_at(at, right) && fast_paths::answer_quietly(in_place, start[0], right, out)) {
+            bool quiet_right = type_of(*operand) != type_paren || paren_opens_quiet(*operand);
+            if (quiet_right && quiet_operand_at(at, right) &&
+                fast_paths::answer_quietly(in_place, start[0], right, out)) {
                 start[0] = out;
                 continue;
             }
