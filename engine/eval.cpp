@@ -593,6 +593,11 @@ Status eval_block(const Cell& word, const Cell& block, bool copy_result) {
 
 Status do_block(const Cell& block) { return eval_block(frames::markers().body, block, true); }
 
+bool quiet_block_value(const Cell& block, Cell& out) {
+    if (detail::tracing || interrupt::requested()) return false;
+    return quiet_paren(block, out, 0);
+}
+
 Status eval_next(Cursor& at, uint32_t how) {
     frames::push_frame(frames::markers().body, frames::opener::interp_native);
     if (Status s = eval_expression(at, 0); s != Status::ok) return s;

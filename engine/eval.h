@@ -97,6 +97,14 @@ Status eval_block(const Cell& word, const Cell& block, bool copy_result);
 // native uses to run a block argument.
 Status do_block(const Cell& block);
 
+// The value of a block (block!, paren!) holding exactly one quiet
+// expression (numbers and words holding them, with infix arithmetic or
+// comparisons that cannot fail), computed without running the block when
+// nothing could tell the difference: no trace on, no interrupt waiting.
+// False, nothing done, otherwise (the caller then runs the block). For
+// loop conditions.
+bool quiet_block_value(const Cell& block, Cell& out);
+
 // The store of word_t::set when nothing can go wrong or be notified: a
 // value that is set, a word bound to the global context or to a running
 // function's context, its index resolved. Answers false, storing nothing,

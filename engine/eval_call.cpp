@@ -558,6 +558,35 @@ const ArgSpec& spec_of(const Cell& callable) {
 // run_conditional runs in place.
 bool conditional_native(const Cell& native) { return native.w1 <= natives::slot_of(natives::no::either); }
 
+// Whether a block opens with a number or a word holding one: one that does
+// not (most open with a call) cannot be quiet, which this tells at once.
+bool opens_with_number(const Cell& block) {
+    memory::SeriesBuffer* b = memory::buffer_of(block.w2);
+    const Cell* first = b->cells() + block.w1;
+    if (first >= b->cells_end()) return false;
+    uint32_t t = type_of(*first);
+    if (t == type_word) {
+        const Cell* v = detail::word_value_fast(*first);
+        if (!v) return false;
+        t = type_of(*v);
+    }
+    return t == type_integer || t == type_float || t == type_char;
+}
+
+// eval_block of a block whose value lands in the open frame's result slot,
+// the stack cut to it; a block holding one quiet expression is computed
+// without its run (quiet_block_value).
+Status run_for_value(const Cell& block) {
+    Cell quiet;
+    if (opens_with_number(block) && quiet_block_value(block, quiet)) {
+        stack::reset_with_result(quiet);
+        return Status::ok;
+    }
+    Status s = eval_block(frames::markers().body, block, true);
+    if (s == Status::ok) stack::stack_keep();
+    return s;
+}
+
 // `if`, `unless` and `either` as their natives run them (natives_control.cpp),
 // without the native's call: the chosen block runs in the call's frame and
 // its value lands in the frame's result slot. The block is evaluation code
@@ -573,9 +602,7 @@ Status run_conditional(const Cell& native) {
         stack::reset_with_result(none_t::value);
         return Status::ok;
     }
-    if (Status s = eval_block(frames::markers().body, *body, true); s != Status::ok) return s;
-    stack::stack_keep();
-    return Status::ok;
+    return run_for_value(*body);
 }
 
 // The branches of `if`, `unless` or `either` when they stand in the code as
@@ -608,8 +635,7 @@ bool run_literal_branch(const Cell& native, Cursor& at, const ArgSpec& spec, Sta
         return true;
     }
     Cell body = branch[chosen];
-    status = eval_block(frames::markers().body, body, true);
-    if (status == Status::ok) stack::stack_keep();
+    status = run_for_value(body);
     return true;
 }
 

@@ -143,13 +143,18 @@ Status while_(bool, const int32_t*) {
     for (;;) {
         collector::safe_point();
         stack::stack_reset();
-        Status s = run_block(args[0]);
-        if (s == Status::break_ || s == Status::continue_)
-            raise_error(err_cat::throw_, err_id::throw_::while_cond);
-        if (s != Status::ok) return s;
+        Cell quiet;
+        if (eval::quiet_block_value(args[0], quiet)) {
+            stack::reset_with_result(quiet);  // where the block's run leaves its value
+        } else {
+            Status s = run_block(args[0]);
+            if (s == Status::break_ || s == Status::continue_)
+                raise_error(err_cat::throw_, err_id::throw_::while_cond);
+            if (s != Status::ok) return s;
+        }
         if (!logic_t::arg_true_q()) break;
         stack::stack_reset();
-        s = run_block(args[1]);
+        Status s = run_block(args[1]);
         Step step = loop_step(s);
         if (step == Step::leave) break;
         if (step == Step::pass) return s;
