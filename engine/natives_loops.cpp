@@ -29,6 +29,7 @@
 #include "runtime/errors.h"
 #include "runtime/memory.h"
 #include "runtime/numeric.h"
+#include "runtime/unicode.h"
 
 namespace vyr::loop_steps {
 
@@ -41,6 +42,11 @@ Cell element(const Cell& series, uint32_t i) {
     if (series_t::block_family_q(type_of(series))) {
         if (pos < 0 || pos >= int64_t(memory::series_length(series.w2))) return none_t::value;
         return *memory::cell_at(series.w2, uint32_t(pos));
+    }
+    if (series_t::text_family_q(type_of(series))) {  // a loop over a text's characters
+        memory::SeriesBuffer* b = memory::buffer_of(series.w2);
+        if (pos < 0 || pos >= int64_t(b->length())) return none_t::value;
+        return Cell{type_char, 0, unicode::load_unit(b->head_ptr(), size_t(pos), b->unit()), 0};
     }
     Cell s = series;
     Cell index{type_integer, 0, i + 1, 0};
