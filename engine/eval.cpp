@@ -70,14 +70,6 @@ Cell& current_position() { return position_cell; }
 
 namespace {
 
-// word_value_fast, always inline (the evaluator's hot path).
-[[gnu::always_inline]] inline const Cell* bound_value(const Cell& word) {
-    if (!word.w1 || int32_t(word.w3) < 0) return nullptr;
-    const Cell* base =
-        word.w1 == context_t::global_context ? context_t::global_values() : context_t::values_base(word.w1);
-    return base ? base + word.w3 : nullptr;
-}
-
 [[gnu::always_inline]] inline const Cell& word_value(const Cell& word) {
     const Cell* v = detail::word_value_fast(word);
     return v ? *v : *word_t::get(word);
@@ -87,7 +79,7 @@ namespace {
 // or null.
 [[gnu::always_inline]] inline const Cell* operator_at(const Cell* next) {
     if (!next || type_of(*next) != type_word) return nullptr;
-    const Cell* v = bound_value(*next);
+    const Cell* v = detail::word_value_fast(*next);
     return v && type_of(*v) == type_op ? v : nullptr;
 }
 
@@ -128,10 +120,10 @@ inline constexpr uint32_t quiet_nesting = 8;  // parens within parens followed
 using detail::QuietCode;
 using detail::quiet_code;
 using detail::peek_code;
+using detail::number_type;
 
 bool quiet_expression(QuietCode code, uint32_t& pos, Cell& out, uint32_t depth);
 
-bool number_type(uint32_t t) { return t == type_integer || t == type_float || t == type_char; }
 
 // The value of a paren that holds exactly one quiet expression.
 [[gnu::noinline]] bool quiet_paren(const Cell& paren, Cell& out, uint32_t depth) {
@@ -147,7 +139,7 @@ bool number_type(uint32_t t) { return t == type_integer || t == type_float || t 
     const Cell* v = code.cells + pos;
     uint32_t t = type_of(*v);
     if (t == type_word) {
-        v = bound_value(*v);
+        v = detail::word_value_fast(*v);
         if (!v) return false;
         t = type_of(*v);
     } else if (t == type_paren) {
@@ -182,24 +174,9 @@ bool quiet_expression(QuietCode code, uint32_t& pos, Cell& out, uint32_t depth) 
     return true;
 }
 
-// Whether a paren opens with a number, a word holding one or a paren: one
-// that does not (most hold a call) cannot be quiet, which this tells
-// without quiet_paren's walk.
-bool paren_opens_quiet(const Cell& paren) {
-    memory::SeriesBuffer* b = memory::buffer_of(paren.w2);
-    const Cell* first = b->cells() + paren.w1;
-    if (first >= b->cells_end()) return false;
-    uint32_t t = type_of(*first);
-    if (t == type_word) {
-        const Cell* v = bound_value(*first);
-        return v && number_type(type_of(*v));
-    }
-    return t == type_paren || number_type(t);
-}
-
 // The quiet value of the operand at the cursor (a paren, or a number
 // standing or held by a word), moving past it; false otherwise. A paren
-// that paren_opens_quiet refuses is best not handed here: it is walked.
+// that opens_quiet refuses is best not handed here: it is walked.
 [[gnu::noinline]] bool quiet_operand_at(Cursor& at, Cell& out) {
     uint32_t pos = at.pos;
     QuietCode code = quiet_code(at.code.w2, at.tail);
@@ -213,7 +190,7 @@ bool paren_opens_quiet(const Cell& paren) {
 [[gnu::always_inline]] inline bool may_be_quiet(const Cell& first) {
     uint32_t t = type_of(first);
     if (t == type_word) {
-        const Cell* v = bound_value(first);
+        const Cell* v = detail::word_value_fast(first);
         return v && number_type(type_of(*v));
     }
     return t == type_set_word || number_type(t);
@@ -309,7 +286,7 @@ Status eval_primary(Cursor& at, const Cell& value, uint32_t how) {
         case type_paren:
             return detail::eval_paren(value);
         case type_word: {
-            const Cell* bound = bound_value(value);
+            const Cell* bound = detail::word_value_fast(value);
             const Cell& v = bound ? *bound : *word_t::get(value);
             uint32_t t = type_of(v);
             if (t == type_unset) raise_error(err_cat::script, script::no_value, &value);
@@ -440,7 +417,7 @@ Status detail::eval_value(Cursor& at, uint32_t how) {
             // operator when the answer cannot raise either.
             Cell right, out;
             uint32_t operand_pos = at.pos;
-            bool quiet_right = type_of(*operand) != type_paren || paren_opens_quiet(*operand);
+            bool quiet_right = type_of(*operand) != type_paren || detail::opens_quiet(*operand, true);
             if (quiet_right && quiet_operand_at(at, right) &&
                 fast_paths::answer_quietly(in_place, start[0], right, out)) {
                 start[0] = out;
@@ -462,7 +439,7 @@ bool detail::push_inert(Cursor& at, QuietCode code, const Cell* v) {
     switch (type_of(*v)) {
         case type_word: {
             // A word holding a value that is not called is read as it stands.
-            const Cell* held = bound_value(*v);
+            const Cell* held = detail::word_value_fast(*v);
             if (!held) return false;
             uint32_t t = type_of(*held);
             if (number_type(t)) {
@@ -478,7 +455,7 @@ bool detail::push_inert(Cursor& at, QuietCode code, const Cell* v) {
         }
         case type_paren: {
             // A paren of numbers, with the infix operators after it.
-            if (!paren_opens_quiet(*v)) return false;
+            if (!detail::opens_quiet(*v, true)) return false;
             uint32_t pos = at.pos;
             if (!quiet_expression(code, pos, value, 0)) return false;
             at.pos = pos;

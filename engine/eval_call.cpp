@@ -558,27 +558,12 @@ const ArgSpec& spec_of(const Cell& callable) {
 // run_conditional runs in place.
 bool conditional_native(const Cell& native) { return native.w1 <= natives::slot_of(natives::no::either); }
 
-// Whether a block opens with a number or a word holding one: one that does
-// not (most open with a call) cannot be quiet, which this tells at once.
-bool opens_with_number(const Cell& block) {
-    memory::SeriesBuffer* b = memory::buffer_of(block.w2);
-    const Cell* first = b->cells() + block.w1;
-    if (first >= b->cells_end()) return false;
-    uint32_t t = type_of(*first);
-    if (t == type_word) {
-        const Cell* v = detail::word_value_fast(*first);
-        if (!v) return false;
-        t = type_of(*v);
-    }
-    return t == type_integer || t == type_float || t == type_char;
-}
-
 // eval_block of a block whose value lands in the open frame's result slot,
 // the stack cut to it; a block holding one quiet expression is computed
 // without its run (quiet_block_value).
 Status run_for_value(const Cell& block) {
     Cell quiet;
-    if (opens_with_number(block) && quiet_block_value(block, quiet)) {
+    if (detail::opens_quiet(block, false) && quiet_block_value(block, quiet)) {
         stack::reset_with_result(quiet);
         return Status::ok;
     }
@@ -697,6 +682,18 @@ Status run_plainly(const Cell& callable, const int32_t* refs) {
     const frames::Frame* frame = frames::top_frame();
     auto name_of = [frame] { return Cell{type_word, frame->word_context, frame->symbol, frame->word_index}; };
     collector::safe_point();
+    // The result takes the callable's place; a trace turned on during the
+    // call sees it return (the closed frame's record is intact until the next
+    // push).
+    auto answer = [&]() __attribute__((always_inline)) -> Status {
+        Cell result = *stack::top_cell();
+        *start = result;
+        stack::set_top(start + 1);
+        if (!detail::tracing) [[likely]] return Status::ok;
+        Cell name = name_of();
+        Cell code = at.code;
+        return trace::fire(event::return_, &code, at.pos, start, &name);
+    };
     int32_t refs[max_refinements];
     if (collector::moves() != moves) {
         spec = &spec_of(callable);
@@ -710,16 +707,7 @@ Status run_plainly(const Cell& callable, const int32_t* refs) {
             if (run_literal_branch(callable, at, *spec, s)) {
                 if (s != Status::ok) return s;
                 frames::frame_close();
-                Cell result = *stack::top_cell();
-                *start = result;
-                stack::set_top(start + 1);
-                if (detail::tracing) [[unlikely]] {
-                    // A trace turned on in the branch sees the call return.
-                    Cell name = name_of();
-                    Cell code = at.code;
-                    return trace::fire(event::return_, &code, at.pos, start, &name);
-                }
-                return Status::ok;
+                return answer();
             }
         }
         const ArgEntry& e = spec->entry(i);
@@ -764,16 +752,7 @@ Status run_plainly(const Cell& callable, const int32_t* refs) {
         return trace::fire(event::return_, &code, at.pos, start, &name[0]);
     }
     if (Status s = run_plainly(callable, refs); s != Status::ok) return s;
-    Cell result = *stack::top_cell();
-    *start = result;
-    stack::set_top(start + 1);
-    if (detail::tracing) [[unlikely]] {
-        // The closed frame's record is intact until the next push.
-        Cell name = name_of();
-        Cell code = at.code;
-        return trace::fire(event::return_, &code, at.pos, start, &name);
-    }
-    return Status::ok;
+    return answer();
 }
 
 }  // namespace

@@ -78,10 +78,31 @@ Status eval_path(const Cell& path, Cursor* at, uint32_t kind, const Cell* value)
 
 // The value cell of a bound word, or null when it has none to read (the
 // caller then goes through word_t::get, which raises the right error).
-inline const Cell* word_value_fast(const Cell& word) {
+[[gnu::always_inline]] inline const Cell* word_value_fast(const Cell& word) {
     if (!word.w1 || int32_t(word.w3) < 0) return nullptr;
     Cell* base = word.w1 == context_t::global_context ? context_t::global_values() : context_t::values_base(word.w1);
     return base ? base + word.w3 : nullptr;
+}
+
+// The types a quiet expression computes with.
+inline bool number_type(uint32_t t) { return t == type_integer || t == type_float || t == type_char; }
+
+// Whether a block or paren opens with a number, a word holding one or (with
+// `paren`) a paren: one that does not (most open with a call) cannot hold a
+// quiet expression, which this tells without walking it. A branch block
+// opening with a paren mostly holds a call there, so branches leave `paren`
+// off.
+inline bool opens_quiet(const Cell& code, bool paren) {
+    memory::SeriesBuffer* b = memory::buffer_of(code.w2);
+    const Cell* first = b->cells() + code.w1;
+    if (first >= b->cells_end()) return false;
+    uint32_t t = type_of(*first);
+    if (t == type_word) {
+        const Cell* v = word_value_fast(*first);
+        if (!v) return false;
+        t = type_of(*v);
+    }
+    return (paren && t == type_paren) || number_type(t);
 }
 
 // An op! as the callable it wraps (the type kept in its header bits 16-23;

@@ -37,7 +37,6 @@
 #include "datatypes/word.h"
 #include "engine/eval.h"
 #include "datatypes/frames.h"
-#include "engine/lexer.h"
 #include "engine/natives_io.h"
 #include "engine/source.h"
 #include "io/file_access.h"
@@ -486,20 +485,10 @@ void define(const char* word, const Cell& spec, Entry entry, int32_t return_type
     mark.restore();
 }
 
-// Vyr text loaded into a block on the argument stack.
-Cell* push_lexed(std::string_view text) {
-    lexer::Request request;
-    request.text = reinterpret_cast<const uint8_t*>(text.data());
-    request.length = uint32_t(text.size());
-    Cell* block = stack::push_copy(Cell{type_none, 0, 0, 0});
-    lexer::lexer_scan(block, request, nullptr);
-    return block;
-}
-
 // The same with the argument block given as Vyr text.
 void define(const char* word, const std::string& spec_text, Entry entry, int32_t return_type) {
     stack::Mark mark;
-    define(word, *push_lexed(spec_text), entry, return_type);
+    define(word, *source::load(spec_text), entry, return_type);
     mark.restore();
 }
 
@@ -603,7 +592,7 @@ void make_routines(const Cell& specs) {
     // The datatype tests have one argument block: loaded once, each test
     // gets a deep copy of it.
     stack::Mark mark;
-    Cell* test_spec = push_lexed(datatype_test_doc);
+    Cell* test_spec = source::load(datatype_test_doc);
 #define VYR_DEFINE_DATATYPE_TEST(word, id) \
     define(word, *block_t::clone(*test_spec, true, true), is_type<id>, type_logic);
     VYR_DATATYPE_TESTS(VYR_DEFINE_DATATYPE_TEST)
