@@ -179,7 +179,8 @@ public:
 
     // The statement at `pos` (< end): a quiet expression, or a set-word
     // with one that stores plainly (stored here). Its value goes to `out`
-    // and `pos` past it; false, nothing done, otherwise.
+    // and `pos` past it; false otherwise, nothing stored and `out` meaning
+    // nothing.
     [[gnu::always_inline]] bool statement(const Cell* cells, uint32_t end, uint32_t& pos, Cell& out) {
         uint32_t at = pos;
         const Cell& first = cells[at];
@@ -266,8 +267,8 @@ bool quiet_expression(QuietCode code, uint32_t& pos, Cell& out, uint32_t depth) 
     return true;
 }
 
-// The value of a whole block holding one quiet expression (no trace, no
-// interrupt checked by the caller).
+// The value of a whole block holding one quiet expression, when no trace
+// would see its run (the caller checks for an interrupt).
 bool quiet_paren(const Cell& paren, Cell& out, uint32_t depth) {
     if (traced_run(paren)) return false;
     QuietRun run;
