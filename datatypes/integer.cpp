@@ -1,5 +1,6 @@
 #include "datatypes/integer.h"
 
+#include <array>
 #include <climits>
 #include <utility>
 
@@ -61,15 +62,35 @@ int32_t abs_checked(int32_t value) {
     return value < 0 ? -value : value;
 }
 
+namespace {
+// "00" "01" ... "99": two digits per division.
+constexpr auto digit_pairs = [] {
+    std::array<char, 200> p{};
+    for (int i = 0; i < 100; ++i) {
+        p[size_t(2 * i)] = char('0' + i / 10);
+        p[size_t(2 * i + 1)] = char('0' + i % 10);
+    }
+    return p;
+}();
+}  // namespace
+
 Text to_text(int32_t value) {
-    Text t{};
+    Text t;
     int pos = sizeof t.chars;
     // Work on the magnitude as unsigned so that -2147483648 needs no special case.
     uint32_t magnitude = value < 0 ? 0u - uint32_t(value) : uint32_t(value);
-    do {
-        t.chars[--pos] = char('0' + magnitude % 10);
-        magnitude /= 10;
-    } while (magnitude != 0);
+    while (magnitude >= 100) {
+        uint32_t pair = magnitude % 100;
+        magnitude /= 100;
+        t.chars[--pos] = digit_pairs[2 * pair + 1];
+        t.chars[--pos] = digit_pairs[2 * pair];
+    }
+    if (magnitude >= 10) {
+        t.chars[--pos] = digit_pairs[2 * magnitude + 1];
+        t.chars[--pos] = digit_pairs[2 * magnitude];
+    } else {
+        t.chars[--pos] = char('0' + magnitude);
+    }
     if (value < 0) t.chars[--pos] = '-';
     t.start = uint8_t(pos);
     return t;

@@ -12,9 +12,11 @@
 #include <climits>
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "datatypes/bitset.h"
+#include "datatypes/integer.h"
 #include "datatypes/block.h"
 #include "datatypes/series.h"
 #include "runtime/registry.h"
@@ -115,6 +117,52 @@ void append_material(Cell& s, const Cell& value, int32_t part, bool only, PartRu
     }
 }
 
+// The two commonest appends, written straight at the tail: a text of the
+// target's unit width (not a tag!, which gains its angle brackets) and an
+// integer!'s digits. The buffer grows by the same rules as the general path
+// (concatenate and append_text_part). The caller has ruled out /part, /dup
+// and an owner to tell.
+enum class Plain { refused, empty, appended };
+Plain append_plainly(Cell& s, const Cell& value) {
+    NodeId node = node_of(s);
+    SeriesBuffer* tb = memory::buffer_of(node);
+    unsigned width = tb->unit();
+    uint32_t t = type_of(value);
+    if (t == type_integer) {
+        if (!unicode::valid_unit_width(width)) return Plain::refused;
+        integer_t::Text text = integer_t::to_text(integer_t::get(value));
+        std::string_view digits = text.view();
+        auto n = uint32_t(digits.size());
+        uint8_t* dst = series::alloc_tail_bytes(node, n * width);
+        for (uint32_t j = 0; j < n; ++j) store_unit(dst, j, width, uint8_t(digits[j]));
+        return Plain::appended;
+    }
+    if (!string_like_q(t) || t == type_tag) return Plain::refused;
+    SeriesBuffer* sb = buffer_of(value);
+    if (sb->unit() != width) return Plain::refused;
+    uint32_t length = sb->length();
+    uint32_t from = index_of(value) < 0 ? 0 : std::min(uint32_t(index_of(value)), length);
+    uint64_t bytes = uint64_t(length - from) * width;
+    if (bytes == 0) return Plain::empty;
+    uint64_t need = uint64_t(tb->used()) + bytes;
+    if (need > memory::max_series_bytes) text_errors::raise_no_memory();
+    if (uint64_t(tb->head) + need > tb->capacity) {
+        tb = memory::expand_series(node, uint32_t(std::min<uint64_t>(2 * need, memory::max_series_bytes)));
+        sb = buffer_of(value);  // the text may be the target's own buffer
+    }
+    // The two runs never overlap: a text in the target's own buffer ends at
+    // or before its tail. A short run is copied without a library call.
+    const uint8_t* src = sb->head_ptr() + size_t(from) * width;
+    uint8_t* dst = tb->tail_ptr();
+    if (bytes <= 16) {
+        for (uint32_t j = 0; j < uint32_t(bytes); ++j) dst[j] = src[j];
+    } else {
+        std::memcpy(dst, src, size_t(bytes));
+    }
+    tb->tail += uint32_t(bytes);
+    return Plain::appended;
+}
+
 // Repeats the units from unit `from` to the tail until they stand `dup`
 // times, by doubling copies.
 void repeat_tail(Cell& s, uint32_t from, int32_t dup) {
@@ -163,6 +211,11 @@ int32_t part_from_series(const Cell& s, const Cell& part, const char* refinement
 
 Cell* append(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append_flag) {
     Cell& s = *series;
+    if (part < 0 && dup < 2 && string_like_q(type_of(s)) && !(buffer_of(s)->flags & memory::flag::owned)) {
+        Plain done = append_plainly(s, *value);
+        if (done == Plain::appended) s.w1 = 0;
+        if (done != Plain::refused) return series;
+    }
     bool notified = append_flag && notify_owner(s, "append", buffer_length(s), 0, value);
     uint32_t before = buffer_length(s);
     append_material(s, *value, part, only, PartRule::append, true);

@@ -76,8 +76,19 @@ bool at_tail(const Cell& series) {
 }
 
 bool foreach_next(Cell& series, Cell& word) {
-    if (at_tail(series)) return false;
-    Cell value = element(series, 0);
+    Cell value;
+    if (series_t::text_family_q(type_of(series))) {
+        // A text's character, read in place: its buffer is looked up once.
+        memory::SeriesBuffer* b = memory::buffer_of(series.w2);
+        auto i = int32_t(series.w1);
+        if (i >= int32_t(b->length())) return false;
+        if (i < 0) value = none_t::value;
+        else if (b->unit() == 1) value = Cell{type_char, 0, b->head_ptr()[i], 0};
+        else value = Cell{type_char, 0, unicode::load_unit(b->head_ptr(), size_t(i), b->unit()), 0};
+    } else {
+        if (at_tail(series)) return false;
+        value = element(series, 0);
+    }
     if (!eval::store_plainly(word, value)) word_t::set(word, value);
     series.w1 += 1;
     return true;
