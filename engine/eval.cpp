@@ -116,62 +116,163 @@ namespace {
 
 inline constexpr uint32_t quiet_nesting = 8;  // parens within parens followed
 
-
 using detail::QuietCode;
 using detail::quiet_code;
 using detail::peek_code;
 using detail::number_type;
 
-bool quiet_expression(QuietCode code, uint32_t& pos, Cell& out, uint32_t depth);
+// One quiet walk: expressions, or statements one after the other. Nothing
+// it does allocates or passes a safe point, so the value bases of the
+// contexts its words are bound to stay where they are while it lasts: the
+// global one is read once, that of the last other context met is kept.
+// Every word and every cell of code is still read afresh each time.
+class QuietRun {
+public:
+    QuietRun() : globals_(context_t::global_values()) {
+        global_ = globals_ ? context_t::global_context : no_context;
+    }
 
+    // The value cell of a bound word, or null (as detail::word_value_fast).
+    [[gnu::always_inline]] const Cell* value_of(const Cell& word) {
+        if (int32_t(word.w3) < 0) return nullptr;
+        if (word.w1 == global_) return globals_ + word.w3;
+        if (word.w1 != context_) enter(word.w1);
+        return base_ ? base_ + word.w3 : nullptr;
+    }
 
-// The value of a paren that holds exactly one quiet expression.
-[[gnu::noinline]] bool quiet_paren(const Cell& paren, Cell& out, uint32_t depth) {
-    if (depth >= quiet_nesting) return false;
-    QuietCode inner = quiet_code(paren.w2, UINT32_MAX);
-    uint32_t from = paren.w1;
-    return from < inner.end && quiet_expression(inner, from, out, depth + 1) && from == inner.end;
-}
+    // Where a set-word stores plainly (as store_plainly), or null.
+    [[gnu::always_inline]] Cell* slot_of(const Cell& word) {
+        if (int32_t(word.w3) < 0) return nullptr;
+        if (word.w1 == global_) return globals_ + word.w3;
+        if (word.w1 != context_) enter(word.w1);
+        return store_base_ ? store_base_ + word.w3 : nullptr;
+    }
 
-// The value of the operand at `pos` (no infix after it), moving past it.
-[[gnu::always_inline]] inline bool quiet_operand(QuietCode code, uint32_t& pos, Cell& out, uint32_t depth) {
-    if (pos >= code.end) return false;
-    const Cell* v = code.cells + pos;
-    uint32_t t = type_of(*v);
-    if (t == type_word) {
-        v = detail::word_value_fast(*v);
-        if (!v) return false;
-        t = type_of(*v);
-    } else if (t == type_paren) {
-        if (!quiet_paren(*v, out, depth)) return false;
-        ++pos;
+    // The value of the expression at `pos` (< end) with its infix
+    // operators, moving past it: the cell holding it (in the code, a
+    // word's value or `acc`, where computed values go), or null when the
+    // expression is not quiet (`pos` then means nothing).
+    [[gnu::always_inline]] const Cell* expression(const Cell* cells, uint32_t end, uint32_t& pos, Cell& acc,
+                                                  uint32_t depth) {
+        const Cell* left = operand(cells, pos, acc, depth);
+        if (!left) return nullptr;
+        while (pos < end) {
+            const Cell& name = cells[pos];
+            if (type_of(name) != type_word) break;
+            const Cell* op = value_of(name);
+            if (!op || type_of(*op) != type_op) break;
+            fast_paths::InPlace how = fast_paths::op_kind(*op);
+            if (how.kind == fast_paths::InPlace::none || ++pos >= end) return nullptr;
+            Cell scratch;
+            const Cell* right = operand(cells, pos, scratch, depth);
+            if (!right) return nullptr;
+            if (type_of(*left) == type_integer && type_of(*right) == type_integer &&
+                fast_paths::answer_integers(how, int32_t(left->w2), int32_t(right->w2), acc)) {
+                left = &acc;
+                continue;
+            }
+            if (!answer(how, *left, *right, acc)) return nullptr;
+            left = &acc;
+        }
+        return left;
+    }
+
+    // The statement at `pos` (< end): a quiet expression, or a set-word
+    // with one that stores plainly (stored here). Its value goes to `out`
+    // and `pos` past it; false otherwise, nothing stored and `out` meaning
+    // nothing.
+    [[gnu::always_inline]] bool statement(const Cell* cells, uint32_t end, uint32_t& pos, Cell& out) {
+        uint32_t at = pos;
+        const Cell& first = cells[at];
+        Cell* slot = nullptr;
+        if (type_of(first) == type_set_word) {
+            slot = slot_of(first);
+            if (!slot || ++at >= end) return false;
+        }
+        const Cell* value = expression(cells, end, at, out, 0);
+        if (!value) return false;
+        if (value != &out) out = *value;
+        if (slot) *slot = out;
+        pos = at;
         return true;
     }
-    if (t != type_integer && t != type_float && t != type_char) return false;
-    out = *v;
-    ++pos;
+
+    // The operand at `pos` (< end), no infix after it, moving past it: the
+    // cell holding its value (a paren's is computed into `acc`), or null.
+    [[gnu::always_inline]] const Cell* operand(const Cell* cells, uint32_t& pos, Cell& acc, uint32_t depth) {
+        const Cell* v = cells + pos++;
+        uint32_t t = type_of(*v);
+        if (t == type_word) {
+            v = value_of(*v);
+            if (!v) return nullptr;
+            t = type_of(*v);
+        } else if (t == type_paren) {
+            return paren(v->w2, v->w1, acc, depth) ? &acc : nullptr;
+        }
+        return number_type(t) ? v : nullptr;
+    }
+
+    // The value of a paren (or block) holding exactly one quiet expression,
+    // into `out`.
+    [[gnu::noinline]] bool paren(NodeId code, uint32_t from, Cell& out, uint32_t depth) {
+        if (depth >= quiet_nesting) return false;
+        QuietCode inner = quiet_code(code, UINT32_MAX);
+        uint32_t pos = from;
+        if (pos >= inner.end) return false;
+        const Cell* v = expression(inner.cells, inner.end, pos, out, depth + 1);
+        if (!v || pos != inner.end) return false;
+        if (v != &out) out = *v;
+        return true;
+    }
+
+private:
+    static constexpr NodeId no_context = UINT32_MAX;  // no node has it
+
+    // The rarer operand pairs (floats, chars, overflow); `out` may be
+    // either operand's cell.
+    [[gnu::noinline]] static bool answer(fast_paths::InPlace how, Cell left, Cell right, Cell& out) {
+        return fast_paths::answer_quietly(how, left, right, out);
+    }
+
+    [[gnu::noinline]] void enter(NodeId context) {
+        context_ = context;
+        base_ = store_base_ = nullptr;
+        if (!context) return;
+        base_ = context_t::values_base(context);
+        if (context_t::kind_of(*context_t::context_cell(context)) != context_t::kind_object) store_base_ = base_;
+    }
+
+    NodeId global_;
+    Cell* globals_;
+    NodeId context_ = 0;  // with no base: an unbound word has none
+    Cell* base_ = nullptr;
+    Cell* store_base_ = nullptr;
+};
+
+// Whether a run of the block would fire trace events (a trace is on for
+// it, or it is the user's code entered from library code under a trace).
+[[gnu::always_inline]] inline bool traced_run(const Cell& block) {
+    if (detail::tracing) return true;
+    if (!detail::trace_requested) return false;
+    bool library = detail::library_block_q(block);
+    return !library && !detail::in_library;
+}
+
+bool quiet_expression(QuietCode code, uint32_t& pos, Cell& out, uint32_t depth) {
+    if (pos >= code.end) return false;
+    QuietRun run;
+    const Cell* v = run.expression(code.cells, code.end, pos, out, depth);
+    if (!v) return false;
+    if (v != &out) out = *v;
     return true;
 }
 
-// The value of the expression at `pos` with its infix operators, moving
-// past it; false when it is not quiet (then `pos` means nothing).
-bool quiet_expression(QuietCode code, uint32_t& pos, Cell& out, uint32_t depth) {
-    if (!quiet_operand(code, pos, out, depth)) return false;
-    while (pos < code.end) {
-        const Cell* op = operator_at(code.cells + pos);
-        if (!op) return true;
-        fast_paths::InPlace in_place = fast_paths::infix_op(detail::unwrap_op(*op));
-        if (in_place.kind == fast_paths::InPlace::none) return false;
-        ++pos;
-        Cell right;
-        if (!quiet_operand(code, pos, right, depth)) return false;
-        if (type_of(out) == type_integer && type_of(right) == type_integer &&
-            fast_paths::answer_integers(in_place, int32_t(out.w2), int32_t(right.w2), out))
-            continue;
-        Cell left = out;
-        if (!fast_paths::answer_quietly(in_place, left, right, out)) return false;
-    }
-    return true;
+// The value of a whole block holding one quiet expression, when no trace
+// would see its run (the caller checks for an interrupt).
+bool quiet_paren(const Cell& paren, Cell& out, uint32_t depth) {
+    if (traced_run(paren)) return false;
+    QuietRun run;
+    return run.paren(paren.w2, paren.w1, out, depth);
 }
 
 // The quiet value of the operand at the cursor (a paren, or a number
@@ -180,7 +281,11 @@ bool quiet_expression(QuietCode code, uint32_t& pos, Cell& out, uint32_t depth) 
 [[gnu::noinline]] bool quiet_operand_at(Cursor& at, Cell& out) {
     uint32_t pos = at.pos;
     QuietCode code = quiet_code(at.code.w2, at.tail);
-    if (!quiet_operand(code, pos, out, 0)) return false;
+    if (pos >= code.end) return false;
+    QuietRun run;
+    const Cell* v = run.operand(code.cells, pos, out, 0);
+    if (!v) return false;
+    if (v != &out) out = *v;
     at.pos = pos;
     return true;
 }
@@ -201,23 +306,31 @@ bool quiet_expression(QuietCode code, uint32_t& pos, Cell& out, uint32_t depth) 
 // moved past it. False (nothing done) otherwise; no trace is on.
 // `code`: the cursor's code as peek_code gave it, `first` the cell at the
 // cursor.
-bool quiet_statement(Cursor& at, QuietCode code, const Cell& first) {
-    uint32_t t = type_of(first);
-    if (t == type_set_word) {
-        Cell word = first, value;
-        uint32_t pos = at.pos + 1;
-        if (!quiet_expression(code, pos, value, 0) || !store_plainly(word, value)) return false;
-        at.pos = pos;
-        stack::push_copy(value);
-        return true;
-    }
+bool quiet_statement(Cursor& at, QuietCode code, const Cell&) {
+    QuietRun run;
     Cell value;
     uint32_t pos = at.pos;
-    if (!quiet_expression(code, pos, value, 0)) return false;
+    if (!run.statement(code.cells, code.end, pos, value)) return false;
     at.pos = pos;
     stack::push_copy(value);
     return true;
 }
+
+}  // namespace
+
+uint32_t quiet_block_run(const Cell& block, Cell& last) {
+    if (interrupt::requested() || traced_run(block)) return block.w1;
+    QuietCode code = quiet_code(block.w2, UINT32_MAX);
+    QuietRun run;
+    uint32_t pos = block.w1;
+    if (pos >= code.end) return pos;
+    do {
+        if (!run.statement(code.cells, code.end, pos, last)) return pos;
+    } while (pos < code.end);
+    return quiet_all;
+}
+
+namespace {
 
 // set-word: the word is set to the value of the expression after it, in a
 // frame named by the set-word (errors inside name it as their place).

@@ -105,6 +105,16 @@ Status do_block(const Cell& block);
 // loop conditions.
 bool quiet_block_value(const Cell& block, Cell& out);
 
+// Runs the quiet statements that open a block (from its index): quiet
+// expressions, and set-words with one whose store is plain, each done as
+// its full evaluation would do it, when nothing could tell the difference
+// (no trace for the block, no interrupt waiting). Answers quiet_all when
+// the whole block ran so (`last` then holds its value), else the position
+// where the block's run must take over: the block's index when nothing
+// ran. For loops, whose blocks run over and over.
+inline constexpr uint32_t quiet_all = UINT32_MAX;
+uint32_t quiet_block_run(const Cell& block, Cell& last);
+
 // The store of word_t::set when nothing can go wrong or be notified: a
 // value that is set, a word bound to the global context or to a running
 // function's context, its index resolved. Answers false, storing nothing,

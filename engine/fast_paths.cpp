@@ -208,7 +208,8 @@ Cell block_step(const Cell& block, int32_t code) {
 
 namespace {
 // The in-place operations by slot: the arithmetic actions and the comparison
-// natives each lie in one short run of slots, so a table per run answers.
+// natives each lie in one short run of low slots, so one table row for each
+// kind of callable answers.
 constexpr uint32_t first_math_slot = slot_add, math_slots = slot_xor_t - slot_add + 1;
 constexpr uint32_t first_compare_native = natives::no::equal_q,
                    compare_natives = natives::no::greater_or_equal_q - natives::no::equal_q + 1;
@@ -240,24 +241,23 @@ constexpr InPlace compare_of_native(uint32_t no) {
     }
 }
 
-template <uint32_t N, typename F>
-constexpr std::array<InPlace, N> table_of(uint32_t first, F of) {
-    std::array<InPlace, N> t{};
-    for (uint32_t i = 0; i < N; ++i) t[i] = of(first + i);
-    return t;
-}
+static_assert(first_math_slot + math_slots <= detail::op_slots &&
+              first_compare_native + compare_natives <= detail::op_slots);
 
-constexpr auto math_table = table_of<math_slots>(first_math_slot, math_of_slot);
-constexpr auto compare_table = table_of<compare_natives>(first_compare_native, compare_of_native);
+constexpr std::array<InPlace, detail::op_slots> op_row(bool native) {
+    std::array<InPlace, detail::op_slots> row{};
+    for (uint32_t i = 0; i < detail::op_slots; ++i) row[i] = native ? compare_of_native(i) : math_of_slot(i);
+    return row;
+}
 }  // namespace
+
+constinit const std::array<std::array<InPlace, detail::op_slots>, 2> detail::op_table = {op_row(false), op_row(true)};
 
 InPlace infix_op(const Cell& callable) {
     uint32_t t = type_of(callable);
     uint32_t slot = callable.w1 + 1;
-    if (t == type_action) return slot - first_math_slot < math_slots ? math_table[slot - first_math_slot] : InPlace{};
-    if (t == type_native)
-        return slot - first_compare_native < compare_natives ? compare_table[slot - first_compare_native] : InPlace{};
-    return {};
+    if (slot >= detail::op_slots || (t != type_action && t != type_native)) return {};
+    return detail::op_table[t == type_native][slot];
 }
 
 bool apply_in_place(InPlace op, const Cell& left, const Cell& right, Cell& out) {

@@ -16,6 +16,7 @@
 // take their left operand from the top cell and write the answer over it.
 #pragma once
 
+#include <array>
 #include <cstdint>
 
 #include "datatypes/integer.h"
@@ -77,6 +78,19 @@ struct InPlace {
 // action!): add, subtract, multiply, divide, remainder, and~, or~, xor~ and
 // the seven comparison natives; `none` for everything else.
 InPlace infix_op(const Cell& callable);
+namespace detail {
+// The in-place operation by the slot of the callable an op! wraps: [0] for
+// an action!, [1] for a native!.
+inline constexpr uint32_t op_slots = 32;
+extern const std::array<std::array<InPlace, op_slots>, 2> op_table;
+}  // namespace detail
+// The same for an op! (the callable it wraps), in one table look.
+[[gnu::always_inline]] inline InPlace op_kind(const Cell& op) {
+    uint32_t wrapped = (op.header & header::op_type_mask) >> header::op_type_shift;
+    uint32_t slot = op.w1 + 1;
+    if (slot >= detail::op_slots || (wrapped != type_action && wrapped != type_native)) return {};
+    return detail::op_table[wrapped == type_native][slot];
+}
 // Computes the operation into `out` when the operands are two integer!s,
 // two float!s, (arithmetic) an integer! and a float!, or (comparison) two
 // char!s; false when the
@@ -91,27 +105,22 @@ bool answer_quietly(InPlace op, const Cell& left, const Cell& right, Cell& out);
 // add, subtract or multiply that does not overflow, a remainder by
 // anything but 0 and -1, a comparison. False for the rest (left to
 // answer_quietly), `out` untouched.
+constexpr uint32_t in_place_key(InPlace::Kind kind, int32_t code) { return uint32_t(kind) << 4 | uint32_t(code); }
 [[gnu::always_inline]] inline bool answer_integers(InPlace op, int32_t a, int32_t b, Cell& out) {
+    using K = InPlace;
     int32_t r;
-    if (op.kind == InPlace::compare) {
-        bool truth;
-        switch (op.code) {
-            case registry::op_equal: case registry::op_strict_equal: truth = a == b; break;
-            case registry::op_not_equal: truth = a != b; break;
-            case registry::op_lesser: truth = a < b; break;
-            case registry::op_lesser_or_equal: truth = a <= b; break;
-            case registry::op_greater: truth = a > b; break;
-            case registry::op_greater_or_equal: truth = a >= b; break;
-            default: return false;
-        }
-        out = logic_t::value_of(truth);
-        return true;
-    }
-    switch (op.code) {
-        case integer_t::op_add: if (__builtin_add_overflow(a, b, &r)) return false; break;
-        case integer_t::op_subtract: if (__builtin_sub_overflow(a, b, &r)) return false; break;
-        case integer_t::op_multiply: if (__builtin_mul_overflow(a, b, &r)) return false; break;
-        case integer_t::op_remainder: if (b == 0 || b == -1) return false; r = a % b; break;
+    switch (in_place_key(op.kind, op.code)) {
+        case in_place_key(K::math, integer_t::op_add): if (__builtin_add_overflow(a, b, &r)) return false; break;
+        case in_place_key(K::math, integer_t::op_subtract): if (__builtin_sub_overflow(a, b, &r)) return false; break;
+        case in_place_key(K::math, integer_t::op_multiply): if (__builtin_mul_overflow(a, b, &r)) return false; break;
+        case in_place_key(K::math, integer_t::op_remainder): if (b == 0 || b == -1) return false; r = a % b; break;
+        case in_place_key(K::compare, registry::op_equal):
+        case in_place_key(K::compare, registry::op_strict_equal): out = logic_t::value_of(a == b); return true;
+        case in_place_key(K::compare, registry::op_not_equal): out = logic_t::value_of(a != b); return true;
+        case in_place_key(K::compare, registry::op_lesser): out = logic_t::value_of(a < b); return true;
+        case in_place_key(K::compare, registry::op_lesser_or_equal): out = logic_t::value_of(a <= b); return true;
+        case in_place_key(K::compare, registry::op_greater): out = logic_t::value_of(a > b); return true;
+        case in_place_key(K::compare, registry::op_greater_or_equal): out = logic_t::value_of(a >= b); return true;
         default: return false;
     }
     out = Cell{type_integer, 0, uint32_t(r), 0};

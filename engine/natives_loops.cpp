@@ -152,6 +152,29 @@ bool step_words(Cell& series, Cell& words, uint32_t n) {
 }
 }  // namespace
 
+namespace {
+// Runs a block of while or until in the loop frame, its value landing in
+// the frame's result slot; with `truth`, answers the value's truth there
+// (an unset value raises). The quiet statements that open the block are
+// done in place (eval::quiet_block_run); what follows them, if anything,
+// runs as a block from there, so its errors and events are those of the
+// whole block's run.
+Status run_part(const Cell& block, bool* truth) {
+    Cell last;
+    uint32_t from = eval::quiet_block_run(block, last);
+    if (from == eval::quiet_all) {
+        stack::reset_with_result(last);
+        if (truth) *truth = !logic_t::falsy(last);  // a quiet value is never unset
+        return Status::ok;
+    }
+    Cell rest = block;
+    rest.w1 = from;
+    Status s = run_block(rest);
+    if (s == Status::ok && truth) *truth = logic_t::arg_true_q();
+    return s;
+}
+}  // namespace
+
 // The condition block runs in the loop frame too: a break or continue there
 // is refused. The result is always unset.
 Status while_(bool, const int32_t*) {
@@ -160,18 +183,13 @@ Status while_(bool, const int32_t*) {
     for (;;) {
         collector::safe_point();
         stack::stack_reset();
-        Cell quiet;
-        if (eval::quiet_block_value(args[0], quiet)) {
-            stack::reset_with_result(quiet);  // where the block's run leaves its value
-        } else {
-            Status s = run_block(args[0]);
-            if (s == Status::break_ || s == Status::continue_)
-                raise_error(err_cat::throw_, err_id::throw_::while_cond);
-            if (s != Status::ok) return s;
-        }
-        if (!logic_t::arg_true_q()) break;
+        bool truth = false;
+        Status s = run_part(args[0], &truth);
+        if (s == Status::break_ || s == Status::continue_) raise_error(err_cat::throw_, err_id::throw_::while_cond);
+        if (s != Status::ok) return s;
+        if (!truth) break;
         stack::stack_reset();
-        Status s = run_block(args[1]);
+        s = run_part(args[1], nullptr);
         Step step = loop_step(s);
         if (step == Step::leave) break;
         if (step == Step::pass) return s;
@@ -187,11 +205,12 @@ Status until(bool, const int32_t*) {
     for (;;) {
         collector::safe_point();
         stack::stack_reset();
-        Status s = run_block(args[0]);
+        bool truth = false;
+        Status s = run_part(args[0], &truth);
         if (s == Status::break_) break;
         if (s == Status::continue_) continue;
         if (s != Status::ok) return s;
-        if (logic_t::arg_true_q()) break;
+        if (truth) break;
     }
     return finish_frame();
 }
