@@ -57,8 +57,9 @@ void store_form(Cell* key) {
 }
 
 // The key cell of the backing block that matches `key` under the
-// comparison code, or null.
+// comparison code (one of lookup_op's), or null.
 Cell* lookup(const Cell& map, const Cell& key, int32_t op) {
+    if (type_of(key) == type_integer) return hash::map_find_integer(table_of(map), int32_t(key.w2));
     Cell k = key;
     return hash::hash_table_find(table_of(map), &k, 0, 1, op, false, false);
 }

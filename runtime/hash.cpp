@@ -622,6 +622,13 @@ Cell* hash_table_find(NodeId table, const Cell* key_in, int32_t head, int32_t sk
     return find_any_key(table, key_in, head, skip, op, last, reverse);
 }
 
+Cell* map_find_integer(NodeId table, int32_t n) {
+    const uint32_t* r = record_of(table);
+    if (r[field::stamp] == 0) return find_integer_key(r, n);
+    Cell key{type_integer, 0, uint32_t(n), 0};
+    return find_any_key(table, &key, 0, 1, registry::op_equal, false, false);
+}
+
 Cell* hash_table_find_next(NodeId table, const Cell* key, int32_t& bucket_var, int32_t& start, int32_t& step) {
     hash_table_refresh(table);
     View v(table);

@@ -153,6 +153,9 @@ Cell* hash_table_add(NodeId table, Cell* key);
 // greatest; with `reverse` the greatest before head.
 Cell* hash_table_find(NodeId table, const Cell* key, int32_t head, int32_t skip, int32_t op, bool last,
                       bool reverse);
+// hash_table_find on a map's table for an integer! key under any equality
+// code (they all agree on two integers): its key cell, or null.
+Cell* map_find_integer(NodeId table, int32_t n);
 // For maps: the next cell equal to `key` along its probe sequence. Start with
 // bucket = -1 and step = 0; the variables carry the position between calls.
 Cell* hash_table_find_next(NodeId table, const Cell* key, int32_t& bucket, int32_t& start, int32_t& step);
