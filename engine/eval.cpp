@@ -244,7 +244,7 @@ private:
         return fast_paths::answer_quietly(how, left, right, out);
     }
 
-    [[gnu::noinline]] void enter(NodeId context) {
+    [[gnu::always_inline]] void enter(NodeId context) {
         context_ = context;
         base_ = store_base_ = nullptr;
         if (!context) return;
@@ -292,11 +292,18 @@ bool quiet_paren(const Cell& paren, Cell& out, uint32_t depth) {
     uint32_t pos = at.pos;
     QuietCode code = quiet_code(at.code.w2, at.tail);
     if (pos >= code.end) return false;
-    QuietRun run;
-    const Cell* v = run.operand(code.cells, pos, out, 0);
-    if (!v) return false;
-    if (v != &out) out = *v;
-    at.pos = pos;
+    const Cell* v = code.cells + pos;
+    uint32_t t = type_of(*v);
+    if (t == type_paren) {
+        QuietRun run;
+        if (!run.paren(v->w2, v->w1, out, 0)) return false;
+    } else {
+        // One operand alone: its word is looked up directly, without a walk's set-up.
+        if (t == type_word && !(v = detail::word_value_fast(*v))) return false;
+        if (!number_type(type_of(*v))) return false;
+        out = *v;
+    }
+    at.pos = pos + 1;
     return true;
 }
 
