@@ -135,7 +135,7 @@ public:
     // The value cell of a bound word, or null (as detail::word_value_fast).
     [[gnu::always_inline]] const Cell* value_of(const Cell& word) {
         if (int32_t(word.w3) < 0) return nullptr;
-        if (word.w1 == global_) return globals_ + word.w3;
+        if (word.w1 == global_) return global_value(word.w3);
         if (word.w1 != context_) enter(word.w1);
         return base_ ? base_ + word.w3 : nullptr;
     }
@@ -143,7 +143,7 @@ public:
     // Where a set-word stores plainly (as store_plainly), or null.
     [[gnu::always_inline]] Cell* slot_of(const Cell& word) {
         if (int32_t(word.w3) < 0) return nullptr;
-        if (word.w1 == global_) return globals_ + word.w3;
+        if (word.w1 == global_) return global_value(word.w3);
         if (word.w1 != context_) enter(word.w1);
         return store_base_ ? store_base_ + word.w3 : nullptr;
     }
@@ -237,6 +237,13 @@ public:
 
 private:
     static constexpr NodeId no_context = UINT32_MAX;  // no node has it
+
+    // A global value cell: never null, as global_ says (which tells the
+    // compiler too).
+    [[gnu::always_inline]] Cell* global_value(uint32_t index) {
+        if (!globals_) __builtin_unreachable();
+        return globals_ + index;
+    }
 
     // The rarer operand pairs (floats, chars, overflow); `out` may be
     // either operand's cell.

@@ -251,13 +251,13 @@ constexpr std::array<InPlace, detail::op_slots> op_row(bool native) {
 }
 }  // namespace
 
-constinit const std::array<std::array<InPlace, detail::op_slots>, 2> detail::op_table = {op_row(false), op_row(true)};
+constinit const std::array<std::array<InPlace, detail::op_slots>, 2> detail::op_table = {op_row(true), op_row(false)};
 
 InPlace infix_op(const Cell& callable) {
     uint32_t t = type_of(callable);
     uint32_t slot = callable.w1 + 1;
     if (slot >= detail::op_slots || (t != type_action && t != type_native)) return {};
-    return detail::op_table[t == type_native][slot];
+    return detail::op_table[t - type_native][slot];
 }
 
 bool apply_in_place(InPlace op, const Cell& left, const Cell& right, Cell& out) {

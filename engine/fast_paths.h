@@ -79,17 +79,18 @@ struct InPlace {
 // the seven comparison natives; `none` for everything else.
 InPlace infix_op(const Cell& callable);
 namespace detail {
-// The in-place operation by the slot of the callable an op! wraps: [0] for
-// an action!, [1] for a native!.
+// The in-place operation by the slot of the callable an op! wraps, one row
+// per callable type: [0] for a native!, [1] for an action!.
 inline constexpr uint32_t op_slots = 32;
+static_assert(type_action == type_native + 1);
 extern const std::array<std::array<InPlace, op_slots>, 2> op_table;
 }  // namespace detail
 // The same for an op! (the callable it wraps), in one table look.
 [[gnu::always_inline]] inline InPlace op_kind(const Cell& op) {
-    uint32_t wrapped = (op.header & header::op_type_mask) >> header::op_type_shift;
+    uint32_t row = ((op.header & header::op_type_mask) >> header::op_type_shift) - type_native;
     uint32_t slot = op.w1 + 1;
-    if (slot >= detail::op_slots || (wrapped != type_action && wrapped != type_native)) return {};
-    return detail::op_table[wrapped == type_native][slot];
+    if (row > 1 || slot >= detail::op_slots) return {};
+    return detail::op_table[row][slot];
 }
 // Computes the operation into `out` when the operands are two integer!s,
 // two float!s, (arithmetic) an integer! and a float!, or (comparison) two
