@@ -389,7 +389,7 @@ NodeFrame* target_frame(NodeFrame* from, bool fresh_only) {
         for (NodeFrame* f = mem.node_first; f && f != cur && !found; f = f->next)
             if (f != from && has_room(f)) found = f;
     }
-    if (!found) found = memory::new_node_frame(memory::node_frame_slots);
+    if (!found) found = memory::new_node_frame();
     mem.node_current = found;
     return found;
 }
@@ -408,7 +408,7 @@ void empty_node_frame(NodeFrame* f, bool fresh_only) {
         *to = content;
         ++t->used;
         t->received = 1;
-        NodeId fresh = memory::node_id(t, to);
+        NodeId fresh = memory::node_id(to);
         slots[i] = forwarding(fresh);
         reinterpret_cast<SeriesBuffer*>(content)->node = fresh;
         --f->used;

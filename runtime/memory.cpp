@@ -17,7 +17,7 @@
 namespace vyr::memory {
 
 namespace detail {
-uintptr_t* node_directory[node_directory_size];
+uintptr_t* node_slots = nullptr;
 uint32_t layout_epoch = 0;
 }  // namespace detail
 
@@ -35,10 +35,23 @@ constexpr uint32_t fixed_lead = 4;  // puts a fixed buffer's data 8-byte aligned
 
 [[noreturn]] void no_memory() { raise_error(err_cat::internal, err_no_memory); }
 
-inline size_t round_up(size_t n, size_t m) { return (n + m - 1) & ~(m - 1); }
+constexpr size_t round_up(size_t n, size_t m) { return (n + m - 1) & ~(m - 1); }
 
 bool is_memory_code(uint32_t code) {
     return code >= catch_code::frame_release_failed && code <= catch_code::memory_site;
+}
+
+// Runs an OS call; true when the OS refused it. The caller raises the error
+// after the handler has ended.
+template <class Call>
+bool refused_by_os(Call call) {
+    try {
+        call();
+    } catch (const Unwind& u) {
+        if (!is_memory_code(u.code)) throw;
+        return true;
+    }
+    return false;
 }
 
 // Fixed buffers, for clearing their marks and for clean-up.
@@ -88,14 +101,7 @@ void flush_quarantine() {}
 void* os_alloc_frame(size_t size, bool populate) {
     size_t rounded = round_up(size + os_header, page_size);
     void* base = nullptr;
-    bool refused = false;
-    try {
-        base = platform::os_virtual_alloc(rounded, false, populate);
-    } catch (const Unwind& u) {
-        if (!is_memory_code(u.code)) throw;
-        refused = true;
-    }
-    if (refused) no_memory();
+    if (refused_by_os([&] { base = platform::os_virtual_alloc(rounded, false, populate); })) no_memory();
     mem.total += rounded;
     *static_cast<size_t*>(base) = rounded;
     return static_cast<uint8_t*>(base) + os_header;
@@ -105,14 +111,7 @@ void os_free_frame(void* block) {
     void* base = static_cast<uint8_t*>(block) - os_header;
     size_t size = *static_cast<size_t*>(base);
     mem.total -= size;
-    bool refused = false;
-    try {
-        release_os_block(base, size);
-    } catch (const Unwind& u) {
-        if (!is_memory_code(u.code)) throw;
-        refused = true;
-    }
-    if (refused) raise_error(err_cat::internal, err_wrong_mem);
+    if (refused_by_os([&] { release_os_block(base, size); })) raise_error(err_cat::internal, err_wrong_mem);
 }
 
 size_t os_total() { return mem.total; }
@@ -120,59 +119,93 @@ size_t os_total() { return mem.total; }
 // ---- Node frames -----------------------------------------------------------
 
 namespace {
-// A free directory number, searched from the cursor onwards so that a freed
-// number is reused as late as possible (a stale node id then meets an empty
-// directory entry rather than another frame).
+constexpr size_t window_bytes = (size_t(1) << node_slot_bits) * sizeof(uintptr_t);
+constexpr size_t node_range_bytes = size_t(node_frame_numbers) * window_bytes;
+// The mapped part of a frame's window: its slots, then its header.
+constexpr size_t node_frame_bytes = round_up(node_frame_slots * sizeof(uintptr_t) + sizeof(NodeFrame), page_size);
+static_assert(node_frame_bytes <= window_bytes, "a node frame fits its window");
+
+// Frame number -> its frame; null for a number not in use.
+NodeFrame* node_frames[node_frame_numbers];
+
+// A free frame number, searched from the cursor onwards so that a freed
+// number is reused as late as possible (a stale node id then meets an
+// unmapped window rather than another frame).
 uint32_t take_frame_number() {
-    uint32_t n = mem.directory_cursor;
-    for (uint32_t tries = 1; tries < node_directory_size; ++tries) {
-        if (n == 0 || n >= node_directory_size) n = 1;
-        if (!detail::node_directory[n]) {
-            mem.directory_cursor = n + 1;
+    uint32_t n = mem.number_cursor;
+    for (uint32_t tries = 1; tries < node_frame_numbers; ++tries) {
+        if (n == 0 || n >= node_frame_numbers) n = 1;
+        if (!node_frames[n]) {
+            mem.number_cursor = n + 1;
             return n;
         }
         ++n;
     }
     no_memory();
 }
-}  // namespace
 
-namespace {
-// Node frames kept for reuse instead of being unmapped (stress mode frees
-// and makes every frame at each safe point).
-constexpr size_t node_frame_pool_limit = 64;
-std::vector<NodeFrame*> node_frame_pool;
+// Stress mode frees and makes every node frame at each safe point: the pages
+// of freed frames are kept, as many as this, and moved to the next new ones.
+constexpr size_t spare_window_limit = 64;
+std::vector<uintptr_t*> spare_windows;
 
-size_t node_frame_bytes(uint32_t slot_count) { return sizeof(NodeFrame) + size_t(slot_count) * sizeof(uintptr_t); }
-
-void release_node_frame_pool() {
-    for (NodeFrame* f : node_frame_pool) {
-        VYR_UNPOISON_RANGE(f, node_frame_bytes(node_frame_slots));  // the pool holds standard frames only
-        os_free_frame(f);
+// Gives a new frame's window spare pages; false when there are none. A spare
+// is poisoned while it waits, so that a stale node id into it is reported.
+bool take_spare_window(uintptr_t* slots) {
+    if (spare_windows.empty()) return false;
+    auto same = std::find(spare_windows.begin(), spare_windows.end(), slots);
+    if (same != spare_windows.end()) {  // the number came round again: the pages are in place
+        spare_windows.erase(same);
+        VYR_UNPOISON_RANGE(slots, node_frame_bytes);
+        return true;
     }
-    node_frame_pool.clear();
+    uintptr_t* from = spare_windows.back();
+    VYR_UNPOISON_RANGE(from, node_frame_bytes);
+    if (refused_by_os([&] { platform::os_virtual_move(from, slots, node_frame_bytes); })) no_memory();
+    spare_windows.pop_back();
+    return true;
+}
+
+void decommit_window(uintptr_t* slots) {
+    mem.total -= node_frame_bytes;
+    if (refused_by_os([&] { platform::os_virtual_decommit(slots, node_frame_bytes); }))
+        raise_error(err_cat::internal, err_wrong_mem);
+}
+
+void release_spare_windows() {
+    for (uintptr_t* w : spare_windows) {
+        VYR_UNPOISON_RANGE(w, node_frame_bytes);
+        decommit_window(w);
+    }
+    spare_windows.clear();
+}
+
+// Reserved once and kept across heaps: it is address space only.
+void reserve_node_range() {
+    void* range = nullptr;
+    if (refused_by_os([&] { range = platform::os_virtual_reserve(node_range_bytes); })) no_memory();
+    detail::node_slots = static_cast<uintptr_t*>(range);
 }
 }  // namespace
 
-NodeFrame* new_node_frame(uint32_t slot_count) {
+NodeFrame* new_node_frame() {
+    constexpr uint32_t slot_count = node_frame_slots;
+    if (!detail::node_slots) reserve_node_range();
     uint32_t number = take_frame_number();
-    NodeFrame* f;
-    if (slot_count == node_frame_slots && !node_frame_pool.empty()) {
-        f = node_frame_pool.back();
-        node_frame_pool.pop_back();
-        VYR_UNPOISON_RANGE(f, node_frame_bytes(slot_count));
-    } else {
-        f = static_cast<NodeFrame*>(os_alloc_frame(node_frame_bytes(slot_count)));
+    uintptr_t* slots = detail::node_slots + (size_t(number) << node_slot_bits);
+    if (!take_spare_window(slots)) {
+        if (refused_by_os([&] { platform::os_virtual_commit(slots, node_frame_bytes); })) no_memory();
+        mem.total += node_frame_bytes;
     }
+    auto* f = reinterpret_cast<NodeFrame*>(slots + slot_count);
     *f = NodeFrame{};
     f->slot_count = slot_count;
     f->number = number;
     f->creation_cycle = collector::cycles();
-    uintptr_t* slots = f->slots();
     for (uint32_t i = 0; i + 1 < slot_count; ++i) slots[i] = uintptr_t(slots + i + 1);
-    if (slot_count) slots[slot_count - 1] = 0;
-    f->free_head = slot_count ? slots : nullptr;
-    detail::node_directory[number] = slots;
+    slots[slot_count - 1] = 0;
+    f->free_head = slots;
+    node_frames[number] = f;
     f->prev = mem.node_last;
     if (mem.node_last) mem.node_last->next = f;
     else mem.node_first = mem.node_current = f;
@@ -190,14 +223,14 @@ NodeId alloc_node() {
                 break;
             }
         }
-        if (!f) f = new_node_frame(node_frame_slots);
+        if (!f) f = new_node_frame();
         mem.node_current = f;
     }
     uintptr_t* slot = f->free_head;
     f->free_head = reinterpret_cast<uintptr_t*>(*slot);
     *slot = 0;
     ++f->used;
-    return node_id(f, slot);
+    return node_id(slot);
 }
 
 void free_node(NodeFrame* frame, uintptr_t* slot) {
@@ -206,10 +239,7 @@ void free_node(NodeFrame* frame, uintptr_t* slot) {
     --frame->used;
 }
 
-NodeFrame* node_frame_of(NodeId n) {
-    uintptr_t* slots = detail::node_directory[n >> node_slot_bits];
-    return slots ? reinterpret_cast<NodeFrame*>(slots) - 1 : nullptr;
-}
+NodeFrame* node_frame_of(NodeId n) { return node_frames[n >> node_slot_bits]; }
 
 void free_node_frame(NodeFrame* f, bool keep_for_reuse) {
     if (f->prev) f->prev->next = f->next;
@@ -217,13 +247,14 @@ void free_node_frame(NodeFrame* f, bool keep_for_reuse) {
     if (f->next) f->next->prev = f->prev;
     else mem.node_last = f->prev;
     if (mem.node_current == f) mem.node_current = mem.node_first;
-    detail::node_directory[f->number] = nullptr;
-    if (keep_for_reuse && f->slot_count == node_frame_slots && node_frame_pool.size() < node_frame_pool_limit) {
-        VYR_POISON_RANGE(f, node_frame_bytes(f->slot_count));
-        node_frame_pool.push_back(f);
-        return;
+    node_frames[f->number] = nullptr;
+    uintptr_t* slots = f->slots();
+    if (keep_for_reuse && spare_windows.size() < spare_window_limit) {
+        VYR_POISON_RANGE(slots, node_frame_bytes);
+        spare_windows.push_back(slots);
+    } else {
+        decommit_window(slots);
     }
-    os_free_frame(f);
 }
 
 // ---- Series frames -----------------------------------------------------------
@@ -379,11 +410,11 @@ void memory_init() {
     layout_changed();
     mem = MemoryRecord{};
     mem.next_frame_size = first_frame_size;
-    mem.directory_cursor = 1;
+    mem.number_cursor = 1;
 }
 
 void first_frames() {
-    new_node_frame(node_frame_slots);
+    new_node_frame();
     mem.series_current = new_series_frame();
 }
 
@@ -397,14 +428,13 @@ void reserve_series_room(size_t bytes) {
 void free_all_frames() {
     collector::forget_roots();
     compaction::release_spares();
-    release_node_frame_pool();
+    release_spare_windows();
     while (mem.node_first) free_node_frame(mem.node_first);
     while (mem.series_first) free_series_frame(mem.series_first);
     while (mem.big_first) free_big_block(mem.big_first, nullptr);
     for (SeriesBuffer* b : fixed_buffers) platform::release(reinterpret_cast<uint8_t*>(b) - fixed_lead);
     fixed_buffers.clear();
     flush_quarantine();
-    std::memset(detail::node_directory, 0, sizeof detail::node_directory);
     memory_init();
 }
 

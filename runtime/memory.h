@@ -82,12 +82,14 @@ static_assert(sizeof(SeriesBuffer) == 20, "a buffer header is five 32-bit words"
 // A node id is (node frame number << node_slot_bits) | slot index. Frame
 // number 0 is never used, so no valid node is 0.
 inline constexpr uint32_t node_slot_bits = 14;
-inline constexpr uint32_t node_slot_mask = (1u << node_slot_bits) - 1;
-inline constexpr uint32_t node_directory_size = 1u << (32 - node_slot_bits);
+inline constexpr uint32_t node_frame_numbers = 1u << (32 - node_slot_bits);
 
 namespace detail {
-// Frame number -> the frame's slot array; null for a number not in use.
-extern uintptr_t* node_directory[node_directory_size];
+// The slots of every node frame, indexed by node id: one address range with
+// room for all ids, reserved with the first node frame. Frame number f owns
+// the window of ids from f << node_slot_bits; only the windows of frames in
+// use are mapped, the rest of the range is address space alone.
+extern uintptr_t* node_slots;
 extern uint32_t layout_epoch;
 }  // namespace detail
 
@@ -99,7 +101,7 @@ inline uint32_t layout_epoch() { return detail::layout_epoch; }
 inline void layout_changed() { ++detail::layout_epoch; }
 
 // The slot of a node: it holds the current address of the node's buffer.
-inline uintptr_t* slot_of(NodeId n) { return &detail::node_directory[n >> node_slot_bits][n & node_slot_mask]; }
+inline uintptr_t* slot_of(NodeId n) { return detail::node_slots + n; }
 
 // The current buffer of a node. Valid until the series grows or a safe point.
 inline SeriesBuffer* buffer_of(NodeId n) { return reinterpret_cast<SeriesBuffer*>(*slot_of(n)); }

@@ -5,7 +5,8 @@
 // Layout (64-bit):
 //   - every frame and big block is one OS block: a 16-byte size header, then
 //     the frame;
-//   - a node frame: its header, then `slot_count` 8-byte slots. A used slot
+//   - a node frame is the mapped start of its window in the node slot range
+//     (memory.h): `slot_count` 8-byte slots, then its header. A used slot
 //     holds a buffer address; a free slot holds the address of the next free
 //     slot of the same frame, or 0 for the last;
 //   - a series frame: a 44-byte header, then buffers back to back from the
@@ -37,7 +38,7 @@ struct NodeFrame {
     NodeFrame* next;
     NodeFrame* prev;
     uint32_t slot_count;
-    uint32_t number;          // index in the node directory
+    uint32_t number;          // frame number: the high bits of its node ids
     uintptr_t* free_head;     // first free slot, null when none
     uint32_t used;            // slots holding a node
     uint32_t creation_cycle;  // collector cycle count when made
@@ -46,7 +47,7 @@ struct NodeFrame {
     uint32_t do_not_use;      // nonzero once emptied by node compaction; freed at the cycle's end
     uint32_t received;        // nonzero when this cycle's node compaction moved nodes into it
 
-    uintptr_t* slots() { return reinterpret_cast<uintptr_t*>(this + 1); }
+    uintptr_t* slots() { return reinterpret_cast<uintptr_t*>(this) - slot_count; }
     bool owns_address(uintptr_t a) {
         return a >= uintptr_t(slots()) && a < uintptr_t(slots() + slot_count);
     }
@@ -91,7 +92,7 @@ struct MemoryRecord {
     uint32_t next_frame_size;
     BigBlock* big_first;
     BigBlock* big_last;
-    uint32_t directory_cursor;  // where the search for a free frame number starts
+    uint32_t number_cursor;  // where the search for a free frame number starts
 };
 extern MemoryRecord mem;
 
@@ -108,15 +109,13 @@ void* os_alloc_frame(size_t size, bool populate = true);
 void os_free_frame(void* block);
 
 // ---- Nodes -----------------------------------------------------------------
-NodeFrame* new_node_frame(uint32_t slot_count);
+NodeFrame* new_node_frame();
 NodeId alloc_node();
 void free_node(NodeFrame* frame, uintptr_t* slot);
-// Unlinks and returns a frame; with keep_for_reuse (stress mode) a frame of
-// the standard size is kept, poisoned, for the next new_node_frame.
+// Unlinks a frame and unmaps its window; with keep_for_reuse (stress mode)
+// its pages are kept for a later new_node_frame.
 void free_node_frame(NodeFrame* frame, bool keep_for_reuse = false);
-inline NodeId node_id(const NodeFrame* f, const uintptr_t* slot) {
-    return (f->number << node_slot_bits) | uint32_t(slot - const_cast<NodeFrame*>(f)->slots());
-}
+inline NodeId node_id(const uintptr_t* slot) { return NodeId(slot - detail::node_slots); }
 NodeFrame* node_frame_of(NodeId n);
 
 // ---- Series frames and big blocks -----------------------------------------

@@ -299,6 +299,32 @@ void os_virtual_free(void* address, size_t size) {
     if (munmap(address, size) != 0) throw_code(catch_code::frame_release_failed);
 }
 
+void* os_virtual_reserve(size_t size) {
+    void* p = mmap(nullptr, size, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    if (p == MAP_FAILED) throw_code(catch_code::frame_reserve_failed);
+    return p;
+}
+
+void os_virtual_commit(void* address, size_t size) {
+    void* p = mmap(address, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED | MAP_POPULATE, -1, 0);
+    if (p == MAP_FAILED) throw_code(catch_code::frame_reserve_failed);
+}
+
+// A fresh inaccessible mapping in place drops the pages and the commit charge
+// in one call, and leaves the range reserved.
+void os_virtual_decommit(void* address, size_t size) {
+    void* p = mmap(address, size, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED | MAP_NORESERVE, -1, 0);
+    if (p == MAP_FAILED) throw_code(catch_code::frame_release_failed);
+}
+
+void os_virtual_move(void* from, void* to, size_t size) {
+    void* p = mremap(from, size, size, MREMAP_MAYMOVE | MREMAP_FIXED, to);
+    if (p == MAP_FAILED) throw_code(catch_code::frame_reserve_failed);
+    // Plug the hole left behind, or a later mapping could land in the range.
+    p = mmap(from, size, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED | MAP_NORESERVE, -1, 0);
+    if (p == MAP_FAILED) throw_code(catch_code::frame_reserve_failed);
+}
+
 // ---- Operating-system wrappers -----------------------------------------
 
 std::string get_current_dir() {

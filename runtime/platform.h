@@ -100,6 +100,19 @@ int output_fd();
 void* os_virtual_alloc(size_t size, bool executable = false, bool populate = true);
 // Releases a region; failure throws frame_release_failed.
 void os_virtual_free(void* address, size_t size);
+// Reserves address space only: no access, no memory, no commit charge.
+// Failure throws frame_reserve_failed.
+void* os_virtual_reserve(size_t size);
+// Makes part of a reserved range read-write, zero-filled, its pages mapped at
+// once; failure throws frame_reserve_failed.
+void os_virtual_commit(void* address, size_t size);
+// Gives the pages of a committed part back and makes it inaccessible again;
+// failure throws frame_release_failed.
+void os_virtual_decommit(void* address, size_t size);
+// Moves the pages of a committed part, contents and all, to another part of
+// the same reserved range, which is cheaper than fresh zeroed pages; `from`
+// is left reserved and inaccessible. Failure throws frame_reserve_failed.
+void os_virtual_move(void* from, void* to, size_t size);
 
 // ---- Operating-system wrappers -----------------------------------------
 

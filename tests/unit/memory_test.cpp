@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "heap_fixture.h"
 #include "runtime/catch_codes.h"
@@ -121,6 +122,46 @@ TEST_F(MemoryTest, AllocNodeSkipsDoNotUseFrames) {
     NodeId n = memory::alloc_bytes(1);
     EXPECT_NE(memory::node_frame_of(n), first);
     first->do_not_use = 0;
+}
+
+TEST_F(MemoryTest, NodesOfSeveralFramesEachReachTheirOwnBuffer) {
+    std::vector<NodeId> ids;
+    for (uint32_t i = 0; i < 3 * memory::node_frame_slots; ++i) {
+        ids.push_back(memory::alloc_bytes(4));
+        std::memcpy(buffer_of(ids.back())->data(), &i, 4);
+    }
+    for (uint32_t i = 0; i < ids.size(); ++i) {
+        NodeId n = ids[i];
+        memory::NodeFrame* f = memory::node_frame_of(n);
+        ASSERT_NE(f, nullptr);
+        EXPECT_EQ(f->number, n >> memory::node_slot_bits);
+        EXPECT_EQ(memory::slot_of(n), f->slots() + (n & ((1u << memory::node_slot_bits) - 1)));
+        EXPECT_EQ(buffer_of(n)->node, n);
+        uint32_t stored;
+        std::memcpy(&stored, buffer_of(n)->data(), 4);
+        EXPECT_EQ(stored, i);
+    }
+}
+
+// Stress mode frees and remakes every node frame at each cycle; the pages of
+// a freed frame move to the next new frame, which must come out like a fresh
+// one, under another number, without the memory count changing.
+TEST_F(MemoryTest, AFrameMadeFromSparePagesIsLikeAFreshOne) {
+    memory::NodeFrame* old = memory::new_node_frame();
+    uint32_t old_number = old->number;
+    size_t total = memory::os_total();
+    old->slots()[5] = 0x1234;
+    memory::free_node_frame(old, true);
+    EXPECT_EQ(memory::node_frame_of(old_number << memory::node_slot_bits), nullptr);
+    memory::NodeFrame* f = memory::new_node_frame();
+    EXPECT_GT(f->number, old_number);
+    EXPECT_EQ(memory::os_total(), total);
+    EXPECT_EQ(f->used, 0u);
+    EXPECT_EQ(f->free_head, f->slots());
+    EXPECT_EQ(f->slots()[5], uintptr_t(f->slots() + 6));
+    EXPECT_EQ(f->slots()[memory::node_frame_slots - 1], 0u);
+    memory::free_node_frame(f);
+    EXPECT_LT(memory::os_total(), total);
 }
 
 TEST_F(MemoryTest, ARequestBeyondTheLargestSeriesRaisesNoMemory) {
