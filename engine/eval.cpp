@@ -197,6 +197,16 @@ public:
         return true;
     }
 
+    // The statements from `pos` on, while each is quiet: true when all ran
+    // (`out` the last one's value), else false with `pos` at the first that
+    // is not.
+    [[gnu::always_inline]] bool statements(QuietCode code, uint32_t& pos, Cell& out) {
+        while (pos < code.end) {
+            if (!statement(code.cells, code.end, pos, out)) return false;
+        }
+        return true;
+    }
+
     // The operand at `pos` (< end), no infix after it, moving past it: the
     // cell holding its value (a paren's is computed into `acc`), or null.
     [[gnu::always_inline]] const Cell* operand(const Cell* cells, uint32_t& pos, Cell& acc, uint32_t depth) {
@@ -321,13 +331,39 @@ bool quiet_statement(Cursor& at, QuietCode code, const Cell&) {
 uint32_t quiet_block_run(const Cell& block, Cell& last) {
     if (interrupt::requested() || traced_run(block)) return block.w1;
     QuietCode code = quiet_code(block.w2, UINT32_MAX);
-    QuietRun run;
     uint32_t pos = block.w1;
     if (pos >= code.end) return pos;
-    do {
-        if (!run.statement(code.cells, code.end, pos, last)) return pos;
-    } while (pos < code.end);
-    return quiet_all;
+    QuietRun run;
+    return run.statements(code, pos, last) ? quiet_all : pos;
+}
+
+QuietLoop quiet_loop(const Cell& test, const Cell* body, bool stop_when, uint32_t& from, Cell& last) {
+    from = test.w1;
+    if (traced_run(test) || (body && traced_run(*body))) return QuietLoop::test;
+    // Nothing a quiet statement does moves a buffer or changes a trace, so
+    // the code's cells are found once for the whole loop; they are read
+    // afresh on every step.
+    QuietCode tests = quiet_code(test.w2, UINT32_MAX), bodies{};
+    if (body) bodies = quiet_code(body->w2, UINT32_MAX);
+    QuietRun run;
+    for (bool first = true;; first = false) {
+        // The caller passed the safe point of the first step; a later step
+        // whose safe point would do something is left to the caller.
+        if (!first && collector::detail::gate) return QuietLoop::pause;
+        if (interrupt::requested()) return QuietLoop::test;  // the test's run takes it
+        uint32_t pos = test.w1;
+        if (pos >= tests.end || !run.statements(tests, pos, last)) {
+            from = pos;
+            return QuietLoop::test;
+        }
+        if (logic_t::falsy(last) != stop_when) return QuietLoop::ended;
+        if (!body) continue;
+        pos = body->w1;
+        if (!run.statements(bodies, pos, last)) {
+            from = pos;
+            return QuietLoop::body;
+        }
+    }
 }
 
 namespace {

@@ -115,6 +115,19 @@ bool quiet_block_value(const Cell& block, Cell& out);
 inline constexpr uint32_t quiet_all = UINT32_MAX;
 uint32_t quiet_block_run(const Cell& block, Cell& last);
 
+// The steps of a while loop (`test` then `body`) or of an until loop (its
+// body as `test`, no `body`) taken over and over while every statement of
+// their blocks is quiet, each as quiet_block_run would take it, until the
+// test's value is falsy (while, `stop_when` false) or truthy (until, true):
+// then `ended`, `last` holding that value. Otherwise the step to take the
+// full way, from its block's position `from` on (the statements before it
+// have run): `test` (then the body after it, if any) or `body`. The caller
+// passes the collector's safe point before each call: a later step that
+// needs one comes back as `pause`, nothing of it run (the caller's next
+// step begins with that safe point); an interrupt, as `test`.
+enum class QuietLoop : uint8_t { ended, pause, test, body };
+QuietLoop quiet_loop(const Cell& test, const Cell* body, bool stop_when, uint32_t& from, Cell& last);
+
 // The store of word_t::set when nothing can go wrong or be notified: a
 // value that is set, a word bound to the global context or to a running
 // function's context, its index resolved. Answers false, storing nothing,

@@ -78,10 +78,24 @@ struct ArgSpec {
     uint32_t local_slots;  // function!: cells from /local on (its flag and the locals)
     uint32_t refinements;
     uint32_t plain;        // 1 when every argument is evaluated (call_plain can take the call)
+    // The entries from the first refinement on are refinements and their
+    // arguments: a call that uses none of them pushes `refinement_cells`
+    // cells for them (a function's flags false, every argument none).
+    uint32_t first_refinement;
+    uint32_t refinement_cells;
     const ArgEntry& entry(uint32_t i) const { return reinterpret_cast<const ArgEntry*>(this + 1)[i]; }
 };
 
 inline constexpr uint32_t max_refinements = 32;
+
+// The refinement positions of a call that uses none.
+struct NoRefinements {
+    int32_t refs[max_refinements];
+    constexpr NoRefinements() : refs() {
+        for (int32_t& r : refs) r = -1;
+    }
+};
+constexpr NoRefinements no_refinements;
 inline constexpr uint32_t record_arg_spec = 1;  // record cell that caches the argument spec
 
 uint32_t canonical(int32_t symbol) { return uint32_t(symbol_t::resolve_alias(symbol)); }
@@ -189,6 +203,12 @@ Cell build_arg_spec(const Cell& callable) {
             if (typeset_t::has(e.types, t)) e.accepts[t >> 6] |= uint64_t(1) << (t & 63);
     }
     head.count = uint32_t(out.size());
+    head.first_refinement = head.count;
+    for (uint32_t i = 0; i < head.count; ++i) {
+        if (!out[i].refinement) continue;
+        if (head.first_refinement == head.count) head.first_refinement = i;
+        head.refinement_cells += (fn_like ? 1 : 0) + out[i].nargs;
+    }
     head.plain = 1;
     for (const ArgEntry& e : out)
         if (!e.refinement && e.fetch != Fetch::evaluated) head.plain = 0;
@@ -694,12 +714,12 @@ Status run_plainly(const Cell& callable, const int32_t* refs) {
         Cell code = at.code;
         return trace::fire(event::return_, &code, at.pos, start, &name);
     };
-    int32_t refs[max_refinements];
+    const int32_t* refs = no_refinements.refs;
     if (collector::moves() != moves) {
         spec = &spec_of(callable);
         moves = collector::moves();
     }
-    uint32_t n = spec->count;
+    uint32_t n = spec->first_refinement;
     bool conditional = !function && type_of(callable) == type_native && conditional_native(callable);
     for (uint32_t i = 0; i < n; ++i) {
         if (i == 1 && conditional) {
@@ -709,15 +729,6 @@ Status run_plainly(const Cell& callable, const int32_t* refs) {
                 frames::frame_close();
                 return answer();
             }
-        }
-        const ArgEntry& e = spec->entry(i);
-        if (e.refinement) {
-            refs[e.ordinal] = -1;
-            uint32_t nargs = e.nargs;
-            if (function) logic_t::push(false);
-            for (uint32_t k = 0; k < nargs; ++k) none_t::push();
-            i += nargs;
-            continue;
         }
         detail::QuietCode code;
         const Cell* next = detail::peek_code(at, code);
@@ -740,6 +751,18 @@ Status run_plainly(const Cell& callable, const int32_t* refs) {
         }
         uint32_t t = type_of(*stack::top_cell());
         if (!spec->entry(i).accepts_type(t)) raise_expect_arg(callable, name_of(), *spec, i, t);
+    }
+    // Every refinement is off: a native's arguments of refinements are none;
+    // a function's refinement flags false, their arguments none.
+    if (uint32_t cells = spec->refinement_cells) {
+        if (function) {
+            for (uint32_t i = n; i < spec->count; i += 1 + spec->entry(i).nargs) {
+                logic_t::push(false);
+                for (uint32_t k = spec->entry(i).nargs; k > 0; --k) none_t::push();
+            }
+        } else {
+            for (; cells > 0; --cells) none_t::push();
+        }
     }
     if (function) function_t::push_initial_locals(int32_t(spec->local_slots));
     if (detail::tracing) [[unlikely]] {

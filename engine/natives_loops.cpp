@@ -153,43 +153,58 @@ bool step_words(Cell& series, Cell& words, uint32_t n) {
 }  // namespace
 
 namespace {
-// Runs a block of while or until in the loop frame, its value landing in
-// the frame's result slot; with `truth`, answers the value's truth there
-// (an unset value raises). The quiet statements that open the block are
-// done in place (eval::quiet_block_run); what follows them, if anything,
-// runs as a block from there, so its errors and events are those of the
-// whole block's run.
-Status run_part(const Cell& block, bool* truth) {
-    Cell last;
-    uint32_t from = eval::quiet_block_run(block, last);
-    if (from == eval::quiet_all) {
-        stack::reset_with_result(last);
-        if (truth) *truth = !logic_t::falsy(last);  // a quiet value is never unset
-        return Status::ok;
-    }
+// Runs a block of while or until in the loop frame from position `from`
+// (the quiet statements before it done), its value landing in the frame's
+// result slot; with `truth`, answers the value's truth there (an unset
+// value raises). A run from a later position than the block's own has the
+// errors and events of the whole block's run: only positions tell them.
+Status run_from(const Cell& block, uint32_t from, bool* truth) {
     Cell rest = block;
     rest.w1 = from;
     Status s = run_block(rest);
     if (s == Status::ok && truth) *truth = logic_t::arg_true_q();
     return s;
 }
+
+// The same for the whole block, its opening quiet statements done in place
+// (eval::quiet_block_run).
+Status run_part(const Cell& block, bool* truth) {
+    Cell last;
+    uint32_t from = eval::quiet_block_run(block, last);
+    if (from != eval::quiet_all) return run_from(block, from, truth);
+    stack::reset_with_result(last);
+    if (truth) *truth = !logic_t::falsy(last);  // a quiet value is never unset
+    return Status::ok;
+}
 }  // namespace
 
 // The condition block runs in the loop frame too: a break or continue there
-// is refused. The result is always unset.
+// is refused. The result is always unset. Steps whose statements are all
+// quiet are taken by eval::quiet_loop, the others here.
 Status while_(bool, const int32_t*) {
     Cell* args = stack::arg_base();
     open_loop();
     for (;;) {
         collector::safe_point();
         stack::stack_reset();
-        bool truth = false;
-        Status s = run_part(args[0], &truth);
-        if (s == Status::break_ || s == Status::continue_) raise_error(err_cat::throw_, err_id::throw_::while_cond);
-        if (s != Status::ok) return s;
-        if (!truth) break;
-        stack::stack_reset();
-        s = run_part(args[1], nullptr);
+        uint32_t from;
+        Cell last;
+        eval::QuietLoop q = eval::quiet_loop(args[0], &args[1], false, from, last);
+        if (q == eval::QuietLoop::ended) break;
+        if (q == eval::QuietLoop::pause) continue;
+        Status s;
+        if (q == eval::QuietLoop::test) {
+            bool truth = false;
+            s = run_from(args[0], from, &truth);
+            if (s == Status::break_ || s == Status::continue_)
+                raise_error(err_cat::throw_, err_id::throw_::while_cond);
+            if (s != Status::ok) return s;
+            if (!truth) break;
+            stack::stack_reset();
+            s = run_part(args[1], nullptr);
+        } else {
+            s = run_from(args[1], from, nullptr);
+        }
         Step step = loop_step(s);
         if (step == Step::leave) break;
         if (step == Step::pass) return s;
@@ -205,8 +220,16 @@ Status until(bool, const int32_t*) {
     for (;;) {
         collector::safe_point();
         stack::stack_reset();
+        uint32_t from;
+        Cell last;
+        eval::QuietLoop q = eval::quiet_loop(args[0], nullptr, true, from, last);
+        if (q == eval::QuietLoop::ended) {
+            stack::reset_with_result(last);
+            break;
+        }
+        if (q == eval::QuietLoop::pause) continue;
         bool truth = false;
-        Status s = run_part(args[0], &truth);
+        Status s = run_from(args[0], from, &truth);
         if (s == Status::break_) break;
         if (s == Status::continue_) continue;
         if (s != Status::ok) return s;
