@@ -268,10 +268,7 @@ bool apply_in_place(InPlace op, const Cell& left, const Cell& right, Cell& out) 
     return true;
 }
 
-bool answer_quietly(InPlace op, const Cell& left, const Cell& right, Cell& out) {
-    // Two char!s compare by code point, as two integer!s do (compare_core).
-    if (op.kind == InPlace::compare && type_of(left) == type_char && type_of(right) == type_char)
-        return answer_integers(op, int32_t(left.w2), int32_t(right.w2), out);
+bool answer_other_quietly(InPlace op, const Cell& left, const Cell& right, Cell& out) {
     bool divides = op.kind == InPlace::math && (op.code == integer_t::op_divide || op.code == integer_t::op_remainder);
     if (divides && type_of(right) == type_integer && (right.w2 == 0 || int32_t(right.w2) == -1)) return false;
     return apply_in_place(op, left, right, out);

@@ -99,9 +99,6 @@ extern const std::array<std::array<InPlace, op_slots>, 2> op_table;
 // result, as the integer action does; a zero divisor raises the action's
 // own math error (the caller's frame names the operator).
 bool apply_in_place(InPlace op, const Cell& left, const Cell& right, Cell& out);
-// The same for the cases that cannot raise (no integer divide or remainder
-// by 0 or -1): false for every other case. Such an answer needs no frame.
-bool answer_quietly(InPlace op, const Cell& left, const Cell& right, Cell& out);
 // answer_quietly's most frequent case, two integer!s, computed inline: an
 // add, subtract or multiply that does not overflow, a remainder by
 // anything but 0 and -1, a comparison. False for the rest (left to
@@ -126,6 +123,17 @@ constexpr uint32_t in_place_key(InPlace::Kind kind, int32_t code) { return uint3
     }
     out = Cell{type_integer, 0, uint32_t(r), 0};
     return true;
+}
+
+// answer_quietly for everything but two char!s.
+bool answer_other_quietly(InPlace op, const Cell& left, const Cell& right, Cell& out);
+// apply_in_place for the cases that cannot raise (no integer divide or
+// remainder by 0 or -1): false for every other case. Such an answer needs
+// no frame. Two char!s compare inline by code point, as two integer!s do.
+inline bool answer_quietly(InPlace op, const Cell& left, const Cell& right, Cell& out) {
+    if (op.kind == InPlace::compare && type_of(left) == type_char && type_of(right) == type_char)
+        return answer_integers(op, int32_t(left.w2), int32_t(right.w2), out);
+    return answer_other_quietly(op, left, right, out);
 }
 
 // Pushes the n-th value (1-based) from a block's index, none when n is out of

@@ -120,21 +120,24 @@ size_t os_total() { return mem.total; }
 
 namespace {
 constexpr size_t window_bytes = (size_t(1) << node_slot_bits) * sizeof(uintptr_t);
-constexpr size_t node_range_bytes = size_t(node_frame_numbers) * window_bytes;
 // The mapped part of a frame's window: its slots, then its header.
 constexpr size_t node_frame_bytes = round_up(node_frame_slots * sizeof(uintptr_t) + sizeof(NodeFrame), page_size);
 static_assert(node_frame_bytes <= window_bytes, "a node frame fits its window");
 
 // Frame number -> its frame; null for a number not in use.
 NodeFrame* node_frames[node_frame_numbers];
+// The frame numbers whose windows the reserved range covers: all of them,
+// unless the address space is limited (ulimit -v), where the range is
+// reserved smaller and fewer frames can be made.
+uint32_t reserved_frame_numbers = node_frame_numbers;
 
 // A free frame number, searched from the cursor onwards so that a freed
 // number is reused as late as possible (a stale node id then meets an
 // unmapped window rather than another frame).
 uint32_t take_frame_number() {
     uint32_t n = mem.number_cursor;
-    for (uint32_t tries = 1; tries < node_frame_numbers; ++tries) {
-        if (n == 0 || n >= node_frame_numbers) n = 1;
+    for (uint32_t tries = 1; tries < reserved_frame_numbers; ++tries) {
+        if (n == 0 || n >= reserved_frame_numbers) n = 1;
         if (!node_frames[n]) {
             mem.number_cursor = n + 1;
             return n;
@@ -180,10 +183,27 @@ void release_spare_windows() {
     spare_windows.clear();
 }
 
-// Reserved once and kept across heaps: it is address space only.
+// Reserved once and kept across heaps: it is address space only. Where
+// the address space is limited (ulimit -v) the range is halved until it
+// fits, then taken a quarter as large, so that the series heap keeps room
+// to grow beside it.
+constexpr uint32_t fewest_frame_numbers = 16;
 void reserve_node_range() {
     void* range = nullptr;
-    if (refused_by_os([&] { range = platform::os_virtual_reserve(node_range_bytes); })) no_memory();
+    uint32_t numbers = node_frame_numbers;
+    auto reserve = [&] {
+        return !refused_by_os([&] { range = platform::os_virtual_reserve(size_t(numbers) * window_bytes); });
+    };
+    while (!reserve()) {
+        if (numbers <= fewest_frame_numbers) no_memory();
+        numbers /= 2;
+    }
+    if (numbers < node_frame_numbers && numbers > fewest_frame_numbers) {
+        platform::os_virtual_free(range, size_t(numbers) * window_bytes);
+        numbers = std::max(numbers / 4, fewest_frame_numbers);
+        if (!reserve()) no_memory();
+    }
+    reserved_frame_numbers = numbers;
     detail::node_slots = static_cast<uintptr_t*>(range);
 }
 }  // namespace
