@@ -99,11 +99,13 @@ extern const std::array<std::array<InPlace, op_slots>, 2> op_table;
 // result, as the integer action does; a zero divisor raises the action's
 // own math error (the caller's frame names the operator).
 bool apply_in_place(InPlace op, const Cell& left, const Cell& right, Cell& out);
+// An operation's kind and code as one switch key.
+constexpr uint32_t in_place_key(InPlace::Kind kind, int32_t code) { return uint32_t(kind) << 4 | uint32_t(code); }
+static_assert(integer_t::op_xor < 16 && registry::op_greater_or_equal < 16);
 // answer_quietly's most frequent case, two integer!s, computed inline: an
 // add, subtract or multiply that does not overflow, a remainder by
 // anything but 0 and -1, a comparison. False for the rest (left to
 // answer_quietly), `out` untouched.
-constexpr uint32_t in_place_key(InPlace::Kind kind, int32_t code) { return uint32_t(kind) << 4 | uint32_t(code); }
 [[gnu::always_inline]] inline bool answer_integers(InPlace op, int32_t a, int32_t b, Cell& out) {
     using K = InPlace;
     int32_t r;
