@@ -284,6 +284,14 @@ bool quiet_expression(QuietCode code, uint32_t& pos, Cell& out, uint32_t depth) 
     return true;
 }
 
+}  // namespace
+
+bool detail::quiet_value(QuietCode code, uint32_t& pos, Cell& out) {
+    return !tracing && quiet_expression(code, pos, out, 0);
+}
+
+namespace {
+
 // The value of a whole block holding one quiet expression, when no trace
 // would see its run (the caller checks for an interrupt).
 bool quiet_paren(const Cell& paren, Cell& out, uint32_t depth) {
@@ -705,7 +713,10 @@ Status eval_block(const Cell& word, const Cell& block, bool copy_result) {
             }
             // Only the last expression's value is kept, as the result.
             if (!may_be_quiet(*next) || !quiet_statement(at, code, *next)) {
-                if (Status s = detail::eval_value(at, 0); s != Status::ok) return s;
+                Status s;
+                if (type_of(*next) != type_word || !detail::quick_conditional(at, code, *next, s))
+                    s = detail::eval_value(at, 0);
+                if (s != Status::ok) return s;
             }
             next = peek_code(at, code);
             if (!next) {

@@ -644,6 +644,61 @@ bool run_literal_branch(const Cell& native, Cursor& at, const ArgSpec& spec, Sta
     return true;
 }
 
+}  // namespace
+
+bool detail::quick_conditional(Cursor& at, QuietCode code, const Cell& first, Status& status) {
+    const Cell* native = word_value_fast(first);
+    if (!native || type_of(*native) != type_native || !conditional_native(*native)) return false;
+    const Cell& cached = *memory::cell_at(native->w3, record_arg_spec);
+    if (type_of(cached) != type_binary) return false;  // its first call builds the spec
+    const ArgSpec& spec = spec_at(cached);
+    bool either = native->w1 == natives::slot_of(natives::no::either);
+    uint32_t branches = either ? 2 : 1;
+    if (spec.count != branches + 1) return false;
+    uint32_t pos = at.pos + 1;
+    Cell condition;
+    if (!quiet_value(code, pos, condition) || !spec.entry(0).accepts_type(type_of(condition))) return false;
+    if (pos + branches > code.end) return false;
+    for (uint32_t k = 0; k < branches; ++k)
+        if (type_of(code.cells[pos + k]) != type_block || !spec.entry(1 + k).accepts_type(type_block)) return false;
+    uint32_t after = pos + branches;
+    if (after < code.end && type_of(code.cells[after]) == type_word) {
+        const Cell* v = word_value_fast(code.cells[after]);
+        if (!v || type_of(*v) == type_op) return false;  // an operator would take the last branch as its operand
+    }
+    // From here on it is the native's own course (run_literal_branch), but
+    // for the frame that nothing could see until a branch runs.
+    bool truth = !logic_t::falsy(condition);  // a quiet value is never unset
+    Cell branch;
+    if (either) branch = code.cells[truth ? pos : pos + 1];
+    else if (truth == (native->w1 == natives::slot_of(natives::no::if_))) branch = code.cells[pos];
+    else branch = none_t::value;
+    Cell callable = *native;
+    Cell name = first;
+    at.pos = after;
+    status = Status::ok;
+    Cell quiet;
+    if (type_of(branch) == type_none) {
+        stack::push_copy(branch);
+        return true;
+    }
+    if (opens_quiet(branch, false) && quiet_block_value(branch, quiet)) {
+        stack::push_copy(quiet);
+        return true;
+    }
+    Cell* start = stack::push_copy(callable);  // where the result goes, as in call_plain
+    frames::push_frame(name, frames::opener::interp_native);
+    stack::push_copy(condition);
+    if (status = run_for_value(branch); status != Status::ok) return true;
+    frames::frame_close();
+    Cell result = *stack::top_cell();
+    *start = result;
+    stack::set_top(start + 1);
+    return true;
+}
+
+namespace {
+
 // run_and_close without a trace running, for a native!, action! or
 // function!: the same steps, with a function's body run in place.
 Status run_plainly(const Cell& callable, const int32_t* refs) {

@@ -47,6 +47,20 @@ struct QuietCode {
 // `code`, `v`: what peek_code gave for the cursor (`v` not null).
 bool push_inert(Cursor& at, QuietCode code, const Cell* v);
 
+// The value of the quiet expression at `pos` (numbers and words holding
+// them, with infix arithmetic or comparisons that cannot fail), moving past
+// it; false, nothing done, when it is not quiet or a trace is on.
+bool quiet_value(QuietCode code, uint32_t& pos, Cell& out);
+
+// A statement of `if`, `unless` or `either` (the word `first` at the
+// cursor) whose condition is a quiet expression and whose branches stand as
+// literal blocks with no operator after them, taken without the native's
+// call: nothing in it can fail, so the native's frame opens only when a
+// branch runs that is not one quiet expression itself. Its value is pushed
+// and the cursor moved past it (`status`: the branch run's); false, nothing
+// done, for any other statement.
+bool quick_conditional(Cursor& at, QuietCode code, const Cell& first, Status& status);
+
 // Evaluates a paren! (or block) in its own interpreter frame; the value is
 // pushed.
 Status eval_paren(const Cell& paren);
