@@ -246,7 +246,7 @@ Status loop(bool, const int32_t*) {
     for (int32_t i = 0; i < n; ++i) {
         collector::safe_point();
         stack::stack_reset();
-        Status s = run_block(args[1]);
+        Status s = run_part(args[1], nullptr);
         Step step = loop_step(s);
         if (step == Step::leave) break;
         if (step == Step::pass) return s;
@@ -266,7 +266,7 @@ Status repeat(bool, const int32_t*) {
         collector::safe_point();
         stack::stack_reset();
         if (!eval::store_plainly(args[0], args[1])) word_t::set(args[0], args[1]);
-        Status s = run_block(args[2]);
+        Status s = run_part(args[2], nullptr);
         Step step = loop_step(s);
         if (step == Step::leave) break;
         if (step == Step::pass) return s;
@@ -281,7 +281,7 @@ Status forever(bool, const int32_t*) {
     for (;;) {
         collector::safe_point();
         stack::stack_reset();
-        Status s = run_block(args[0]);
+        Status s = run_part(args[0], nullptr);
         Step step = loop_step(s);
         if (step == Step::leave) break;
         if (step == Step::pass) return s;
@@ -302,7 +302,7 @@ Status foreach(bool, const int32_t*) {
         stack::stack_keep();
         if (!step_words(*series, args[0], n)) break;
         stack::stack_reset();
-        Status s = run_block(args[2]);
+        Status s = run_part(args[2], nullptr);
         Step step = loop_step(s);
         if (step == Step::leave) break;
         if (step == Step::pass) return s;
@@ -322,7 +322,7 @@ Status remove_each(bool, const int32_t*) {
         stack::stack_keep();
         if (!step_words(*series, args[0], n)) break;
         stack::stack_reset();
-        Status s = run_block(args[2]);
+        Status s = run_part(args[2], nullptr);
         if (s == Status::break_) break;
         if (s == Status::continue_) continue;
         if (s != Status::ok) return s;
@@ -345,7 +345,7 @@ Status forall(bool, const int32_t*) {
         stack::stack_keep();
         if (loop_steps::at_tail(*word_t::get(args[0]))) break;
         stack::stack_reset();
-        Status s = run_block(args[1]);
+        Status s = run_part(args[1], nullptr);
         Step step = loop_step(s);
         if (step == Step::leave) return finish_frame();
         if (step == Step::pass) return s;
