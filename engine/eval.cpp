@@ -112,7 +112,10 @@ namespace {
 // points: when the expression turns out not to be quiet nothing has
 // happened, and the caller evaluates it the full way. Nothing observable
 // differs, since a quiet expression has no error to report and runs only
-// while no trace is on.
+// while no trace is on. Statements made of quiet expressions, and of
+// set-words whose value is one and whose store is plain, run the same way
+// one after the other: those that open a block (quiet_block_run), and the
+// steps of a while or until loop (quiet_loop), until one is not quiet.
 
 inline constexpr uint32_t quiet_nesting = 8;  // parens within parens followed
 
