@@ -353,13 +353,24 @@ bool quiet_statement(Cursor& at, QuietCode code, const Cell&) {
 
 }  // namespace
 
-uint32_t quiet_block_run(const Cell& block, Cell& last) {
+namespace {
+// The walk of quiet_block_run, once its first cell may open a quiet
+// statement.
+[[gnu::noinline]] uint32_t quiet_block_walk(const Cell& block, Cell& last) {
     if (interrupt::requested() || traced_run(block)) return block.w1;
     QuietCode code = quiet_code(block.w2, UINT32_MAX);
     uint32_t pos = block.w1;
-    if (pos >= code.end) return pos;
     QuietRun run;
     return run.statements(code, pos, last) ? quiet_all : pos;
+}
+}  // namespace
+
+uint32_t quiet_block_run(const Cell& block, Cell& last) {
+    // Most blocks open with a call: their first cell tells them apart.
+    memory::SeriesBuffer* b = memory::buffer_of(block.w2);
+    const Cell* first = b->cells() + block.w1;
+    if (first >= b->cells_end() || !may_be_quiet(*first)) return block.w1;
+    return quiet_block_walk(block, last);
 }
 
 QuietLoop quiet_loop(const Cell& test, const Cell* body, bool stop_when, uint32_t& from, Cell& last) {

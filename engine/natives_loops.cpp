@@ -176,6 +176,26 @@ Status run_part(const Cell& block, bool* truth) {
     if (truth) *truth = !logic_t::falsy(last);  // a quiet value is never unset
     return Status::ok;
 }
+// Runs the body of loop, repeat, forever, foreach, remove-each or forall
+// as run_part does, as long as it opened with quiet statements: a body that
+// opens with a call (most do) runs whole from then on, without the look.
+class BodyRun {
+public:
+    Status operator()(const Cell& body) {
+        if (!quiet_) return run_block(body);
+        Cell last;
+        uint32_t from = eval::quiet_block_run(body, last);
+        if (from == eval::quiet_all) {
+            stack::reset_with_result(last);
+            return Status::ok;
+        }
+        if (from == body.w1) quiet_ = false;
+        return run_from(body, from, nullptr);
+    }
+
+private:
+    bool quiet_ = true;
+};
 }  // namespace
 
 // The condition block runs in the loop frame too: a break or continue there
@@ -243,10 +263,11 @@ Status loop(bool, const int32_t*) {
     int32_t n = loop_steps::loop_count(args[0]);
     if (n < 1) return answer(none_t::value);
     open_loop();
+    BodyRun body_run;
     for (int32_t i = 0; i < n; ++i) {
         collector::safe_point();
         stack::stack_reset();
-        Status s = run_part(args[1], nullptr);
+        Status s = body_run(args[1]);
         Step step = loop_step(s);
         if (step == Step::leave) break;
         if (step == Step::pass) return s;
@@ -262,11 +283,12 @@ Status repeat(bool, const int32_t*) {
     if (n < 1) return answer(none_t::value);
     args[1] = Cell{type_integer, 0, 1, 0};
     open_loop();
+    BodyRun body_run;
     for (int32_t i = 0; i < n; ++i) {
         collector::safe_point();
         stack::stack_reset();
         if (!eval::store_plainly(args[0], args[1])) word_t::set(args[0], args[1]);
-        Status s = run_part(args[2], nullptr);
+        Status s = body_run(args[2]);
         Step step = loop_step(s);
         if (step == Step::leave) break;
         if (step == Step::pass) return s;
@@ -278,10 +300,11 @@ Status repeat(bool, const int32_t*) {
 Status forever(bool, const int32_t*) {
     Cell* args = stack::arg_base();
     open_loop();
+    BodyRun body_run;
     for (;;) {
         collector::safe_point();
         stack::stack_reset();
-        Status s = run_part(args[0], nullptr);
+        Status s = body_run(args[0]);
         Step step = loop_step(s);
         if (step == Step::leave) break;
         if (step == Step::pass) return s;
@@ -297,12 +320,13 @@ Status foreach(bool, const int32_t*) {
     uint32_t n = word_count(args[0]);
     Cell* series = stack::push_copy(args[1]);
     open_loop();
+    BodyRun body_run;
     for (;;) {
         collector::safe_point();
         stack::stack_keep();
         if (!step_words(*series, args[0], n)) break;
         stack::stack_reset();
-        Status s = run_part(args[2], nullptr);
+        Status s = body_run(args[2]);
         Step step = loop_step(s);
         if (step == Step::leave) break;
         if (step == Step::pass) return s;
@@ -317,12 +341,13 @@ Status remove_each(bool, const int32_t*) {
     uint32_t n = word_count(args[0]);
     Cell* series = stack::push_copy(args[1]);
     open_loop();
+    BodyRun body_run;
     for (;;) {
         collector::safe_point();
         stack::stack_keep();
         if (!step_words(*series, args[0], n)) break;
         stack::stack_reset();
-        Status s = run_part(args[2], nullptr);
+        Status s = body_run(args[2]);
         if (s == Status::break_) break;
         if (s == Status::continue_) continue;
         if (s != Status::ok) return s;
@@ -340,12 +365,13 @@ Status forall(bool, const int32_t*) {
     Cell* start = word_t::push_value(args[0]);
     if (!series_t::series_type_q(type_of(*start))) checks::raise_expect_arg(0, *start);
     open_loop();
+    BodyRun body_run;
     for (;;) {
         collector::safe_point();
         stack::stack_keep();
         if (loop_steps::at_tail(*word_t::get(args[0]))) break;
         stack::stack_reset();
-        Status s = run_part(args[1], nullptr);
+        Status s = body_run(args[1]);
         Step step = loop_step(s);
         if (step == Step::leave) return finish_frame();
         if (step == Step::pass) return s;
