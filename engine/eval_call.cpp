@@ -646,46 +646,67 @@ bool run_literal_branch(const Cell& native, Cursor& at, const ArgSpec& spec, Sta
 
 }  // namespace
 
-bool detail::quick_conditional(Cursor& at, QuietCode code, const Cell& first, Status& status) {
-    const Cell* native = word_value_fast(first);
-    if (!native || type_of(*native) != type_native || !conditional_native(*native)) return false;
-    const Cell& cached = *memory::cell_at(native->w3, record_arg_spec);
+bool detail::conditional_form(const Cell& native, ConditionalForm& form) {
+    if (type_of(native) != type_native || !conditional_native(native)) return false;
+    const Cell& cached = *memory::cell_at(native.w3, record_arg_spec);
     if (type_of(cached) != type_binary) return false;  // its first call builds the spec
     const ArgSpec& spec = spec_at(cached);
-    bool either = native->w1 == natives::slot_of(natives::no::either);
-    uint32_t branches = either ? 2 : 1;
-    if (spec.count != branches + 1) return false;
-    uint32_t pos = at.pos + 1;
-    Cell condition;
-    if (!quiet_value(code, pos, condition) || !spec.entry(0).accepts_type(type_of(condition))) return false;
-    if (pos + branches > code.end) return false;
-    for (uint32_t k = 0; k < branches; ++k)
-        if (type_of(code.cells[pos + k]) != type_block || !spec.entry(1 + k).accepts_type(type_block)) return false;
-    uint32_t after = pos + branches;
+    form.either = native.w1 == natives::slot_of(natives::no::either);
+    form.runs_when = native.w1 != natives::slot_of(natives::no::unless);
+    form.branches = form.either ? 2 : 1;
+    if (spec.count != form.branches + 1) return false;
+    form.condition_types[0] = spec.entry(0).accepts[0];
+    form.condition_types[1] = spec.entry(0).accepts[1];
+    form.takes_blocks = true;
+    for (uint32_t k = 0; k < form.branches; ++k) form.takes_blocks &= spec.entry(1 + k).accepts_type(type_block);
+    return form.takes_blocks;
+}
+
+const Cell* detail::literal_branch(const ConditionalForm& form, QuietCode code, uint32_t pos, const Cell& condition) {
+    if (!form.accepts(type_of(condition)) || pos + form.branches > code.end) return nullptr;
+    for (uint32_t k = 0; k < form.branches; ++k)
+        if (type_of(code.cells[pos + k]) != type_block) return nullptr;
+    uint32_t after = pos + form.branches;
     if (after < code.end && type_of(code.cells[after]) == type_word) {
         const Cell* v = word_value_fast(code.cells[after]);
-        if (!v || type_of(*v) == type_op) return false;  // an operator would take the last branch as its operand
+        if (!v || type_of(*v) == type_op) return nullptr;  // an operator would take the last branch as its operand
     }
-    // From here on it is the native's own course (run_literal_branch), but
-    // for the frame that nothing could see until a branch runs.
-    bool truth = !logic_t::falsy(condition);  // a quiet value is never unset
-    Cell branch;
-    if (either) branch = code.cells[truth ? pos : pos + 1];
-    else if (truth == (native->w1 == natives::slot_of(natives::no::if_))) branch = code.cells[pos];
-    else branch = none_t::value;
+    // The native's own choice (run_literal_branch); a quiet value is never unset.
+    bool truth = !logic_t::falsy(condition);
+    if (form.either) return &code.cells[truth ? pos : pos + 1];
+    return truth == form.runs_when ? &code.cells[pos] : &none_t::value;
+}
+
+bool detail::quick_conditional(Cursor& at, QuietCode code, const Cell& first, Status& status) {
+    const Cell* native = word_value_fast(first);
+    ConditionalForm form;
+    if (!native || !conditional_form(*native, form)) return false;
+    uint32_t pos = at.pos + 1;
+    Cell condition;
+    if (!quiet_value(code, pos, condition)) return false;
+    const Cell* chosen = literal_branch(form, code, pos, condition);
+    if (!chosen) return false;
+    // From here on it is the native's own course, but for the frame that
+    // nothing could see until a branch runs.
+    Cell branch = *chosen;
+    uint32_t after = pos + form.branches;
     Cell callable = *native;
     Cell name = first;
     at.pos = after;
     status = Status::ok;
-    Cell quiet;
     if (type_of(branch) == type_none) {
         stack::push_copy(branch);
         return true;
     }
-    if (opens_quiet(branch, false) && quiet_block_value(branch, quiet)) {
-        stack::push_copy(quiet);
+    // The quiet statements that open the branch are done in place; what
+    // follows them runs from there, in the native's frame.
+    Cell last;
+    uint32_t from = quiet_block_run(branch, last);
+    if (from == quiet_all) {
+        stack::push_copy(last);
         return true;
     }
+    branch.w1 = from;
     Cell* start = stack::push_copy(callable);  // where the result goes, as in call_plain
     frames::push_frame(name, frames::opener::interp_native);
     stack::push_copy(condition);

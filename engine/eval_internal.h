@@ -52,6 +52,25 @@ bool push_inert(Cursor& at, QuietCode code, const Cell* v);
 // it; false, nothing done, when it is not quiet or a trace is on.
 bool quiet_value(QuietCode code, uint32_t& pos, Cell& out);
 
+// The form of a call of `if`, `unless` or `either`, from the native's
+// compiled argument spec.
+struct ConditionalForm {
+    uint64_t condition_types[2];  // the condition's accepted types, one bit per type id
+    uint32_t branches;            // 2 for either
+    bool either;
+    bool runs_when;               // if/unless: the truth that runs the branch
+    bool takes_blocks;            // every branch argument accepts block!
+    bool accepts(uint32_t t) const { return t < 128 && ((condition_types[t >> 6] >> (t & 63)) & 1); }
+};
+// Whether `native` is if, unless or either with its spec built (its first
+// call builds it), and its form.
+bool conditional_form(const Cell& native, ConditionalForm& form);
+// The branch the conditional takes for `condition` (a quiet value) when its
+// branches stand at `pos` as literal blocks its spec accepts, with no
+// operator after them, as is the condition: the branch's cell in the code,
+// or none! when no branch runs; null for any other code.
+const Cell* literal_branch(const ConditionalForm& form, QuietCode code, uint32_t pos, const Cell& condition);
+
 // A statement of `if`, `unless` or `either` (the word `first` at the
 // cursor) whose condition is a quiet expression and whose branches stand as
 // literal blocks with no operator after them, taken without the native's
