@@ -628,8 +628,14 @@ bool detail::push_inert(Cursor& at, QuietCode code, const Cell* v) {
             if (!held) return false;
             uint32_t t = type_of(*held);
             if (number_type(t)) {
+                // Alone, or the left operand of a quiet expression.
                 uint32_t pos = at.pos;
-                if (!quiet_expression(code, pos, value, 0)) return false;
+                if (pos + 1 < code.end && type_of(code.cells[pos + 1]) == type_word) {
+                    if (!quiet_expression(code, pos, value, 0)) return false;
+                } else {
+                    value = *held;
+                    ++pos;
+                }
                 at.pos = pos;
                 stack::push_copy(value);
                 return true;
