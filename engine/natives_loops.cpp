@@ -176,6 +176,7 @@ Status run_part(const Cell& block, bool* truth) {
     if (truth) *truth = !logic_t::falsy(last);  // a quiet value is never unset
     return Status::ok;
 }
+
 // Runs the body of loop, repeat, forever, foreach, remove-each or forall
 // as run_part does, as long as it opened with quiet statements: a body that
 // opens with a call (most do) runs whole from then on, without the look.
