@@ -616,30 +616,23 @@ Status run_conditional(const Cell& native) {
 // anything, so they are read from the code instead of being pushed, and the
 // chosen one runs as run_conditional would run it. Answers false, doing
 // nothing, when the code holds anything else (the call then fetches them).
-bool run_literal_branch(const Cell& native, Cursor& at, const ArgSpec& spec, Status& status) {
+bool run_literal_branch(const Cell& native, Cursor& at, Status& status) {
     if (detail::tracing) return false;  // a trace the condition turned on sees each fetch
-    uint32_t branches = native.w1 == natives::slot_of(natives::no::either) ? 2 : 1;
+    detail::ConditionalForm form;
     detail::QuietCode code;
     const Cell* first = detail::peek_code(at, code);
-    if (!first || spec.count != branches + 1 || at.pos + branches > code.end) return false;
-    for (uint32_t k = 0; k < branches; ++k)
-        if (type_of(first[k]) != type_block || !spec.entry(1 + k).accepts_type(type_block)) return false;
-    uint32_t after = at.pos + branches;
-    if (after < code.end && type_of(code.cells[after]) == type_word) {
-        const Cell* v = detail::word_value_fast(code.cells[after]);
-        if (!v || type_of(*v) == type_op) return false;  // an operator would take the last branch as its operand
-    }
-    Cell branch[2] = {first[0], first[branches - 1]};
-    at.pos = after;
-    uint32_t chosen = 0;
-    if (branches == 2) {
-        if (!logic_t::arg_true_q()) chosen = 1;
-    } else if (logic_t::arg_false_q() == (native.w1 == natives::slot_of(natives::no::if_))) {
+    if (!first || !detail::conditional_form(native, form) || !detail::literal_branches(form, code, at.pos)) return false;
+    uint32_t from = at.pos;
+    at.pos += form.branches;
+    // An unset condition raises here, as in the native.
+    bool truth = form.either ? logic_t::arg_true_q() : !logic_t::arg_false_q();
+    const Cell* chosen = detail::chosen_branch(form, code, from, truth);
+    if (!chosen) {
         stack::reset_with_result(none_t::value);
         status = Status::ok;
         return true;
     }
-    Cell body = branch[chosen];
+    Cell body = *chosen;
     status = run_for_value(body);
     return true;
 }
@@ -649,7 +642,7 @@ bool run_literal_branch(const Cell& native, Cursor& at, const ArgSpec& spec, Sta
 bool detail::conditional_form(const Cell& native, ConditionalForm& form) {
     if (type_of(native) != type_native || !conditional_native(native)) return false;
     const Cell& cached = *memory::cell_at(native.w3, record_arg_spec);
-    if (type_of(cached) != type_binary) return false;  // its first call builds the spec
+    if (type_of(cached) != type_binary) return false;  // its first call compiles its arguments
     const ArgSpec& spec = spec_at(cached);
     form.either = native.w1 == natives::slot_of(natives::no::either);
     form.runs_when = native.w1 != natives::slot_of(natives::no::unless);
@@ -662,42 +655,26 @@ bool detail::conditional_form(const Cell& native, ConditionalForm& form) {
     return form.takes_blocks;
 }
 
-const Cell* detail::literal_branch(const ConditionalForm& form, QuietCode code, uint32_t pos, const Cell& condition) {
-    if (!form.accepts(type_of(condition)) || pos + form.branches > code.end) return nullptr;
-    for (uint32_t k = 0; k < form.branches; ++k)
-        if (type_of(code.cells[pos + k]) != type_block) return nullptr;
-    uint32_t after = pos + form.branches;
-    if (after < code.end && type_of(code.cells[after]) == type_word) {
-        const Cell* v = word_value_fast(code.cells[after]);
-        if (!v || type_of(*v) == type_op) return nullptr;  // an operator would take the last branch as its operand
-    }
-    // The native's own choice (run_literal_branch); a quiet value is never unset.
-    bool truth = !logic_t::falsy(condition);
-    if (form.either) return &code.cells[truth ? pos : pos + 1];
-    return truth == form.runs_when ? &code.cells[pos] : &none_t::value;
-}
-
 bool detail::quick_conditional(Cursor& at, QuietCode code, const Cell& first, Status& status) {
     const Cell* native = word_value_fast(first);
     ConditionalForm form;
     if (!native || !conditional_form(*native, form)) return false;
     uint32_t pos = at.pos + 1;
     Cell condition;
-    if (!quiet_value(code, pos, condition)) return false;
-    const Cell* chosen = literal_branch(form, code, pos, condition);
-    if (!chosen) return false;
+    if (!quiet_value(code, pos, condition) || !form.accepts(type_of(condition)) || !literal_branches(form, code, pos))
+        return false;
     // From here on it is the native's own course, but for the frame that
-    // nothing could see until a branch runs.
-    Cell branch = *chosen;
-    uint32_t after = pos + form.branches;
-    Cell callable = *native;
-    Cell name = first;
-    at.pos = after;
+    // nothing could see until a branch runs. A quiet value is never unset.
+    const Cell* chosen = chosen_branch(form, code, pos, !logic_t::falsy(condition));
+    at.pos = pos + form.branches;
     status = Status::ok;
-    if (type_of(branch) == type_none) {
-        stack::push_copy(branch);
+    if (!chosen) {
+        stack::push_copy(none_t::value);
         return true;
     }
+    Cell branch = *chosen;
+    Cell callable = *native;
+    Cell name = first;
     // The quiet statements that open the branch are done in place; what
     // follows them runs from there, in the native's frame.
     Cell last;
@@ -800,7 +777,7 @@ Status run_plainly(const Cell& callable, const int32_t* refs) {
     for (uint32_t i = 0; i < n; ++i) {
         if (i == 1 && conditional) {
             Status s;
-            if (run_literal_branch(callable, at, *spec, s)) {
+            if (run_literal_branch(callable, at, s)) {
                 if (s != Status::ok) return s;
                 frames::frame_close();
                 return answer();

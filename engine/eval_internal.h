@@ -52,25 +52,6 @@ bool push_inert(Cursor& at, QuietCode code, const Cell* v);
 // it; false, nothing done, when it is not quiet or a trace is on.
 bool quiet_value(QuietCode code, uint32_t& pos, Cell& out);
 
-// The form of a call of `if`, `unless` or `either`, from the native's
-// compiled argument spec.
-struct ConditionalForm {
-    uint64_t condition_types[2];  // the condition's accepted types, one bit per type id
-    uint32_t branches;            // 2 for either
-    bool either;
-    bool runs_when;               // if/unless: the truth that runs the branch
-    bool takes_blocks;            // every branch argument accepts block!
-    bool accepts(uint32_t t) const { return t < 128 && ((condition_types[t >> 6] >> (t & 63)) & 1); }
-};
-// Whether `native` is if, unless or either with its spec built (its first
-// call builds it), and its form.
-bool conditional_form(const Cell& native, ConditionalForm& form);
-// The branch the conditional takes for `condition` (a quiet value) when its
-// branches stand at `pos` as literal blocks its spec accepts, with no
-// operator after them, as is the condition: the branch's cell in the code,
-// or none! when no branch runs; null for any other code.
-const Cell* literal_branch(const ConditionalForm& form, QuietCode code, uint32_t pos, const Cell& condition);
-
 // A statement of `if`, `unless` or `either` (the word `first` at the
 // cursor) whose condition is a quiet expression and whose branches stand as
 // literal blocks with no operator after them, taken without the native's
@@ -117,6 +98,41 @@ Status eval_path(const Cell& path, Cursor* at, uint32_t kind, const Cell* value)
     return base ? base + word.w3 : nullptr;
 }
 
+// The form of a call of `if`, `unless` or `either`, from the native's
+// compiled arguments.
+struct ConditionalForm {
+    uint64_t condition_types[2];  // the condition's accepted types, one bit per type id
+    uint32_t branches;            // 2 for either
+    bool either;
+    bool runs_when;               // if/unless: the truth that runs the branch
+    bool takes_blocks;            // every branch argument accepts block!
+    bool accepts(uint32_t t) const { return t < 128 && ((condition_types[t >> 6] >> (t & 63)) & 1); }
+};
+// Whether `native` is if, unless or either whose arguments take blocks as
+// branches, its arguments compiled (its first call compiles them), and its
+// form.
+bool conditional_form(const Cell& native, ConditionalForm& form);
+// Whether the conditional's branches stand at `pos` as literal blocks with
+// no operator after them, so that fetching them cannot fail or run anything.
+[[gnu::always_inline]] inline bool literal_branches(const ConditionalForm& form, QuietCode code, uint32_t pos) {
+    if (pos + form.branches > code.end) return false;
+    for (uint32_t k = 0; k < form.branches; ++k)
+        if (type_of(code.cells[pos + k]) != type_block) return false;
+    uint32_t after = pos + form.branches;
+    if (after < code.end && type_of(code.cells[after]) == type_word) {
+        const Cell* v = word_value_fast(code.cells[after]);
+        if (!v || type_of(*v) == type_op) return false;  // an operator would take the last branch as its operand
+    }
+    return true;
+}
+// The branch taken for the condition's truth: its cell in the code, or
+// null when no branch runs.
+[[gnu::always_inline]] inline const Cell* chosen_branch(const ConditionalForm& form, QuietCode code, uint32_t pos,
+                                                        bool truth) {
+    if (form.either) return &code.cells[truth ? pos : pos + 1];
+    return truth == form.runs_when ? &code.cells[pos] : nullptr;
+}
+
 // The types a quiet expression computes with.
 inline bool number_type(uint32_t t) { return t == type_integer || t == type_float || t == type_char; }
 
@@ -139,7 +155,7 @@ inline bool opens_quiet(const Cell& code, bool paren) {
 }
 
 // An op! as the callable it wraps (the type kept in its header bits 16-23;
-// the op! shares that callable's spec and record).
+// the op! shares that callable's argument block and record).
 inline Cell unwrap_op(const Cell& op) {
     Cell c = op;
     set_type(c, (c.header & header::op_type_mask) >> header::op_type_shift);
