@@ -166,14 +166,23 @@ Status run_from(const Cell& block, uint32_t from, bool* truth) {
     return s;
 }
 
-// The same for the whole block, its opening quiet statements done in place
-// (eval::quiet_block_run).
-Status run_part(const Cell& block, bool* truth) {
+// Runs the quiet statements that open a block in place
+// (eval::quiet_block_run): when they were the whole block, its value lands
+// in the loop frame's result slot. Answers where the block's run must take
+// over, or eval::quiet_all.
+uint32_t run_quiet_part(const Cell& block) {
     Cell last;
     uint32_t from = eval::quiet_block_run(block, last);
+    if (from == eval::quiet_all) stack::reset_with_result(last);
+    return from;
+}
+
+// The same for the whole block: its opening quiet statements in place, the
+// rest run from there.
+Status run_part(const Cell& block, bool* truth) {
+    uint32_t from = run_quiet_part(block);
     if (from != eval::quiet_all) return run_from(block, from, truth);
-    stack::reset_with_result(last);
-    if (truth) *truth = !logic_t::falsy(last);  // a quiet value is never unset
+    if (truth) *truth = !logic_t::falsy(*stack::arg_base());  // a quiet value is never unset
     return Status::ok;
 }
 
@@ -184,12 +193,8 @@ class BodyRun {
 public:
     Status operator()(const Cell& body) {
         if (!quiet_) return run_block(body);
-        Cell last;
-        uint32_t from = eval::quiet_block_run(body, last);
-        if (from == eval::quiet_all) {
-            stack::reset_with_result(last);
-            return Status::ok;
-        }
+        uint32_t from = run_quiet_part(body);
+        if (from == eval::quiet_all) return Status::ok;
         if (from == body.w1) quiet_ = false;
         return run_from(body, from, nullptr);
     }
