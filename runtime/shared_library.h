@@ -7,11 +7,19 @@
 // function pointers declared with the library's own prototypes:
 //
 //     SharedLibrary lib("libfoo.so.1");
-//     VYR_BIND(lib, table, foo_open);   // table.foo_open = dlsym(..., "foo_open")
+//     lib.bind(table.open, "foo_open");   // table.open = dlsym(..., "foo_open")
 //     table.loaded = lib.complete();
 //
 // A missing library or entry leaves complete() false; the caller then answers
 // as it would for data it cannot handle.
+//
+// A table whose members are named like the library's functions lists them
+// once, and library_table opens it on its first use:
+//
+//     #define FOO_ENTRIES(X) X(foo_open) X(foo_close)
+//     struct Foo { FOO_ENTRIES(VYR_ENTRY) };
+//     const Foo* foo = library_table<Foo>("libfoo.so.1",
+//                                         [](SharedLibrary& lib, Foo& t) { FOO_ENTRIES(VYR_BIND_ENTRY) });
 #pragma once
 
 #include <dlfcn.h>
@@ -40,7 +48,30 @@ private:
     bool complete_;
 };
 
+// The table `Table` bound by `bind` (a function of the library and the
+// table) on the first call, or null when the library or an entry is
+// missing. Each call site has its own table, opened once.
+template <class Table, class Bind>
+const Table* library_table(const char* soname, Bind bind) {
+    struct Loaded {
+        Table table{};
+        bool complete = false;
+    };
+    static const Loaded loaded = [&] {
+        Loaded l;
+        SharedLibrary lib(soname);
+        bind(lib, l.table);
+        l.complete = lib.complete();
+        return l;
+    }();
+    return loaded.complete ? &loaded.table : nullptr;
+}
+
 }  // namespace vyr
 
-// Binds the member of `table` named like the library's function to it.
-#define VYR_BIND(library, table, name) (library).bind((table).name, #name)
+// A member of a library's table: a pointer to the function of that name,
+// with the library's own prototype.
+#define VYR_ENTRY(name) decltype(&::name) name = nullptr;
+// Binds the member named like the library's function (inside the bind
+// function of library_table, whose arguments are `lib` and `t`).
+#define VYR_BIND_ENTRY(name) lib.bind(t.name, #name);

@@ -17,49 +17,17 @@ namespace vyr::image_backend {
 
 namespace {
 
+#define GIF_ENTRIES(X) X(DGifOpen) X(DGifSlurp) X(DGifSavedExtensionToGCB) X(DGifCloseFile) X(EGifOpen) \
+    X(EGifSetGifVersion) X(EGifPutScreenDesc) X(EGifGCBToExtension) X(EGifPutExtension) X(EGifPutImageDesc) \
+    X(EGifPutLine) X(EGifCloseFile) X(GifMakeMapObject) X(GifFreeMapObject) X(GifQuantizeBuffer)
+
 struct Gif {
-    decltype(&::DGifOpen) DGifOpen = nullptr;
-    decltype(&::DGifSlurp) DGifSlurp = nullptr;
-    decltype(&::DGifSavedExtensionToGCB) DGifSavedExtensionToGCB = nullptr;
-    decltype(&::DGifCloseFile) DGifCloseFile = nullptr;
-    decltype(&::EGifOpen) EGifOpen = nullptr;
-    decltype(&::EGifSetGifVersion) EGifSetGifVersion = nullptr;
-    decltype(&::EGifPutScreenDesc) EGifPutScreenDesc = nullptr;
-    decltype(&::EGifGCBToExtension) EGifGCBToExtension = nullptr;
-    decltype(&::EGifPutExtension) EGifPutExtension = nullptr;
-    decltype(&::EGifPutImageDesc) EGifPutImageDesc = nullptr;
-    decltype(&::EGifPutLine) EGifPutLine = nullptr;
-    decltype(&::EGifCloseFile) EGifCloseFile = nullptr;
-    decltype(&::GifMakeMapObject) GifMakeMapObject = nullptr;
-    decltype(&::GifFreeMapObject) GifFreeMapObject = nullptr;
-    decltype(&::GifQuantizeBuffer) GifQuantizeBuffer = nullptr;
-    bool loaded = false;
+    GIF_ENTRIES(VYR_ENTRY)
 };
 
 // The entry points, or null when giflib cannot be had.
 const Gif* gif_library() {
-    static const Gif gif = [] {
-        Gif t;
-        SharedLibrary lib(VYR_GIF_SONAME);
-        VYR_BIND(lib, t, DGifOpen);
-        VYR_BIND(lib, t, DGifSlurp);
-        VYR_BIND(lib, t, DGifSavedExtensionToGCB);
-        VYR_BIND(lib, t, DGifCloseFile);
-        VYR_BIND(lib, t, EGifOpen);
-        VYR_BIND(lib, t, EGifSetGifVersion);
-        VYR_BIND(lib, t, EGifPutScreenDesc);
-        VYR_BIND(lib, t, EGifGCBToExtension);
-        VYR_BIND(lib, t, EGifPutExtension);
-        VYR_BIND(lib, t, EGifPutImageDesc);
-        VYR_BIND(lib, t, EGifPutLine);
-        VYR_BIND(lib, t, EGifCloseFile);
-        VYR_BIND(lib, t, GifMakeMapObject);
-        VYR_BIND(lib, t, GifFreeMapObject);
-        VYR_BIND(lib, t, GifQuantizeBuffer);
-        t.loaded = lib.complete();
-        return t;
-    }();
-    return gif.loaded ? &gif : nullptr;
+    return library_table<Gif>(VYR_GIF_SONAME, [](SharedLibrary& lib, Gif& t) { GIF_ENTRIES(VYR_BIND_ENTRY) });
 }
 
 struct Reader {

@@ -17,53 +17,18 @@ namespace vyr::image_backend {
 
 namespace {
 
+#define JPEG_ENTRIES(X) X(jpeg_std_error) X(jpeg_CreateDecompress) X(jpeg_CreateCompress) X(jpeg_destroy_decompress) \
+    X(jpeg_destroy_compress) X(jpeg_mem_src) X(jpeg_mem_dest) X(jpeg_read_header) X(jpeg_calc_output_dimensions) \
+    X(jpeg_start_decompress) X(jpeg_read_scanlines) X(jpeg_finish_decompress) X(jpeg_set_defaults) \
+    X(jpeg_set_quality) X(jpeg_start_compress) X(jpeg_write_scanlines) X(jpeg_finish_compress)
+
 struct Jpeg {
-    decltype(&::jpeg_std_error) jpeg_std_error = nullptr;
-    decltype(&::jpeg_CreateDecompress) jpeg_CreateDecompress = nullptr;
-    decltype(&::jpeg_CreateCompress) jpeg_CreateCompress = nullptr;
-    decltype(&::jpeg_destroy_decompress) jpeg_destroy_decompress = nullptr;
-    decltype(&::jpeg_destroy_compress) jpeg_destroy_compress = nullptr;
-    decltype(&::jpeg_mem_src) jpeg_mem_src = nullptr;
-    decltype(&::jpeg_mem_dest) jpeg_mem_dest = nullptr;
-    decltype(&::jpeg_read_header) jpeg_read_header = nullptr;
-    decltype(&::jpeg_calc_output_dimensions) jpeg_calc_output_dimensions = nullptr;
-    decltype(&::jpeg_start_decompress) jpeg_start_decompress = nullptr;
-    decltype(&::jpeg_read_scanlines) jpeg_read_scanlines = nullptr;
-    decltype(&::jpeg_finish_decompress) jpeg_finish_decompress = nullptr;
-    decltype(&::jpeg_set_defaults) jpeg_set_defaults = nullptr;
-    decltype(&::jpeg_set_quality) jpeg_set_quality = nullptr;
-    decltype(&::jpeg_start_compress) jpeg_start_compress = nullptr;
-    decltype(&::jpeg_write_scanlines) jpeg_write_scanlines = nullptr;
-    decltype(&::jpeg_finish_compress) jpeg_finish_compress = nullptr;
-    bool loaded = false;
+    JPEG_ENTRIES(VYR_ENTRY)
 };
 
 // The entry points, or null when libjpeg cannot be had.
 const Jpeg* jpeg_library() {
-    static const Jpeg jpeg = [] {
-        Jpeg t;
-        SharedLibrary lib(VYR_JPEG_SONAME);
-        VYR_BIND(lib, t, jpeg_std_error);
-        VYR_BIND(lib, t, jpeg_CreateDecompress);
-        VYR_BIND(lib, t, jpeg_CreateCompress);
-        VYR_BIND(lib, t, jpeg_destroy_decompress);
-        VYR_BIND(lib, t, jpeg_destroy_compress);
-        VYR_BIND(lib, t, jpeg_mem_src);
-        VYR_BIND(lib, t, jpeg_mem_dest);
-        VYR_BIND(lib, t, jpeg_read_header);
-        VYR_BIND(lib, t, jpeg_calc_output_dimensions);
-        VYR_BIND(lib, t, jpeg_start_decompress);
-        VYR_BIND(lib, t, jpeg_read_scanlines);
-        VYR_BIND(lib, t, jpeg_finish_decompress);
-        VYR_BIND(lib, t, jpeg_set_defaults);
-        VYR_BIND(lib, t, jpeg_set_quality);
-        VYR_BIND(lib, t, jpeg_start_compress);
-        VYR_BIND(lib, t, jpeg_write_scanlines);
-        VYR_BIND(lib, t, jpeg_finish_compress);
-        t.loaded = lib.complete();
-        return t;
-    }();
-    return jpeg.loaded ? &jpeg : nullptr;
+    return library_table<Jpeg>(VYR_JPEG_SONAME, [](SharedLibrary& lib, Jpeg& t) { JPEG_ENTRIES(VYR_BIND_ENTRY) });
 }
 
 struct ErrorManager {

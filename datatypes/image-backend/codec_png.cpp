@@ -12,27 +12,16 @@ namespace vyr::image_backend {
 
 namespace {
 
+#define PNG_ENTRIES(X) X(png_image_begin_read_from_memory) X(png_image_finish_read) X(png_image_free) \
+    X(png_image_write_to_memory)
+
 struct Png {
-    decltype(&::png_image_begin_read_from_memory) png_image_begin_read_from_memory = nullptr;
-    decltype(&::png_image_finish_read) png_image_finish_read = nullptr;
-    decltype(&::png_image_free) png_image_free = nullptr;
-    decltype(&::png_image_write_to_memory) png_image_write_to_memory = nullptr;
-    bool loaded = false;
+    PNG_ENTRIES(VYR_ENTRY)
 };
 
 // The entry points, or null when libpng cannot be had.
 const Png* png_library() {
-    static const Png png = [] {
-        Png t;
-        SharedLibrary lib(VYR_PNG_SONAME);
-        VYR_BIND(lib, t, png_image_begin_read_from_memory);
-        VYR_BIND(lib, t, png_image_finish_read);
-        VYR_BIND(lib, t, png_image_free);
-        VYR_BIND(lib, t, png_image_write_to_memory);
-        t.loaded = lib.complete();
-        return t;
-    }();
-    return png.loaded ? &png : nullptr;
+    return library_table<Png>(VYR_PNG_SONAME, [](SharedLibrary& lib, Png& t) { PNG_ENTRIES(VYR_BIND_ENTRY) });
 }
 
 }  // namespace

@@ -15,47 +15,17 @@ namespace vyr::image_backend {
 
 namespace {
 
+#define TIFF_ENTRIES(X) X(TIFFClientOpen) X(TIFFClose) X(TIFFSetErrorHandler) X(TIFFSetWarningHandler) \
+    X(TIFFGetField) X(TIFFGetFieldDefaulted) X(TIFFIsTiled) X(TIFFScanlineSize) X(TIFFReadScanline) \
+    X(TIFFReadRGBAImageOriented) X(TIFFSetField) X(TIFFDefaultStripSize) X(TIFFWriteScanline) X(TIFFWriteDirectory)
+
 struct Tiff {
-    decltype(&::TIFFClientOpen) TIFFClientOpen = nullptr;
-    decltype(&::TIFFClose) TIFFClose = nullptr;
-    decltype(&::TIFFSetErrorHandler) TIFFSetErrorHandler = nullptr;
-    decltype(&::TIFFSetWarningHandler) TIFFSetWarningHandler = nullptr;
-    decltype(&::TIFFGetField) TIFFGetField = nullptr;
-    decltype(&::TIFFGetFieldDefaulted) TIFFGetFieldDefaulted = nullptr;
-    decltype(&::TIFFIsTiled) TIFFIsTiled = nullptr;
-    decltype(&::TIFFScanlineSize) TIFFScanlineSize = nullptr;
-    decltype(&::TIFFReadScanline) TIFFReadScanline = nullptr;
-    decltype(&::TIFFReadRGBAImageOriented) TIFFReadRGBAImageOriented = nullptr;
-    decltype(&::TIFFSetField) TIFFSetField = nullptr;
-    decltype(&::TIFFDefaultStripSize) TIFFDefaultStripSize = nullptr;
-    decltype(&::TIFFWriteScanline) TIFFWriteScanline = nullptr;
-    decltype(&::TIFFWriteDirectory) TIFFWriteDirectory = nullptr;
-    bool loaded = false;
+    TIFF_ENTRIES(VYR_ENTRY)
 };
 
 // The entry points, or null when libtiff cannot be had.
 const Tiff* tiff_library() {
-    static const Tiff tiff = [] {
-        Tiff t;
-        SharedLibrary lib(VYR_TIFF_SONAME);
-        VYR_BIND(lib, t, TIFFClientOpen);
-        VYR_BIND(lib, t, TIFFClose);
-        VYR_BIND(lib, t, TIFFSetErrorHandler);
-        VYR_BIND(lib, t, TIFFSetWarningHandler);
-        VYR_BIND(lib, t, TIFFGetField);
-        VYR_BIND(lib, t, TIFFGetFieldDefaulted);
-        VYR_BIND(lib, t, TIFFIsTiled);
-        VYR_BIND(lib, t, TIFFScanlineSize);
-        VYR_BIND(lib, t, TIFFReadScanline);
-        VYR_BIND(lib, t, TIFFReadRGBAImageOriented);
-        VYR_BIND(lib, t, TIFFSetField);
-        VYR_BIND(lib, t, TIFFDefaultStripSize);
-        VYR_BIND(lib, t, TIFFWriteScanline);
-        VYR_BIND(lib, t, TIFFWriteDirectory);
-        t.loaded = lib.complete();
-        return t;
-    }();
-    return tiff.loaded ? &tiff : nullptr;
+    return library_table<Tiff>(VYR_TIFF_SONAME, [](SharedLibrary& lib, Tiff& t) { TIFF_ENTRIES(VYR_BIND_ENTRY) });
 }
 
 // A stream over bytes in memory: reading from the input, or writing into a
