@@ -477,8 +477,7 @@ Status eval_primary(Cursor& at, const Cell& value, uint32_t how) {
             if (t == type_unset) raise_error(err_cat::script, script::no_value, &value);
             if (callable_type(t)) {
                 Cell callable = v;
-                detail::ArgSource src{&at};
-                return detail::call_callable(callable, src, value, nullptr, 0, call_mode::code, false);
+                return detail::call_from_code(callable, at, value);
             }
             if (t == type_op) raise_error(err_cat::script, script::no_op_arg, &value);
             return push_value(at, v);
@@ -509,8 +508,7 @@ Status eval_primary(Cursor& at, const Cell& value, uint32_t how) {
                 return push_value(at, value);
             }
             Cell callable = value;
-            detail::ArgSource src{&at};
-            return detail::call_callable(callable, src, frames::markers().anon, nullptr, 0, call_mode::code, false);
+            return detail::call_from_code(callable, at, frames::markers().anon);
         }
         case type_op:
             raise_error(err_cat::internal, err_id::internal::not_done);
