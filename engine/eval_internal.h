@@ -80,6 +80,9 @@ struct ArgSource {
 Status call_callable(const Cell& callable, ArgSource& src, const Cell& name, const Cell* path, uint32_t path_index,
                      uint32_t mode, bool infix);
 
+// call_callable from the code at the cursor, not infix, not through a path.
+Status call_from_code(const Cell& callable, Cursor& at, const Cell& name);
+
 // Completes the call of an infix operator whose frame the evaluator opened
 // and filled (its two operands), when the in-place answer did not apply:
 // the operands' types are checked and the callable runs; its result is the
