@@ -23,6 +23,7 @@
 #include "datatypes/actions.h"
 #include "engine/control_support.h"
 #include "engine/eval_internal.h"
+#include "engine/fast_paths.h"
 #include "engine/natives.h"
 #include "engine/natives_support.h"
 #include "datatypes/checks.h"
@@ -188,6 +189,32 @@ Status run_part(const Cell& block, bool* truth) {
     return Status::ok;
 }
 
+// The commonest quiet condition, `word op number` with a block after it
+// (a loop word compared with a literal), computed as the quiet walk
+// (eval::detail::quiet_value) computes it, without the walk's set-up;
+// false, nothing done, for any other code or when it is not quiet.
+bool short_condition(eval::detail::QuietCode code, uint32_t& pos, Cell& out) {
+    namespace detail = eval::detail;
+    if (pos + 3 >= code.end) return false;
+    const Cell* cells = code.cells + pos;
+    if (type_of(cells[0]) != type_word || type_of(cells[1]) != type_word || !detail::number_type(type_of(cells[2])) ||
+        type_of(cells[3]) != type_block)
+        return false;
+    const Cell* left = detail::word_value_fast(cells[0]);
+    if (!left || !detail::number_type(type_of(*left))) return false;
+    const Cell* op = detail::word_value_fast(cells[1]);
+    if (!op || type_of(*op) != type_op) return false;
+    fast_paths::InPlace how = fast_paths::op_kind(*op);
+    if (how.kind == fast_paths::InPlace::none) return false;
+    const Cell& right = cells[2];
+    if (!(type_of(*left) == type_integer && type_of(right) == type_integer &&
+          fast_paths::answer_integers(how, int32_t(left->w2), int32_t(right.w2), out)) &&
+        !fast_paths::answer_quietly(how, *left, right, out))
+        return false;
+    pos += 3;
+    return true;
+}
+
 // Runs the body of loop, repeat, forever, foreach, remove-each or forall
 // as run_part does, as long as it opened with quiet statements: a body that
 // opens with a call (most do) runs whole from then on, without the look,
@@ -236,7 +263,8 @@ private:
         }
         ++pos;
         Cell condition;
-        if (!detail::quiet_value(code, pos, condition) || !form_.accepts(type_of(condition)) ||
+        if (!(short_condition(code, pos, condition) || detail::quiet_value(code, pos, condition)) ||
+            !form_.accepts(type_of(condition)) ||
             pos + form_.branches != code.end || !detail::literal_branches(form_, code, pos))
             return false;
         if (detail::chosen_branch(form_, code, pos, !logic_t::falsy(condition))) return false;
