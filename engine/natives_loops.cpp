@@ -207,9 +207,12 @@ bool short_condition(eval::detail::QuietCode code, uint32_t& pos, Cell& out) {
     fast_paths::InPlace how = fast_paths::op_kind(*op);
     if (how.kind == fast_paths::InPlace::none) return false;
     const Cell& right = cells[2];
-    if (!(type_of(*left) == type_integer && type_of(right) == type_integer &&
-          fast_paths::answer_integers(how, int32_t(left->w2), int32_t(right.w2), out)) &&
-        !fast_paths::answer_quietly(how, *left, right, out))
+    uint32_t lt = type_of(*left), rt = type_of(right);
+    bool inline_pair = lt == rt && (lt == type_integer || (lt == type_char && how.kind == fast_paths::InPlace::compare));
+    // Two char!s compare as answer_quietly compares them, here inline; what
+    // answer_integers refuses for them, answer_quietly refuses too.
+    bool done = inline_pair && fast_paths::answer_integers(how, int32_t(left->w2), int32_t(right.w2), out);
+    if (!done && ((inline_pair && lt == type_char) || !fast_paths::answer_quietly(how, *left, right, out)))
         return false;
     pos += 3;
     return true;
