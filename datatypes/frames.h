@@ -129,6 +129,17 @@ inline Cell* push_frame(const Cell& word, uint32_t header_bits) {
     stack::set_arg_base(stack::top());
     return stack::arg_base();
 }
+// push_frame always inlined, for the evaluator's plain calls; with a
+// context, it is saved as frame_open_function saves it.
+[[gnu::always_inline]] inline void push_frame_inline(const Cell& word, uint32_t header_bits,
+                                                     NodeId context = no_node, uint32_t values = 0) {
+    Frame* f = detail::frames_top;
+    if (f >= detail::frames_end) [[unlikely]] detail::overflow();
+    *f = Frame{header_bits & detail::header_mask, word.w2, word.w1, word.w3, stack::cell_index(stack::arg_base()),
+               context, values, stack::cell_index(stack::top())};
+    detail::frames_top = f + 1;
+    stack::set_arg_base(stack::top());
+}
 inline Cell* frame_open(const Cell& word) { return push_frame(word, opener::call); }
 inline Cell* frame_open_try(const Cell& word) { return push_frame(word, opener::try_); }
 inline Cell* frame_open_try_all(const Cell& word) { return push_frame(word, opener::try_all); }

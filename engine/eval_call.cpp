@@ -655,6 +655,30 @@ bool detail::conditional_form(const Cell& native, ConditionalForm& form) {
     return form.takes_blocks;
 }
 
+// conditional_form for the loop natives, which look once per loop: a
+// function of its own, so that the evaluator's calls of conditional_form
+// stay compiled as they are (inlined).
+bool detail::loop_conditional_form(const Cell& native, ConditionalForm& form) {
+    if (type_of(native) != type_native || !conditional_native(native)) return false;
+    const Cell& cached = *memory::cell_at(native.w3, record_arg_spec);
+    if (type_of(cached) != type_binary) return false;
+    const ArgSpec& spec = spec_at(cached);
+    form.either = native.w1 == natives::slot_of(natives::no::either);
+    form.runs_when = native.w1 != natives::slot_of(natives::no::unless);
+    form.branches = form.either ? 2 : 1;
+    form.takes_blocks = spec.count == form.branches + 1;
+    for (uint32_t k = 0; k < spec.count && form.takes_blocks; ++k) {
+        const ArgEntry& e = spec.entry(k);
+        if (k == 0) {
+            form.condition_types[0] = e.accepts[0];
+            form.condition_types[1] = e.accepts[1];
+        } else {
+            form.takes_blocks = e.accepts_type(type_block);
+        }
+    }
+    return form.takes_blocks;
+}
+
 bool detail::quick_conditional(Cursor& at, QuietCode code, const Cell& first, Status& status) {
     const Cell* native = word_value_fast(first);
     ConditionalForm form;
@@ -737,6 +761,24 @@ Status run_plainly(const Cell& callable, const int32_t* refs) {
     return Status::ok;
 }
 
+// Pushes `cells` none cells, with one look at the stack's room (a push that
+// overflows raises, so a short stack takes them one by one).
+[[gnu::always_inline]] inline void push_nones(uint32_t cells) {
+    Cell* c = stack::top();
+    if (c + cells >= stack::detail::args_end) [[unlikely]] {
+        for (; cells > 0; --cells) none_t::push();
+        return;
+    }
+    for (Cell* end = c + cells; c < end; ++c) *c = none_t::value;
+    stack::set_top(c);
+}
+
+// frame_open_function, then mark_interpreted, as one store.
+[[gnu::noinline]] void open_function_frame(const Cell& word, NodeId context) {
+    frames::push_frame_inline(word, frames::opener::interp_function, context,
+                              context ? context_t::context_cell(context)->w2 : 0);
+}
+
 // `spec`: the callable's compiled argument spec, read just before; it never
 // changes, so its address holds until a collection cycle moves it.
 [[gnu::noinline]] Status call_plain(const Cell& callable_in, Cursor& at, const Cell& name_in, const ArgSpec* spec) {
@@ -746,10 +788,9 @@ Status run_plainly(const Cell& callable, const int32_t* refs) {
     bool function = type_of(callable) == type_function;
     const Cell& name_word = type_of(name_in) == type_word ? name_in : frames::markers().anon;
     if (function) {
-        frames::frame_open_function(name_word, callable.w1);
-        frames::mark_interpreted();
+        open_function_frame(name_word, callable.w1);
     } else {
-        frames::push_frame(name_word, frames::opener::interp_native);
+        frames::push_frame_inline(name_word, frames::opener::interp_native);
     }
     // The frame keeps the name from here on (the collector follows it).
     const frames::Frame* frame = frames::top_frame();
@@ -774,6 +815,10 @@ Status run_plainly(const Cell& callable, const int32_t* refs) {
     }
     uint32_t n = spec->first_refinement;
     bool conditional = !function && type_of(callable) == type_native && conditional_native(callable);
+    // The code's cells, looked up once: an argument pushed as it stands runs
+    // nothing and allocates nothing, so they hold until one is evaluated.
+    detail::QuietCode code;
+    const Cell* next = detail::peek_code(at, code);
     for (uint32_t i = 0; i < n; ++i) {
         if (i == 1 && conditional) {
             Status s;
@@ -783,24 +828,25 @@ Status run_plainly(const Cell& callable, const int32_t* refs) {
                 return answer();
             }
         }
-        detail::QuietCode code;
-        const Cell* next = detail::peek_code(at, code);
         if (!next) {
             Cell word = spec_word(callable, *spec, i);
             Cell named = name_of();
             raise_error(err_cat::script, script::no_arg, &named, &word);
         }
-        if (!detail::push_inert(at, code, next)) {
+        if (detail::push_inert(at, code, next)) {
+            next = at.pos < code.end ? code.cells + at.pos : nullptr;
+        } else {
             if (Status s = detail::eval_value(at, 0); s != Status::ok) return s;
             if (detail::tracing) {
                 Cell code = at.code;
                 if (Status t = trace::fire(event::fetch, &code, at.pos - 1, stack::top_cell(), nullptr); t != Status::ok)
                     return t;
             }
-        }
-        if (collector::moves() != moves) {
-            spec = &spec_of(callable);
-            moves = collector::moves();
+            if (collector::moves() != moves) {
+                spec = &spec_of(callable);
+                moves = collector::moves();
+            }
+            next = detail::peek_code(at, code);
         }
         uint32_t t = type_of(*stack::top_cell());
         if (!spec->entry(i).accepts_type(t)) raise_expect_arg(callable, name_of(), *spec, i, t);
@@ -814,7 +860,7 @@ Status run_plainly(const Cell& callable, const int32_t* refs) {
                 for (uint32_t k = spec->entry(i).nargs; k > 0; --k) none_t::push();
             }
         } else {
-            for (; cells > 0; --cells) none_t::push();
+            push_nones(cells);
         }
     }
     if (function) function_t::push_initial_locals(int32_t(spec->local_slots));
@@ -895,18 +941,41 @@ namespace {
 
 }  // namespace
 
+namespace {
+
+// A call from code whose callable's arguments are not compiled yet (its
+// first call): compiles them and takes the plain or the general course.
+[[gnu::noinline]] Status call_uncompiled(const Cell& callable, detail::ArgSource& src, const Cell& name_in) {
+    if (spec_at(arg_spec_of(callable)).plain) return call_plain(callable, *src.at, name_in, &spec_of(callable));
+    return call_general(callable, src, name_in, nullptr, 0, call_mode::code, false);
+}
+
+}  // namespace
+
+Status detail::call_from_code(const Cell& callable, Cursor& at, const Cell& name) {
+    if (!tracing) {
+        uint32_t t = type_of(callable);
+        if (t == type_native || t == type_action || t == type_function) {
+            const Cell& cached = *memory::cell_at(callable.w3, record_arg_spec);
+            ArgSource src{&at};
+            if (type_of(cached) != type_binary) [[unlikely]] return call_uncompiled(callable, src, name);
+            const ArgSpec& spec = spec_at(cached);
+            if (spec.plain) return call_plain(callable, at, name, &spec);
+        }
+    }
+    ArgSource src{&at};
+    return call_general(callable, src, name, nullptr, 0, call_mode::code, false);
+}
+
 Status detail::call_callable(const Cell& callable, ArgSource& src, const Cell& name_in, const Cell* path,
                              uint32_t path_index, uint32_t call_flags, bool infix) {
     if (src.at && !path && !infix && call_flags == call_mode::code && !tracing) {
         uint32_t t = type_of(callable);
         if (t == type_native || t == type_action || t == type_function) {
             const Cell& cached = *memory::cell_at(callable.w3, record_arg_spec);
-            if (type_of(cached) == type_binary) {
-                const ArgSpec& spec = spec_at(cached);
-                if (spec.plain) return call_plain(callable, *src.at, name_in, &spec);
-            } else if (spec_at(arg_spec_of(callable)).plain) {
-                return call_plain(callable, *src.at, name_in, &spec_of(callable));
-            }
+            if (type_of(cached) != type_binary) [[unlikely]] return call_uncompiled(callable, src, name_in);
+            const ArgSpec& spec = spec_at(cached);
+            if (spec.plain) return call_plain(callable, *src.at, name_in, &spec);
         }
     }
     return call_general(callable, src, name_in, path, path_index, call_flags, infix);

@@ -1,5 +1,6 @@
 // What the evaluator's modules (eval.cpp, eval_call.cpp, eval_trace.cpp)
-// share and nothing else uses.
+// share, and the loop natives read for their bodies (natives_loops.cpp);
+// nothing else uses it.
 #pragma once
 
 #include <cstdint>
@@ -79,6 +80,9 @@ struct ArgSource {
 Status call_callable(const Cell& callable, ArgSource& src, const Cell& name, const Cell* path, uint32_t path_index,
                      uint32_t mode, bool infix);
 
+// call_callable from the code at the cursor, not infix, not through a path.
+Status call_from_code(const Cell& callable, Cursor& at, const Cell& name);
+
 // Completes the call of an infix operator whose frame the evaluator opened
 // and filled (its two operands), when the in-place answer did not apply:
 // the operands' types are checked and the callable runs; its result is the
@@ -112,6 +116,8 @@ struct ConditionalForm {
 // branches, its arguments compiled (its first call compiles them), and its
 // form.
 bool conditional_form(const Cell& native, ConditionalForm& form);
+// The same, for the loop natives (natives_loops.cpp).
+bool loop_conditional_form(const Cell& native, ConditionalForm& form);
 // Whether the conditional's branches stand at `pos` as literal blocks with
 // no operator after them, so that fetching them cannot fail or run anything.
 [[gnu::always_inline]] inline bool literal_branches(const ConditionalForm& form, QuietCode code, uint32_t pos) {
