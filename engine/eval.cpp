@@ -555,8 +555,7 @@ namespace {
             Cell callable = *v;
             Cell name = *c;
             ++at.pos;
-            detail::ArgSource src{&at};
-            return detail::call_callable(callable, src, name, nullptr, 0, call_mode::code, false);
+            return detail::call_from_code(callable, at, name);
         }
     }
     return detail::eval_value(at, expr::no_infix);
@@ -666,9 +665,7 @@ namespace {
     Cell callable = callable_in;
     Cell name = name_in;
     ++at.pos;
-    detail::ArgSource src{&at};
-    if (Status s = detail::call_callable(callable, src, name, nullptr, 0, call_mode::code, false); s != Status::ok)
-        return s;
+    if (Status s = detail::call_from_code(callable, at, name); s != Status::ok) return s;
     return operator_at(at.peek()) ? infix_after(at, start) : Status::ok;
 }
 
