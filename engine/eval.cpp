@@ -588,6 +588,17 @@ namespace {
 
 // The infix operators after a value pushed at `start`, applied left to
 // right; the answer replaces it.
+// Whether an operand may be quiet, as quiet_operand_at would take it: a
+// number, a word holding one, or a paren that opens_quiet lets through.
+[[gnu::always_inline]] inline bool quiet_operand_q(const Cell& operand) {
+    uint32_t t = type_of(operand);
+    if (t == type_word) {
+        const Cell* v = detail::word_value_fast(operand);
+        return v && number_type(type_of(*v));
+    }
+    return t == type_paren ? detail::opens_quiet(operand, true) : number_type(t);
+}
+
 [[gnu::always_inline]] inline Status infix_loop(Cursor& at, Cell* start) {
     using namespace detail;
     for (;;) {
@@ -616,7 +627,7 @@ namespace {
             // operator when the answer cannot raise either.
             Cell right, out;
             uint32_t operand_pos = at.pos;
-            bool quiet_right = type_of(*operand) != type_paren || detail::opens_quiet(*operand, true);
+            bool quiet_right = quiet_operand_q(*operand);
             if (quiet_right && quiet_operand_at(at, right) &&
                 fast_paths::answer_quietly(in_place, start[0], right, out)) {
                 start[0] = out;
