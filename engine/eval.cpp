@@ -370,6 +370,13 @@ uint32_t quiet_block_run(const Cell& block, Cell& last) {
     memory::SeriesBuffer* b = memory::buffer_of(block.w2);
     const Cell* first = b->cells() + block.w1;
     if (first >= b->cells_end() || !may_be_quiet(*first)) return block.w1;
+    if (first + 1 == b->cells_end() && type_of(*first) == type_word) {
+        // A block holding one word (that holds a number, as may_be_quiet
+        // said) is read without a walk's set-up: a branch such as [n].
+        if (interrupt::requested() || traced_run(block)) return block.w1;
+        last = *detail::word_value_fast(*first);
+        return quiet_all;
+    }
     return quiet_block_walk(block, last);
 }
 
