@@ -541,6 +541,13 @@ uint32_t quiet_block_run(const Cell& block, Cell& last) {
     memory::SeriesBuffer* b = memory::buffer_of(block.w2);
     const Cell* first = b->cells() + block.w1;
     if (first >= b->cells_end() || !may_be_quiet(*first)) return block.w1;
+    if (first + 1 == b->cells_end() && type_of(*first) == type_word) {
+        // A block holding one word (that holds a number, as may_be_quiet
+        // said) is read without a walk's set-up: a branch such as [n].
+        if (interrupt::requested() || traced_run(block)) return block.w1;
+        last = *detail::word_value_fast(*first);
+        return quiet_all;
+    }
     return quiet_block_walk(block, last);
 }
 
@@ -737,8 +744,7 @@ namespace {
             Cell callable = *v;
             Cell name = *c;
             ++at.pos;
-            detail::ArgSource src{&at};
-            return detail::call_callable(callable, src, name, nullptr, 0, call_mode::code, false);
+            return detail::call_from_code(callable, at, name);
         }
     }
     return detail::eval_value(at, expr::no_infix);
@@ -771,6 +777,17 @@ namespace {
 
 // The infix operators after a value pushed at `start`, applied left to
 // right; the answer replaces it.
+// Whether an operand may be quiet, as quiet_operand_at would take it: a
+// number, a word holding one, or a paren that opens_quiet lets through.
+[[gnu::always_inline]] inline bool quiet_operand_q(const Cell& operand) {
+    uint32_t t = type_of(operand);
+    if (t == type_word) {
+        const Cell* v = detail::word_value_fast(operand);
+        return v && number_type(type_of(*v));
+    }
+    return t == type_paren ? detail::opens_quiet(operand, true) : number_type(t);
+}
+
 [[gnu::always_inline]] inline Status infix_loop(Cursor& at, Cell* start) {
     using namespace detail;
     for (;;) {
@@ -799,7 +816,7 @@ namespace {
             // operator when the answer cannot raise either.
             Cell right, out;
             uint32_t operand_pos = at.pos;
-            bool quiet_right = type_of(*operand) != type_paren || detail::opens_quiet(*operand, true);
+            bool quiet_right = quiet_operand_q(*operand);
             if (quiet_right && quiet_operand_at(at, right) &&
                 fast_paths::answer_quietly(in_place, start[0], right, out)) {
                 start[0] = out;
@@ -848,9 +865,7 @@ namespace {
     Cell callable = callable_in;
     Cell name = name_in;
     ++at.pos;
-    detail::ArgSource src{&at};
-    if (Status s = detail::call_callable(callable, src, name, nullptr, 0, call_mode::code, false); s != Status::ok)
-        return s;
+    if (Status s = detail::call_from_code(callable, at, name); s != Status::ok) return s;
     return operator_at(at.peek()) ? infix_after(at, start) : Status::ok;
 }
 
