@@ -539,6 +539,29 @@ Status detail::eval_paren(const Cell& paren) { return eval_block(frames::markers
 
 namespace {
 
+// The value of an infix operator's right operand, pushed: eval_value's
+// course (no infix), with a paren or a word holding a callable taken
+// straight to its evaluation when no trace is on and no safe point is due.
+[[gnu::always_inline]] inline Status right_operand(Cursor& at) {
+    const Cell* c = detail::tracing || collector::detail::gate ? nullptr : at.peek();
+    if (c) {
+        if (type_of(*c) == type_paren) {
+            Cell paren = *c;
+            ++at.pos;
+            return detail::eval_paren(paren);
+        }
+        const Cell* v = type_of(*c) == type_word ? detail::word_value_fast(*c) : nullptr;
+        if (v && callable_type(type_of(*v))) {
+            Cell callable = *v;
+            Cell name = *c;
+            ++at.pos;
+            detail::ArgSource src{&at};
+            return detail::call_callable(callable, src, name, nullptr, 0, call_mode::code, false);
+        }
+    }
+    return detail::eval_value(at, expr::no_infix);
+}
+
 // Applies the infix operator `op` (its wrapped callable) to the left
 // operand at `left` and the value after it, in the operator's frame as the
 // full call opens it. Numbers answer in place; anything else completes the
@@ -550,7 +573,7 @@ Status apply_operator(Cursor& at, const Cell& op, fast_paths::InPlace how, const
     collector::Held held(2);  // the operator and its name, for the full call after the operand ran
     held[0] = op;
     held[1] = name;
-    if (Status s = detail::eval_value(at, expr::no_infix); s != Status::ok) return s;
+    if (Status s = right_operand(at); s != Status::ok) return s;
     Cell out;
     if (fast_paths::apply_in_place(how, left[0], left[1], out)) {
         left[0] = out;
@@ -562,18 +585,12 @@ Status apply_operator(Cursor& at, const Cell& op, fast_paths::InPlace how, const
 
 }  // namespace
 
-Status detail::eval_value(Cursor& at, uint32_t how) {
-    collector::safe_point();
-    Cell* start = stack::top();
-    uint32_t pos = at.pos;
-    Cell value = at.value();
-    ++at.pos;
-    if (tracing) {
-        if (Status s = fire_at(event::fetch, at, pos, &value); s != Status::ok) return s;
-        value = *memory::cell_at(at.code.w2, pos);  // the callback may have moved everything
-    }
-    if (Status s = eval_primary(at, value, how); s != Status::ok) return s;
-    if (how & expr::no_infix) return Status::ok;
+namespace {
+
+// The infix operators after a value pushed at `start`, applied left to
+// right; the answer replaces it.
+[[gnu::always_inline]] inline Status infix_loop(Cursor& at, Cell* start) {
+    using namespace detail;
     for (;;) {
         const Cell* next = at.peek();
         const Cell* op_value = operator_at(next);
@@ -615,6 +632,84 @@ Status detail::eval_value(Cursor& at, uint32_t how) {
     }
     return Status::ok;
 }
+
+// infix_loop kept out of line, for statements that mostly have no
+// operator after their value.
+[[gnu::noinline]] Status infix_after(Cursor& at, Cell* start) { return infix_loop(at, start); }
+
+}  // namespace
+
+Status detail::eval_value(Cursor& at, uint32_t how) {
+    collector::safe_point();
+    Cell* start = stack::top();
+    uint32_t pos = at.pos;
+    Cell value = at.value();
+    ++at.pos;
+    if (tracing) {
+        if (Status s = fire_at(event::fetch, at, pos, &value); s != Status::ok) return s;
+        value = *memory::cell_at(at.code.w2, pos);  // the callback may have moved everything
+    }
+    if (Status s = eval_primary(at, value, how); s != Status::ok) return s;
+    if (how & expr::no_infix) return Status::ok;
+    return infix_loop(at, start);
+}
+
+namespace {
+
+// A statement led by a word holding a callable (`callable_in`, the word
+// `name_in`), called as eval_value would call it: its safe point having
+// nothing to do, the call starts at once, its infix operators after it.
+// Kept out of line, as set_word_statement: eval_block's loop stays small.
+[[gnu::noinline]] Status call_statement(Cursor& at, const Cell& callable_in, const Cell& name_in) {
+    if (collector::detail::gate) return detail::eval_value(at, 0);
+    Cell* start = stack::top();
+    Cell callable = callable_in;
+    Cell name = name_in;
+    ++at.pos;
+    detail::ArgSource src{&at};
+    if (Status s = detail::call_callable(callable, src, name, nullptr, 0, call_mode::code, false); s != Status::ok)
+        return s;
+    return operator_at(at.peek()) ? infix_after(at, start) : Status::ok;
+}
+
+// A set-word statement whose value is not quiet, as eval_value runs it.
+[[gnu::noinline]] Status set_word_statement(Cursor& at, const Cell& word_in) {
+    if (collector::detail::gate) return detail::eval_value(at, 0);
+    Cell* start = stack::top();
+    Cell word = word_in;
+    ++at.pos;
+    if (Status s = eval_set_word(word, at); s != Status::ok) return s;
+    return operator_at(at.peek()) ? infix_after(at, start) : Status::ok;
+}
+
+// A statement of a block run, no trace on, `first` its first cell at the
+// cursor in `code`: eval_value's course, with the word or set-word that
+// leads it looked at once. A word holding a number may open a quiet
+// statement, one holding if, unless or either a quick conditional, one
+// holding a callable is called at once; a set-word that is not quiet goes
+// straight to its store. The safe point comes first, as in eval_value:
+// while one is due the statement takes eval_value itself.
+[[gnu::always_inline]] inline Status statement(Cursor& at, QuietCode code, const Cell* first) {
+    uint32_t t = type_of(*first);
+    if (t == type_word) {
+        const Cell* v = detail::word_value_fast(*first);
+        if (!v) return detail::eval_value(at, 0);
+        uint32_t vt = type_of(*v);
+        Status s;
+        if (vt == type_native && detail::quick_conditional(at, code, *first, s)) return s;
+        if (callable_type(vt)) return call_statement(at, *v, *first);
+        if (number_type(vt) && quiet_statement(at, code, *first)) return Status::ok;
+        return detail::eval_value(at, 0);
+    }
+    if (t == type_set_word) {
+        if (quiet_statement(at, code, *first)) return Status::ok;
+        return set_word_statement(at, *first);
+    }
+    if (number_type(t) && quiet_statement(at, code, *first)) return Status::ok;
+    return detail::eval_value(at, 0);
+}
+
+}  // namespace
 
 bool detail::push_inert(Cursor& at, QuietCode code, const Cell* v) {
     if (tracing) return false;
@@ -730,12 +825,7 @@ Status eval_block(const Cell& word, const Cell& block, bool copy_result) {
                 continue;
             }
             // Only the last expression's value is kept, as the result.
-            if (!may_be_quiet(*next) || !quiet_statement(at, code, *next)) {
-                Status s;
-                if (type_of(*next) != type_word || !detail::quick_conditional(at, code, *next, s))
-                    s = detail::eval_value(at, 0);
-                if (s != Status::ok) return s;
-            }
+            if (Status s = statement(at, code, next); s != Status::ok) return s;
             next = peek_code(at, code);
             if (!next) {
                 stack::reset_with_result(*stack::top_cell());

@@ -655,6 +655,30 @@ bool detail::conditional_form(const Cell& native, ConditionalForm& form) {
     return form.takes_blocks;
 }
 
+// conditional_form for the loop natives, which look once per loop: a
+// function of its own, so that the evaluator's calls of conditional_form
+// stay compiled as they are (inlined).
+bool detail::loop_conditional_form(const Cell& native, ConditionalForm& form) {
+    if (type_of(native) != type_native || !conditional_native(native)) return false;
+    const Cell& cached = *memory::cell_at(native.w3, record_arg_spec);
+    if (type_of(cached) != type_binary) return false;
+    const ArgSpec& spec = spec_at(cached);
+    form.either = native.w1 == natives::slot_of(natives::no::either);
+    form.runs_when = native.w1 != natives::slot_of(natives::no::unless);
+    form.branches = form.either ? 2 : 1;
+    form.takes_blocks = spec.count == form.branches + 1;
+    for (uint32_t k = 0; k < spec.count && form.takes_blocks; ++k) {
+        const ArgEntry& e = spec.entry(k);
+        if (k == 0) {
+            form.condition_types[0] = e.accepts[0];
+            form.condition_types[1] = e.accepts[1];
+        } else {
+            form.takes_blocks = e.accepts_type(type_block);
+        }
+    }
+    return form.takes_blocks;
+}
+
 bool detail::quick_conditional(Cursor& at, QuietCode code, const Cell& first, Status& status) {
     const Cell* native = word_value_fast(first);
     ConditionalForm form;

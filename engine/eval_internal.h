@@ -1,5 +1,6 @@
 // What the evaluator's modules (eval.cpp, eval_call.cpp, eval_trace.cpp)
-// share and nothing else uses.
+// share, and the loop natives read for their bodies (natives_loops.cpp);
+// nothing else uses it.
 #pragma once
 
 #include <cstdint>
@@ -115,6 +116,8 @@ struct ConditionalForm {
 // branches, its arguments compiled (its first call compiles them), and its
 // form.
 bool conditional_form(const Cell& native, ConditionalForm& form);
+// The same, for the loop natives (natives_loops.cpp).
+bool loop_conditional_form(const Cell& native, ConditionalForm& form);
 // Whether the conditional's branches stand at `pos` as literal blocks with
 // no operator after them, so that fetching them cannot fail or run anything.
 [[gnu::always_inline]] inline bool literal_branches(const ConditionalForm& form, QuietCode code, uint32_t pos) {

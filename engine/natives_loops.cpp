@@ -22,11 +22,13 @@
 #include "datatypes/word.h"
 #include "datatypes/actions.h"
 #include "engine/control_support.h"
+#include "engine/eval_internal.h"
 #include "engine/natives.h"
 #include "engine/natives_support.h"
 #include "datatypes/checks.h"
 #include "runtime/collector.h"
 #include "runtime/errors.h"
+#include "runtime/interrupt.h"
 #include "runtime/memory.h"
 #include "runtime/numeric.h"
 #include "runtime/unicode.h"
@@ -188,19 +190,66 @@ Status run_part(const Cell& block, bool* truth) {
 
 // Runs the body of loop, repeat, forever, foreach, remove-each or forall
 // as run_part does, as long as it opened with quiet statements: a body that
-// opens with a call (most do) runs whole from then on, without the look.
+// opens with a call (most do) runs whole from then on, without the look,
+// but for a conditional statement that may choose no branch (no_branch).
 class BodyRun {
 public:
     Status operator()(const Cell& body) {
+        if (conditional_ && no_branch(body)) return Status::ok;
         if (!quiet_) return run_block(body);
         uint32_t from = run_quiet_part(body);
         if (from == eval::quiet_all) return Status::ok;
         if (from == body.w1) quiet_ = false;
+        conditional_ = !quiet_;
         return run_from(body, from, nullptr);
     }
 
 private:
+    // A body that is one statement of `if`, `unless` or `either` whose
+    // condition is quiet and whose literal branches stand last: when the
+    // condition chooses no branch, the body's value is none and nothing
+    // else happens, so its run (which would take the statement as
+    // eval::detail::quick_conditional does) is skipped, once no trace and
+    // no interrupt could tell. Answers false, nothing done, otherwise: a
+    // body of another form, a branch to run, a trace or interrupt, code of
+    // the other origin. A body that does not open with a word holding one
+    // of the three natives is not looked at again.
+    [[gnu::noinline]] bool no_branch(const Cell& body) {
+        namespace detail = eval::detail;
+        if (detail::tracing || detail::trace_requested || interrupt::requested()) return false;
+        memory::SeriesBuffer* b = memory::buffer_of(body.w2);
+        if (bool(b->flags & memory::flag::boot_origin) != detail::in_library) return false;
+        detail::QuietCode code{b->cells(), uint32_t(b->cells_end() - b->cells())};
+        uint32_t pos = body.w1;
+        if (pos >= code.end) return false;
+        const Cell& first = code.cells[pos];
+        const Cell* native = type_of(first) == type_word ? detail::word_value_fast(first) : nullptr;
+        if (!native || type_of(*native) != type_native || native->w1 > slot_of(no::either)) {
+            conditional_ = false;
+            return false;
+        }
+        if (!form_known_ || native->w1 != native_slot_ || native->w3 != native_record_) {
+            form_known_ = detail::loop_conditional_form(*native, form_);
+            if (!form_known_) return false;
+            native_slot_ = native->w1;
+            native_record_ = native->w3;
+        }
+        ++pos;
+        Cell condition;
+        if (!detail::quiet_value(code, pos, condition) || !form_.accepts(type_of(condition)) ||
+            pos + form_.branches != code.end || !detail::literal_branches(form_, code, pos))
+            return false;
+        if (detail::chosen_branch(form_, code, pos, !logic_t::falsy(condition))) return false;
+        stack::reset_with_result(none_t::value);
+        return true;
+    }
+
     bool quiet_ = true;
+    bool conditional_ = false;
+    bool form_known_ = false;
+    uint32_t native_slot_ = 0;     // the native whose form form_ is
+    NodeId native_record_ = 0;
+    eval::detail::ConditionalForm form_{};
 };
 }  // namespace
 
