@@ -248,6 +248,12 @@ public:
         return true;
     }
 
+    // The rarer operand pairs (floats, chars, overflow); `out` may be
+    // either operand's cell.
+    [[gnu::noinline]] static bool answer(fast_paths::InPlace how, Cell left, Cell right, Cell& out) {
+        return fast_paths::answer_quietly(how, left, right, out);
+    }
+
 private:
     static constexpr NodeId no_context = UINT32_MAX;  // no node has it
 
@@ -256,12 +262,6 @@ private:
     [[gnu::always_inline]] Cell* global_value(uint32_t index) {
         if (!globals_) __builtin_unreachable();
         return globals_ + index;
-    }
-
-    // The rarer operand pairs (floats, chars, overflow); `out` may be
-    // either operand's cell.
-    [[gnu::noinline]] static bool answer(fast_paths::InPlace how, Cell left, Cell right, Cell& out) {
-        return fast_paths::answer_quietly(how, left, right, out);
     }
 
     [[gnu::always_inline]] const Cell* stopped(uint32_t op_pos, const Cell& left, uint32_t depth) {
@@ -374,6 +374,177 @@ bool quiet_statement(Cursor& at, QuietCode code, const Cell&) {
 }  // namespace
 
 namespace {
+
+// ---- Decoded quiet steps --------------------------------------------------------
+// While quiet_loop lasts nothing runs but the loop's own quiet statements:
+// no code changes, no buffer moves, and a word's value changes only when
+// one of the loop's set-words stores a number into it. So once a step has
+// run quietly, its statements are decoded into a program (cells to read,
+// operations to apply, slots to store) that the following steps of the
+// same call run without walking the code again. Decoding after a quiet
+// step also fixes what each word is: every word a set-word of the loop
+// stores into holds a number by then, so no word naming an operator can
+// change while the program runs, and the code reads the same way on every
+// step. Every operand is still checked to be a number and every answer
+// computed as the walk computes it, so a step that stops being quiet stops
+// at the same statement, nothing of it stored, the statements before it
+// done.
+class QuietProgram {
+public:
+    enum Part : uint32_t { test_part, body_part };
+
+    bool ready() const { return ready_; }
+
+    // Decodes the statements of the test (and of the body, `bodies.cells`
+    // null for none) from their positions on; ready() tells whether it
+    // worked (every statement quiet, the program small enough).
+    void decode(QuietRun& run, QuietCode tests, uint32_t test_from, QuietCode bodies, uint32_t body_from) {
+        ready_ = false;
+        ops_ = statements_ = temps_ = 0;
+        if (!block(run, tests, test_from)) return;
+        part_end_[test_part] = statements_;
+        if (bodies.cells && !block(run, bodies, body_from)) return;
+        part_end_[body_part] = statements_;
+        ready_ = true;
+    }
+
+    // Runs the statements of a part: true when all ran, `last` the last
+    // one's value (unchanged for a part without statements); else false,
+    // `from` the code position of the statement that is not quiet.
+    [[gnu::always_inline]] bool run(Part part, Cell& last, uint32_t& from) {
+        uint32_t k = part == test_part ? 0 : part_end_[test_part];
+        for (uint32_t end = part_end_[part]; k < end; ++k) {
+            const Statement& st = statement_[k];
+            // The last operation's answer is kept in a local, not read back
+            // from a cell just written in parts.
+            Cell value;
+            if (st.count == 0) {
+                value = *st.value;
+                if (!number_type(type_of(value))) return stop(st, from);  // a lone operand: nothing checked it
+            } else {
+                const Op* o = op_ + st.first;
+                for (const Op* e = o + st.count - 1; o < e; ++o)
+                    if (!apply(*o, *o->out)) return stop(st, from);
+                if (!apply(*o, value)) return stop(st, from);
+            }
+            if (st.slot) *st.slot = value;
+            last = value;
+        }
+        return true;
+    }
+
+private:
+    static constexpr uint32_t max_ops = 48;
+    static constexpr uint32_t max_statements = 16;
+
+    // One operation: `left` and `right` are value cells (numbers in the
+    // code, words' values, or earlier answers); the answer goes to `out`.
+    struct Op {
+        const Cell* left;
+        const Cell* right;
+        Cell* out;
+        fast_paths::InPlace how;
+    };
+    struct Statement {
+        Cell* slot;          // a set-word's value cell, or null
+        const Cell* value;   // where its value is once its operations ran
+        uint32_t at;         // its first cell in the code
+        uint32_t first;      // its operations
+        uint32_t count;
+    };
+
+    [[gnu::always_inline]] static bool apply(const Op& o, Cell& out) {
+        const Cell& left = *o.left;
+        const Cell& right = *o.right;
+        if (type_of(left) == type_integer && type_of(right) == type_integer &&
+            fast_paths::answer_integers(o.how, int32_t(left.w2), int32_t(right.w2), out))
+            return true;
+        if (!number_type(type_of(left)) || !number_type(type_of(right))) return false;
+        // Through a cell of its own: `out` stays out of memory when it can
+        // (a cell stored in parts and read back whole stalls the machine).
+        Cell answer;
+        if (!QuietRun::answer(o.how, left, right, answer)) return false;
+        out = answer;
+        return true;
+    }
+
+    static bool stop(const Statement& st, uint32_t& from) {
+        from = st.at;
+        return false;
+    }
+
+    bool block(QuietRun& run, QuietCode code, uint32_t pos) {
+        while (pos < code.end) {
+            if (statements_ == max_statements) return false;
+            Statement& st = statement_[statements_];
+            st = Statement{nullptr, nullptr, pos, ops_, 0};
+            if (type_of(code.cells[pos]) == type_set_word) {
+                st.slot = run.slot_of(code.cells[pos]);
+                if (!st.slot || ++pos >= code.end) return false;
+            }
+            st.value = expression(run, code.cells, code.end, pos, 0);
+            if (!st.value) return false;
+            st.count = ops_ - st.first;
+            ++statements_;
+        }
+        return true;
+    }
+
+    // As QuietRun::expression, emitting operations instead of computing:
+    // answers the cell that will hold the expression's value, or null.
+    // The operations of each statement run in the order emitted; nothing
+    // they read changes while a statement runs, so reading a paren's
+    // operands before its left neighbour's answer is computed changes
+    // nothing.
+    const Cell* expression(QuietRun& run, const Cell* cells, uint32_t end, uint32_t& pos, uint32_t nesting) {
+        const Cell* left = operand(run, cells, pos, nesting);
+        if (!left) return nullptr;
+        while (pos < end) {
+            const Cell& name = cells[pos];
+            if (type_of(name) != type_word) break;
+            const Cell* op = run.value_of(name);
+            if (!op || type_of(*op) != type_op) break;
+            fast_paths::InPlace how = fast_paths::op_kind(*op);
+            if (how.kind == fast_paths::InPlace::none || ++pos >= end) return nullptr;
+            const Cell* right = operand(run, cells, pos, nesting);
+            if (!right || ops_ == max_ops || temps_ == max_ops) return nullptr;
+            Cell* out = &temp_[temps_++];
+            op_[ops_++] = Op{left, right, out, how};
+            left = out;
+        }
+        return left;
+    }
+
+    const Cell* operand(QuietRun& run, const Cell* cells, uint32_t& pos, uint32_t nesting) {
+        const Cell* v = cells + pos++;
+        uint32_t t = type_of(*v);
+        if (t == type_paren) {
+            if (nesting >= quiet_nesting) return nullptr;
+            QuietCode inner = quiet_code(v->w2, UINT32_MAX);
+            uint32_t at = v->w1;
+            if (at >= inner.end) return nullptr;
+            const Cell* value = expression(run, inner.cells, inner.end, at, nesting + 1);
+            return at == inner.end ? value : nullptr;
+        }
+        if (t == type_word) {
+            v = run.value_of(*v);
+            if (!v) return nullptr;
+            t = type_of(*v);
+        }
+        return number_type(t) ? v : nullptr;
+    }
+
+    bool ready_ = false;
+    uint32_t ops_ = 0, statements_ = 0, temps_ = 0;
+    uint32_t part_end_[2] = {0, 0};
+    Op op_[max_ops];
+    Statement statement_[max_statements];
+    Cell temp_[max_ops];
+};
+
+}  // namespace
+
+namespace {
 // The walk of quiet_block_run, once its first cell may open a quiet
 // statement.
 [[gnu::noinline]] uint32_t quiet_block_walk(const Cell& block, Cell& last) {
@@ -409,23 +580,34 @@ QuietLoop quiet_loop(const Cell& test, const Cell* body, bool stop_when, uint32_
     QuietCode tests = quiet_code(test.w2, UINT32_MAX), bodies{};
     if (body) bodies = quiet_code(body->w2, UINT32_MAX);
     QuietRun run;
+    QuietProgram program;
     for (bool first = true;; first = false) {
         // The caller passed the safe point of the first step; a later step
         // whose safe point would do something is left to the caller.
         if (!first && collector::detail::gate) return QuietLoop::pause;
         if (interrupt::requested()) return QuietLoop::test;  // the test's run takes it
+        if (program.ready()) {
+            if (!program.run(QuietProgram::test_part, last, from)) return QuietLoop::test;
+            if (logic_t::falsy(last) != stop_when) return QuietLoop::ended;
+            if (!program.run(QuietProgram::body_part, last, from)) return QuietLoop::body;
+            continue;
+        }
         uint32_t pos = test.w1;
         if (pos >= tests.end || !run.statements(tests, pos, last)) {
             from = pos;
             return QuietLoop::test;
         }
         if (logic_t::falsy(last) != stop_when) return QuietLoop::ended;
-        if (!body) continue;
-        pos = body->w1;
-        if (!run.statements(bodies, pos, last)) {
-            from = pos;
-            return QuietLoop::body;
+        if (body) {
+            pos = body->w1;
+            if (!run.statements(bodies, pos, last)) {
+                from = pos;
+                return QuietLoop::body;
+            }
         }
+        // A whole step ran quietly: the next ones run decoded, unless the
+        // next step's safe point hands the loop back anyway.
+        if (first && !collector::detail::gate) program.decode(run, tests, test.w1, bodies, body ? body->w1 : 0);
     }
 }
 
