@@ -6,6 +6,7 @@
 #include "datatypes/image.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
+#include "datatypes/map.h"
 #include "datatypes/none.h"
 #include "datatypes/port.h"
 #include "datatypes/string_buffer.h"
@@ -210,7 +211,14 @@ void poke_entry(const int32_t*) { answer(poke(base(), pick_index(base()[1]), bas
 void put_entry(const int32_t* r) { answer(put(base(), base() + 1, base() + 2, flag(r, 0))); }
 void remove_entry(const int32_t* r) { answer(remove(base(), opt(r, 0), opt(r, 1))); }
 void reverse_entry(const int32_t* r) { answer(reverse(base(), opt(r, 0), opt(r, 1))); }
+// A map!'s select (a lookup by key, the commonest select) goes to its
+// implementation at once: it reads only /case and /same.
 void select_entry(const int32_t* r) {
+    if (type_of(*base()) == type_map) {
+        answer(map_t::select(base(), base() + 1, nullptr, false, flag(r, 2), flag(r, 3), false, nullptr, nullptr, false,
+                             false));
+        return;
+    }
     answer(select(base(), base() + 1, opt(r, 0), flag(r, 1), flag(r, 2), flag(r, 3), flag(r, 4), opt(r, 5),
                   opt(r, 6), flag(r, 7), flag(r, 8)));
 }
