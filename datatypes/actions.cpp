@@ -9,6 +9,7 @@
 #include "datatypes/map.h"
 #include "datatypes/none.h"
 #include "datatypes/port.h"
+#include "datatypes/string.h"
 #include "datatypes/string_buffer.h"
 #include "datatypes/word.h"
 #include "datatypes/frames.h"
@@ -182,7 +183,16 @@ void round_entry(const int32_t* r) {
 void even_q_entry(const int32_t*) { logic_t::box(even_q(base())); }
 void odd_q_entry(const int32_t*) { logic_t::box(odd_q(base())); }
 void complement_entry(const int32_t*) { answer(complement(base())); }
-void append_entry(const int32_t* r) { insert_like_entry(r, slot_append); }
+// An append to a string! without /part or /dup (the commonest append) goes
+// to the string's append at once.
+void append_entry(const int32_t* r) {
+    Cell* series = base();
+    if (type_of(*series) == type_string && r[0] < 0 && r[2] < 0) {
+        answer(string_t::append(series, series + 1, -1, flag(r, 1), 1, true));
+        return;
+    }
+    insert_like_entry(r, slot_append);
+}
 void change_entry(const int32_t* r) { insert_like_entry(r, slot_change); }
 void clear_entry(const int32_t*) { answer(clear(base())); }
 // With /types the argument must be a datatype! or typeset! (spec word 5 of
