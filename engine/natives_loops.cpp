@@ -194,7 +194,18 @@ Status run_part(const Cell& block, bool* truth) {
 // but for a conditional statement that may choose no branch (no_branch).
 class BodyRun {
 public:
-    Status operator()(const Cell& body) {
+    // `words`: the word or block of words the loop sets between steps, or
+    // null; `decode`: whether the body may run decoded (eval::QuietBody),
+    // false for a loop that changes a series between steps.
+    explicit BodyRun(const Cell* words = nullptr, bool decode = true) : words_(words) {
+        if (!decode) decoded_.give_up();
+    }
+
+    [[gnu::always_inline]] Status operator()(const Cell& body) {
+        if (decoded_.active()) {
+            Status s;
+            if (run_decoded(body, s)) return s;
+        }
         if (conditional_ && no_branch(body)) return Status::ok;
         if (!quiet_) return run_block(body);
         uint32_t from = run_quiet_part(body);
@@ -205,6 +216,23 @@ public:
     }
 
 private:
+    // The step as the decoded body takes it (eval::QuietBody); false when
+    // nothing of it ran, `s` otherwise the step's status.
+    [[gnu::noinline]] bool run_decoded(const Cell& body, Status& s) {
+        Cell last;
+        uint32_t from = decoded_.run(body, words_, last);
+        if (from == eval::quiet_all) {
+            stack::reset_with_result(last);
+            s = Status::ok;
+            return true;
+        }
+        if (from == body.w1) return false;
+        s = run_from(body, from, nullptr);
+        return true;
+    }
+
+    const Cell* words_;
+    eval::QuietBody decoded_;
     // A body that is one statement of `if`, `unless` or `either` whose
     // condition is quiet and whose literal branches stand last: when the
     // condition chooses no branch, the body's value is none and nothing
@@ -338,7 +366,7 @@ Status repeat(bool, const int32_t*) {
     if (n < 1) return answer(none_t::value);
     args[1] = Cell{type_integer, 0, 1, 0};
     open_loop();
-    BodyRun body_run;
+    BodyRun body_run(&args[0]);
     for (int32_t i = 0; i < n; ++i) {
         collector::safe_point();
         stack::stack_reset();
@@ -375,7 +403,7 @@ Status foreach(bool, const int32_t*) {
     uint32_t n = word_count(args[0]);
     Cell* series = stack::push_copy(args[1]);
     open_loop();
-    BodyRun body_run;
+    BodyRun body_run(&args[0]);
     for (;;) {
         collector::safe_point();
         stack::stack_keep();
@@ -396,7 +424,7 @@ Status remove_each(bool, const int32_t*) {
     uint32_t n = word_count(args[0]);
     Cell* series = stack::push_copy(args[1]);
     open_loop();
-    BodyRun body_run;
+    BodyRun body_run(&args[0], false);
     for (;;) {
         collector::safe_point();
         stack::stack_keep();
@@ -420,7 +448,7 @@ Status forall(bool, const int32_t*) {
     Cell* start = word_t::push_value(args[0]);
     if (!series_t::series_type_q(type_of(*start))) checks::raise_expect_arg(0, *start);
     open_loop();
-    BodyRun body_run;
+    BodyRun body_run(&args[0]);
     for (;;) {
         collector::safe_point();
         stack::stack_keep();
