@@ -711,7 +711,9 @@ bool detail::quick_conditional(Cursor& at, QuietCode code, const Cell& first, St
     Cell* start = stack::push_copy(callable);  // where the result goes, as in call_plain
     frames::push_frame(name, frames::opener::interp_native);
     stack::push_copy(condition);
-    if (status = run_for_value(branch); status != Status::ok) return true;
+    // run_for_value, but for its quiet value: the walk just refused the
+    // branch's first statement, so the branch is no quiet expression.
+    if (status = eval_block(frames::markers().body, branch, true); status != Status::ok) return true;
     frames::frame_close();
     Cell result = *stack::top_cell();
     *start = result;
