@@ -741,8 +741,7 @@ Status run_plainly(const Cell& callable, const int32_t* refs) {
             actions::GenericEntry fn = actions::entry(callable.w1 + 1);
             if (!fn) raise_error(err_cat::internal, err_id::internal::not_done);
             if (Status s = unwind::catch_status([&] { fn(refs); }); s != Status::ok) return s;
-            stack::stack_keep();
-            break;
+            break;  // the close keeps the result slot alone
         }
         default: {  // function!
             Cell body = *memory::cell_at(callable.w3, function_t::record::body);
@@ -754,7 +753,8 @@ Status run_plainly(const Cell& callable, const int32_t* refs) {
                        s != Status::ok && s != Status::return_ && s != Status::exit) {
                 return s;
             }
-            frames::set_return_target(false);
+            // The frame is popped with its return-target bit: nothing reads a
+            // popped frame's header.
             frames::frame_close_function();
             return Status::ok;
         }
