@@ -23,6 +23,7 @@
 #include "datatypes/actions.h"
 #include "engine/control_support.h"
 #include "engine/eval_internal.h"
+#include "engine/fast_paths.h"
 #include "engine/natives.h"
 #include "engine/natives_support.h"
 #include "datatypes/checks.h"
@@ -188,14 +189,54 @@ Status run_part(const Cell& block, bool* truth) {
     return Status::ok;
 }
 
+// The commonest quiet condition, `word op number` with a block after it
+// (a loop word compared with a literal), computed as the quiet walk
+// (eval::detail::quiet_value) computes it, without the walk's set-up;
+// false, nothing done, for any other code or when it is not quiet.
+bool short_condition(eval::detail::QuietCode code, uint32_t& pos, Cell& out) {
+    namespace detail = eval::detail;
+    if (pos + 3 >= code.end) return false;
+    const Cell* cells = code.cells + pos;
+    if (type_of(cells[0]) != type_word || type_of(cells[1]) != type_word || !detail::number_type(type_of(cells[2])) ||
+        type_of(cells[3]) != type_block)
+        return false;
+    const Cell* left = detail::word_value_fast(cells[0]);
+    if (!left || !detail::number_type(type_of(*left))) return false;
+    const Cell* op = detail::word_value_fast(cells[1]);
+    if (!op || type_of(*op) != type_op) return false;
+    fast_paths::InPlace how = fast_paths::op_kind(*op);
+    if (how.kind == fast_paths::InPlace::none) return false;
+    const Cell& right = cells[2];
+    uint32_t lt = type_of(*left), rt = type_of(right);
+    bool inline_pair = lt == rt && (lt == type_integer || (lt == type_char && how.kind == fast_paths::InPlace::compare));
+    // Two char!s compare as answer_quietly compares them, here inline; what
+    // answer_integers refuses for them, answer_quietly refuses too.
+    bool done = inline_pair && fast_paths::answer_integers(how, int32_t(left->w2), int32_t(right.w2), out);
+    if (!done && ((inline_pair && lt == type_char) || !fast_paths::answer_quietly(how, *left, right, out)))
+        return false;
+    pos += 3;
+    return true;
+}
+
 // Runs the body of loop, repeat, forever, foreach, remove-each or forall
 // as run_part does, as long as it opened with quiet statements: a body that
 // opens with a call (most do) runs whole from then on, without the look,
-// but for a conditional statement that may choose no branch (no_branch).
+// but for a body of one conditional statement (conditional_run).
 class BodyRun {
+    // How conditional_run took the body: not at all, wholly (its value in
+    // the result slot), or up to a chosen branch (run_branch runs it).
+    enum class Taken : uint8_t { no, quietly, branch };
+
 public:
     Status operator()(const Cell& body) {
-        if (conditional_ && no_branch(body)) return Status::ok;
+        if (conditional_) {
+            Taken taken = conditional_run(body);
+            if (taken == Taken::quietly) return Status::ok;
+            if (taken == Taken::branch) {
+                Status status;
+                if (run_branch(body, chosen_, status)) return status;
+            }
+        }
         if (!quiet_) return run_block(body);
         uint32_t from = run_quiet_part(body);
         if (from == eval::quiet_all) return Status::ok;
@@ -206,46 +247,115 @@ public:
 
 private:
     // A body that is one statement of `if`, `unless` or `either` whose
-    // condition is quiet and whose literal branches stand last: when the
-    // condition chooses no branch, the body's value is none and nothing
-    // else happens, so its run (which would take the statement as
-    // eval::detail::quick_conditional does) is skipped, once no trace and
-    // no interrupt could tell. Answers false, nothing done, otherwise: a
-    // body of another form, a branch to run, a trace or interrupt, code of
-    // the other origin. A body that does not open with a word holding one
-    // of the three natives is not looked at again.
-    [[gnu::noinline]] bool no_branch(const Cell& body) {
+    // condition is quiet and whose literal branches stand last, run as its
+    // block's run would take it (eval::detail::quick_conditional) without
+    // that run's set-up, once no trace and no interrupt could tell: no
+    // branch chosen gives none; a chosen branch runs its opening quiet
+    // statements in place and the rest in the native's frame (branch_rest).
+    // Answers true with the run's status, or false, nothing done: a body of
+    // another form, a branch that opens with no quiet statement, a trace or
+    // interrupt, code of the other origin. A body that does not open with a
+    // word holding one of the three natives is not looked at again.
+    [[gnu::noinline]] Taken conditional_run(const Cell& body) {
         namespace detail = eval::detail;
-        if (detail::tracing || detail::trace_requested || interrupt::requested()) return false;
+        if (detail::tracing || detail::trace_requested || interrupt::requested()) return Taken::no;
         memory::SeriesBuffer* b = memory::buffer_of(body.w2);
-        if (bool(b->flags & memory::flag::boot_origin) != detail::in_library) return false;
+        if (bool(b->flags & memory::flag::boot_origin) != detail::in_library) return Taken::no;
         detail::QuietCode code{b->cells(), uint32_t(b->cells_end() - b->cells())};
         uint32_t pos = body.w1;
-        if (pos >= code.end) return false;
+        if (pos >= code.end) return Taken::no;
         const Cell& first = code.cells[pos];
         const Cell* native = type_of(first) == type_word ? detail::word_value_fast(first) : nullptr;
         if (!native || type_of(*native) != type_native || native->w1 > slot_of(no::either)) {
             conditional_ = false;
-            return false;
+            return Taken::no;
         }
         if (!form_known_ || native->w1 != native_slot_ || native->w3 != native_record_) {
             form_known_ = detail::loop_conditional_form(*native, form_);
-            if (!form_known_) return false;
+            if (!form_known_) return Taken::no;
             native_slot_ = native->w1;
             native_record_ = native->w3;
         }
         ++pos;
         Cell condition;
-        if (!detail::quiet_value(code, pos, condition) || !form_.accepts(type_of(condition)) ||
+        if (!(short_condition(code, pos, condition) || detail::quiet_value(code, pos, condition)) ||
+            !form_.accepts(type_of(condition)) ||
             pos + form_.branches != code.end || !detail::literal_branches(form_, code, pos))
-            return false;
-        if (detail::chosen_branch(form_, code, pos, !logic_t::falsy(condition))) return false;
+            return Taken::no;
+        const Cell* chosen = detail::chosen_branch(form_, code, pos, !logic_t::falsy(condition));
+        if (chosen) [[unlikely]] {
+            chosen_[0] = *chosen;
+            chosen_[1] = *native;
+            chosen_[2] = first;
+            chosen_[3] = condition;
+            return Taken::branch;
+        }
         stack::reset_with_result(none_t::value);
+        return Taken::quietly;
+    }
+
+    // The chosen branch as quick_conditional takes it: its opening quiet
+    // statements in place (when nothing ran, answers false: the body runs
+    // instead), the rest in the native's frame.
+    // `chosen`: the branch, the native, its word and the condition, as
+    // conditional_run found them.
+    [[gnu::noinline]] static bool run_branch(const Cell& body, const Cell* chosen, Status& status) {
+        Cell branch = chosen[0], callable = chosen[1], name = chosen[2], condition = chosen[3];
+        Cell last;
+        uint32_t from = eval::quiet_block_run(branch, last);
+        if (from == eval::quiet_all) {
+            stack::reset_with_result(last);
+            status = Status::ok;
+            return true;
+        }
+        if (from == branch.w1) return false;
+        branch.w1 = from;
+        status = branch_rest(body, branch, callable, name, condition);
         return true;
+    }
+
+    // The rest of a branch whose opening statements ran quietly, as the
+    // body's run and quick_conditional go on: the evaluator's position at
+    // the statement, the native's frame holding the condition, the branch
+    // run from `branch`'s index; the value becomes the body's.
+    [[gnu::noinline]] static Status branch_rest(const Cell& body, const Cell& branch, const Cell& callable,
+                                                const Cell& name, const Cell& condition) {
+        collector::Held kept(body, eval::current_position());  // as the body's run holds them
+        struct Restore {
+            collector::Held& kept;
+            ~Restore() { eval::current_position() = kept[1]; }
+        } restore{kept};
+        Cell* caller_base = stack::arg_base();
+        Cell* base = stack::top();
+        stack::set_arg_base(base);
+        eval::current_position() = kept[0];
+        Cell* start = stack::push_copy(callable);
+        frames::push_frame(name, frames::opener::interp_native);
+        stack::push_copy(condition);
+        Cell rest = branch;
+        Cell quiet;
+        Status s;
+        if (eval::detail::opens_quiet(rest, false) && eval::quiet_block_value(rest, quiet)) {
+            stack::reset_with_result(quiet);
+            s = Status::ok;
+        } else {
+            s = eval::eval_block(frames::markers().body, rest, true);
+            if (s != Status::ok) return s;
+            stack::stack_keep();
+        }
+        frames::frame_close();
+        *start = *stack::top_cell();
+        stack::set_top(start + 1);
+        stack::reset_with_result(*stack::top_cell());
+        stack::set_arg_base(caller_base);
+        stack::set_top(base + 1);
+        *caller_base = *base;
+        return Status::ok;
     }
 
     bool quiet_ = true;
     bool conditional_ = false;
+    Cell chosen_[4];  // from conditional_run to run_branch: nothing runs in between
     bool form_known_ = false;
     uint32_t native_slot_ = 0;     // the native whose form form_ is
     NodeId native_record_ = 0;
