@@ -172,10 +172,11 @@ public:
             const Cell* op = value_of(name);
             if (!op || type_of(*op) != type_op) break;
             fast_paths::InPlace how = fast_paths::op_kind(*op);
-            if (how.kind == fast_paths::InPlace::none || ++pos >= end) return nullptr;
+            uint32_t op_pos = pos;
+            if (how.kind == fast_paths::InPlace::none || ++pos >= end) return stopped(op_pos, *left, depth);
             Cell scratch;
             const Cell* right = operand(cells, pos, scratch, depth);
-            if (!right) return nullptr;
+            if (!right) return stopped(op_pos, *left, depth);
             if (type_of(*left) == type_integer && type_of(*right) == type_integer &&
                 fast_paths::answer_integers(how, int32_t(left->w2), int32_t(right->w2), acc)) {
                 left = &acc;
@@ -185,6 +186,15 @@ public:
             left = &acc;
         }
         return left;
+    }
+
+    // Where the last walk of a whole expression (not inside a paren)
+    // stopped, when its first operand was quiet: the operator it could not
+    // apply (0 if none) and the value to its left, which is what the full
+    // evaluation has computed when it reaches that operator.
+    uint32_t stopped_at(Cell& left) const {
+        left = stopped_left_;
+        return stopped_op_;
     }
 
     // The statement at `pos` (< end): a quiet expression, or a set-word
@@ -261,6 +271,14 @@ private:
         return globals_ + index;
     }
 
+    [[gnu::always_inline]] const Cell* stopped(uint32_t op_pos, const Cell& left, uint32_t depth) {
+        if (depth == 0) {
+            stopped_op_ = op_pos;
+            stopped_left_ = left;
+        }
+        return nullptr;
+    }
+
     [[gnu::always_inline]] void enter(NodeId context) {
         context_ = context;
         base_ = store_base_ = nullptr;
@@ -274,6 +292,8 @@ private:
     NodeId context_ = 0;  // with no base: an unbound word has none
     Cell* base_ = nullptr;
     Cell* store_base_ = nullptr;
+    uint32_t stopped_op_ = 0;
+    Cell stopped_left_;
 };
 
 // Whether a run of the block would fire trace events (a trace is on for
@@ -871,7 +891,11 @@ namespace {
 // frame named by the set-word (errors inside name it as their place).
 // (A set-word whose value is quiet and stored plainly never comes here from
 // a block run: quiet_statement takes it.)
-Status eval_set_word(const Cell& word, Cursor& at) {
+Status infix_after(Cursor& at, Cell* start);
+
+// `left`, `op`: the value's walk stopped at the operator at `op` with the
+// value to its left (set_word_run), where the value's evaluation takes up.
+Status eval_set_word(const Cell& word, Cursor& at, const Cell* left = nullptr, uint32_t op = 0) {
     frames::push_frame(word, frames::opener::interp_native);
     Cell* base = stack::push_copy(word);
     if (at.at_end()) raise_error(err_cat::script, script::need_value, base);
@@ -879,7 +903,14 @@ Status eval_set_word(const Cell& word, Cursor& at) {
     if (detail::tracing) {
         if (Status s = fire_at(event::push, at, pos - 1, base); s != Status::ok) return s;
     }
-    if (Status s = detail::eval_value(at, 0); s != Status::ok) return s;
+    Status value;
+    if (left) {
+        at.pos = op;
+        value = infix_after(at, stack::push_copy(*left));
+    } else {
+        value = detail::eval_value(at, 0);
+    }
+    if (value != Status::ok) return value;
     if (detail::tracing) {
         if (Status s = fire_at(event::set, at, pos, &stack::arg_base()[1], &stack::arg_base()[0]); s != Status::ok)
             return s;
@@ -1143,13 +1174,30 @@ namespace {
     return operator_at(at.peek()) ? infix_after(at, start) : Status::ok;
 }
 
-// A set-word statement whose value is not quiet, as eval_value runs it.
-[[gnu::noinline]] Status set_word_statement(Cursor& at, const Cell& word_in) {
+// A set-word statement, no trace on: done in place when it is quiet (as
+// quiet_statement), else as eval_value runs it. When the walk stopped at an
+// operator after a quiet first operand, the value's evaluation takes up
+// there with the value the walk found to its left: the full evaluation
+// would have computed the same, with nothing run or seen meanwhile (a paren
+// among the operands walked would take an interrupt at its block's run, so
+// a waiting interrupt sends the statement the full way).
+[[gnu::noinline]] Status set_word_run(Cursor& at, QuietCode code, const Cell& first) {
+    QuietRun run;
+    Cell value;
+    uint32_t pos = at.pos;
+    if (run.statement(code.cells, code.end, pos, value)) {
+        at.pos = pos;
+        stack::push_copy(value);
+        return Status::ok;
+    }
     if (collector::detail::gate) return detail::eval_value(at, 0);
     Cell* start = stack::top();
-    Cell word = word_in;
+    Cell word = first;
+    Cell left;
+    uint32_t op = run.stopped_at(left);
+    if (interrupt::requested()) op = 0;
     ++at.pos;
-    if (Status s = eval_set_word(word, at); s != Status::ok) return s;
+    if (Status s = eval_set_word(word, at, op ? &left : nullptr, op); s != Status::ok) return s;
     return operator_at(at.peek()) ? infix_after(at, start) : Status::ok;
 }
 
@@ -1172,10 +1220,7 @@ namespace {
         if (number_type(vt) && quiet_statement(at, code, *first)) return Status::ok;
         return detail::eval_value(at, 0);
     }
-    if (t == type_set_word) {
-        if (quiet_statement(at, code, *first)) return Status::ok;
-        return set_word_statement(at, *first);
-    }
+    if (t == type_set_word) return set_word_run(at, code, *first);
     if (number_type(t) && quiet_statement(at, code, *first)) return Status::ok;
     return detail::eval_value(at, 0);
 }

@@ -189,20 +189,32 @@ Status run_part(const Cell& block, bool* truth) {
     return Status::ok;
 }
 
+// The value cells of bound words as eval::detail::word_value_fast finds
+// them, the global context's values looked up once: for a look at code
+// during which nothing runs or allocates.
+struct WordValues {
+    Cell* globals = context_t::global_values();
+    [[gnu::always_inline]] const Cell* operator()(const Cell& word) const {
+        if (!word.w1 || int32_t(word.w3) < 0) return nullptr;
+        Cell* base = word.w1 == context_t::global_context ? globals : context_t::values_base(word.w1);
+        return base ? base + word.w3 : nullptr;
+    }
+};
+
 // The commonest quiet condition, `word op number` with a block after it
 // (a loop word compared with a literal), computed as the quiet walk
 // (eval::detail::quiet_value) computes it, without the walk's set-up;
 // false, nothing done, for any other code or when it is not quiet.
-bool short_condition(eval::detail::QuietCode code, uint32_t& pos, Cell& out) {
+bool short_condition(const WordValues& value_of, eval::detail::QuietCode code, uint32_t& pos, Cell& out) {
     namespace detail = eval::detail;
     if (pos + 3 >= code.end) return false;
     const Cell* cells = code.cells + pos;
     if (type_of(cells[0]) != type_word || type_of(cells[1]) != type_word || !detail::number_type(type_of(cells[2])) ||
         type_of(cells[3]) != type_block)
         return false;
-    const Cell* left = detail::word_value_fast(cells[0]);
+    const Cell* left = value_of(cells[0]);
     if (!left || !detail::number_type(type_of(*left))) return false;
-    const Cell* op = detail::word_value_fast(cells[1]);
+    const Cell* op = value_of(cells[1]);
     if (!op || type_of(*op) != type_op) return false;
     fast_paths::InPlace how = fast_paths::op_kind(*op);
     if (how.kind == fast_paths::InPlace::none) return false;
@@ -293,7 +305,8 @@ private:
         uint32_t pos = body.w1;
         if (pos >= code.end) return Taken::no;
         const Cell& first = code.cells[pos];
-        const Cell* native = type_of(first) == type_word ? detail::word_value_fast(first) : nullptr;
+        WordValues value_of;
+        const Cell* native = type_of(first) == type_word ? value_of(first) : nullptr;
         if (!native || type_of(*native) != type_native || native->w1 > slot_of(no::either)) {
             conditional_ = false;
             return Taken::no;
@@ -306,7 +319,7 @@ private:
         }
         ++pos;
         Cell condition;
-        if (!(short_condition(code, pos, condition) || detail::quiet_value(code, pos, condition)) ||
+        if (!(short_condition(value_of, code, pos, condition) || detail::quiet_value(code, pos, condition)) ||
             !form_.accepts(type_of(condition)) ||
             pos + form_.branches != code.end || !detail::literal_branches(form_, code, pos))
             return Taken::no;
