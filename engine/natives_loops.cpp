@@ -240,7 +240,18 @@ class BodyRun {
     enum class Taken : uint8_t { no, quietly, branch };
 
 public:
-    Status operator()(const Cell& body) {
+    // `words`: the word or block of words the loop sets between steps, or
+    // null; `decode`: whether the body may run decoded (eval::QuietBody),
+    // false for a loop that changes a series between steps.
+    explicit BodyRun(const Cell* words = nullptr, bool decode = true) : words_(words) {
+        if (!decode) decoded_.give_up();
+    }
+
+    [[gnu::always_inline]] Status operator()(const Cell& body) {
+        if (decoded_.active()) {
+            Status s;
+            if (run_decoded(body, s)) return s;
+        }
         if (conditional_) {
             Taken taken = conditional_run(body);
             if (taken == Taken::quietly) return Status::ok;
@@ -258,6 +269,23 @@ public:
     }
 
 private:
+    // The step as the decoded body takes it (eval::QuietBody); false when
+    // nothing of it ran, `s` otherwise the step's status.
+    [[gnu::noinline]] bool run_decoded(const Cell& body, Status& s) {
+        Cell last;
+        uint32_t from = decoded_.run(body, words_, last);
+        if (from == eval::quiet_all) {
+            stack::reset_with_result(last);
+            s = Status::ok;
+            return true;
+        }
+        if (from == body.w1) return false;
+        s = run_from(body, from, nullptr);
+        return true;
+    }
+
+    const Cell* words_;
+    eval::QuietBody decoded_;
     // A body that is one statement of `if`, `unless` or `either` whose
     // condition is quiet and whose literal branches stand last, run as its
     // block's run would take it (eval::detail::quick_conditional) without
@@ -461,7 +489,7 @@ Status repeat(bool, const int32_t*) {
     if (n < 1) return answer(none_t::value);
     args[1] = Cell{type_integer, 0, 1, 0};
     open_loop();
-    BodyRun body_run;
+    BodyRun body_run(&args[0]);
     for (int32_t i = 0; i < n; ++i) {
         collector::safe_point();
         stack::stack_reset();
@@ -498,7 +526,7 @@ Status foreach(bool, const int32_t*) {
     uint32_t n = word_count(args[0]);
     Cell* series = stack::push_copy(args[1]);
     open_loop();
-    BodyRun body_run;
+    BodyRun body_run(&args[0]);
     for (;;) {
         collector::safe_point();
         stack::stack_keep();
@@ -519,7 +547,7 @@ Status remove_each(bool, const int32_t*) {
     uint32_t n = word_count(args[0]);
     Cell* series = stack::push_copy(args[1]);
     open_loop();
-    BodyRun body_run;
+    BodyRun body_run(&args[0], false);
     for (;;) {
         collector::safe_point();
         stack::stack_keep();
@@ -543,7 +571,7 @@ Status forall(bool, const int32_t*) {
     Cell* start = word_t::push_value(args[0]);
     if (!series_t::series_type_q(type_of(*start))) checks::raise_expect_arg(0, *start);
     open_loop();
-    BodyRun body_run;
+    BodyRun body_run(&args[0]);
     for (;;) {
         collector::safe_point();
         stack::stack_keep();
