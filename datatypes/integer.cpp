@@ -74,25 +74,36 @@ constexpr auto digit_pairs = [] {
 }();
 }  // namespace
 
-Text to_text(int32_t value) {
-    Text t;
-    int pos = sizeof t.chars;
+uint32_t text_length(int32_t value) {
+    uint32_t magnitude = value < 0 ? 0u - uint32_t(value) : uint32_t(value);
+    uint32_t n = 1;
+    for (uint32_t limit = 10; n < 10 && magnitude >= limit; limit *= 10) ++n;
+    return n + (value < 0 ? 1 : 0);
+}
+
+void write_text(int32_t value, char* end) {
+    char* p = end;
     // Work on the magnitude as unsigned so that -2147483648 needs no special case.
     uint32_t magnitude = value < 0 ? 0u - uint32_t(value) : uint32_t(value);
     while (magnitude >= 100) {
         uint32_t pair = magnitude % 100;
         magnitude /= 100;
-        t.chars[--pos] = digit_pairs[2 * pair + 1];
-        t.chars[--pos] = digit_pairs[2 * pair];
+        *--p = digit_pairs[2 * pair + 1];
+        *--p = digit_pairs[2 * pair];
     }
     if (magnitude >= 10) {
-        t.chars[--pos] = digit_pairs[2 * magnitude + 1];
-        t.chars[--pos] = digit_pairs[2 * magnitude];
+        *--p = digit_pairs[2 * magnitude + 1];
+        *--p = digit_pairs[2 * magnitude];
     } else {
-        t.chars[--pos] = char('0' + magnitude);
+        *--p = char('0' + magnitude);
     }
-    if (value < 0) t.chars[--pos] = '-';
-    t.start = uint8_t(pos);
+    if (value < 0) *--p = '-';
+}
+
+Text to_text(int32_t value) {
+    Text t;
+    t.start = uint8_t(sizeof t.chars - text_length(value));
+    write_text(value, t.chars + sizeof t.chars);
     return t;
 }
 

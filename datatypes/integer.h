@@ -50,6 +50,10 @@ struct Text {
     std::string_view view() const { return {chars + start, size_t(sizeof chars - start)}; }
 };
 Text to_text(int32_t value);
+// The number of characters of the value's decimal text.
+uint32_t text_length(int32_t value);
+// Writes that text into the text_length(value) chars that end before `end`.
+void write_text(int32_t value, char* end);
 
 // The arithmetic core. Answers the 32-bit result of `left op right`. With a
 // result cell: an add, subtract or multiply that overflows, and a divide

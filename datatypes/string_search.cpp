@@ -129,12 +129,19 @@ Plain append_plainly(Cell& s, const Cell& value) {
     unsigned width = tb->unit();
     uint32_t t = type_of(value);
     if (t == type_integer) {
+        int32_t n = integer_t::get(value);
+        if (width == 1) {  // the digits written in place
+            uint32_t length = integer_t::text_length(n);
+            uint8_t* dst = series::alloc_tail_bytes(node, length);
+            integer_t::write_text(n, reinterpret_cast<char*>(dst + length));
+            return Plain::appended;
+        }
         if (!unicode::valid_unit_width(width)) return Plain::refused;
-        integer_t::Text text = integer_t::to_text(integer_t::get(value));
+        integer_t::Text text = integer_t::to_text(n);
         std::string_view digits = text.view();
-        auto n = uint32_t(digits.size());
-        uint8_t* dst = series::alloc_tail_bytes(node, n * width);
-        for (uint32_t j = 0; j < n; ++j) store_unit(dst, j, width, uint8_t(digits[j]));
+        auto count = uint32_t(digits.size());
+        uint8_t* dst = series::alloc_tail_bytes(node, count * width);
+        for (uint32_t j = 0; j < count; ++j) store_unit(dst, j, width, uint8_t(digits[j]));
         return Plain::appended;
     }
     if (!string_like_q(t) || t == type_tag) return Plain::refused;
@@ -209,13 +216,11 @@ int32_t part_from_series(const Cell& s, const Cell& part, const char* refinement
 // and the material are read from their argument cells after it, never from
 // copies made before.
 
-Cell* append(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append_flag) {
+namespace {
+// append past its plain cases.
+[[gnu::noinline]] Cell* append_generally(Cell* series, Cell* value, int32_t part, bool only, int32_t dup,
+                                         bool append_flag) {
     Cell& s = *series;
-    if (part < 0 && dup < 2 && string_like_q(type_of(s)) && !(buffer_of(s)->flags & memory::flag::owned)) {
-        Plain done = append_plainly(s, *value);
-        if (done == Plain::appended) s.w1 = 0;
-        if (done != Plain::refused) return series;
-    }
     bool notified = append_flag && notify_owner(s, "append", buffer_length(s), 0, value);
     uint32_t before = buffer_length(s);
     append_material(s, *value, part, only, PartRule::append, true);
@@ -224,6 +229,17 @@ Cell* append(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bo
     if (notified) notify_owner(s, "appended", before, buffer_length(s) - before, value);
     s.w1 = 0;
     return series;
+}
+}  // namespace
+
+Cell* append(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append_flag) {
+    Cell& s = *series;
+    if (part < 0 && dup < 2 && string_like_q(type_of(s)) && !(buffer_of(s)->flags & memory::flag::owned)) {
+        Plain done = append_plainly(s, *value);
+        if (done == Plain::appended) s.w1 = 0;
+        if (done != Plain::refused) return series;
+    }
+    return append_generally(series, value, part, only, dup, append_flag);
 }
 
 Cell* insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append_flag) {

@@ -8,6 +8,8 @@
 // move or change while it runs.
 #include "engine/eval.h"
 
+#include <cstring>
+
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
@@ -23,6 +25,7 @@
 #include "datatypes/actions.h"
 #include "engine/eval_internal.h"
 #include "engine/fast_paths.h"
+#include "engine/natives.h"
 #include "datatypes/frames.h"
 #include "datatypes/unwind.h"
 #include "runtime/stack.h"
@@ -38,6 +41,10 @@ namespace script = err_id::script;
 namespace {
 
 Cell position_cell = unset_t::value;
+
+// Counts block runs: while it stands still no code has run (a decoded
+// loop body checks it between its steps).
+uint32_t block_runs = 0;
 
 // Keeps the current position of the enclosing evaluation and puts it back
 // however the inner one ends.
@@ -390,6 +397,15 @@ bool quiet_paren(const Cell& paren, Cell& out, uint32_t depth) {
     return t == type_set_word || number_type(t);
 }
 
+// Whether a statement that starts with this cell may be decoded for a
+// loop body: one that may be quiet, or a conditional.
+inline bool may_open_decoded(const Cell& first) {
+    if (may_be_quiet(first)) return true;
+    if (type_of(first) != type_word) return false;
+    const Cell* v = detail::word_value_fast(first);
+    return v && type_of(*v) == type_native && v->w1 <= natives::slot_of(natives::no::either);
+}
+
 // A whole expression of a block run, when it is quiet or a set-word with a
 // quiet value that can be stored plainly: its value is pushed, the cursor
 // moved past it. False (nothing done) otherwise; no trace is on.
@@ -407,61 +423,108 @@ bool quiet_statement(Cursor& at, QuietCode code, const Cell&) {
 
 }  // namespace
 
-namespace {
+namespace detail {
 
-// ---- Decoded quiet steps --------------------------------------------------------
-// While quiet_loop lasts nothing runs but the loop's own quiet statements:
-// no code changes, no buffer moves, and a word's value changes only when
-// one of the loop's set-words stores a number into it. So once a step has
-// run quietly, its statements are decoded into a program (cells to read,
-// operations to apply, slots to store) that the following steps of the
-// same call run without walking the code again. Decoding after a quiet
-// step also fixes what each word is: every word a set-word of the loop
-// stores into holds a number by then, so no word naming an operator can
-// change while the program runs, and the code reads the same way on every
-// step. Every operand is still checked to be a number and every answer
-// computed as the walk computes it, so a step that stops being quiet stops
-// at the same statement, nothing of it stored, the statements before it
-// done.
+// ---- Decoded quiet statements ---------------------------------------------------
+// A loop runs the same statements over and over. When they are quiet, they
+// are decoded once into a program (cells to read, operations to apply,
+// slots to store, conditionals to choose) that later steps run without
+// walking the code. The program rests on what decoding read:
+// - the code's cells: each block it read is kept as a copy, compared with
+//   the code before a step (a loop body; in a while or until loop nothing
+//   but the loop's own quiet statements runs while quiet_loop lasts, so
+//   its code cannot change);
+// - where values live: no buffer may have moved (the layout epoch) and
+//   each context's values must start where they did;
+// - what the words in operator position are (an operator, or not one, and
+//   which `if`, `unless` or `either`): guard cells compared before a step,
+//   and no set-word of the program may store into one.
+// Operands are read afresh and checked to be numbers, and answers are
+// computed as the walk computes them, so a step that stops being quiet
+// stops at the same statement, nothing of it stored, the statements
+// before it done. A branch is decoded only when it is one statement, so
+// a conditional that stops being quiet has done nothing either.
 class QuietProgram {
 public:
     enum Part : uint32_t { test_part, body_part };
 
     bool ready() const { return ready_; }
 
-    // Decodes the statements of the test (and of the body, `bodies.cells`
-    // null for none) from their positions on; ready() tells whether it
-    // worked (every statement quiet, the program small enough).
+    // Decodes the statements of a while or until loop's test (and body,
+    // `bodies.cells` null for none) from their positions on; ready() tells
+    // whether it worked.
     void decode(QuietRun& run, QuietCode tests, uint32_t test_from, QuietCode bodies, uint32_t body_from) {
-        ready_ = false;
-        ops_ = statements_ = temps_ = 0;
+        reset();
         if (!block(run, tests, test_from)) return;
         part_end_[test_part] = statements_;
         if (bodies.cells && !block(run, bodies, body_from)) return;
         part_end_[body_part] = statements_;
-        ready_ = true;
+        ready_ = !overflow_ && stores_spare_guards();
     }
 
+    // Decodes a loop body (from its index), keeping what a later step
+    // checks (still_valid). `words`: the word or block of words the loop
+    // native sets between steps, or null.
+    void decode_body(QuietRun& run, const Cell& body, const Cell* words) {
+        reset();
+        keep_code_ = true;
+        body_ = body;
+        QuietCode code = quiet_code(body.w2, UINT32_MAX);
+        if (body.w1 >= code.end || !keep(body.w2, body.w1, code) || !block(run, code, body.w1)) return;
+        part_end_[test_part] = 0;
+        part_end_[body_part] = statements_;
+        epoch_ = memory::layout_epoch();
+        runs_ = block_runs;
+        globals_ = context_t::global_values();
+        ready_ = !overflow_ && stores_spare_guards() && loop_words_spare_guards(words);
+    }
+
+    // Whether a body decoded by decode_body still reads as it did, `runs`
+    // the count of block runs now. Code, words and where a context's
+    // values start change only when code runs: between two steps that ran
+    // no block, only the loop's words have changed (none of them guarded)
+    // and buffers may have moved.
+    [[gnu::always_inline]] bool still_valid(const Cell& body, uint32_t runs) {
+        if (body.w2 != body_.w2 || body.w1 != body_.w1 || memory::layout_epoch() != epoch_) return false;
+        return runs == runs_ || still_valid_after_runs(runs);
+    }
+
+private:
+    [[gnu::noinline]] bool still_valid_after_runs(uint32_t runs) {
+        runs_ = runs;
+        for (uint32_t k = 0; k < guards_; ++k) {
+            const Guard& g = guard_[k];
+            if (g.exact ? std::memcmp(g.cell, &g.expected, sizeof(Cell)) != 0 : type_of(*g.cell) == type_op)
+                return false;
+        }
+        if (context_t::global_values() != globals_) return false;
+        for (uint32_t k = 0; k < contexts_; ++k)
+            if (context_t::values_base(context_[k].node) != context_[k].base) return false;
+        for (uint32_t k = 0; k < regions_; ++k) {
+            const Region& r = region_[k];
+            memory::SeriesBuffer* b = memory::buffer_of(r.node);
+            if (uint32_t(b->cells_end() - b->cells()) != r.from + r.count ||
+                std::memcmp(b->cells() + r.from, kept_ + r.kept, r.count * sizeof(Cell)) != 0)
+                return false;
+        }
+        return true;
+    }
+
+public:
     // Runs the statements of a part: true when all ran, `last` the last
     // one's value (unchanged for a part without statements); else false,
     // `from` the code position of the statement that is not quiet.
     [[gnu::always_inline]] bool run(Part part, Cell& last, uint32_t& from) {
         uint32_t k = part == test_part ? 0 : part_end_[test_part];
-        for (uint32_t end = part_end_[part]; k < end; ++k) {
+        for (uint32_t end = part_end_[part]; k < end; k = statement_[k].next) {
             const Statement& st = statement_[k];
-            // The last operation's answer is kept in a local, not read back
-            // from a cell just written in parts.
+            // The answer is kept in a local, not read back from a cell just
+            // written in parts (which stalls the processor).
             Cell value;
-            if (st.count == 0) {
-                value = *st.value;
-                if (!number_type(type_of(value))) return stop(st, from);  // a lone operand: nothing checked it
-            } else {
-                const Op* o = op_ + st.first;
-                for (const Op* e = o + st.count - 1; o < e; ++o)
-                    if (!apply(*o, *o->out)) return stop(st, from);
-                if (!apply(*o, value)) return stop(st, from);
+            if (!(st.conditional ? conditional(st, value) : plain(st, value))) {
+                from = st.at;
+                return false;
             }
-            if (st.slot) *st.slot = value;
             last = value;
         }
         return true;
@@ -470,6 +533,8 @@ public:
 private:
     static constexpr uint32_t max_ops = 48;
     static constexpr uint32_t max_statements = 16;
+    static constexpr uint32_t max_kept = 64;   // code cells kept
+    static constexpr uint32_t max_small = 8;   // regions, guards, contexts
 
     // One operation: `left` and `right` are value cells (numbers in the
     // code, words' values, or earlier answers); the answer goes to `out`.
@@ -479,68 +544,159 @@ private:
         Cell* out;
         fast_paths::InPlace how;
     };
+    // A statement: a quiet expression, maybe stored by a set-word, or a
+    // conditional (its condition the expression) whose branches, one
+    // statement each, follow it.
     struct Statement {
         Cell* slot;          // a set-word's value cell, or null
-        const Cell* value;   // where its value is once its operations ran
+        const Cell* value;   // where its expression's value is once its operations ran
         uint32_t at;         // its first cell in the code
         uint32_t first;      // its operations
         uint32_t count;
+        uint32_t next;       // the statement after it and its branches
+        bool conditional;
+        detail::ConditionalForm form;
     };
+    struct Region {  // code cells read, kept from kept_[kept]
+        NodeId node;
+        uint32_t from, count, kept;
+    };
+    struct Guard {  // a word's value cell in operator position
+        const Cell* cell;
+        Cell expected;
+        bool exact;  // the same value; else anything but an operator
+    };
+    struct Context {
+        NodeId node;
+        Cell* base;
+    };
+
+    void reset() {
+        ready_ = keep_code_ = overflow_ = false;
+        ops_ = statements_ = temps_ = regions_ = guards_ = contexts_ = kept_count_ = 0;
+    }
 
     [[gnu::always_inline]] static bool apply(const Op& o, Cell& out) {
         const Cell& left = *o.left;
         const Cell& right = *o.right;
-        if (type_of(left) == type_integer && type_of(right) == type_integer &&
+        uint32_t t = type_of(left);
+        // Two integers, or two chars compared (as answer_quietly does).
+        if (t == type_of(right) && (t == type_integer || (t == type_char && o.how.kind == fast_paths::InPlace::compare)) &&
             fast_paths::answer_integers(o.how, int32_t(left.w2), int32_t(right.w2), out))
             return true;
-        if (!number_type(type_of(left)) || !number_type(type_of(right))) return false;
-        // Through a cell of its own: `out` stays out of memory when it can
-        // (a cell stored in parts and read back whole stalls the machine).
+        if (!number_type(t) || !number_type(type_of(right))) return false;
+        // Through a cell of its own, so that `out` can stay out of memory.
         Cell answer;
         if (!QuietRun::answer(o.how, left, right, answer)) return false;
         out = answer;
         return true;
     }
 
-    static bool stop(const Statement& st, uint32_t& from) {
-        from = st.at;
-        return false;
+    // The value of a statement's expression.
+    [[gnu::always_inline]] bool expression(const Statement& st, Cell& value) const {
+        if (st.count == 0) {
+            value = *st.value;
+            return number_type(type_of(value));  // a lone operand: nothing checked it
+        }
+        const Op* o = op_ + st.first;
+        for (const Op* e = o + st.count - 1; o < e; ++o)
+            if (!apply(*o, *o->out)) return false;
+        return apply(*o, value);
+    }
+
+    [[gnu::always_inline]] bool plain(const Statement& st, Cell& value) const {
+        if (!expression(st, value)) return false;
+        if (st.slot) *st.slot = value;
+        return true;
+    }
+
+    // A conditional as quick_conditional takes it: its value is that of the
+    // branch chosen, none when none is.
+    [[gnu::noinline]] bool conditional(const Statement& st, Cell& value) const {
+        Cell condition;
+        if (!expression(st, condition) || !st.form.accepts(type_of(condition))) return false;
+        bool truth = !logic_t::falsy(condition);
+        uint32_t branch = uint32_t(&st - statement_) + 1;
+        if (st.form.either) {
+            if (!truth) branch = statement_[branch].next;
+        } else if (truth != st.form.runs_when) {
+            value = none_t::value;
+            return true;
+        }
+        const Statement& b = statement_[branch];
+        return b.conditional ? conditional(b, value) : plain(b, value);
     }
 
     bool block(QuietRun& run, QuietCode code, uint32_t pos) {
-        while (pos < code.end) {
-            if (statements_ == max_statements) return false;
-            Statement& st = statement_[statements_];
-            st = Statement{nullptr, nullptr, pos, ops_, 0};
-            if (type_of(code.cells[pos]) == type_set_word) {
-                st.slot = run.slot_of(code.cells[pos]);
-                if (!st.slot || ++pos >= code.end) return false;
-            }
-            st.value = expression(run, code.cells, code.end, pos, 0);
-            if (!st.value) return false;
-            st.count = ops_ - st.first;
-            ++statements_;
-        }
+        while (pos < code.end)
+            if (!statement(run, code, pos)) return false;
         return true;
+    }
+
+    // Decodes the statement at `pos` (< code.end), moving past it.
+    bool statement(QuietRun& run, QuietCode code, uint32_t& pos) {
+        if (statements_ == max_statements) return false;
+        uint32_t index = statements_++;
+        Statement st{};
+        st.at = pos;
+        st.first = ops_;
+        const Cell& first = code.cells[pos];
+        if (type_of(first) == type_set_word) {
+            st.slot = run.slot_of(first);
+            if (!st.slot || ++pos >= code.end) return false;
+            note_context(first);
+        } else if (keep_code_ && type_of(first) == type_word) {
+            // A conditional: `if`, `unless` or `either` with literal
+            // branches, each one statement.
+            const Cell* native = run.value_of(first);
+            if (native && type_of(*native) == type_native && detail::loop_conditional_form(*native, st.form)) {
+                if (!guard(native, true)) return false;
+                note_context(first);
+                st.conditional = true;
+                ++pos;
+            }
+        }
+        st.value = expression(run, code.cells, code.end, pos, 0);
+        if (!st.value) return false;
+        st.count = ops_ - st.first;
+        if (st.conditional) {
+            if (!detail::literal_branches(st.form, code, pos)) return false;
+            for (uint32_t k = 0; k < st.form.branches; ++k, ++pos)
+                if (!branch(run, code.cells[pos])) return false;
+            if (!terminator(run, code, pos)) return false;
+        }
+        st.next = statements_;
+        statement_[index] = st;
+        return true;
+    }
+
+    // A branch block holding exactly one statement.
+    bool branch(QuietRun& run, const Cell& block) {
+        QuietCode code = quiet_code(block.w2, UINT32_MAX);
+        uint32_t pos = block.w1;
+        return pos < code.end && keep(block.w2, pos, code) && statement(run, code, pos) && pos == code.end;
     }
 
     // As QuietRun::expression, emitting operations instead of computing:
     // answers the cell that will hold the expression's value, or null.
-    // The operations of each statement run in the order emitted; nothing
-    // they read changes while a statement runs, so reading a paren's
-    // operands before its left neighbour's answer is computed changes
-    // nothing.
+    // The operations of a statement run in the order emitted; nothing they
+    // read changes while a statement runs, so reading a paren's operands
+    // before its left neighbour's answer is computed changes nothing.
     const Cell* expression(QuietRun& run, const Cell* cells, uint32_t end, uint32_t& pos, uint32_t nesting) {
-        const Cell* left = operand(run, cells, pos, nesting);
+        const Cell* left = operand(run, cells, end, pos, nesting);
         if (!left) return nullptr;
         while (pos < end) {
             const Cell& name = cells[pos];
             if (type_of(name) != type_word) break;
             const Cell* op = run.value_of(name);
-            if (!op || type_of(*op) != type_op) break;
+            if (!op || type_of(*op) != type_op) {
+                if (!terminator_word(name, op)) return nullptr;
+                break;
+            }
             fast_paths::InPlace how = fast_paths::op_kind(*op);
-            if (how.kind == fast_paths::InPlace::none || ++pos >= end) return nullptr;
-            const Cell* right = operand(run, cells, pos, nesting);
+            if (how.kind == fast_paths::InPlace::none || ++pos >= end || !guard(op, true)) return nullptr;
+            note_context(name);
+            const Cell* right = operand(run, cells, end, pos, nesting);
             if (!right || ops_ == max_ops || temps_ == max_ops) return nullptr;
             Cell* out = &temp_[temps_++];
             op_[ops_++] = Op{left, right, out, how};
@@ -549,18 +705,19 @@ private:
         return left;
     }
 
-    const Cell* operand(QuietRun& run, const Cell* cells, uint32_t& pos, uint32_t nesting) {
+    const Cell* operand(QuietRun& run, const Cell* cells, uint32_t end, uint32_t& pos, uint32_t nesting) {
         const Cell* v = cells + pos++;
         uint32_t t = type_of(*v);
         if (t == type_paren) {
             if (nesting >= quiet_nesting) return nullptr;
             QuietCode inner = quiet_code(v->w2, UINT32_MAX);
             uint32_t at = v->w1;
-            if (at >= inner.end) return nullptr;
+            if (at >= inner.end || !keep(v->w2, at, inner)) return nullptr;
             const Cell* value = expression(run, inner.cells, inner.end, at, nesting + 1);
             return at == inner.end ? value : nullptr;
         }
         if (t == type_word) {
+            note_context(*v);
             v = run.value_of(*v);
             if (!v) return nullptr;
             t = type_of(*v);
@@ -568,15 +725,99 @@ private:
         return number_type(t) ? v : nullptr;
     }
 
+    // What follows a conditional's branches, checked as literal_branches
+    // checks it.
+    bool terminator(QuietRun& run, QuietCode code, uint32_t pos) {
+        if (pos >= code.end || type_of(code.cells[pos]) != type_word) return true;
+        return terminator_word(code.cells[pos], run.value_of(code.cells[pos]));
+    }
+
+    // A word ending an expression: not an operator, on later steps too.
+    bool terminator_word(const Cell& word, const Cell* value) {
+        if (!value) return true;  // unbound: the kept code keeps it so
+        note_context(word);
+        return guard(value, false);
+    }
+
+    bool guard(const Cell* cell, bool exact) {
+        if (!keep_code_) return true;  // a while loop's quiet run: nothing else runs
+        if (guards_ == max_small) return false;
+        guard_[guards_++] = Guard{cell, *cell, exact};
+        return true;
+    }
+
+    // Keeps the code cells of a block from `from` to its end.
+    bool keep(NodeId node, uint32_t from, QuietCode code) {
+        if (!keep_code_) return true;
+        uint32_t count = code.end - from;
+        if (regions_ == max_small || kept_count_ + count > max_kept) return false;
+        region_[regions_++] = Region{node, from, count, kept_count_};
+        std::memcpy(kept_ + kept_count_, code.cells + from, count * sizeof(Cell));
+        kept_count_ += count;
+        return true;
+    }
+
+    // Remembers where the values of a word's context start (the global
+    // context's are checked apart).
+    void note_context(const Cell& word) {
+        if (!keep_code_ || !word.w1 || word.w1 == context_t::global_context) return;
+        for (uint32_t k = 0; k < contexts_; ++k)
+            if (context_[k].node == word.w1) return;
+        if (contexts_ == max_small) {
+            overflow_ = true;
+            return;
+        }
+        context_[contexts_++] = Context{word.w1, context_t::values_base(word.w1)};
+    }
+
+    // No loop word is guarded: the loop native sets them between steps
+    // without running code.
+    bool loop_words_spare_guards(const Cell* words) const {
+        if (!words) return true;
+        const Cell* first = words;
+        uint32_t count = 1;
+        if (type_of(*words) == type_block) {
+            QuietCode code = quiet_code(words->w2, UINT32_MAX);
+            if (words->w1 >= code.end) return true;
+            first = code.cells + words->w1;
+            count = code.end - words->w1;
+        }
+        for (uint32_t i = 0; i < count; ++i) {
+            const Cell* slot = type_of(first[i]) == type_word ? detail::word_value_fast(first[i]) : nullptr;
+            for (uint32_t g = 0; slot && g < guards_; ++g)
+                if (guard_[g].cell == slot) return false;
+        }
+        return true;
+    }
+
+    // No set-word of the program stores into a guarded cell.
+    bool stores_spare_guards() const {
+        for (uint32_t k = 0; k < statements_; ++k)
+            for (uint32_t g = 0; g < guards_; ++g)
+                if (statement_[k].slot && statement_[k].slot == guard_[g].cell) return false;
+        return true;
+    }
+
     bool ready_ = false;
+    bool keep_code_ = false;
+    bool overflow_ = false;
     uint32_t ops_ = 0, statements_ = 0, temps_ = 0;
+    uint32_t regions_ = 0, guards_ = 0, contexts_ = 0, kept_count_ = 0;
     uint32_t part_end_[2] = {0, 0};
+    uint32_t epoch_ = 0;
+    uint32_t runs_ = 0;  // block runs when the code was last compared
+    Cell* globals_ = nullptr;
+    Cell body_{};
     Op op_[max_ops];
     Statement statement_[max_statements];
     Cell temp_[max_ops];
+    Region region_[max_small];
+    Guard guard_[max_small];
+    Context context_[max_small];
+    Cell kept_[max_kept];
 };
 
-}  // namespace
+}  // namespace detail
 
 namespace {
 // The walk of quiet_block_run, once its first cell may open a quiet
@@ -605,6 +846,39 @@ uint32_t quiet_block_run(const Cell& block, Cell& last) {
     return quiet_block_walk(block, last);
 }
 
+QuietBody::~QuietBody() { delete program_; }
+
+uint32_t QuietBody::run(const Cell& body, const Cell* words, Cell& last) {
+    if (interrupt::requested() || traced_run(body)) return body.w1;
+    if (!program_ || !program_->ready() || !program_->still_valid(body, block_runs)) {
+        // A body that opens with a call (most do) is not looked at again.
+        memory::SeriesBuffer* b = memory::buffer_of(body.w2);
+        const Cell* first = b->cells() + body.w1;
+        if (first >= b->cells_end() || !may_open_decoded(*first)) {
+            given_up_ = true;
+            return body.w1;
+        }
+        // A program that keeps failing to decode, or that the steps keep
+        // changing, is left to the walk.
+        if (program_ && program_->ready() && steps_ < 8) ++failures_;
+        if (failures_ >= 3) {
+            given_up_ = true;
+            return body.w1;
+        }
+        if (!program_) program_ = new detail::QuietProgram;
+        QuietRun run;
+        program_->decode_body(run, body, words);
+        steps_ = 0;
+        if (!program_->ready()) {
+            ++failures_;
+            return body.w1;
+        }
+    }
+    ++steps_;
+    uint32_t from;
+    return program_->run(detail::QuietProgram::body_part, last, from) ? quiet_all : from;
+}
+
 QuietLoop quiet_loop(const Cell& test, const Cell* body, bool stop_when, uint32_t& from, Cell& last) {
     from = test.w1;
     if (traced_run(test) || (body && traced_run(*body))) return QuietLoop::test;
@@ -614,16 +888,16 @@ QuietLoop quiet_loop(const Cell& test, const Cell* body, bool stop_when, uint32_
     QuietCode tests = quiet_code(test.w2, UINT32_MAX), bodies{};
     if (body) bodies = quiet_code(body->w2, UINT32_MAX);
     QuietRun run;
-    QuietProgram program;
+    detail::QuietProgram program;
     for (bool first = true;; first = false) {
         // The caller passed the safe point of the first step; a later step
         // whose safe point would do something is left to the caller.
         if (!first && collector::detail::gate) return QuietLoop::pause;
         if (interrupt::requested()) return QuietLoop::test;  // the test's run takes it
         if (program.ready()) {
-            if (!program.run(QuietProgram::test_part, last, from)) return QuietLoop::test;
+            if (!program.run(detail::QuietProgram::test_part, last, from)) return QuietLoop::test;
             if (logic_t::falsy(last) != stop_when) return QuietLoop::ended;
-            if (!program.run(QuietProgram::body_part, last, from)) return QuietLoop::body;
+            if (!program.run(detail::QuietProgram::body_part, last, from)) return QuietLoop::body;
             continue;
         }
         uint32_t pos = test.w1;
@@ -1062,6 +1336,7 @@ Status eval_expression(Cursor& at, uint32_t how) {
 // its own base. The enclosing position is kept beside the block in the
 // cursor's held cells and put back however the run ends.
 Status eval_block(const Cell& word, const Cell& block, bool copy_result) {
+    ++block_runs;
     memory::SeriesBuffer* buffer = memory::buffer_of(block.w2);
     if (bool(buffer->flags & memory::flag::boot_origin) != detail::in_library) [[unlikely]]
         return detail::eval_block_crossing(word, block, copy_result);

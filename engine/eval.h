@@ -128,6 +128,39 @@ uint32_t quiet_block_run(const Cell& block, Cell& last);
 enum class QuietLoop : uint8_t { ended, pause, test, body };
 QuietLoop quiet_loop(const Cell& test, const Cell* body, bool stop_when, uint32_t& from, Cell& last);
 
+// The body of a loop native (repeat, foreach, ...) decoded once for the
+// steps of one loop: its quiet statements, and `if`, `unless` or `either`
+// over a quiet condition whose literal branches are one such statement
+// each. A step runs decoded as long as nothing could tell it from the
+// body's run (the code and the words it reads as operators unchanged, no
+// buffer moved, no trace, no interrupt waiting).
+namespace detail {
+class QuietProgram;
+}
+class QuietBody {
+public:
+    QuietBody() = default;
+    ~QuietBody();
+    QuietBody(const QuietBody&) = delete;
+    QuietBody& operator=(const QuietBody&) = delete;
+    // Whether run may still run a step (a body that does not decode is
+    // soon given up).
+    bool active() const { return !given_up_; }
+    void give_up() { given_up_ = true; }
+    // One step of the body: quiet_all when it ran whole (`last` its value),
+    // else the position from which the body's run must take over (its
+    // index when nothing ran). `words`: the word or block of words the
+    // loop sets between steps (it runs no code between them but for their
+    // stores), or null.
+    uint32_t run(const Cell& body, const Cell* words, Cell& last);
+
+private:
+    detail::QuietProgram* program_ = nullptr;
+    uint32_t steps_ = 0;     // run by the program since it was decoded
+    uint32_t failures_ = 0;  // decodings that failed or lasted few steps
+    bool given_up_ = false;
+};
+
 // The store of word_t::set when nothing can go wrong or be notified: a
 // value that is set, a word bound to the global context or to a running
 // function's context, its index resolved. Answers false, storing nothing,

@@ -39,6 +39,7 @@
 #include "engine/natives.h"
 #include "runtime/collector.h"
 #include "runtime/errors.h"
+#include "runtime/interrupt.h"
 #include "runtime/routines.h"
 #include "runtime/runtime_error.h"
 #include "runtime/series.h"
@@ -699,6 +700,19 @@ bool detail::quick_conditional(Cursor& at, QuietCode code, const Cell& first, St
     Cell branch = *chosen;
     Cell callable = *native;
     Cell name = first;
+    // A branch of one number, or of one word holding a number (often a
+    // function's argument), is that number: the quiet walk's answer
+    // without its set-up, when no trace could ask to see it and no
+    // interrupt waits.
+    memory::SeriesBuffer* b = memory::buffer_of(branch.w2);
+    const Cell* only = b->cells() + branch.w1;
+    if (only + 1 == b->cells_end() && !trace_requested && !interrupt::requested()) {
+        const Cell* v = type_of(*only) == type_word ? word_value_fast(*only) : only;
+        if (v && number_type(type_of(*v))) {
+            stack::push_copy(*v);
+            return true;
+        }
+    }
     // The quiet statements that open the branch are done in place; what
     // follows them runs from there, in the native's frame.
     Cell last;
@@ -741,8 +755,7 @@ Status run_plainly(const Cell& callable, const int32_t* refs) {
             actions::GenericEntry fn = actions::entry(callable.w1 + 1);
             if (!fn) raise_error(err_cat::internal, err_id::internal::not_done);
             if (Status s = unwind::catch_status([&] { fn(refs); }); s != Status::ok) return s;
-            stack::stack_keep();
-            break;
+            break;  // the close keeps the result slot alone
         }
         default: {  // function!
             Cell body = *memory::cell_at(callable.w3, function_t::record::body);
@@ -754,7 +767,8 @@ Status run_plainly(const Cell& callable, const int32_t* refs) {
                        s != Status::ok && s != Status::return_ && s != Status::exit) {
                 return s;
             }
-            frames::set_return_target(false);
+            // The frame is popped with its return-target bit: nothing reads a
+            // popped frame's header.
             frames::frame_close_function();
             return Status::ok;
         }

@@ -189,20 +189,32 @@ Status run_part(const Cell& block, bool* truth) {
     return Status::ok;
 }
 
+// The value cells of bound words as eval::detail::word_value_fast finds
+// them, the global context's values looked up once: for a look at code
+// during which nothing runs or allocates.
+struct WordValues {
+    Cell* globals = context_t::global_values();
+    [[gnu::always_inline]] const Cell* operator()(const Cell& word) const {
+        if (!word.w1 || int32_t(word.w3) < 0) return nullptr;
+        Cell* base = word.w1 == context_t::global_context ? globals : context_t::values_base(word.w1);
+        return base ? base + word.w3 : nullptr;
+    }
+};
+
 // The commonest quiet condition, `word op number` with a block after it
 // (a loop word compared with a literal), computed as the quiet walk
 // (eval::detail::quiet_value) computes it, without the walk's set-up;
 // false, nothing done, for any other code or when it is not quiet.
-bool short_condition(eval::detail::QuietCode code, uint32_t& pos, Cell& out) {
+bool short_condition(const WordValues& value_of, eval::detail::QuietCode code, uint32_t& pos, Cell& out) {
     namespace detail = eval::detail;
     if (pos + 3 >= code.end) return false;
     const Cell* cells = code.cells + pos;
     if (type_of(cells[0]) != type_word || type_of(cells[1]) != type_word || !detail::number_type(type_of(cells[2])) ||
         type_of(cells[3]) != type_block)
         return false;
-    const Cell* left = detail::word_value_fast(cells[0]);
+    const Cell* left = value_of(cells[0]);
     if (!left || !detail::number_type(type_of(*left))) return false;
-    const Cell* op = detail::word_value_fast(cells[1]);
+    const Cell* op = value_of(cells[1]);
     if (!op || type_of(*op) != type_op) return false;
     fast_paths::InPlace how = fast_paths::op_kind(*op);
     if (how.kind == fast_paths::InPlace::none) return false;
@@ -228,7 +240,18 @@ class BodyRun {
     enum class Taken : uint8_t { no, quietly, branch };
 
 public:
-    Status operator()(const Cell& body) {
+    // `words`: the word or block of words the loop sets between steps, or
+    // null; `decode`: whether the body may run decoded (eval::QuietBody),
+    // false for a loop that changes a series between steps.
+    explicit BodyRun(const Cell* words = nullptr, bool decode = true) : words_(words) {
+        if (!decode) decoded_.give_up();
+    }
+
+    [[gnu::always_inline]] Status operator()(const Cell& body) {
+        if (decoded_.active()) {
+            Status s;
+            if (run_decoded(body, s)) return s;
+        }
         if (conditional_) {
             Taken taken = conditional_run(body);
             if (taken == Taken::quietly) return Status::ok;
@@ -246,6 +269,23 @@ public:
     }
 
 private:
+    // The step as the decoded body takes it (eval::QuietBody); false when
+    // nothing of it ran, `s` otherwise the step's status.
+    [[gnu::noinline]] bool run_decoded(const Cell& body, Status& s) {
+        Cell last;
+        uint32_t from = decoded_.run(body, words_, last);
+        if (from == eval::quiet_all) {
+            stack::reset_with_result(last);
+            s = Status::ok;
+            return true;
+        }
+        if (from == body.w1) return false;
+        s = run_from(body, from, nullptr);
+        return true;
+    }
+
+    const Cell* words_;
+    eval::QuietBody decoded_;
     // A body that is one statement of `if`, `unless` or `either` whose
     // condition is quiet and whose literal branches stand last, run as its
     // block's run would take it (eval::detail::quick_conditional) without
@@ -265,7 +305,8 @@ private:
         uint32_t pos = body.w1;
         if (pos >= code.end) return Taken::no;
         const Cell& first = code.cells[pos];
-        const Cell* native = type_of(first) == type_word ? detail::word_value_fast(first) : nullptr;
+        WordValues value_of;
+        const Cell* native = type_of(first) == type_word ? value_of(first) : nullptr;
         if (!native || type_of(*native) != type_native || native->w1 > slot_of(no::either)) {
             conditional_ = false;
             return Taken::no;
@@ -278,7 +319,7 @@ private:
         }
         ++pos;
         Cell condition;
-        if (!(short_condition(code, pos, condition) || detail::quiet_value(code, pos, condition)) ||
+        if (!(short_condition(value_of, code, pos, condition) || detail::quiet_value(code, pos, condition)) ||
             !form_.accepts(type_of(condition)) ||
             pos + form_.branches != code.end || !detail::literal_branches(form_, code, pos))
             return Taken::no;
@@ -448,7 +489,7 @@ Status repeat(bool, const int32_t*) {
     if (n < 1) return answer(none_t::value);
     args[1] = Cell{type_integer, 0, 1, 0};
     open_loop();
-    BodyRun body_run;
+    BodyRun body_run(&args[0]);
     for (int32_t i = 0; i < n; ++i) {
         collector::safe_point();
         stack::stack_reset();
@@ -485,7 +526,7 @@ Status foreach(bool, const int32_t*) {
     uint32_t n = word_count(args[0]);
     Cell* series = stack::push_copy(args[1]);
     open_loop();
-    BodyRun body_run;
+    BodyRun body_run(&args[0]);
     for (;;) {
         collector::safe_point();
         stack::stack_keep();
@@ -506,7 +547,7 @@ Status remove_each(bool, const int32_t*) {
     uint32_t n = word_count(args[0]);
     Cell* series = stack::push_copy(args[1]);
     open_loop();
-    BodyRun body_run;
+    BodyRun body_run(&args[0], false);
     for (;;) {
         collector::safe_point();
         stack::stack_keep();
@@ -530,7 +571,7 @@ Status forall(bool, const int32_t*) {
     Cell* start = word_t::push_value(args[0]);
     if (!series_t::series_type_q(type_of(*start))) checks::raise_expect_arg(0, *start);
     open_loop();
-    BodyRun body_run;
+    BodyRun body_run(&args[0]);
     for (;;) {
         collector::safe_point();
         stack::stack_keep();
