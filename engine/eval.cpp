@@ -518,14 +518,12 @@ public:
         uint32_t k = part == test_part ? 0 : part_end_[test_part];
         for (uint32_t end = part_end_[part]; k < end; k = statement_[k].next) {
             const Statement& st = statement_[k];
-            // The answer is kept in a local, not read back from a cell just
-            // written in parts (which stalls the processor).
             Cell value;
             if (!(st.conditional ? conditional(st, value) : plain(st, value))) {
                 from = st.at;
                 return false;
             }
-            last = value;
+            store_whole(last, value);
         }
         return true;
     }
@@ -606,7 +604,8 @@ private:
 
     [[gnu::always_inline]] bool plain(const Statement& st, Cell& value) const {
         if (!expression(st, value)) return false;
-        if (st.slot) *st.slot = value;
+        // Stored whole: the next statement may copy it at once.
+        if (st.slot) store_whole(*st.slot, value);
         return true;
     }
 
