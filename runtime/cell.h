@@ -9,6 +9,9 @@
 
 #include <cstdint>
 #include <type_traits>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace vyr {
 
@@ -20,6 +23,19 @@ struct Cell {
 };
 static_assert(sizeof(Cell) == 16, "a value cell is 16 bytes");
 static_assert(std::is_trivially_copyable_v<Cell>);
+
+// Writes a cell in one 16-byte store. A cell the compiler writes word by
+// word and then reads whole (a 16-byte copy) cannot be served from the
+// processor's store buffer: the read waits until the stores retire. Hot
+// loops that store a value and soon copy it write it with this.
+inline void store_whole(Cell& dst, const Cell& v) {
+#if defined(__SSE2__)
+    __m128i x = _mm_set_epi32(int(v.w3), int(v.w2), int(v.w1), int(v.header));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(&dst), x);
+#else
+    dst = v;
+#endif
+}
 
 // A node is a slot in the node table holding the current address of a series
 // buffer; values refer to buffers only through nodes. 0 means "no node".
