@@ -453,9 +453,13 @@ public:
     // Decodes the statements of a while or until loop's test (and body,
     // `bodies.cells` null for none) from their positions on; ready() tells
     // whether it worked.
-    void decode(QuietRun& run, QuietCode tests, uint32_t test_from, QuietCode bodies, uint32_t body_from) {
+    // With `conditionals`, statements of `if`, `unless` and `either` are
+    // decoded too (the walk leaves them to the full evaluation).
+    void decode(QuietRun& run, QuietCode tests, uint32_t test_from, QuietCode bodies, uint32_t body_from,
+                bool conditionals) {
         reset();
-        if (!block(run, tests, test_from)) return;
+        conditionals_ = conditionals;
+        if (test_from >= tests.end || !block(run, tests, test_from)) return;  // an empty test is never quiet
         part_end_[test_part] = statements_;
         if (bodies.cells && !block(run, bodies, body_from)) return;
         part_end_[body_part] = statements_;
@@ -467,7 +471,7 @@ public:
     // native sets between steps, or null.
     void decode_body(QuietRun& run, const Cell& body, const Cell* words) {
         reset();
-        keep_code_ = true;
+        keep_code_ = conditionals_ = true;
         body_ = body;
         QuietCode code = quiet_code(body.w2, UINT32_MAX);
         if (body.w1 >= code.end || !keep(body.w2, body.w1, code) || !block(run, code, body.w1)) return;
@@ -532,7 +536,8 @@ private:
     static constexpr uint32_t max_ops = 48;
     static constexpr uint32_t max_statements = 16;
     static constexpr uint32_t max_kept = 64;   // code cells kept
-    static constexpr uint32_t max_small = 8;   // regions, guards, contexts
+    static constexpr uint32_t max_small = 8;   // regions, contexts
+    static constexpr uint32_t max_guards = 16;
 
     // One operation: `left` and `right` are value cells (numbers in the
     // code, words' values, or earlier answers); the answer goes to `out`.
@@ -570,7 +575,7 @@ private:
     };
 
     void reset() {
-        ready_ = keep_code_ = overflow_ = false;
+        ready_ = keep_code_ = conditionals_ = overflow_ = false;
         ops_ = statements_ = temps_ = regions_ = guards_ = contexts_ = kept_count_ = 0;
     }
 
@@ -644,7 +649,7 @@ private:
             st.slot = run.slot_of(first);
             if (!st.slot || ++pos >= code.end) return false;
             note_context(first);
-        } else if (keep_code_ && type_of(first) == type_word) {
+        } else if (conditionals_ && type_of(first) == type_word) {
             // A conditional: `if`, `unless` or `either` with literal
             // branches, each one statement.
             const Cell* native = run.value_of(first);
@@ -738,9 +743,13 @@ private:
         return guard(value, false);
     }
 
+    // Guards a word's value cell. Within one run of a while or until loop
+    // the guards are never compared (nothing runs there but the loop's own
+    // statements), but no set-word may store into one.
     bool guard(const Cell* cell, bool exact) {
-        if (!keep_code_) return true;  // a while loop's quiet run: nothing else runs
-        if (guards_ == max_small) return false;
+        for (uint32_t k = 0; k < guards_; ++k)
+            if (guard_[k].cell == cell && guard_[k].exact == exact) return true;
+        if (guards_ == max_guards) return false;
         guard_[guards_++] = Guard{cell, *cell, exact};
         return true;
     }
@@ -799,6 +808,7 @@ private:
 
     bool ready_ = false;
     bool keep_code_ = false;
+    bool conditionals_ = false;
     bool overflow_ = false;
     uint32_t ops_ = 0, statements_ = 0, temps_ = 0;
     uint32_t regions_ = 0, guards_ = 0, contexts_ = 0, kept_count_ = 0;
@@ -811,7 +821,7 @@ private:
     Statement statement_[max_statements];
     Cell temp_[max_ops];
     Region region_[max_small];
-    Guard guard_[max_small];
+    Guard guard_[max_guards];
     Context context_[max_small];
     Cell kept_[max_kept];
 };
@@ -878,7 +888,8 @@ uint32_t QuietBody::run(const Cell& body, const Cell* words, Cell& last) {
     return program_->run(detail::QuietProgram::body_part, last, from) ? quiet_all : from;
 }
 
-QuietLoop quiet_loop(const Cell& test, const Cell* body, bool stop_when, uint32_t& from, Cell& last) {
+QuietLoop quiet_loop(const Cell& test, const Cell* body, bool stop_when, uint32_t& from, Cell& last,
+                     bool* decodable) {
     from = test.w1;
     if (traced_run(test) || (body && traced_run(*body))) return QuietLoop::test;
     // Nothing a quiet statement does moves a buffer or changes a trace, so
@@ -888,15 +899,29 @@ QuietLoop quiet_loop(const Cell& test, const Cell* body, bool stop_when, uint32_
     if (body) bodies = quiet_code(body->w2, UINT32_MAX);
     QuietRun run;
     detail::QuietProgram program;
+    if (decodable && *decodable && !interrupt::requested()) {
+        // Decoded before the first step, conditionals too: a loop that does
+        // not decode is not tried again by its native.
+        program.decode(run, tests, test.w1, bodies, body ? body->w1 : 0, true);
+        *decodable = program.ready();
+    }
     for (bool first = true;; first = false) {
         // The caller passed the safe point of the first step; a later step
         // whose safe point would do something is left to the caller.
         if (!first && collector::detail::gate) return QuietLoop::pause;
         if (interrupt::requested()) return QuietLoop::test;  // the test's run takes it
         if (program.ready()) {
-            if (!program.run(detail::QuietProgram::test_part, last, from)) return QuietLoop::test;
+            // A program that cannot take even the first step of a call is
+            // not decoded again.
+            if (!program.run(detail::QuietProgram::test_part, last, from)) {
+                if (first && decodable) *decodable = false;
+                return QuietLoop::test;
+            }
             if (logic_t::falsy(last) != stop_when) return QuietLoop::ended;
-            if (!program.run(detail::QuietProgram::body_part, last, from)) return QuietLoop::body;
+            if (!program.run(detail::QuietProgram::body_part, last, from)) {
+                if (first && decodable) *decodable = false;
+                return QuietLoop::body;
+            }
             continue;
         }
         uint32_t pos = test.w1;
@@ -914,7 +939,7 @@ QuietLoop quiet_loop(const Cell& test, const Cell* body, bool stop_when, uint32_
         }
         // A whole step ran quietly: the next ones run decoded, unless the
         // next step's safe point hands the loop back anyway.
-        if (first && !collector::detail::gate) program.decode(run, tests, test.w1, bodies, body ? body->w1 : 0);
+        if (first && !collector::detail::gate) program.decode(run, tests, test.w1, bodies, body ? body->w1 : 0, false);
     }
 }
 

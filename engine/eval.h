@@ -126,7 +126,12 @@ uint32_t quiet_block_run(const Cell& block, Cell& last);
 // needs one comes back as `pause`, nothing of it run (the caller's next
 // step begins with that safe point); an interrupt, as `test`.
 enum class QuietLoop : uint8_t { ended, pause, test, body };
-QuietLoop quiet_loop(const Cell& test, const Cell* body, bool stop_when, uint32_t& from, Cell& last);
+// With `decodable` (true at the loop's start), the statements are decoded
+// before the first step, conditionals too (`if`, `unless`, `either` over a
+// quiet condition, each literal branch one quiet statement); when they do
+// not decode, it is set false and later calls only walk.
+QuietLoop quiet_loop(const Cell& test, const Cell* body, bool stop_when, uint32_t& from, Cell& last,
+                     bool* decodable = nullptr);
 
 // The body of a loop native (repeat, foreach, ...) decoded once for the
 // steps of one loop: its quiet statements, and `if`, `unless` or `either`

@@ -410,12 +410,13 @@ private:
 Status while_(bool, const int32_t*) {
     Cell* args = stack::arg_base();
     open_loop();
+    bool decodable = true;  // see eval::quiet_loop
     for (;;) {
         collector::safe_point();
         stack::stack_reset();
         uint32_t from;
         Cell last;
-        eval::QuietLoop q = eval::quiet_loop(args[0], &args[1], false, from, last);
+        eval::QuietLoop q = eval::quiet_loop(args[0], &args[1], false, from, last, &decodable);
         if (q == eval::QuietLoop::ended) break;
         if (q == eval::QuietLoop::pause) continue;
         Status s;
@@ -443,12 +444,13 @@ Status while_(bool, const int32_t*) {
 Status until(bool, const int32_t*) {
     Cell* args = stack::arg_base();
     open_loop();
+    bool decodable = true;  // see eval::quiet_loop
     for (;;) {
         collector::safe_point();
         stack::stack_reset();
         uint32_t from;
         Cell last;
-        eval::QuietLoop q = eval::quiet_loop(args[0], nullptr, true, from, last);
+        eval::QuietLoop q = eval::quiet_loop(args[0], nullptr, true, from, last, &decodable);
         if (q == eval::QuietLoop::ended) {
             stack::reset_with_result(last);
             break;
