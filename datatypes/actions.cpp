@@ -6,8 +6,10 @@
 #include "datatypes/image.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
+#include "datatypes/map.h"
 #include "datatypes/none.h"
 #include "datatypes/port.h"
+#include "datatypes/string.h"
 #include "datatypes/string_buffer.h"
 #include "datatypes/word.h"
 #include "datatypes/frames.h"
@@ -181,7 +183,16 @@ void round_entry(const int32_t* r) {
 void even_q_entry(const int32_t*) { logic_t::box(even_q(base())); }
 void odd_q_entry(const int32_t*) { logic_t::box(odd_q(base())); }
 void complement_entry(const int32_t*) { answer(complement(base())); }
-void append_entry(const int32_t* r) { insert_like_entry(r, slot_append); }
+// An append to a string! without /part or /dup (the commonest append) goes
+// to the string's append at once.
+void append_entry(const int32_t* r) {
+    Cell* series = base();
+    if (type_of(*series) == type_string && r[0] < 0 && r[2] < 0) {
+        answer(string_t::append(series, series + 1, -1, flag(r, 1), 1, true));
+        return;
+    }
+    insert_like_entry(r, slot_append);
+}
 void change_entry(const int32_t* r) { insert_like_entry(r, slot_change); }
 void clear_entry(const int32_t*) { answer(clear(base())); }
 // With /types the argument must be a datatype! or typeset! (spec word 5 of
@@ -210,7 +221,14 @@ void poke_entry(const int32_t*) { answer(poke(base(), pick_index(base()[1]), bas
 void put_entry(const int32_t* r) { answer(put(base(), base() + 1, base() + 2, flag(r, 0))); }
 void remove_entry(const int32_t* r) { answer(remove(base(), opt(r, 0), opt(r, 1))); }
 void reverse_entry(const int32_t* r) { answer(reverse(base(), opt(r, 0), opt(r, 1))); }
+// A map!'s select (a lookup by key, the commonest select) goes to its
+// implementation at once: it reads only /case and /same.
 void select_entry(const int32_t* r) {
+    if (type_of(*base()) == type_map) {
+        answer(map_t::select(base(), base() + 1, nullptr, false, flag(r, 2), flag(r, 3), false, nullptr, nullptr, false,
+                             false));
+        return;
+    }
     answer(select(base(), base() + 1, opt(r, 0), flag(r, 1), flag(r, 2), flag(r, 3), flag(r, 4), opt(r, 5),
                   opt(r, 6), flag(r, 7), flag(r, 8)));
 }

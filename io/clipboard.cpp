@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "io/clock.h"
 #include "io/process.h"
 
 namespace vyr::clipboard {
@@ -170,12 +171,11 @@ bool fetch(const Tool& tool, const std::string& type, std::vector<uint8_t>& byte
     return run_tool(tool.fetch, type, bytes, error) == 0;
 }
 
-bool tool_read(const Tool& tool, Content& out) {
+// The types the clipboard offers; false when they cannot be listed
+// (`error` then holds the tool's words).
+bool offered_types(const Tool& tool, std::vector<std::string>& types, std::string& error) {
     std::vector<uint8_t> listed;
-    std::string error;
-    if (run_tool(tool.list_types, "", listed, error) != 0)
-        return error.find(tool.unreachable) == std::string::npos;  // else nothing is offered: empty
-    std::vector<std::string> types;
+    if (run_tool(tool.list_types, "", listed, error) != 0) return false;
     std::string all = text_of(listed);
     size_t start = 0;
     while (start < all.size()) {
@@ -186,6 +186,14 @@ bool tool_read(const Tool& tool, Content& out) {
         if (!t.empty()) types.push_back(t);
         start = end + 1;
     }
+    return true;
+}
+
+bool tool_read(const Tool& tool, Content& out) {
+    std::vector<std::string> types;
+    std::string error;
+    if (!offered_types(tool, types, error))
+        return error.find(tool.unreachable) == std::string::npos;  // else nothing is offered: empty
     auto offered = [&](const char* type) {
         for (const std::string& t : types)
             if (t == type) return true;
@@ -216,35 +224,59 @@ bool tool_read(const Tool& tool, Content& out) {
     return true;
 }
 
+// Whether the clipboard offers `type` now.
+bool offers(const Tool& tool, const std::string& type) {
+    std::vector<std::string> types;
+    std::string error;
+    if (!offered_types(tool, types, error)) return false;
+    for (const std::string& t : types)
+        if (t == type) return true;
+    return false;
+}
+
+// The process a tool leaves behind to serve the data may take the
+// clipboard a moment after the command returns: a read in between would
+// still see the former owner, or the new one half-way. Waits (up to about
+// two seconds) until the written type is offered.
+void await_offer(const Tool& tool, const std::string& type) {
+    for (int tries = 0; tries < 200 && !offers(tool, type); ++tries) clock::sleep_seconds(0.01);
+}
+
 bool tool_write(const Tool& tool, const Content& in) {
     // The tool stays behind to serve the data: its output and error go to
     // the null device, as a pipe it held would never end.
     process::Redirect data, out, err;
     data.kind = process::Redirect::data;
     std::vector<std::string> argv = tool.offer;
+    std::string type;  // the type offered, if any
     switch (in.kind) {
         case Content::Kind::empty:
-            if (!tool.clear.empty())
+            if (!tool.clear.empty()) {
                 argv = tool.clear;
-            else
+            } else {
                 argv.push_back(cleared_type);
+                type = cleared_type;
+            }
             break;
         case Content::Kind::text:
-            argv.push_back(tool.text_type);
+            type = tool.text_type;
             data.bytes.assign(in.text.begin(), in.text.end());
             break;
         case Content::Kind::files: {
-            argv.push_back(uri_list_type);
+            type = uri_list_type;
             std::string list = uri_list_of(in.files);
             data.bytes.assign(list.begin(), list.end());
             break;
         }
         case Content::Kind::image:
-            argv.push_back(written_image_type);
+            type = written_image_type;
             data.bytes = in.image;
             break;
     }
-    return process::run_program(argv, data, out, err) == 0;
+    if (in.kind != Content::Kind::empty) argv.push_back(type);
+    if (process::run_program(argv, data, out, err) != 0) return false;
+    if (!type.empty()) await_offer(tool, type);
+    return true;
 }
 
 // ---- The local store -------------------------------------------------------------------------------
