@@ -945,14 +945,14 @@ QuietLoop quiet_loop(const Cell& test, const Cell* body, bool stop_when, uint32_
 
 namespace {
 
+Status infix_after(Cursor& at, Cell* start);
+
 // set-word: the word is set to the value of the expression after it, in a
 // frame named by the set-word (errors inside name it as their place).
 // (A set-word whose value is quiet and stored plainly never comes here from
-// a block run: quiet_statement takes it.)
-Status infix_after(Cursor& at, Cell* start);
-
-// `left`, `op`: the value's walk stopped at the operator at `op` with the
-// value to its left (set_word_run), where the value's evaluation takes up.
+// a block run: set_word_run takes it.) `left`, `op`: the value's walk
+// stopped at the operator at `op` with the value to its left
+// (set_word_run), where the value's evaluation takes up.
 Status eval_set_word(const Cell& word, Cursor& at, const Cell* left = nullptr, uint32_t op = 0) {
     frames::push_frame(word, frames::opener::interp_native);
     Cell* base = stack::push_copy(word);
@@ -1154,7 +1154,8 @@ namespace {
 [[gnu::always_inline]] inline Status infix_loop(Cursor& at, Cell* start) {
     using namespace detail;
     for (;;) {
-        const Cell* next = at.peek();
+        QuietCode code;
+        const Cell* next = peek_code(at, code);
         const Cell* op_value = operator_at(next);
         if (!op_value) break;
         Cell op = *op_value;
@@ -1171,7 +1172,9 @@ namespace {
         }
         op = unwrap_op(op);
         stack::set_top(start + 1);  // the left operand alone above the start
-        const Cell* operand = tracing ? nullptr : at.peek();
+        // Without a trace nothing ran since the look at the operator: the
+        // operand is read from the same look.
+        const Cell* operand = tracing || at.pos >= code.end ? nullptr : code.cells + at.pos;
         fast_paths::InPlace in_place = operand ? fast_paths::infix_op(op) : fast_paths::InPlace{};
         if (in_place.kind != fast_paths::InPlace::none) {
             // A number standing as the right operand, or a word holding one,

@@ -20,6 +20,14 @@ bool foreach_next(Cell& series, Cell& word);
 // the tail) and moves the index on by n. A map! needs exactly two words
 // (else script `invalid-arg`).
 bool foreach_next_multi(Cell& series, const Cell& words, uint32_t n);
+// foreach_next over a text for a word that `cell` follows from step to
+// step: a global word stored plainly has its value cell written directly
+// while no buffer has moved since it was found.
+struct WordCell {
+    Cell* at = nullptr;
+    uint32_t epoch = 0;  // memory::layout_epoch when `at` was found
+};
+bool text_step(Cell& series, Cell& word, WordCell& cell);
 // After a remove-each body: when its value is true (not none, not false),
 // moves the series index back by n and removes the n elements there.
 void remove_each_step(Cell& series, uint32_t n, const Cell& body_value);

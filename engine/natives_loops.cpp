@@ -97,6 +97,28 @@ bool foreach_next(Cell& series, Cell& word) {
     return true;
 }
 
+bool text_step(Cell& series, Cell& word, WordCell& cell) {
+    memory::SeriesBuffer* b = memory::buffer_of(series.w2);
+    auto i = int32_t(series.w1);
+    if (i >= int32_t(b->length())) return false;
+    Cell value;
+    if (i < 0) value = none_t::value;
+    else if (b->unit() == 1) value = Cell{type_char, 0, b->head_ptr()[i], 0};
+    else value = Cell{type_char, 0, unicode::load_unit(b->head_ptr(), size_t(i), b->unit()), 0};
+    if (cell.at && cell.epoch == memory::layout_epoch()) {
+        *cell.at = value;
+    } else if (eval::store_plainly(word, value)) {
+        // A global word's cell, where the plain store wrote, stays where it
+        // is while no buffer moves (as context_t::global_values tells).
+        cell.at = word.w1 == context_t::global_context ? context_t::global_values() + word.w3 : nullptr;
+        cell.epoch = memory::layout_epoch();
+    } else {
+        word_t::set(word, value);
+    }
+    series.w1 += 1;
+    return true;
+}
+
 bool foreach_next_multi(Cell& series, const Cell& words, uint32_t n) {
     uint32_t type = type_of(series);
     if (type == type_map) {
@@ -523,16 +545,25 @@ Status forever(bool, const int32_t*) {
 // A copy of the series (pushed above the arguments) moves; the argument
 // stays as given. A step may run Vyr code (an object's change handler), so
 // it runs with the result slot kept.
+//
+// Over a text with one word, loop_steps::text_step keeps the word's value
+// cell between steps.
 Status foreach(bool, const int32_t*) {
     Cell* args = stack::arg_base();
     uint32_t n = word_count(args[0]);
     Cell* series = stack::push_copy(args[1]);
     open_loop();
     BodyRun body_run(&args[0]);
+    bool one_text = type_of(args[0]) != type_block && series_t::text_family_q(type_of(*series));
+    loop_steps::WordCell cell;
     for (;;) {
         collector::safe_point();
         stack::stack_keep();
-        if (!step_words(*series, args[0], n)) break;
+        if (one_text) {
+            if (!loop_steps::text_step(*series, args[0], cell)) break;
+        } else if (!step_words(*series, args[0], n)) {
+            break;
+        }
         stack::stack_reset();
         Status s = body_run(args[2]);
         Step step = loop_step(s);
