@@ -28,6 +28,9 @@ struct WordCell {
     uint32_t epoch = 0;  // memory::layout_epoch when `at` was found
 };
 bool text_step(Cell& series, Cell& word, WordCell& cell);
+// Sets the word to a value that is set (not unset!) as text_step does, for
+// a loop's own word (repeat's counter).
+void store_word(Cell& word, const Cell& value, WordCell& cell);
 // After a remove-each body: when its value is true (not none, not false),
 // moves the series index back by n and removes the n elements there.
 void remove_each_step(Cell& series, uint32_t n, const Cell& body_value);

@@ -105,6 +105,12 @@ bool text_step(Cell& series, Cell& word, WordCell& cell) {
     if (i < 0) value = none_t::value;
     else if (b->unit() == 1) value = Cell{type_char, 0, b->head_ptr()[i], 0};
     else value = Cell{type_char, 0, unicode::load_unit(b->head_ptr(), size_t(i), b->unit()), 0};
+    store_word(word, value, cell);
+    series.w1 += 1;
+    return true;
+}
+
+void store_word(Cell& word, const Cell& value, WordCell& cell) {
     if (cell.at && cell.epoch == memory::layout_epoch()) {
         *cell.at = value;
     } else if (eval::store_plainly(word, value)) {
@@ -115,8 +121,6 @@ bool text_step(Cell& series, Cell& word, WordCell& cell) {
     } else {
         word_t::set(word, value);
     }
-    series.w1 += 1;
-    return true;
 }
 
 bool foreach_next_multi(Cell& series, const Cell& words, uint32_t n) {
@@ -514,10 +518,11 @@ Status repeat(bool, const int32_t*) {
     args[1] = Cell{type_integer, 0, 1, 0};
     open_loop();
     BodyRun body_run(&args[0]);
+    loop_steps::WordCell cell;
     for (int32_t i = 0; i < n; ++i) {
         collector::safe_point();
         stack::stack_reset();
-        if (!eval::store_plainly(args[0], args[1])) word_t::set(args[0], args[1]);
+        loop_steps::store_word(args[0], args[1], cell);
         Status s = body_run(args[2]);
         Step step = loop_step(s);
         if (step == Step::leave) break;
