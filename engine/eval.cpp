@@ -411,7 +411,16 @@ inline bool may_open_decoded(const Cell& first) {
 // moved past it. False (nothing done) otherwise; no trace is on.
 // `code`: the cursor's code as peek_code gave it, `first` the cell at the
 // cursor.
-bool quiet_statement(Cursor& at, QuietCode code, const Cell&) {
+bool quiet_statement(Cursor& at, QuietCode code, const Cell& first) {
+    if (type_of(first) == type_word) {
+        // A word alone (a body such as [n]) is its number, without a walk.
+        uint32_t after = at.pos + 1;
+        if (!operator_at(after < code.end ? code.cells + after : nullptr)) {
+            stack::push_copy(*detail::word_value_fast(first));
+            at.pos = after;
+            return true;
+        }
+    }
     QuietRun run;
     Cell value;
     uint32_t pos = at.pos;
@@ -1235,6 +1244,18 @@ namespace {
     return operator_at(at.peek()) ? infix_after(at, start) : Status::ok;
 }
 
+// A statement opening with a paren, evaluated as eval_value would: its
+// safe point having nothing to do, the paren runs at once, its infix
+// operators after it.
+[[gnu::noinline]] Status paren_statement(Cursor& at, const Cell& paren_in) {
+    if (collector::detail::gate) return detail::eval_value(at, 0);
+    Cell* start = stack::top();
+    Cell paren = paren_in;
+    ++at.pos;
+    if (Status s = detail::eval_paren(paren); s != Status::ok) return s;
+    return infix_loop(at, start);
+}
+
 // A set-word statement, no trace on: done in place when it is quiet (as
 // quiet_statement), else as eval_value runs it. When the walk stopped at an
 // operator after a quiet first operand, the value's evaluation takes up
@@ -1281,6 +1302,7 @@ namespace {
         if (number_type(vt) && quiet_statement(at, code, *first)) return Status::ok;
         return detail::eval_value(at, 0);
     }
+    if (t == type_paren) return paren_statement(at, *first);
     if (t == type_set_word) return set_word_run(at, code, *first);
     if (number_type(t) && quiet_statement(at, code, *first)) return Status::ok;
     return detail::eval_value(at, 0);
@@ -1300,8 +1322,11 @@ bool detail::push_inert(Cursor& at, QuietCode code, const Cell* v) {
             if (number_type(t)) {
                 // Alone, or the left operand of a quiet expression.
                 uint32_t pos = at.pos;
-                if (pos + 1 < code.end && type_of(code.cells[pos + 1]) == type_word) {
-                    if (!quiet_pair(code, pos, *held, value) && !quiet_expression(code, pos, value, 0)) return false;
+                bool word_after = pos + 1 < code.end && type_of(code.cells[pos + 1]) == type_word;
+                if (word_after && quiet_pair(code, pos, *held, value)) {
+                    // one operator and its number: done
+                } else if (word_after && operator_at(code.cells + pos + 1)) {
+                    if (!quiet_expression(code, pos, value, 0)) return false;
                 } else {
                     value = *held;
                     ++pos;
