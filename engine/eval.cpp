@@ -82,13 +82,7 @@ namespace {
     return v ? *v : *word_t::get(word);
 }
 
-// The op! that a word in operator position (`next`, null at the end) names,
-// or null.
-[[gnu::always_inline]] inline const Cell* operator_at(const Cell* next) {
-    if (!next || type_of(*next) != type_word) return nullptr;
-    const Cell* v = detail::word_value_fast(*next);
-    return v && type_of(*v) == type_op ? v : nullptr;
-}
+using detail::operator_at;
 
 }  // namespace
 
@@ -954,8 +948,6 @@ QuietLoop quiet_loop(const Cell& test, const Cell* body, bool stop_when, uint32_
 
 namespace {
 
-Status infix_after(Cursor& at, Cell* start);
-
 // set-word: the word is set to the value of the expression after it, in a
 // frame named by the set-word (errors inside name it as their place).
 // (A set-word whose value is quiet and stored plainly never comes here from
@@ -973,7 +965,7 @@ Status eval_set_word(const Cell& word, Cursor& at, const Cell* left = nullptr, u
     Status value;
     if (left) {
         at.pos = op;
-        value = infix_after(at, stack::push_copy(*left));
+        value = detail::infix_after(at, stack::push_copy(*left));
     } else {
         value = detail::eval_value(at, 0);
     }
@@ -1207,11 +1199,11 @@ namespace {
     return Status::ok;
 }
 
+}  // namespace
+
 // infix_loop kept out of line, for statements that mostly have no
 // operator after their value.
-[[gnu::noinline]] Status infix_after(Cursor& at, Cell* start) { return infix_loop(at, start); }
-
-}  // namespace
+[[gnu::noinline]] Status detail::infix_after(Cursor& at, Cell* start) { return infix_loop(at, start); }
 
 Status detail::eval_value(Cursor& at, uint32_t how) {
     collector::safe_point();
@@ -1229,20 +1221,6 @@ Status detail::eval_value(Cursor& at, uint32_t how) {
 }
 
 namespace {
-
-// A statement led by a word holding a callable (`callable_in`, the word
-// `name_in`), called as eval_value would call it: its safe point having
-// nothing to do, the call starts at once, its infix operators after it.
-// Kept out of line, as set_word_statement: eval_block's loop stays small.
-[[gnu::noinline]] Status call_statement(Cursor& at, const Cell& callable_in, const Cell& name_in) {
-    if (collector::detail::gate) return detail::eval_value(at, 0);
-    Cell* start = stack::top();
-    Cell callable = callable_in;
-    Cell name = name_in;
-    ++at.pos;
-    if (Status s = detail::call_from_code(callable, at, name); s != Status::ok) return s;
-    return operator_at(at.peek()) ? infix_after(at, start) : Status::ok;
-}
 
 // A statement opening with a paren, evaluated as eval_value would: its
 // safe point having nothing to do, the paren runs at once, its infix
@@ -1280,7 +1258,7 @@ namespace {
     if (interrupt::requested()) op = 0;
     ++at.pos;
     if (Status s = eval_set_word(word, at, op ? &left : nullptr, op); s != Status::ok) return s;
-    return operator_at(at.peek()) ? infix_after(at, start) : Status::ok;
+    return operator_at(at.peek()) ? detail::infix_after(at, start) : Status::ok;
 }
 
 // A statement of a block run, no trace on, `first` its first cell at the
@@ -1298,7 +1276,7 @@ namespace {
         uint32_t vt = type_of(*v);
         Status s;
         if (vt == type_native && detail::quick_conditional(at, code, *first, s)) return s;
-        if (callable_type(vt)) return call_statement(at, *v, *first);
+        if (callable_type(vt)) return detail::call_statement(at, *v, *first);
         if (number_type(vt) && quiet_statement(at, code, *first)) return Status::ok;
         return detail::eval_value(at, 0);
     }

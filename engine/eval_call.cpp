@@ -714,9 +714,12 @@ bool detail::quick_conditional(Cursor& at, QuietCode code, const Cell& first, St
         }
     }
     // The quiet statements that open the branch are done in place; what
-    // follows them runs from there, in the native's frame.
+    // follows them runs from there, in the native's frame. A branch that
+    // opens with anything but a word, a set-word or a number has none.
     Cell last;
-    uint32_t from = quiet_block_run(branch, last);
+    uint32_t lead = only < b->cells_end() ? type_of(*only) : type_none;
+    bool may_open_quiet = lead == type_word || lead == type_set_word || number_type(lead);
+    uint32_t from = may_open_quiet ? quiet_block_run(branch, last) : branch.w1;
     if (from == quiet_all) {
         stack::push_copy(last);
         return true;
@@ -968,7 +971,11 @@ namespace {
 
 }  // namespace
 
-Status detail::call_from_code(const Cell& callable, Cursor& at, const Cell& name) {
+namespace {
+
+// call_from_code, inlined where statements call.
+[[gnu::always_inline]] inline Status call_code(const Cell& callable, Cursor& at, const Cell& name) {
+    using namespace detail;
     if (!tracing) {
         uint32_t t = type_of(callable);
         if (t == type_native || t == type_action || t == type_function) {
@@ -981,6 +988,22 @@ Status detail::call_from_code(const Cell& callable, Cursor& at, const Cell& name
     }
     ArgSource src{&at};
     return call_general(callable, src, name, nullptr, 0, call_mode::code, false);
+}
+
+}  // namespace
+
+Status detail::call_from_code(const Cell& callable, Cursor& at, const Cell& name) {
+    return call_code(callable, at, name);
+}
+
+[[gnu::noinline]] Status detail::call_statement(Cursor& at, const Cell& callable_in, const Cell& name_in) {
+    if (collector::detail::gate) return eval_value(at, 0);
+    Cell* start = stack::top();
+    Cell callable = callable_in;
+    Cell name = name_in;
+    ++at.pos;
+    if (Status s = call_code(callable, at, name); s != Status::ok) return s;
+    return operator_at(at.peek()) ? infix_after(at, start) : Status::ok;
 }
 
 Status detail::call_callable(const Cell& callable, ArgSource& src, const Cell& name_in, const Cell* path,

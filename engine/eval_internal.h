@@ -102,6 +102,24 @@ Status eval_path(const Cell& path, Cursor* at, uint32_t kind, const Cell* value)
     return base ? base + word.w3 : nullptr;
 }
 
+// The op! that a word in operator position (`next`, null at the end) names,
+// or null.
+[[gnu::always_inline]] inline const Cell* operator_at(const Cell* next) {
+    if (!next || type_of(*next) != type_word) return nullptr;
+    const Cell* v = word_value_fast(*next);
+    return v && type_of(*v) == type_op ? v : nullptr;
+}
+
+// The infix operators after the value pushed at `start`, applied left to
+// right; the answer replaces it.
+Status infix_after(Cursor& at, Cell* start);
+
+// A statement led by a word holding a callable (`callable`, the word
+// `name`, the cursor at the word), called as eval_value would call it: its
+// safe point having nothing to do, the call starts at once, its infix
+// operators after it. Kept out of line: eval_block's loop stays small.
+Status call_statement(Cursor& at, const Cell& callable, const Cell& name);
+
 // The form of a call of `if`, `unless` or `either`, from the native's
 // compiled arguments.
 struct ConditionalForm {
@@ -147,7 +165,7 @@ inline bool number_type(uint32_t t) { return t == type_integer || t == type_floa
 // quiet expression, which this tells without walking it. A branch block
 // opening with a paren mostly holds a call there, so branches leave `paren`
 // off.
-inline bool opens_quiet(const Cell& code, bool paren) {
+[[gnu::always_inline]] inline bool opens_quiet(const Cell& code, bool paren) {
     memory::SeriesBuffer* b = memory::buffer_of(code.w2);
     const Cell* first = b->cells() + code.w1;
     if (first >= b->cells_end()) return false;
