@@ -215,7 +215,12 @@ void length_q_entry(const int32_t*) {
 void move_entry(const int32_t* r) { answer(move(base(), base() + 1, opt(r, 0))); }
 void pick_entry(const int32_t*) { answer(pick(base(), pick_index(base()[1]), base() + 1)); }
 void poke_entry(const int32_t*) { answer(poke(base(), pick_index(base()[1]), base() + 2, base() + 1)); }
-void put_entry(const int32_t* r) { answer(put(base(), base() + 1, base() + 2, flag(r, 0))); }
+// A map!'s put (the commonest put) goes to its implementation at once.
+void put_entry(const int32_t* r) {
+    Cell* series = base();
+    if (type_of(*series) != type_map) return answer(put(series, series + 1, series + 2, flag(r, 0)));
+    *series = *map_t::put(series, series + 1, series + 2, flag(r, 0));
+}
 void remove_entry(const int32_t* r) { answer(remove(base(), opt(r, 0), opt(r, 1))); }
 void reverse_entry(const int32_t* r) { answer(reverse(base(), opt(r, 0), opt(r, 1))); }
 // Kept out of line so that the map's path below sets up no more than it uses.
