@@ -111,7 +111,7 @@ int32_t integer_arg(const Cell& c) {
 }
 
 // append*, insert*, change*: refinements /part, /only, /dup.
-void insert_like_entry(const int32_t* refs, uint32_t slot) {
+[[gnu::noinline]] void insert_like_entry(const int32_t* refs, uint32_t slot) {
     Cell* series = base();
     Cell* value = base() + 1;
     int32_t part = -1;
@@ -184,14 +184,11 @@ void even_q_entry(const int32_t*) { logic_t::box(even_q(base())); }
 void odd_q_entry(const int32_t*) { logic_t::box(odd_q(base())); }
 void complement_entry(const int32_t*) { answer(complement(base())); }
 // An append to a string! without /part or /dup (the commonest append) goes
-// to the string's append at once.
+// to the string's append at once, which answers the series in place.
 void append_entry(const int32_t* r) {
     Cell* series = base();
-    if (type_of(*series) == type_string && r[0] < 0 && r[2] < 0) {
-        answer(string_t::append(series, series + 1, -1, flag(r, 1), 1, true));
-        return;
-    }
-    insert_like_entry(r, slot_append);
+    if (type_of(*series) != type_string || r[0] >= 0 || r[2] >= 0) return insert_like_entry(r, slot_append);
+    string_t::append(series, series + 1, -1, flag(r, 1), 1, true);
 }
 void change_entry(const int32_t* r) { insert_like_entry(r, slot_change); }
 void clear_entry(const int32_t*) { answer(clear(base())); }
@@ -218,19 +215,25 @@ void length_q_entry(const int32_t*) {
 void move_entry(const int32_t* r) { answer(move(base(), base() + 1, opt(r, 0))); }
 void pick_entry(const int32_t*) { answer(pick(base(), pick_index(base()[1]), base() + 1)); }
 void poke_entry(const int32_t*) { answer(poke(base(), pick_index(base()[1]), base() + 2, base() + 1)); }
-void put_entry(const int32_t* r) { answer(put(base(), base() + 1, base() + 2, flag(r, 0))); }
+// A map!'s put (the commonest put) goes to its implementation at once.
+void put_entry(const int32_t* r) {
+    Cell* series = base();
+    if (type_of(*series) != type_map) return answer(put(series, series + 1, series + 2, flag(r, 0)));
+    *series = *map_t::put(series, series + 1, series + 2, flag(r, 0));
+}
 void remove_entry(const int32_t* r) { answer(remove(base(), opt(r, 0), opt(r, 1))); }
 void reverse_entry(const int32_t* r) { answer(reverse(base(), opt(r, 0), opt(r, 1))); }
+// Kept out of line so that the map's path below sets up no more than it uses.
+[[gnu::noinline]] void select_any(const int32_t* r) {
+    answer(select(base(), base() + 1, opt(r, 0), flag(r, 1), flag(r, 2), flag(r, 3), flag(r, 4), opt(r, 5),
+                  opt(r, 6), flag(r, 7), flag(r, 8)));
+}
 // A map!'s select (a lookup by key, the commonest select) goes to its
 // implementation at once: it reads only /case and /same.
 void select_entry(const int32_t* r) {
-    if (type_of(*base()) == type_map) {
-        answer(map_t::select(base(), base() + 1, nullptr, false, flag(r, 2), flag(r, 3), false, nullptr, nullptr, false,
-                             false));
-        return;
-    }
-    answer(select(base(), base() + 1, opt(r, 0), flag(r, 1), flag(r, 2), flag(r, 3), flag(r, 4), opt(r, 5),
-                  opt(r, 6), flag(r, 7), flag(r, 8)));
+    Cell* series = base();
+    if (type_of(*series) != type_map) return select_any(r);
+    map_t::select_key(series, series[1], flag(r, 2), flag(r, 3));
 }
 void sort_entry(const int32_t* r) {
     answer(sort(base(), flag(r, 0), opt(r, 1), opt(r, 2), opt(r, 3), flag(r, 4), flag(r, 5), flag(r, 6)));

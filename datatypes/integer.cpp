@@ -74,10 +74,16 @@ constexpr auto digit_pairs = [] {
 }();
 }  // namespace
 
+// The digit count from the bit length: bits x log10(2) (1233 / 4096) is the
+// count less one, or one too many when the magnitude is below that power of
+// ten. An odd magnitude has the digits of the even one below it, and 0 counts
+// as 1.
 uint32_t text_length(int32_t value) {
-    uint32_t magnitude = value < 0 ? 0u - uint32_t(value) : uint32_t(value);
-    uint32_t n = 1;
-    for (uint32_t limit = 10; n < 10 && magnitude >= limit; limit *= 10) ++n;
+    static constexpr uint32_t powers_of_10[10] = {1,      10,      100,      1000,      10000,
+                                                  100000, 1000000, 10000000, 100000000, 1000000000};
+    uint32_t magnitude = (value < 0 ? 0u - uint32_t(value) : uint32_t(value)) | 1;
+    uint32_t guess = uint32_t(32 - __builtin_clz(magnitude)) * 1233 >> 12;
+    uint32_t n = guess + 1 - (magnitude < powers_of_10[guess] ? 1 : 0);
     return n + (value < 0 ? 1 : 0);
 }
 

@@ -34,9 +34,6 @@ inline uint32_t cell_count(const Cell& map) { return memory::series_length(block
 inline Cell* cell_at(const Cell& map, uint32_t i) { return memory::cell_at(block_of(map), i); }
 inline bool live_q(const Cell& map, uint32_t key_index) { return cell_at(map, key_index + 1)->header != removed_header; }
 
-// The backing block as a block! value at its head.
-Cell backing(const Cell& map) { return Cell{type_block, 0, block_of(map), 0}; }
-
 bool word_key_q(uint32_t t) { return t == type_word || t == type_set_word || t == type_lit_word || t == type_get_word; }
 bool copied_key_q(uint32_t t) {
     return string_t::string_like_q(t) || t == type_binary;
@@ -71,23 +68,23 @@ int32_t lookup_op(bool case_, bool same) {
 
 // Sets the key's value: a live or removed pair found under `op` takes the
 // value (a removed one counts as live again); an absent key is stored in
-// its normal form with the value appended after it.
+// its normal form with the value after it, indexed where the lookup's probe
+// ended (nothing between the two touches the table).
 void set_value(const Cell& map, const Cell& key, const Cell& value, int32_t op, const Cell& context) {
     Cell v = value;
-    if (Cell* found = lookup(map, key, op)) {
-        Cell* slot = found + 1;
-        if (slot->header == removed_header) hash::record(table_of(map), hash::field::count) += 1;
-        *slot = v;
+    hash::MapSlot slot;
+    if (Cell* found = hash::map_find_slot(table_of(map), key, op, slot)) {
+        Cell* pair_value = found + 1;
+        if (pair_value->header == removed_header) hash::record(table_of(map), hash::field::count) += 1;
+        *pair_value = v;
         return;
     }
     Cell k = key;
     normalize_key(&k, context);
-    Cell b = backing(map);
-    block_t::append_value(b, k);
-    block_t::append_value(b, Cell{type_unset, 0, 0, 0});
-    uint32_t at = cell_count(map) - 2;
-    hash::hash_table_add(table_of(map), cell_at(map, at));
-    *cell_at(map, at + 1) = v;
+    Cell* pair = series::alloc_tail_cells(block_of(map), 2);
+    pair[0] = k;
+    pair[1] = v;
+    hash::map_place(table_of(map), cell_count(map) - 2, slot);
 }
 
 // An odd count of cells from the block's index cannot be pairs.
@@ -474,10 +471,14 @@ Cell* remove(Cell* series, Cell*, Cell* key) {
     return series;
 }
 
+Cell* select_key(Cell* map, const Cell& key, bool case_, bool same) {
+    Cell* found = lookup(*map, key, lookup_op(case_, same));
+    *map = found != nullptr && found[1].header != removed_header ? found[1] : none_cell();
+    return map;
+}
+
 Cell* select(Cell* series, Cell* value, Cell*, bool, bool case_, bool same, bool, Cell*, Cell*, bool, bool) {
-    Cell* found = lookup(*series, *value, lookup_op(case_, same));
-    *series = found != nullptr && found[1].header != removed_header ? found[1] : none_cell();
-    return series;
+    return select_key(series, *value, case_, same);
 }
 
 void init() {

@@ -60,6 +60,9 @@ Cell* find(Cell* series, Cell* value, Cell* part, bool only, bool case_, bool sa
 int32_t length_q(Cell* value);
 Cell* put(Cell* series, Cell* key, Cell* value, bool case_);
 Cell* remove(Cell* series, Cell* part, Cell* key);
+// select of a key (/case and /same are the only refinements a map reads):
+// the value under it, or none when absent or removed, over the map's cell.
+Cell* select_key(Cell* map, const Cell& key, bool case_, bool same);
 Cell* select(Cell* series, Cell* value, Cell* part, bool only, bool case_, bool same, bool any, Cell* with,
              Cell* skip, bool last, bool reverse);
 

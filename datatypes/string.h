@@ -57,6 +57,7 @@ int32_t compare(Cell* a, Cell* b, int32_t op);
 
 // ---- Actions (search and modification: string_search.cpp) ----------------------
 
+// Answers `series`, changed in place (as insert and change do).
 Cell* append(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append_flag);
 Cell* insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append_flag);
 Cell* change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup);

@@ -147,7 +147,7 @@ Plain append_plainly(Cell& s, const Cell& value) {
     if (!string_like_q(t) || t == type_tag) return Plain::refused;
     SeriesBuffer* sb = buffer_of(value);
     if (sb->unit() != width) return Plain::refused;
-    uint32_t length = sb->length();
+    uint32_t length = width == 1 ? sb->used() : sb->length();  // no division for bytes
     uint32_t from = index_of(value) < 0 ? 0 : std::min(uint32_t(index_of(value)), length);
     uint64_t bytes = uint64_t(length - from) * width;
     if (bytes == 0) return Plain::empty;

@@ -556,25 +556,49 @@ int32_t best_candidate(NodeId table, uint32_t b, const Cell& key, int32_t head, 
     return best;
 }
 
-// A map's lookup of an integer key under an equality code, the commonest
-// lookup of all: an integer matches on its value alone, so the probe reads
-// only flags, key indexes and the candidates' payloads.
-Cell* find_integer_key(const uint32_t* r, int32_t n) {
+// A map's probe for a key of the given hash: the key cell that `match`
+// accepts, or null. With `slot`, an absent key's bucket is noted as
+// probe_for_put would choose it: the last deleted bucket met, else the empty
+// bucket that ended the probe.
+template <typename Match>
+Cell* probe_map(const uint32_t* r, uint32_t hash, Match match, MapSlot* slot) {
     const uint32_t* flags = words_of(r[field::flags]);
     const int32_t* keys = ints_of(r[field::keys]);
     Cell* cells = cells_of(r[field::backing]);
     uint32_t mask = r[field::buckets] - 1;
-    uint32_t b = hash_int32(uint32_t(n)) & mask, first = b, step = 0;
+    uint32_t b = hash & mask, first = b, step = 0;
+    int64_t deleted = -1;
     for (;;) {
         uint32_t f = flag_at(flags, b);
-        if (f == bucket::empty) return nullptr;
+        if (f == bucket::empty) {
+            if (slot) *slot = deleted >= 0 ? MapSlot{deleted, false} : MapSlot{b, true};
+            return nullptr;
+        }
         if (f == bucket::live) {
             Cell* stored = cells + keys[b];
-            if (stored->w2 == uint32_t(n) && type_of(*stored) == type_integer) return stored;
+            if (match(*stored)) return stored;
+        } else {
+            deleted = b;
         }
         b = next_bucket(b, step, mask);
-        if (b == first) return nullptr;
+        if (b == first) {
+            if (slot && deleted >= 0) *slot = MapSlot{deleted, false};
+            return nullptr;
+        }
     }
+}
+
+// An integer matches on its value alone (under every equality code), so its
+// probe reads only flags, key indexes and the candidates' payloads.
+struct IntegerKey {
+    uint32_t n;
+    bool operator()(const Cell& stored) const { return stored.w2 == n && type_of(stored) == type_integer; }
+};
+
+// A map's lookup of an integer key under an equality code, the commonest
+// lookup of all.
+Cell* find_integer_key(const uint32_t* r, int32_t n) {
+    return probe_map(r, hash_int32(uint32_t(n)), IntegerKey{uint32_t(n)}, nullptr);
 }
 
 // With `last` and no `reverse`, candidates are aligned on head like a
@@ -627,6 +651,34 @@ Cell* map_find_integer(NodeId table, int32_t n) {
     if (r[field::stamp] == 0) return find_integer_key(r, n);
     Cell key{type_integer, 0, uint32_t(n), 0};
     return find_any_key(table, &key, 0, 1, registry::op_equal, false, false);
+}
+
+// The same matches as find_any_key's for a map (word keys stand as the
+// set-words they are stored as).
+Cell* map_find_slot(NodeId table, const Cell& key_in, int32_t op, MapSlot& slot) {
+    slot = MapSlot{};
+    const uint32_t* r = record_of(table);
+    if (r[field::stamp] != 0) return find_any_key(table, &key_in, 0, 1, op, false, false);
+    if (type_of(key_in) == type_integer && equality_code_q(op))
+        return probe_map(r, hash_int32(key_in.w2), IntegerKey{key_in.w2}, &slot);
+    Cell key = key_in;
+    if (map_word_key(type_of(key))) set_type(key, type_set_word);
+    auto match = [&key, op](const Cell& stored) {
+        return type_of(stored) == type_of(key) && keys_match(stored, key, op);
+    };
+    return probe_map(r, hash_value(key), match, &slot);
+}
+
+void map_place(NodeId table, uint32_t index, const MapSlot& slot) {
+    uint32_t* r = record_of(table);
+    if (slot.bucket < 0 || r[field::occupied] >= r[field::bound]) {
+        hash_table_add(table, cells_of(r[field::backing]) + index);
+        return;
+    }
+    ints_of(r[field::keys])[slot.bucket] = int32_t(index);
+    set_flag(words_of(r[field::flags]), uint32_t(slot.bucket), bucket::live);
+    r[field::count] += 1;
+    if (slot.fresh) r[field::occupied] += 1;
 }
 
 Cell* hash_table_find_next(NodeId table, const Cell* key, int32_t& bucket_var, int32_t& start, int32_t& step) {

@@ -156,6 +156,18 @@ Cell* hash_table_find(NodeId table, const Cell* key, int32_t head, int32_t skip,
 // hash_table_find on a map's table for an integer! key under any equality
 // code (they all agree on two integers): its key cell, or null.
 Cell* map_find_integer(NodeId table, int32_t n);
+// A map's lookup of `key` under an equality code that also notes where the
+// key would be indexed when absent, so that an insertion does not probe
+// again: the matching key cell, or null with `slot` set.
+struct MapSlot {
+    int64_t bucket = -1;  // the bucket, or -1 when unknown (map_place probes afresh)
+    bool fresh = false;   // an empty bucket (occupied grows), not a deleted one
+};
+Cell* map_find_slot(NodeId table, const Cell& key, int32_t op, MapSlot& slot);
+// Indexes the key cell at `index` of a map's backing block at the slot that
+// map_find_slot gave for that key, as hash_table_add would (growing first
+// when the table is full). The table must not have changed in between.
+void map_place(NodeId table, uint32_t index, const MapSlot& slot);
 // For maps: the next cell equal to `key` along its probe sequence. Start with
 // bucket = -1 and step = 0; the variables carry the position between calls.
 Cell* hash_table_find_next(NodeId table, const Cell* key, int32_t& bucket, int32_t& start, int32_t& step);

@@ -17,14 +17,17 @@ constexpr int err_too_deep = 8;  // internal `too-deep`
 
 // ---- Cells -----------------------------------------------------------------
 
-Cell* alloc_tail_cell(NodeId block) {
+Cell* alloc_tail_cells(NodeId block, uint32_t n) {
     SeriesBuffer* b = buffer_of(block);
-    while (uint64_t(b->tail) + sizeof(Cell) > b->capacity) b = memory::expand_series(block, 0);
+    uint64_t bytes = uint64_t(n) * sizeof(Cell);
+    while (b->tail + bytes > b->capacity) b = memory::expand_series(block, 0);
     auto* c = reinterpret_cast<Cell*>(b->tail_ptr());
-    b->tail += sizeof(Cell);
-    c->header = type_unset;
+    b->tail += uint32_t(bytes);
+    for (uint32_t i = 0; i < n; ++i) c[i].header = type_unset;
     return c;
 }
+
+Cell* alloc_tail_cell(NodeId block) { return alloc_tail_cells(block, 1); }
 
 Cell* append_cell(const Cell& block_value) { return alloc_tail_cell(block_value.w2); }
 

@@ -31,6 +31,8 @@ namespace vyr::series {
 // A new cell at the tail of the block (header unset!, payload as it was);
 // a full buffer doubles first, so the block may move. Answers its address.
 Cell* alloc_tail_cell(NodeId block);
+// n new cells at the tail, grown as n calls of alloc_tail_cell would grow it.
+Cell* alloc_tail_cells(NodeId block, uint32_t n);
 // alloc_tail_cell on the buffer of a block value (its node, w2).
 Cell* append_cell(const Cell& block_value);
 // Reserves n bytes at the tail and answers their address. When they do not

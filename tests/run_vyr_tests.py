@@ -68,7 +68,9 @@ def main():
         tmp.write("\n".join(script))
         script_path = tmp.name
     try:
-        proc = subprocess.run([vyr, script_path], capture_output=True, timeout=600)
+        # A collection at every safe point makes the stress runs many times slower.
+        limit = 1800 if os.environ.get("VYR_GC_STRESS") == "1" else 600
+        proc = subprocess.run([vyr, script_path], capture_output=True, timeout=limit)
     finally:
         os.unlink(script_path)
     out = proc.stdout.decode("utf-8", "replace").replace("\r\n", "\n")
