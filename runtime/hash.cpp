@@ -556,10 +556,10 @@ int32_t best_candidate(NodeId table, uint32_t b, const Cell& key, int32_t head, 
     return best;
 }
 
-// A map's probe for a key of the given hash: the key cell that `match`
-// accepts, or null. With `slot`, an absent key's bucket is noted as
-// probe_for_put would choose it: the last deleted bucket met, else the empty
-// bucket that ended the probe.
+// A probe of a table of any kind but a block's for a key of the given hash:
+// the key cell that `match` accepts, or null. With `slot`, an absent key's
+// bucket is noted as probe_for_put would choose it: the last deleted bucket
+// met, else the empty bucket that ended the probe.
 template <typename Match>
 Cell* probe_map(const uint32_t* r, uint32_t hash, Match match, MapSlot* slot) {
     const uint32_t* flags = words_of(r[field::flags]);
@@ -601,6 +601,22 @@ Cell* find_integer_key(const uint32_t* r, int32_t n) {
     return probe_map(r, hash_int32(uint32_t(n)), IntegerKey{uint32_t(n)}, nullptr);
 }
 
+// The lookup of every kind of table but a block's: a key matches a stored
+// key of its own type under `op`.
+Cell* find_typed_key(const uint32_t* r, const Cell& key, int32_t op, MapSlot* slot) {
+    auto match = [&key, op](const Cell& stored) {
+        return type_of(stored) == type_of(key) && keys_match(stored, key, op);
+    };
+    return probe_map(r, hash_value(key), match, slot);
+}
+
+// A key as a map stores it: word keys stand as set-words.
+Cell map_key_form(const Cell& key) {
+    Cell k = key;
+    if (map_word_key(type_of(k))) set_type(k, type_set_word);
+    return k;
+}
+
 // With `last` and no `reverse`, candidates are aligned on head like a
 // forward search (the distance e - head is a multiple of skip), so that
 // find/last/skip on a hash! picks records at the same places as find/skip.
@@ -610,8 +626,8 @@ Cell* find_integer_key(const uint32_t* r, int32_t n) {
     if (reverse) last = true;
     View v(table);
     uint32_t kind = v.r[field::kind];
-    Cell key = *key_in;
-    if (kind == kind_map && map_word_key(type_of(key))) set_type(key, type_set_word);
+    if (kind != kind_block) return find_typed_key(v.r, kind == kind_map ? map_key_form(*key_in) : *key_in, op, nullptr);
+    const Cell& key = *key_in;
     Cell* cells = cells_of(v.r[field::backing]);
     uint32_t b = hash_value(key) & v.mask;
     uint32_t first = b, step = 0;
@@ -619,15 +635,10 @@ Cell* find_integer_key(const uint32_t* r, int32_t n) {
         uint32_t f = flag_at(v.flags, b);
         if (f == bucket::empty) return nullptr;
         if (f == bucket::live) {
-            if (kind == kind_block) {
-                const Cell& rep = cells[representative(v.r, v.keys[b])];
-                if (keys_match(rep, key, registry::op_equal)) {
-                    int32_t e = best_candidate(table, b, key, head, skip, op, last, reverse);
-                    if (e >= 0) return cells + e;
-                }
-            } else {
-                const Cell& stored = cells[v.keys[b]];
-                if (type_of(stored) == type_of(key) && keys_match(stored, key, op)) return cells + v.keys[b];
+            const Cell& rep = cells[representative(v.r, v.keys[b])];
+            if (keys_match(rep, key, registry::op_equal)) {
+                int32_t e = best_candidate(table, b, key, head, skip, op, last, reverse);
+                if (e >= 0) return cells + e;
             }
         }
         b = next_bucket(b, step, v.mask);
@@ -661,12 +672,7 @@ Cell* map_find_slot(NodeId table, const Cell& key_in, int32_t op, MapSlot& slot)
     if (r[field::stamp] != 0) return find_any_key(table, &key_in, 0, 1, op, false, false);
     if (type_of(key_in) == type_integer && equality_code_q(op))
         return probe_map(r, hash_int32(key_in.w2), IntegerKey{key_in.w2}, &slot);
-    Cell key = key_in;
-    if (map_word_key(type_of(key))) set_type(key, type_set_word);
-    auto match = [&key, op](const Cell& stored) {
-        return type_of(stored) == type_of(key) && keys_match(stored, key, op);
-    };
-    return probe_map(r, hash_value(key), match, &slot);
+    return find_typed_key(r, map_key_form(key_in), op, &slot);
 }
 
 void map_place(NodeId table, uint32_t index, const MapSlot& slot) {
