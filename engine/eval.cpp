@@ -310,41 +310,11 @@ bool quiet_expression(QuietCode code, uint32_t& pos, Cell& out, uint32_t depth) 
 
 }  // namespace
 
-namespace {
-
-// The value of an expression of two operands and one operator at `pos`,
-// `left` the value of the first (a number standing there or held by its
-// word), when the second is a number standing or held by a word and no
-// operator follows: most conditions and arguments. Computed as the quiet
-// walk computes it, without the walk's set-up; false, nothing done, for any
-// other shape or when it is not quiet (the walk then has the last word).
-[[gnu::always_inline]] inline bool quiet_pair(QuietCode code, uint32_t& pos, const Cell& left, Cell& out) {
-    uint32_t p = pos + 1;
-    if (p + 1 >= code.end) return false;
-    const Cell* op = operator_at(code.cells + p);
-    if (!op) return false;
-    fast_paths::InPlace how = fast_paths::op_kind(*op);
-    if (how.kind == fast_paths::InPlace::none) return false;
-    const Cell* right = code.cells + p + 1;
-    if (type_of(*right) == type_word && !(right = detail::word_value_fast(*right))) return false;
-    uint32_t rt = type_of(*right);
-    if (!number_type(rt)) return false;
-    uint32_t after = p + 2;
-    if (after < code.end && operator_at(code.cells + after)) return false;
-    bool done = type_of(left) == type_integer && rt == type_integer &&
-                fast_paths::answer_integers(how, int32_t(left.w2), int32_t(right->w2), out);
-    if (!done && !fast_paths::answer_quietly(how, left, *right, out)) return false;
-    pos = after;
-    return true;
-}
-
-}  // namespace
-
 bool detail::quiet_value(QuietCode code, uint32_t& pos, Cell& out) {
     if (tracing || pos >= code.end) return false;
     const Cell* first = code.cells + pos;
     const Cell* v = type_of(*first) == type_word ? word_value_fast(*first) : first;
-    if (v && number_type(type_of(*v)) && quiet_pair(code, pos, *v, out)) return true;
+    if (v && number_type(type_of(*v)) && detail::quiet_pair(code, pos, *v, out)) return true;
     return quiet_expression(code, pos, out, 0);
 }
 
@@ -1301,7 +1271,7 @@ bool detail::push_inert(Cursor& at, QuietCode code, const Cell* v) {
                 // Alone, or the left operand of a quiet expression.
                 uint32_t pos = at.pos;
                 bool word_after = pos + 1 < code.end && type_of(code.cells[pos + 1]) == type_word;
-                if (word_after && quiet_pair(code, pos, *held, value)) {
+                if (word_after && detail::quiet_pair(code, pos, *held, value)) {
                     // one operator and its number: done
                 } else if (word_after && operator_at(code.cells + pos + 1)) {
                     if (!quiet_expression(code, pos, value, 0)) return false;

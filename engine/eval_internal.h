@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "datatypes/context.h"
+#include "engine/fast_paths.h"
 #include "runtime/memory.h"
 #include "engine/eval.h"
 
@@ -176,6 +177,34 @@ inline bool number_type(uint32_t t) { return t == type_integer || t == type_floa
         t = type_of(*v);
     }
     return (paren && t == type_paren) || number_type(t);
+}
+
+// The value of an expression of two operands and one operator at `pos`,
+// `left` the value of the first (a number standing there or held by its
+// word), when the second is a number standing or held by a word and no
+// operator follows: most conditions and arguments. Computed as the quiet
+// walk computes it, without the walk's set-up; false, nothing done, for any
+// other shape or when it is not quiet (the walk then has the last word).
+[[gnu::always_inline]] inline bool quiet_pair(QuietCode code, uint32_t& pos, const Cell& left, Cell& out) {
+    uint32_t p = pos + 1;
+    if (p + 1 >= code.end) return false;
+    const Cell* op = operator_at(code.cells + p);
+    if (!op) return false;
+    fast_paths::InPlace how = fast_paths::op_kind(*op);
+    if (how.kind == fast_paths::InPlace::none) return false;
+    const Cell* right = code.cells + p + 1;
+    if (type_of(*right) == type_word && !(right = word_value_fast(*right))) return false;
+    uint32_t rt = type_of(*right);
+    if (!number_type(rt)) return false;
+    uint32_t after = p + 2;
+    if (after < code.end && operator_at(code.cells + after)) return false;
+    // Two integers, or two chars compared, inline (as answer_quietly answers them).
+    uint32_t lt = type_of(left);
+    bool done = lt == rt && (lt == type_integer || (lt == type_char && how.kind == fast_paths::InPlace::compare)) &&
+                fast_paths::answer_integers(how, int32_t(left.w2), int32_t(right->w2), out);
+    if (!done && !fast_paths::answer_quietly(how, left, *right, out)) return false;
+    pos = after;
+    return true;
 }
 
 // An op! as the callable it wraps (the type kept in its header bits 16-23;

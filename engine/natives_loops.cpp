@@ -78,16 +78,24 @@ bool at_tail(const Cell& series) {
     return series_t::at_tail_q(series);
 }
 
+namespace {
+// The character at a text's index, read in place (its buffer looked up
+// once), none before the head; false at the tail.
+[[gnu::always_inline]] inline bool text_value(const Cell& series, Cell& value) {
+    memory::SeriesBuffer* b = memory::buffer_of(series.w2);
+    auto i = int32_t(series.w1);
+    if (i >= int32_t(b->length())) return false;
+    if (i < 0) value = none_t::value;
+    else if (b->unit() == 1) value = Cell{type_char, 0, b->head_ptr()[i], 0};
+    else value = Cell{type_char, 0, unicode::load_unit(b->head_ptr(), size_t(i), b->unit()), 0};
+    return true;
+}
+}  // namespace
+
 bool foreach_next(Cell& series, Cell& word) {
     Cell value;
     if (series_t::text_family_q(type_of(series))) {
-        // A text's character, read in place: its buffer is looked up once.
-        memory::SeriesBuffer* b = memory::buffer_of(series.w2);
-        auto i = int32_t(series.w1);
-        if (i >= int32_t(b->length())) return false;
-        if (i < 0) value = none_t::value;
-        else if (b->unit() == 1) value = Cell{type_char, 0, b->head_ptr()[i], 0};
-        else value = Cell{type_char, 0, unicode::load_unit(b->head_ptr(), size_t(i), b->unit()), 0};
+        if (!text_value(series, value)) return false;
     } else {
         if (at_tail(series)) return false;
         value = element(series, 0);
@@ -98,13 +106,8 @@ bool foreach_next(Cell& series, Cell& word) {
 }
 
 bool text_step(Cell& series, Cell& word, WordCell& cell) {
-    memory::SeriesBuffer* b = memory::buffer_of(series.w2);
-    auto i = int32_t(series.w1);
-    if (i >= int32_t(b->length())) return false;
     Cell value;
-    if (i < 0) value = none_t::value;
-    else if (b->unit() == 1) value = Cell{type_char, 0, b->head_ptr()[i], 0};
-    else value = Cell{type_char, 0, unicode::load_unit(b->head_ptr(), size_t(i), b->unit()), 0};
+    if (!text_value(series, value)) return false;
     store_word(word, value, cell);
     series.w1 += 1;
     return true;
@@ -215,45 +218,17 @@ Status run_part(const Cell& block, bool* truth) {
     return Status::ok;
 }
 
-// The value cells of bound words as eval::detail::word_value_fast finds
-// them, the global context's values looked up once: for a look at code
-// during which nothing runs or allocates.
-struct WordValues {
-    Cell* globals = context_t::global_values();
-    [[gnu::always_inline]] const Cell* operator()(const Cell& word) const {
-        if (!word.w1 || int32_t(word.w3) < 0) return nullptr;
-        Cell* base = word.w1 == context_t::global_context ? globals : context_t::values_base(word.w1);
-        return base ? base + word.w3 : nullptr;
-    }
-};
-
-// The commonest quiet condition, `word op number` with a block after it
-// (a loop word compared with a literal), computed as the quiet walk
-// (eval::detail::quiet_value) computes it, without the walk's set-up;
-// false, nothing done, for any other code or when it is not quiet.
-bool short_condition(const WordValues& value_of, eval::detail::QuietCode code, uint32_t& pos, Cell& out) {
+// The commonest quiet condition, `word op operand` with a block after it
+// (a loop word compared with a literal): eval::detail::quiet_value's answer
+// without its look at the trace and the longer walk; false, nothing done,
+// for any other code or when it is not quiet.
+[[gnu::always_inline]] inline bool short_condition(eval::detail::QuietCode code, uint32_t& pos, Cell& out) {
     namespace detail = eval::detail;
     if (pos + 3 >= code.end) return false;
     const Cell* cells = code.cells + pos;
-    if (type_of(cells[0]) != type_word || type_of(cells[1]) != type_word || !detail::number_type(type_of(cells[2])) ||
-        type_of(cells[3]) != type_block)
-        return false;
-    const Cell* left = value_of(cells[0]);
-    if (!left || !detail::number_type(type_of(*left))) return false;
-    const Cell* op = value_of(cells[1]);
-    if (!op || type_of(*op) != type_op) return false;
-    fast_paths::InPlace how = fast_paths::op_kind(*op);
-    if (how.kind == fast_paths::InPlace::none) return false;
-    const Cell& right = cells[2];
-    uint32_t lt = type_of(*left), rt = type_of(right);
-    bool inline_pair = lt == rt && (lt == type_integer || (lt == type_char && how.kind == fast_paths::InPlace::compare));
-    // Two char!s compare as answer_quietly compares them, here inline; what
-    // answer_integers refuses for them, answer_quietly refuses too.
-    bool done = inline_pair && fast_paths::answer_integers(how, int32_t(left->w2), int32_t(right.w2), out);
-    if (!done && ((inline_pair && lt == type_char) || !fast_paths::answer_quietly(how, *left, right, out)))
-        return false;
-    pos += 3;
-    return true;
+    if (type_of(cells[0]) != type_word || type_of(cells[3]) != type_block) return false;
+    const Cell* left = detail::word_value_fast(cells[0]);
+    return left && detail::number_type(type_of(*left)) && detail::quiet_pair(code, pos, *left, out);
 }
 
 // Runs the body of loop, repeat, forever, foreach, remove-each or forall
@@ -331,8 +306,7 @@ private:
         uint32_t pos = body.w1;
         if (pos >= code.end) return Taken::no;
         const Cell& first = code.cells[pos];
-        WordValues value_of;
-        const Cell* native = type_of(first) == type_word ? value_of(first) : nullptr;
+        const Cell* native = type_of(first) == type_word ? detail::word_value_fast(first) : nullptr;
         if (!native || type_of(*native) != type_native || native->w1 > slot_of(no::either)) {
             conditional_ = false;
             return Taken::no;
@@ -345,7 +319,7 @@ private:
         }
         ++pos;
         Cell condition;
-        if (!(short_condition(value_of, code, pos, condition) || detail::quiet_value(code, pos, condition)) ||
+        if (!(short_condition(code, pos, condition) || detail::quiet_value(code, pos, condition)) ||
             !form_.accepts(type_of(condition)) ||
             pos + form_.branches != code.end || !detail::literal_branches(form_, code, pos))
             return Taken::no;
